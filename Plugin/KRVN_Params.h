@@ -1,0 +1,48 @@
+// The parameter values of one frame, read by GetParams and handed to every render step.
+#pragma once
+
+#include <cstdint>
+
+#include "korvane/sdk/Effect.h"
+
+constexpr int KRVN_MAX_MASKS = 99;
+
+struct KRVN_Params {
+    int32_t trigger = 7;          // 1..9, TriggerKey
+    int32_t effect = 1;           // 1 inside thresholds, 2 outside
+    int32_t sort_key = 8;         // 1..10, SortKey
+    int32_t mode = 1;             // OutputMode
+    int32_t blur = 0;             // pixels
+    int32_t random_seed = 0;
+    float angle = 0.0f;           // degrees, (-360, 360)
+    float threshold_low = 0.0f;
+    float threshold_high = 0.5f;
+    float feather_start = 0.0f;   // fractions 0..1 from here on unless noted
+    float feather_end = 0.0f;
+    float resolution = 1.0f;
+    float animate_growth = 1.0f;  // 0..2
+    float offset = 0.0f;
+    float random_offset = 0.0f;
+    float loop = 0.0f;            // fraction of a turn, (-1, 1)
+    float block_width = 1.0f;
+    float block_height = 0.0f;
+    float pop = 0.0f;
+    float const_zero = 0.0f;
+    float const_one = 1.0f;
+    float noise_amount = 0.0f;
+    float noise_size = 0.1f;
+    bool stretch = false;
+    float stretch_factor = 2.0f;
+    int32_t priority = 2;         // 1 sort, 2 source
+    int32_t noise_complexity = 4;
+    int32_t noise_seed = 0;
+    bool fill = true;
+    bool reverse = false;
+    bool mirror = false;
+    bool preserve_alpha = false;
+    bool affect_background = true;
+    int32_t mask_ids[KRVN_MAX_MASKS] = {};
+    bool has_masks = false;
+    bool has_trigger_source = false;
+    bool has_sort_source = false;
+};

@@ -1,0 +1,27 @@
+// The diagnostic log: one file in the temporary folder, one line per call, mirrored to the
+// debugger output. Logging never throws and never disturbs rendering.
+#pragma once
+
+#include <string>
+
+#include "korvane/sdk/Effect.h"
+
+namespace korvane::log {
+
+// Starts the log for this process: stores the file path and writes the welcome and version lines.
+PF_Err LoggerInit(PF_InData* in_data, PF_OutData* out_data, const char* display_name, const char* identifier);
+
+// Writes one line, tagged "[KORVN] ".
+void LogLine(const std::string& text);
+
+// "ERROR [<file base name>:<line>:<function>] :: <message>", written through LogLine.
+void LogErrorLine(const char* file, int line, const char* function, const std::string& message);
+
+// The full path of the log file ("" before LoggerInit).
+std::string LogFilePath();
+
+}  // namespace korvane::log
+
+// Writes an error line naming this source file and line and the given function label.
+#define KRVN_LOG_ERROR(FUNCTION_LABEL, MESSAGE) \
+    ::korvane::log::LogErrorLine(__FILE__, __LINE__, (FUNCTION_LABEL), (MESSAGE))
