@@ -46,3 +46,10 @@ struct KRVN_Params {
     bool has_trigger_source = false;
     bool has_sort_source = false;
 };
+
+namespace korvane {
+
+// Reads parameters 1..48 at the frame's time into `params`, and selects the constraint masks.
+PF_Err GetParams(PF_InData* in_data, PF_OutData* out_data, KRVN_Params* params);
+
+}  // namespace korvane
