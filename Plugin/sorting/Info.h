@@ -1,0 +1,194 @@
+// The sort context of one render call: image records, the line grid, the settings and the values
+// derived from them, and the message in which parallel work leaves the text of a failure.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "KRVN_Params.h"
+#include "sorting/PixelRecord.h"
+
+namespace korvane::utils {
+
+// The parameter values the core reads, copied unchanged from KRVN_Params by CopySettings.
+struct SortSettings {
+    int32_t thresholdMode = kThresholdInside;  // effect
+    int32_t triggerKey = kTriggerLuminance;    // trigger
+    int32_t sortKey = kSortLuminance;          // sort_key
+    int32_t outputMode = kModeSort;            // mode
+    int32_t stretchPriority = 2;               // priority: 1 sorted span, 2 unsorted span
+    float angle = 0.0f;                        // degrees
+    float thresholdLow = 0.0f;
+    float thresholdHigh = 0.5f;
+    float featherStart = 0.0f;
+    float featherEnd = 0.0f;
+    float resolution = 1.0f;
+    float growth = 1.0f;                       // animate_growth
+    float offset = 0.0f;
+    float randomOffset = 0.0f;
+    float loop = 0.0f;
+    float rangeLow = 0.0f;                     // const_zero
+    float rangeHigh = 1.0f;                    // const_one
+    float pop = 0.0f;
+    float blockHeight = 0.0f;
+    float blockWidth = 1.0f;
+    float stretchFactor = 2.0f;
+    float noiseSize = 0.1f;
+    float noiseAmount = 0.0f;
+    int32_t noiseComplexity = 4;
+    int32_t noiseSeed = 0;
+    int32_t randomSeed = 0;
+    int32_t blur = 0;
+    bool reverse = false;
+    bool fillLineEnd = true;                   // fill: walk on to x = line length
+    bool preserveAlpha = false;
+    bool hasTriggerSource = false;
+    bool hasSortSource = false;
+    bool maskGating = false;                   // has_masks
+    bool clampTrigger = true;
+    bool affectBackground = true;
+    bool mirror = false;
+    bool stretch = false;
+};
+
+// Values PrepareSorting derives from the settings; the line kernel reads only these and the
+// settings it does not derive. Out-of-range values are brought into the parameters' ranges here.
+struct DerivedSettings {
+    float scale = 1.0f;              // grid size relative to the image
+    float noiseFrequency = 0.001f;   // 1 / max(noise size² × 1000, 1)
+    float blockWidthSquared = 1.0f;
+    float blockHeightSquared = 0.0f;
+    float rotationFraction = 0.0f;   // 1 − loop when loop is not 0
+    float featherStart = 0.0f;       // clamped to [0, 1]
+    float featherEnd = 0.0f;
+    float growth = 1.0f;             // clamped to [0, 2]
+    float offset = 0.0f;             // clamped to [0, 1]
+    float randomOffset = 0.0f;       // clamped to [0, 1]
+    float pop = 0.0f;                // clamped to [0, 1]
+    float stretchFactor = 0.0f;      // clamped to [0, 10]
+    int32_t noiseComplexity = 0;     // clamped to [0, 8]
+    bool copyNeeded = false;
+    bool blurOn = false;
+    bool popOn = false;
+    bool featherStartOn = false;
+    bool featherEndOn = false;
+    bool stretchOn = false;
+    bool noiseOn = false;
+    bool randomOffsetOn = false;
+};
+
+// The resampling between image records and line records, set up once per transfer.
+struct TransferTransform {
+    int32_t direction = 0;  // 1 image to lines, 2 lines to image
+    float radians = 0.0f;
+    float factor = 1.0f;
+    int32_t sourceWidth = 0;
+    int32_t sourceHeight = 0;
+    int32_t destWidth = 0;
+    int32_t destHeight = 0;
+    int32_t destCentreX = 0;
+    int32_t destCentreY = 0;
+    int32_t sourceCentreX = 0;
+    int32_t sourceCentreY = 0;
+};
+
+// A string that several threads may write at once; copies take the text.
+class GuardedMessage {
+public:
+    GuardedMessage() = default;
+    GuardedMessage(const GuardedMessage& other) : text_(other.Get()) {}
+    GuardedMessage& operator=(const GuardedMessage& other);
+
+    void Set(std::string text);
+    std::string Get() const;
+    bool Empty() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::string text_;
+};
+
+struct Info {
+    Info();
+
+    // Image records: W × H, index x + y × W; filled and read back by the pixel transfer.
+    std::vector<PixelRecord> imageRecords;
+    int32_t imageWidth = 0;
+    int32_t imageHeight = 0;
+    int64_t imageCount = 0;
+
+    // The grid the core sorts: lineCount rows of lineLength records, index x + y × lineLength.
+    std::vector<PixelRecord> lineRecords;
+    int32_t lineLength = 0;
+    int32_t lineCount = 0;
+    int64_t gridCount = 0;
+    int64_t lastIndex = -1;
+
+    SortSettings settings;
+    DerivedSettings derived;
+    int32_t maxSpanLength = 0;
+    int32_t blockLines = 1;
+    int32_t lastColumn = 0;  // lineLength with the fill option, lineLength − 1 without
+
+    int32_t noiseSeed = 0;
+    std::array<uint8_t, 256> noiseTable{};
+
+    TransferTransform transform;
+
+    // First record of every line as it was before any line was sorted; taken by the first phase
+    // of the line plan (LineIteration.h) so that lines read their neighbour's head independently
+    // of the order in which the lines run.
+    std::vector<PixelRecord> lineHeads;
+
+    void SetMessage(std::string text) { message.Set(std::move(text)); }
+    std::string Message() const { return message.Get(); }
+
+    GuardedMessage message;
+};
+
+// Copies the parameter values the core reads, unchanged.
+void CopySettings(Info& info, const KRVN_Params& params);
+
+// Derives the settings, sizes the line grid and fills it from the image records. False, with the
+// reason in the message, for negative sizes, non-finite settings, absurd grids or a standard
+// exception (allocation failure). A zero-size image gives an empty grid and true.
+bool PrepareSorting(Info& info, int32_t width, int32_t height);
+
+// Writes the line grid back into the image records. False with a message on failure.
+bool TakeOutPixels(Info& info);
+
+// Integer size of the bounding box of a width × height rectangle turned by the angle (degrees).
+std::pair<int64_t, int64_t> RotatedBounds(int64_t width, int64_t height, float angleDegrees);
+
+// Permutation of 0..255 shuffled with MT19937 seeded by `seed`.
+std::array<uint8_t, 256> ShuffleNoiseTable(int32_t seed);
+
+using RowFunction = std::function<bool(Info&, int32_t row)>;
+
+// Runs f for rows 0..rowCount − 1 in one contiguous slice per hardware thread (at least one).
+// False, with the text in the message, when a thread cannot be started or joined; threads
+// already started are joined first. A standard exception in f ends that slice and leaves its
+// text in the message.
+bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount);
+bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, unsigned threadCount);
+
+// As above with the thread start replaceable (tests make a start fail).
+using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, unsigned threadCount,
+                       const ThreadStarter& start);
+
+// The row function of both transfers (direction in info.transform). Always true.
+bool TransferRow(Info& info, int32_t row);
+
+// Sorts line y of the grid: span detection and span processing, reading the next line's head
+// from the grid itself (the one-thread order). False with a message when the grid is empty or
+// a standard exception was caught.
+bool SortLine(Info& info, int32_t y);
+
+}  // namespace korvane::utils
