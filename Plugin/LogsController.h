@@ -20,6 +20,10 @@ void LogErrorLine(const char* file, int line, const char* function, const std::s
 // The full path of the log file ("" before LoggerInit).
 std::string LogFilePath();
 
+// Forgets the stored location, as before LoggerInit: later lines reach no file until the next
+// LoggerInit. For tests that need a process in its first state.
+void ForgetLogLocation();
+
 }  // namespace korvane::log
 
 // Writes an error line naming this source file and line and the given function label.
