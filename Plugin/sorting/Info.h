@@ -81,6 +81,9 @@ struct DerivedSettings {
     bool stretchOn = false;
     bool noiseOn = false;
     bool randomOffsetOn = false;
+    // Sort spans with SpanComparator instead of precomputed keys: the reference the keyed sort is
+    // measured and tested against. Not set by PrepareSorting.
+    bool comparatorSort = false;
 };
 
 // The resampling between image records and line records, set up once per transfer.

@@ -1,0 +1,430 @@
+// Settings of the sort context, sort preparation, the line grid and its transfers.
+#include "sorting/Info.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <random>
+#include <system_error>
+
+namespace korvane::utils {
+
+namespace {
+
+// Grids above this many records (about 128 GiB of records) are refused as absurd rather than
+// left to the allocator.
+constexpr int64_t kMaxGridRecords = std::numeric_limits<int32_t>::max();
+
+float ClampFloat(float value, float low, float high) { return std::min(std::max(value, low), high); }
+
+// Truncates toward zero and clamps into 0..size − 1; NaN gives 0.
+int32_t ToClampedIndex(float value, int32_t size) {
+    if (!(value >= 0.0f)) {
+        return 0;
+    }
+    if (value >= static_cast<float>(size - 1)) {
+        return size - 1;
+    }
+    return static_cast<int32_t>(value);
+}
+
+// trunc(value) for a non-negative grid side, or -1 when it does not fit a 32-bit count.
+int64_t GridSide(float value) {
+    if (!(value >= 0.0f)) {
+        return -1;
+    }
+    if (value >= 2147483648.0f) {
+        return -1;
+    }
+    return static_cast<int64_t>(value);
+}
+
+const char* FirstNonFiniteSetting(const SortSettings& s) {
+    const std::pair<const char*, float> values[] = {
+        {"angle", s.angle},
+        {"threshold low", s.thresholdLow},
+        {"threshold high", s.thresholdHigh},
+        {"feather start", s.featherStart},
+        {"feather end", s.featherEnd},
+        {"resolution", s.resolution},
+        {"animate growth", s.growth},
+        {"offset", s.offset},
+        {"random offset", s.randomOffset},
+        {"loop", s.loop},
+        {"pop", s.pop},
+        {"block height", s.blockHeight},
+        {"block width", s.blockWidth},
+        {"stretch factor", s.stretchFactor},
+        {"noise size", s.noiseSize},
+        {"noise amount", s.noiseAmount},
+    };
+    for (const auto& [name, value] : values) {
+        if (!std::isfinite(value)) {
+            return name;
+        }
+    }
+    return nullptr;
+}
+
+void DeriveSettings(Info& info) {
+    const SortSettings& s = info.settings;
+    DerivedSettings& d = info.derived;
+    const float noiseSize = s.noiseSize;
+    d.noiseFrequency = 1.0f / std::max(noiseSize * noiseSize * 1000.0f, 1.0f);
+    const float blockWidth = ClampFloat(s.blockWidth, 0.0f, 1.0f);
+    const float blockHeight = ClampFloat(s.blockHeight, 0.0f, 1.0f);
+    d.blockWidthSquared = blockWidth * blockWidth;
+    d.blockHeightSquared = blockHeight * blockHeight;
+    const float loop = ClampFloat(s.loop, -1.0f, 1.0f);
+    d.rotationFraction = loop != 0.0f ? 1.0f - loop : 0.0f;
+    d.featherStart = ClampFloat(s.featherStart, 0.0f, 1.0f);
+    d.featherEnd = ClampFloat(s.featherEnd, 0.0f, 1.0f);
+    d.growth = ClampFloat(s.growth, 0.0f, 2.0f);
+    d.offset = ClampFloat(s.offset, 0.0f, 1.0f);
+    d.randomOffset = ClampFloat(s.randomOffset, 0.0f, 1.0f);
+    d.pop = ClampFloat(s.pop, 0.0f, 1.0f);
+    d.stretchFactor = ClampFloat(s.stretchFactor, 0.0f, 10.0f);
+    d.noiseComplexity = std::clamp(s.noiseComplexity, 0, 8);
+
+    d.stretchOn = s.stretch && d.stretchFactor > 0.0f;
+    d.blurOn = s.blur > 0;
+    d.popOn = d.pop > 0.0f;
+    d.featherStartOn = d.featherStart > 0.0f;
+    d.featherEndOn = d.featherEnd > 0.0f;
+    d.copyNeeded = d.featherStartOn || d.featherEndOn || d.stretchOn || s.preserveAlpha;
+    d.noiseOn = s.noiseAmount != 0.0f && d.noiseComplexity >= 1;
+    d.randomOffsetOn = d.randomOffset > 0.0f;
+}
+
+void SetUpTransform(Info& info, int32_t direction) {
+    TransferTransform& t = info.transform;
+    t.direction = direction;
+    if (direction == 1) {
+        t.sourceWidth = info.imageWidth;
+        t.sourceHeight = info.imageHeight;
+        t.destWidth = info.lineLength;
+        t.destHeight = info.lineCount;
+        t.radians = info.settings.angle * 0.017453292f;
+        t.factor = info.derived.scale;
+    } else {
+        t.sourceWidth = info.lineLength;
+        t.sourceHeight = info.lineCount;
+        t.destWidth = info.imageWidth;
+        t.destHeight = info.imageHeight;
+        t.radians = info.settings.angle * -0.017453292f;
+        t.factor = 1.0f / info.derived.scale;
+    }
+    t.destCentreX = t.destWidth / 2;
+    t.destCentreY = t.destHeight / 2;
+    t.sourceCentreX = t.sourceWidth / 2;
+    t.sourceCentreY = t.sourceHeight / 2;
+}
+
+bool Resamples(const Info& info) { return info.settings.angle != 0.0f || info.derived.scale != 1.0f; }
+
+void ClearGrid(Info& info) {
+    info.lineRecords.clear();
+    info.lineHeads.clear();
+    info.lineLength = 0;
+    info.lineCount = 0;
+    info.gridCount = 0;
+    info.lastIndex = -1;
+    info.maxSpanLength = 0;
+    info.blockLines = 1;
+    info.lastColumn = -1;
+}
+
+bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
+    ClearGrid(info);
+    if (width < 0 || height < 0) {
+        info.SetMessage("Cannot sort an image of negative size " + std::to_string(width) + " x " +
+                        std::to_string(height));
+        return false;
+    }
+    info.imageWidth = width;
+    info.imageHeight = height;
+    info.imageCount = static_cast<int64_t>(width) * height;
+    if (static_cast<int64_t>(info.imageRecords.size()) != info.imageCount) {
+        info.SetMessage("The image holds " + std::to_string(info.imageRecords.size()) +
+                        " records where " + std::to_string(width) + " x " + std::to_string(height) +
+                        " are needed");
+        return false;
+    }
+    if (const char* name = FirstNonFiniteSetting(info.settings)) {
+        info.SetMessage(std::string("The setting ") + name + " is not a finite number");
+        return false;
+    }
+    DeriveSettings(info);
+    info.noiseSeed = info.settings.noiseSeed;
+    info.noiseTable = ShuffleNoiseTable(info.noiseSeed);
+    if (info.imageCount == 0) {
+        info.derived.scale = 1.0f;
+        return true;
+    }
+
+    const float c = 10.0f / static_cast<float>(std::min(width, height));
+    const float resolution = ClampFloat(info.settings.resolution, 0.0f, 1.0f);
+    info.derived.scale = (1.0f - c) * (resolution * resolution * resolution) + c;
+    const float scale = info.derived.scale;
+
+    int64_t lineLength;
+    int64_t lineCount;
+    if (info.settings.angle != 0.0f) {
+        const auto [bw, bh] = RotatedBounds(width, height, info.settings.angle);
+        lineLength = GridSide(static_cast<float>(bw) * scale);
+        lineCount = GridSide(static_cast<float>(bh) * scale);
+    } else {
+        lineLength = GridSide(static_cast<float>(width) * scale);
+        lineCount = GridSide(static_cast<float>(height) * scale);
+    }
+    if (lineLength < 0 || lineCount < 0 ||
+        (lineLength > 0 && lineCount > kMaxGridRecords / lineLength)) {
+        info.SetMessage("The line grid for a " + std::to_string(width) + " x " +
+                        std::to_string(height) + " image is too large");
+        return false;
+    }
+    info.lineLength = static_cast<int32_t>(lineLength);
+    info.lineCount = static_cast<int32_t>(lineCount);
+    info.gridCount = lineLength * lineCount;
+    info.lastIndex = info.gridCount - 1;
+    if (info.gridCount == 0) {
+        return true;
+    }
+
+    info.maxSpanLength = static_cast<int32_t>(static_cast<float>(lineLength) * info.derived.blockWidthSquared);
+    const float blockLines = std::max(static_cast<float>(lineCount) * info.derived.blockHeightSquared, 1.0f);
+    info.blockLines = static_cast<int32_t>(std::min(blockLines, static_cast<float>(lineLength)));
+    info.blockLines = std::max(info.blockLines, 1);
+    info.lastColumn = info.settings.fillLineEnd ? info.lineLength : info.lineLength - 1;
+
+    if (Resamples(info)) {
+        info.lineRecords.assign(static_cast<size_t>(info.gridCount), PixelRecord{});
+        SetUpTransform(info, 1);
+        return RunRowsInParallel(TransferRow, info, info.lineCount);
+    }
+    info.lineRecords = info.imageRecords;
+    return true;
+}
+
+}  // namespace
+
+GuardedMessage& GuardedMessage::operator=(const GuardedMessage& other) {
+    if (this != &other) {
+        Set(other.Get());
+    }
+    return *this;
+}
+
+void GuardedMessage::Set(std::string text) {
+    std::lock_guard lock(mutex_);
+    text_ = std::move(text);
+}
+
+std::string GuardedMessage::Get() const {
+    std::lock_guard lock(mutex_);
+    return text_;
+}
+
+bool GuardedMessage::Empty() const {
+    std::lock_guard lock(mutex_);
+    return text_.empty();
+}
+
+Info::Info() : noiseTable(ShuffleNoiseTable(0)) {}
+
+void CopySettings(Info& info, const KRVN_Params& p) {
+    SortSettings& s = info.settings;
+    s.thresholdMode = p.effect;
+    s.triggerKey = p.trigger;
+    s.sortKey = p.sort_key;
+    s.outputMode = p.mode;
+    s.stretchPriority = p.priority;
+    s.angle = p.angle;
+    s.thresholdLow = p.threshold_low;
+    s.thresholdHigh = p.threshold_high;
+    s.featherStart = p.feather_start;
+    s.featherEnd = p.feather_end;
+    s.resolution = p.resolution;
+    s.growth = p.animate_growth;
+    s.offset = p.offset;
+    s.randomOffset = p.random_offset;
+    s.loop = p.loop;
+    s.rangeLow = p.const_zero;
+    s.rangeHigh = p.const_one;
+    s.pop = p.pop;
+    s.blockHeight = p.block_height;
+    s.blockWidth = p.block_width;
+    s.stretchFactor = p.stretch_factor;
+    s.noiseSize = p.noise_size;
+    s.noiseAmount = p.noise_amount;
+    s.noiseComplexity = p.noise_complexity;
+    s.noiseSeed = p.noise_seed;
+    s.randomSeed = p.random_seed;
+    s.blur = p.blur;
+    s.reverse = p.reverse;
+    s.fillLineEnd = p.fill;
+    s.preserveAlpha = p.preserve_alpha;
+    s.hasTriggerSource = p.has_trigger_source;
+    s.hasSortSource = p.has_sort_source;
+    s.maskGating = p.has_masks;
+    s.clampTrigger = true;
+    s.affectBackground = p.affect_background;
+    s.mirror = p.mirror;
+    s.stretch = p.stretch;
+}
+
+bool PrepareSorting(Info& info, int32_t width, int32_t height) {
+    try {
+        return PrepareSortingUnguarded(info, width, height);
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
+
+bool TakeOutPixels(Info& info) {
+    try {
+        if (info.imageCount == 0 || info.gridCount == 0) {
+            return true;
+        }
+        if (static_cast<int64_t>(info.imageRecords.size()) != info.imageCount ||
+            static_cast<int64_t>(info.lineRecords.size()) != info.gridCount) {
+            info.SetMessage("The records do not match the prepared image and grid sizes");
+            return false;
+        }
+        if (Resamples(info)) {
+            SetUpTransform(info, 2);
+            return RunRowsInParallel(TransferRow, info, info.imageHeight);
+        }
+        std::copy(info.lineRecords.begin(), info.lineRecords.end(), info.imageRecords.begin());
+        return true;
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
+
+std::pair<int64_t, int64_t> RotatedBounds(int64_t width, int64_t height, float angleDegrees) {
+    const float s = std::sin(angleDegrees * 0.017453292f);
+    const float k = std::cos(angleDegrees * 0.017453292f);
+    const float w = static_cast<float>(width);
+    const float h = static_cast<float>(height);
+    const float bw = std::fabs(k * w) + std::fabs(s * h);
+    const float bh = std::fabs(s * w) + std::fabs(k * h);
+    return {static_cast<int64_t>(bw), static_cast<int64_t>(bh)};
+}
+
+std::array<uint8_t, 256> ShuffleNoiseTable(int32_t seed) {
+    std::array<uint8_t, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+        table[i] = static_cast<uint8_t>(i);
+    }
+    std::mt19937 generator(static_cast<uint32_t>(seed));
+    for (uint32_t i = 1; i < 256; ++i) {
+        const uint32_t j = static_cast<uint32_t>(generator()) % (i + 1);
+        std::swap(table[i], table[j]);
+    }
+    return table;
+}
+
+bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount) {
+    return RunRowsInParallel(f, info, rowCount, std::thread::hardware_concurrency());
+}
+
+bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, unsigned threadCount) {
+    return RunRowsInParallel(f, info, rowCount, threadCount,
+                             [](std::function<void()> body) { return std::thread(std::move(body)); });
+}
+
+bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, unsigned threadCount,
+                       const ThreadStarter& start) {
+    const int64_t rows = std::max<int32_t>(rowCount, 0);
+    // Slices that would be empty start no thread: the rows each thread runs stay as planned.
+    const int64_t threads = std::min<int64_t>(std::max(threadCount, 1u), std::max<int64_t>(rows, 1));
+    const int64_t chunk = rows / threads;
+    const int64_t extra = rows % threads;
+
+    std::vector<std::thread> started;
+    started.reserve(static_cast<size_t>(threads));
+    bool ok = true;
+    try {
+        int64_t sliceStart = 0;
+        for (int64_t i = 0; i < threads; ++i) {
+            const int64_t sliceEnd = sliceStart + chunk + (i < extra ? 1 : 0);
+            auto body = [f, &info, sliceStart, sliceEnd]() {
+                try {
+                    for (int64_t r = sliceStart; r < sliceEnd; ++r) {
+                        f(info, static_cast<int32_t>(r));
+                    }
+                } catch (const std::exception& e) {
+                    info.SetMessage(e.what());
+                } catch (...) {
+                    info.SetMessage("Unknown exception in a row worker");
+                }
+            };
+            started.push_back(start(std::move(body)));
+            sliceStart = sliceEnd;
+        }
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        ok = false;
+    }
+    for (std::thread& thread : started) {
+        try {
+            if (thread.joinable()) {
+                thread.join();
+            }
+        } catch (const std::exception& e) {
+            info.SetMessage(e.what());
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+bool TransferRow(Info& info, int32_t row) {
+    const TransferTransform& tf = info.transform;
+    const float t = 1.0f / tf.factor;
+    const float s = std::sin(tf.radians);
+    const float k = std::cos(tf.radians);
+    const bool rotated = info.settings.angle != 0.0f;
+    const bool scaled = info.derived.scale != 1.0f;
+    const float py = static_cast<float>(row) + 0.5f;
+    const float dy = py - static_cast<float>(tf.destCentreY);
+    const float dcx = static_cast<float>(tf.destCentreX);
+    const float scx = static_cast<float>(tf.sourceCentreX);
+    const float scy = static_cast<float>(tf.sourceCentreY);
+    const bool toLines = tf.direction == 1;
+    const std::vector<PixelRecord>& source = toLines ? info.imageRecords : info.lineRecords;
+    std::vector<PixelRecord>& dest = toLines ? info.lineRecords : info.imageRecords;
+    const bool keepBackground = !toLines && !info.settings.affectBackground;
+    const int64_t destRow = static_cast<int64_t>(row) * tf.destWidth;
+
+    for (int32_t x = 0; x < tf.destWidth; ++x) {
+        int32_t sx;
+        int32_t sy;
+        if (rotated) {
+            const float px = static_cast<float>(x) + 0.5f;
+            const float fx = k * t * (px - dcx) - s * t * dy + scx;
+            const float fy = s * t * (px - dcx) + k * t * dy + scy;
+            sx = ToClampedIndex(fx, tf.sourceWidth);
+            sy = ToClampedIndex(fy, tf.sourceHeight);
+        } else if (scaled) {
+            const float px = static_cast<float>(x) + 0.5f;
+            sx = ToClampedIndex(t * px, tf.sourceWidth);
+            sy = ToClampedIndex(t * py, tf.sourceHeight);
+        } else {
+            sx = std::min(x, tf.sourceWidth - 1);
+            sy = std::min(row, tf.sourceHeight - 1);
+        }
+        const PixelRecord& from = source[static_cast<size_t>(sx + static_cast<int64_t>(sy) * tf.sourceWidth)];
+        if (keepBackground && from.spanWeight != 1.0f) {
+            continue;
+        }
+        dest[static_cast<size_t>(destRow + x)] = from;
+    }
+    return true;
+}
+
+}  // namespace korvane::utils

@@ -1,0 +1,32 @@
+// The line kernel behind SortLine, with the next line's head supplied by the caller.
+#pragma once
+
+#include <cstdint>
+
+#include "sorting/Info.h"
+
+namespace korvane::utils {
+
+// Sorts line y. When nextHead is not null, every read of the first record of line y + 1 (the
+// classification at x = line length and a fill at the line end) reads *nextHead instead of the
+// grid, so that the line does not depend on whether line y + 1 has run.
+bool SortLineWithHead(Info& info, int32_t y, const PixelRecord* nextHead);
+
+// The per-line generator of random offsets: the classic 15-bit linear congruential generator
+// with seed, draw, seed as the only operations.
+class LineRandom {
+public:
+    void Seed(uint32_t seed) { state_ = seed; }
+    int32_t Next() {
+        state_ = state_ * 214013u + 2531011u;
+        return static_cast<int32_t>((state_ >> 16) & 0x7fffu);
+    }
+
+private:
+    uint32_t state_ = 1;
+};
+
+// Seed of line y's generator before its first span.
+uint32_t LineSeed(int32_t randomSeed, int32_t y);
+
+}  // namespace korvane::utils
