@@ -1,0 +1,37 @@
+// The two subcommands: `korvane render` and `korvane params`.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace korvane::cli {
+
+struct RenderOptions {
+    std::string input;
+    std::string output;
+    // --set NAME=VALUE and --preset FILE in command-line order (first: true for a preset).
+    std::vector<std::pair<bool, std::string>> settings;
+    std::string trigger_source;
+    std::string sort_source;
+    std::vector<std::string> masks;
+    std::string host = "ae";
+    int threads = 0;  // 0: every hardware thread
+    int depth = 0;    // 0: the input's depth
+    std::string effect;
+    std::string frames;
+    double fps = 24.0;
+    bool quiet = false;
+    bool dump_params = false;
+};
+
+struct ParamsOptions {
+    std::string host = "ae";
+    std::string effect;
+};
+
+// Each returns the exit code, or throws CliError.
+int runRender(const RenderOptions& options);
+int runParams(const ParamsOptions& options);
+
+}  // namespace korvane::cli

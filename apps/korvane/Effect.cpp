@@ -1,0 +1,132 @@
+// Loading the effect and checking its registration against the parameter table.
+#include "Effect.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "Errors.h"
+#include "ParamTable.h"
+
+namespace korvane::cli {
+namespace {
+
+using params::ParamSpec;
+
+std::string describeMismatch(const PF_ParamDef& def, const ParamSpec& spec) {
+    if (def.param_type != spec.type)
+        return "type " + std::to_string(def.param_type) + " instead of " + std::to_string(spec.type);
+    if (def.uu.id != spec.id) return "disk id " + std::to_string(def.uu.id) + " instead of " + std::to_string(spec.id);
+    auto differ = [](double registered, double table) { return registered != table; };
+    auto range = [](double lo, double hi, double dflt) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%g to %g, default %g", lo, hi, dflt);
+        return std::string(text);
+    };
+    switch (spec.type) {
+    case PF_Param_FLOAT_SLIDER: {
+        const PF_FloatSliderDef& f = def.u.fs_d;
+        if (differ(f.valid_min, static_cast<float>(spec.valid_min)) || differ(f.valid_max, static_cast<float>(spec.valid_max)) ||
+            differ(f.dephault, static_cast<float>(spec.dephault)))
+            return range(f.valid_min, f.valid_max, f.dephault) + " instead of " + range(spec.valid_min, spec.valid_max, spec.dephault);
+        break;
+    }
+    case PF_Param_SLIDER: {
+        const PF_SliderDef& s = def.u.sd;
+        if (differ(s.valid_min, spec.valid_min) || differ(s.valid_max, spec.valid_max) || differ(s.dephault, spec.dephault))
+            return range(s.valid_min, s.valid_max, s.dephault) + " instead of " + range(spec.valid_min, spec.valid_max, spec.dephault);
+        break;
+    }
+    case PF_Param_POPUP:
+        if (def.u.pd.num_choices != spec.num_choices || differ(def.u.pd.dephault, spec.dephault))
+            return std::to_string(def.u.pd.num_choices) + " choices, default " + std::to_string(def.u.pd.dephault) +
+                   " instead of " + std::to_string(spec.num_choices) + ", default " + std::to_string(static_cast<int>(spec.dephault));
+        break;
+    case PF_Param_CHECKBOX:
+        if (differ(def.u.bd.dephault, spec.dephault))
+            return "default " + std::to_string(def.u.bd.dephault) + " instead of " + std::to_string(static_cast<int>(spec.dephault));
+        break;
+    case PF_Param_ANGLE:
+        if (differ(def.u.ad.dephault / 65536.0, spec.dephault))
+            return "default " + std::to_string(def.u.ad.dephault / 65536.0) + " instead of " + std::to_string(spec.dephault);
+        break;
+    default:
+        break;
+    }
+    return {};
+}
+
+void checkRegistration(const host::Host& host, bool premiere) {
+    const int count = host.param_count();
+    if (count != params::KRVN_NUM_PARAMS - 1)
+        throw EffectError("the effect registered " + std::to_string(count) + " parameters; the CLI's table has " +
+                          std::to_string(params::KRVN_NUM_PARAMS - 1));
+    for (int index = 1; index <= count; ++index) {
+        const ParamSpec& spec = *params::FindParam(index, premiere);
+        const std::string mismatch = describeMismatch(host.registered(index), spec);
+        if (!mismatch.empty())
+            throw EffectError("the effect registered parameter " + std::to_string(index) + " (" + spec.cli_name + ") with " +
+                              mismatch + " from the CLI's table; rebuild both from the same sources");
+    }
+}
+
+}  // namespace
+
+std::string defaultEffectPath() {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return "Korvane.so";
+    return (self.parent_path() / "Korvane.so").string();
+}
+
+std::unique_ptr<host::Host> openEffect(const std::string& path, host::Personality personality) {
+    if (!std::filesystem::exists(path))
+        throw UsageError("cannot load effect '" + path + "': no such file (choose one with --effect PATH)");
+    std::unique_ptr<host::Host> host;
+    try {
+        host = host::Host::Load(path, personality);
+    } catch (const host::HostError& e) {
+        throw UsageError("cannot load effect '" + path + "': " + e.what());
+    }
+    if (host->registration().result != PF_Err_NONE)
+        throwEffectError(*host, host->registration().result, "registration");
+    if (const PF_Err err = host->GlobalSetup(); err != PF_Err_NONE) throwEffectError(*host, err, "global set-up");
+    if (const PF_Err err = host->ParamsSetup(); err != PF_Err_NONE) throwEffectError(*host, err, "parameter set-up");
+    checkRegistration(*host, personality == host::Personality::Premiere);
+    return host;
+}
+
+std::string errorText(PF_Err err) {
+    static const std::map<PF_Err, const char*> names = {
+        {PF_Err_NONE, "PF_Err_NONE"},
+        {PF_Err_OUT_OF_MEMORY, "PF_Err_OUT_OF_MEMORY"},
+        {PF_Err_INTERNAL_STRUCT_DAMAGED, "PF_Err_INTERNAL_STRUCT_DAMAGED"},
+        {PF_Err_INVALID_INDEX, "PF_Err_INVALID_INDEX"},
+        {PF_Err_UNRECOGNIZED_PARAM_TYPE, "PF_Err_UNRECOGNIZED_PARAM_TYPE"},
+        {PF_Err_INVALID_CALLBACK, "PF_Err_INVALID_CALLBACK"},
+        {PF_Err_BAD_CALLBACK_PARAM, "PF_Err_BAD_CALLBACK_PARAM"},
+        {PF_Interrupt_CANCEL, "PF_Interrupt_CANCEL"},
+        {PF_Err_CANNOT_PARSE_KEYFRAME_TEXT, "PF_Err_CANNOT_PARSE_KEYFRAME_TEXT"},
+    };
+    const auto it = names.find(err);
+    return std::string(it == names.end() ? "PF_Err?UNKNOWN" : it->second) + " (" + std::to_string(err) + ")";
+}
+
+std::string logFilePath() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string folder = tmp && *tmp ? tmp : "/tmp";
+    if (folder.back() != '/') folder += '/';
+    return folder + "com.tsy.Korvane.log";
+}
+
+void throwEffectError(const host::Host& host, PF_Err err, const std::string& during) {
+    std::string message = "effect error during " + during + ": " + errorText(err);
+    const std::string detail = host.last_return_msg();
+    if (!detail.empty()) message += ": " + detail;
+    throw EffectError(message + "; log: " + logFilePath());
+}
+
+}  // namespace korvane::cli

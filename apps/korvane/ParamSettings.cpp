@@ -1,0 +1,266 @@
+// Parsing and checking parameter values given by name.
+#include "ParamSettings.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "Errors.h"
+
+namespace korvane::cli {
+namespace {
+
+using params::ParamSpec;
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string trim(const std::string& s) {
+    const std::size_t a = s.find_first_not_of(" \t");
+    if (a == std::string::npos) return {};
+    const std::size_t b = s.find_last_not_of(" \t");
+    return s.substr(a, b - a + 1);
+}
+
+bool parseNumber(const std::string& text, double& value) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (begin != end && *begin == '+') ++begin;
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    return begin != end && ec == std::errc() && ptr == end && std::isfinite(value);
+}
+
+std::string formatNumber(double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%g", value);
+    return buffer;
+}
+
+bool isPercent(const ParamSpec& spec) { return (spec.display_flags & PF_ValueDisplayFlag_PERCENT) != 0; }
+
+std::string popupNames(const ParamSpec& spec) {
+    std::string names;
+    const int n = params::CountItems(spec.cli_values);
+    for (int p = 1; p <= n; ++p) {
+        const std::string_view item = params::ItemAt(spec.cli_values, p);
+        if (item.empty()) continue;
+        if (!names.empty()) names += ", ";
+        names += item;
+    }
+    return names;
+}
+
+std::size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// One value of a parameter in user units (popups 1-based, checkboxes 0/1). Throws UsageError.
+double parseValue(const ParamSpec& spec, const std::string& raw, const std::string& where) {
+    const std::string text = trim(raw);
+    const std::string range = describeRange(spec);
+    double value = 0;
+    switch (spec.type) {
+    case PF_Param_CHECKBOX: {
+        const std::string t = lower(text);
+        if (t == "1" || t == "on" || t == "true" || t == "yes") return 1;
+        if (t == "0" || t == "off" || t == "false" || t == "no") return 0;
+        throw UsageError(where + ": '" + text + "' is not a checkbox value (0/1, on/off, true/false)");
+    }
+    case PF_Param_POPUP: {
+        const int named = params::PopupValue(spec, lower(text));
+        if (named > 0) return named;
+        if (parseNumber(text, value) && value == std::floor(value) && value >= spec.valid_min &&
+            value <= spec.valid_max && !params::ItemAt(spec.cli_values, static_cast<int>(value)).empty())
+            return value;
+        throw UsageError(where + ": '" + text + "' is not one of " + popupNames(spec) + " (or " + range + ")");
+    }
+    case PF_Param_PATH:
+        if (!parseNumber(text, value) || value != std::floor(value) || value < 0)
+            throw UsageError(where + ": '" + text + "' is not a mask number (1 for the first --mask, 0 for none)");
+        return value;
+    case PF_Param_SLIDER:
+        if (!parseNumber(text, value) || value != std::floor(value))
+            throw UsageError(where + ": '" + text + "' is not a whole number; " + spec.cli_name + " takes " + range);
+        break;
+    default:
+        if (!parseNumber(text, value))
+            throw UsageError(where + ": '" + text + "' is not a number; " + spec.cli_name + " takes " + range);
+        break;
+    }
+    if (value < spec.valid_min || value > spec.valid_max)
+        throw UsageError(where + ": " + text + " is out of range; " + spec.cli_name + " takes " + range);
+    return value;
+}
+
+}  // namespace
+
+bool isSettable(const ParamSpec& spec) {
+    switch (spec.type) {
+    case PF_Param_FLOAT_SLIDER:
+    case PF_Param_SLIDER:
+    case PF_Param_ANGLE:
+    case PF_Param_CHECKBOX:
+    case PF_Param_POPUP:
+    case PF_Param_PATH:
+        return spec.cli_name[0] != '\0';
+    default:
+        return false;
+    }
+}
+
+std::vector<std::string> settableNames() {
+    std::vector<std::string> names;
+    for (const ParamSpec& spec : params::kParams)
+        if (isSettable(spec)) names.emplace_back(spec.cli_name);
+    return names;
+}
+
+std::vector<std::string> closestNames(const std::string& name) {
+    std::vector<std::pair<std::size_t, std::string>> scored;
+    const std::string wanted = lower(name);
+    for (const std::string& candidate : settableNames()) {
+        std::size_t score = editDistance(wanted, candidate);
+        if (wanted.size() >= 3 && candidate.find(wanted) != std::string::npos) score = std::min<std::size_t>(score, 1);
+        if (score <= std::max<std::size_t>(2, wanted.size() / 3)) scored.emplace_back(score, candidate);
+    }
+    std::stable_sort(scored.begin(), scored.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> best;
+    for (std::size_t i = 0; i < scored.size() && i < 3; ++i) best.push_back(scored[i].second);
+    return best;
+}
+
+std::string describeRange(const ParamSpec& spec) {
+    switch (spec.type) {
+    case PF_Param_CHECKBOX:
+        return "0/1, on/off, true/false";
+    case PF_Param_POPUP:
+        return formatNumber(spec.valid_min) + " to " + formatNumber(spec.valid_max);
+    case PF_Param_PATH:
+        return "a --mask number, 0 for none";
+    case PF_Param_ANGLE:
+        return formatNumber(spec.valid_min) + " to " + formatNumber(spec.valid_max) + " degrees";
+    default:
+        return formatNumber(spec.valid_min) + " to " + formatNumber(spec.valid_max) + (isPercent(spec) ? " percent" : "");
+    }
+}
+
+std::string formatValue(const ParamSpec& spec, double value) {
+    switch (spec.type) {
+    case PF_Param_CHECKBOX:
+        return value != 0 ? "on" : "off";
+    case PF_Param_POPUP: {
+        const std::string_view name = params::ItemAt(spec.cli_values, static_cast<int>(value));
+        return name.empty() ? formatNumber(value) : std::string(name);
+    }
+    default:
+        return formatNumber(value);
+    }
+}
+
+void ParamSettings::set(const std::string& assignment, const std::string& origin) {
+    const std::size_t eq = assignment.find('=');
+    if (eq == std::string::npos)
+        throw UsageError(origin + " '" + assignment + "': expected NAME=VALUE, e.g. --set angle=90");
+    set(trim(assignment.substr(0, eq)), assignment.substr(eq + 1), origin);
+}
+
+void ParamSettings::set(const std::string& name, const std::string& value, const std::string& origin) {
+    const ParamSpec* spec = params::FindParamByCliName(name);
+    if (spec == nullptr || !isSettable(*spec)) {
+        std::string message = origin + ": ";
+        if (spec != nullptr && spec->type == PF_Param_LAYER)
+            {
+            std::string option = spec->cli_name;
+            std::replace(option.begin(), option.end(), '_', '-');
+            message += "'" + name + "' is chosen with --" + option + " IMAGE";
+        }
+        else if (spec != nullptr)
+            message += "'" + name + "' has no value to set";
+        else {
+            message += "unknown parameter '" + name + "'";
+            const std::vector<std::string> close = closestNames(name);
+            if (close.empty()) {
+                message += " (see 'korvane params')";
+            } else {
+                message += "; closest: ";
+                for (std::size_t i = 0; i < close.size(); ++i) message += (i ? ", " : "") + close[i];
+            }
+        }
+        throw UsageError(message);
+    }
+    const std::string where = origin + " " + name + "=" + value;
+    if (premiere_ && spec->ae_only)
+        throw UsageError(where + ": '" + name + "' needs --host ae (Premiere Pro has no masks)");
+
+    ParamSetting setting;
+    setting.spec = spec;
+    if (value.find('@') == std::string::npos) {
+        setting.keys.push_back({-1, parseValue(*spec, value, where)});
+    } else {
+        if (spec->flags & PF_ParamFlag_CANNOT_TIME_VARY) throw UsageError(where + ": '" + name + "' cannot change over time");
+        std::stringstream list(value);
+        std::string item;
+        while (std::getline(list, item, ',')) {
+            const std::size_t at = item.find('@');
+            double frame = 0;
+            if (at == std::string::npos || !parseNumber(trim(item.substr(at + 1)), frame) || frame < 0 ||
+                frame != std::floor(frame))
+                throw UsageError(where + ": keyframe '" + trim(item) + "' is not VALUE@FRAME, e.g. angle=0@0,90@48");
+            const long f = static_cast<long>(frame);
+            for (const Key& key : setting.keys)
+                if (key.frame == f) throw UsageError(where + ": frame " + std::to_string(f) + " has two keyframes");
+            setting.keys.push_back({f, parseValue(*spec, item.substr(0, at), where)});
+        }
+        if (setting.keys.empty()) throw UsageError(where + ": no keyframes");
+        std::sort(setting.keys.begin(), setting.keys.end(), [](const Key& a, const Key& b) { return a.frame < b.frame; });
+    }
+    settings_[spec->index] = std::move(setting);
+}
+
+void ParamSettings::loadPreset(const std::string& path) {
+    std::ifstream file(path);
+    if (!file) throw UsageError("cannot read preset '" + path + "': no such file or not readable");
+    nlohmann::json preset;
+    try {
+        preset = nlohmann::json::parse(file);
+    } catch (const nlohmann::json::parse_error& e) {
+        std::string what = e.what();
+        const std::size_t tag = what.find("] ");
+        if (tag != std::string::npos) what = what.substr(tag + 2);
+        throw UsageError("cannot read preset '" + path + "': " + what);
+    }
+    if (!preset.is_object()) throw UsageError("cannot read preset '" + path + "': expected an object of NAME: VALUE");
+    const std::string origin = "preset '" + path + "'";
+    for (const auto& [name, value] : preset.items()) {
+        std::string text;
+        if (value.is_string())
+            text = value.get<std::string>();
+        else if (value.is_boolean())
+            text = value.get<bool>() ? "on" : "off";
+        else if (value.is_number())
+            text = value.dump();
+        else
+            throw UsageError(origin + ": '" + name + "' must be a number, true/false or text");
+        set(name, text, origin);
+    }
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,54 @@
+// Parameter values from the command line and presets, in the units a user sees, checked against the
+// shared parameter table: constants and value@frame keyframes.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ParamTable.h"
+
+namespace korvane::cli {
+
+struct Key {
+    long frame = 0;
+    double value = 0;
+};
+
+struct ParamSetting {
+    const params::ParamSpec* spec = nullptr;
+    std::vector<Key> keys;  // one key with frame -1 for a constant; else by increasing frame
+    bool animated() const { return !(keys.size() == 1 && keys[0].frame < 0); }
+};
+
+class ParamSettings {
+public:
+    explicit ParamSettings(bool premiere) : premiere_(premiere) {}
+
+    // "NAME=VALUE" from --set. `origin` names where it came from in messages. Throws UsageError.
+    void set(const std::string& assignment, const std::string& origin = "--set");
+    void set(const std::string& name, const std::string& value, const std::string& origin);
+    // A JSON object of NAME: VALUE (numbers, booleans or the same text --set takes). Throws UsageError.
+    void loadPreset(const std::string& path);
+
+    // Settings by parameter index, later settings of a name replacing earlier ones.
+    const std::map<int, ParamSetting>& byIndex() const { return settings_; }
+
+private:
+    bool premiere_;
+    std::map<int, ParamSetting> settings_;
+};
+
+// Every name --set accepts, in table order.
+std::vector<std::string> settableNames();
+// Up to three settable names close to `name` (edit distance or shared part), best first.
+std::vector<std::string> closestNames(const std::string& name);
+
+// A value in user units as text: "0.25", "on", "luminance".
+std::string formatValue(const params::ParamSpec& spec, double value);
+// The unit and range of a parameter for messages and listings: "0 to 100 (percent)".
+std::string describeRange(const params::ParamSpec& spec);
+
+bool isSettable(const params::ParamSpec& spec);
+
+}  // namespace korvane::cli

@@ -1,0 +1,118 @@
+// `korvane params`: the parameters as the effect registered them.
+#include <iconv.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "Effect.h"
+#include "Errors.h"
+#include "ParamSettings.h"
+#include "ParamTable.h"
+
+namespace korvane::cli {
+namespace {
+
+// The host stores names in GBK; a terminal wants UTF-8.
+std::string gbkToUtf8(const std::string& gbk) {
+    if (gbk.empty()) return gbk;
+    iconv_t cd = iconv_open("UTF-8", "GBK");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return gbk;
+    std::string in = gbk;
+    std::string out(gbk.size() * 4 + 4, '\0');
+    char* src = in.data();
+    char* dst = out.data();
+    std::size_t src_left = in.size();
+    std::size_t dst_left = out.size();
+    const std::size_t result = iconv(cd, &src, &src_left, &dst, &dst_left);
+    iconv_close(cd);
+    if (result == static_cast<std::size_t>(-1)) return gbk;
+    out.resize(out.size() - dst_left);
+    return out;
+}
+
+const char* typeName(PF_ParamType type) {
+    switch (type) {
+    case PF_Param_LAYER: return "layer";
+    case PF_Param_SLIDER: return "integer";
+    case PF_Param_ANGLE: return "angle";
+    case PF_Param_CHECKBOX: return "checkbox";
+    case PF_Param_POPUP: return "popup";
+    case PF_Param_FLOAT_SLIDER: return "float";
+    case PF_Param_PATH: return "path";
+    case PF_Param_GROUP_START: return "group";
+    case PF_Param_GROUP_END: return "group end";
+    case PF_Param_BUTTON: return "button";
+    default: return "other";
+    }
+}
+
+std::string rangeText(const params::ParamSpec& spec) {
+    switch (spec.type) {
+    case PF_Param_POPUP: {
+        std::string names;
+        const int n = params::CountItems(spec.cli_values);
+        for (int p = 1; p <= n; ++p) {
+            const std::string_view item = params::ItemAt(spec.cli_values, p);
+            names += (p > 1 ? "|" : "") + std::string(item.empty() ? "-" : item);
+        }
+        return names;
+    }
+    case PF_Param_CHECKBOX:
+        return "off|on";
+    case PF_Param_FLOAT_SLIDER:
+    case PF_Param_SLIDER:
+    case PF_Param_ANGLE:
+        return describeRange(spec);
+    case PF_Param_PATH:
+        return "--mask number";
+    case PF_Param_LAYER:
+        return std::string("--") + (spec.index == params::KRVN_TRIGGER_SOURCE ? "trigger-source" : "sort-source");
+    default:
+        return "";
+    }
+}
+
+// Pads UTF-8 text to a width in columns, counting each CJK character as two columns.
+std::string pad(const std::string& text, std::size_t width) {
+    std::size_t columns = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        columns += length >= 3 ? 2 : 1;
+        i += length;
+    }
+    return columns >= width ? text + " " : text + std::string(width - columns, ' ');
+}
+
+}  // namespace
+
+int runParams(const ParamsOptions& options) {
+    const bool premiere = options.host == "premiere";
+    const host::Personality personality = premiere ? host::Personality::Premiere : host::Personality::AfterEffects;
+    std::unique_ptr<host::Host> host = openEffect(options.effect.empty() ? defaultEffectPath() : options.effect, personality);
+
+    std::printf("%s%s%s%s%s%s%s%s\n", pad("index", 6).c_str(), pad("id", 4).c_str(), pad("name", 19).c_str(),
+                pad("type", 10).c_str(), pad("range", 58).c_str(), pad("default", 14).c_str(),
+                pad("UI name", 18).c_str(), "visibility");
+    for (int index = 1; index <= host->param_count(); ++index) {
+        const PF_ParamDef& def = host->registered(index);
+        const params::ParamSpec& spec = *params::FindParam(index, premiere);
+        std::string name = gbkToUtf8(def.name);
+        if (name.empty() && def.param_type == PF_Param_CHECKBOX && def.u.bd.u.nameptr) name = "(" + gbkToUtf8(def.u.bd.u.nameptr) + ")";
+        const bool settable = isSettable(spec) && !(premiere && spec.ui_flags & PF_PUI_INVISIBLE);
+        std::string dflt;
+        if (settable || spec.type == PF_Param_PATH) dflt = spec.type == PF_Param_PATH ? "none" : formatValue(spec, spec.dephault);
+        const bool hidden = (def.ui_flags & PF_PUI_INVISIBLE) != 0;
+        const std::string cli_name = settable || spec.type == PF_Param_LAYER ? spec.cli_name : "-";
+        std::printf("%s%s%s%s%s%s%s%s\n", pad(std::to_string(index), 6).c_str(), pad(std::to_string(def.uu.id), 4).c_str(),
+                    pad(cli_name, 19).c_str(), pad(typeName(def.param_type), 10).c_str(),
+                    pad(settable || spec.type == PF_Param_LAYER ? rangeText(spec) : "", 58).c_str(), pad(dflt, 14).c_str(),
+                    pad(name, 18).c_str(), hidden ? "hidden" : "visible");
+    }
+    host->GlobalSetdown();
+    return kExitOk;
+}
+
+}  // namespace korvane::cli

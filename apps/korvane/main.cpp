@@ -1,0 +1,159 @@
+// korvane: pixel-sorts images and image sequences with the Korvane effect, driven through the host
+// library exactly as a video host drives it.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "Commands.h"
+#include "Errors.h"
+#include "ParamSettings.h"
+
+namespace {
+
+using namespace korvane::cli;
+
+std::string parameterList() {
+    std::string text;
+    for (const std::string& name : settableNames()) text += (text.empty() ? "" : " ") + name;
+    return text;
+}
+
+const char* kMainFooter = R"(
+Examples:
+  korvane render data/coffee.png -o sorted.png --set threshold_low=0.25 --set threshold_high=0.8 --set angle=90
+  korvane render shot_####.png --frames 1-48 -o out_####.png --set angle=0@1,90@48
+  korvane params
+
+Exit codes: 0 done, 2 bad usage or unreadable input, 3 the effect returned an error, 130 Ctrl-C.
+Run 'korvane render --help' for every option.)";
+
+std::string renderFooter() {
+    return R"(
+Parameters (--set NAME=VALUE, in the units a user sees; 'korvane params' lists ranges and defaults):
+  )" + parameterList() + R"(
+  thresholds 0-1; percent sliders in percent (resolution=50); angles in degrees; integers;
+  checkboxes 0/1/on/off/true/false; popups by 1-based value or name (trigger=hue, mode=gradient);
+  mask=N picks the N-th --mask. Keyframes: VALUE@FRAME,VALUE@FRAME... (numbers interpolate
+  linearly, popups and checkboxes hold), time = frame / fps.
+
+Images: PNG, JPEG, TIFF, EXR and whatever else OpenImageIO reads. 8-bit files render at 8 bits,
+16-bit at 16, float at 32 (--depth converts first). Pixel values pass unchanged: no alpha
+premultiplication, no colour conversion. The output keeps the render depth where its format can
+(PNG 8/16, TIFF 8/16/32, EXR 32), otherwise it is converted with a note. Outputs are written to a
+temporary file and renamed, so a failed or cancelled render never leaves half a file.
+
+Examples:
+  korvane render in.png -o out.png --set threshold_low=0.3 --set threshold_high=0.9 --set angle=90
+  korvane render in.png -o out.png --preset look.json --set reverse=on      (the later value wins)
+  korvane render in.png -o out.png --mask "M 10 10 H 140 V 90 H 10 Z" --set mask=1
+  korvane render in.png -o out.png --sort-source gradient.png --set priority=source
+  korvane render in.exr -o out.exr --depth 32 --threads 4
+  korvane render shot_%04d.png --frames 0-47 --fps 24 -o out_%04d.png --set angle=0@0,90@47
+  korvane render in.png -o out.png --host premiere
+  korvane render in.png -o x.png --frames 0-2 --set angle=0@0,90@2 --dump-params
+
+Exit codes: 0 done, 2 bad usage or unreadable input, 3 the effect returned an error (its code and
+the log file are printed), 130 cancelled by Ctrl-C.)";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app("korvane: pixel-sorts images and image sequences with the Korvane effect.", "korvane");
+    app.footer(kMainFooter);
+    app.require_subcommand(1);
+
+    RenderOptions render;
+    CLI::App* render_cmd = app.add_subcommand("render", "Render an image or an image sequence through the effect.");
+    render_cmd->footer(renderFooter());
+    render_cmd->add_option("INPUT", render.input,
+                           "Input image, or a sequence with '#' or '%04d' in its name (e.g. shot_####.png)")
+        ->required();
+    render_cmd->add_option("-o,--output", render.output, "Output image (e.g. out.png); a placeholder for sequences")
+        ->required();
+    std::vector<std::string> sets, presets;
+    CLI::Option* set_opt = render_cmd->add_option("--set", sets,
+        "NAME=VALUE or NAME=VALUE@FRAME,... sets a parameter (repeatable; a later setting wins), "
+        "e.g. --set resolution=50 --set trigger=hue --set angle=0@0,90@48");
+    set_opt->allow_extra_args(false);
+    CLI::Option* preset_opt = render_cmd->add_option("--preset", presets,
+        "JSON object of parameter names and values, e.g. {\"angle\": 90, \"mode\": \"gradient\"} "
+        "(repeatable; applied in command-line order with --set)");
+    preset_opt->allow_extra_args(false);
+    render_cmd->add_option("--trigger-source", render.trigger_source,
+                           "Image whose pixels decide where spans form (e.g. --trigger-source depth.png)");
+    render_cmd->add_option("--sort-source", render.sort_source,
+                           "Image whose pixels give the sort order (e.g. --sort-source gradient.png)");
+    render_cmd->add_option("--mask", render.masks,
+        "SVG path data of a mask in pixels from the top left: M L H V C Q Z, absolute or relative; closed "
+        "with Z, open without (repeatable; choose one with --set mask=N or all with --set use_all_masks=on), "
+        "e.g. --mask \"M 10 10 L 140 10 L 75 90 Z\"")
+        ->allow_extra_args(false);
+    render_cmd->add_option("--host", render.host, "Host to imitate: ae (smart render, masks, sources) or premiere "
+                                                  "(legacy render, 8-bit BGRA only)")
+        ->check(CLI::IsMember({"ae", "premiere"}))
+        ->capture_default_str();
+    render_cmd->add_option("--threads", render.threads, "Render threads, 0 for every hardware thread (e.g. --threads 1)")
+        ->check(CLI::Range(0, 1024))
+        ->capture_default_str();
+    render_cmd->add_option("--depth", render.depth, "Render at 8, 16 or 32 bits per channel instead of the input's depth")
+        ->check(CLI::IsMember({8, 16, 32}));
+    render_cmd->add_option("--effect", render.effect, "Path of Korvane.so (default: next to the korvane executable)");
+    render_cmd->add_option("--frames", render.frames, "Frames FIRST-LAST of a sequence, e.g. --frames 0-47");
+    render_cmd->add_option("--fps", render.fps, "Frames per second for keyframe times (time = frame / fps)")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    render_cmd->add_flag("-q,--quiet", render.quiet, "Print nothing but errors");
+    render_cmd->add_flag("--dump-params", render.dump_params,
+                         "Debugging aid: print every parameter's value at each frame (keyframes resolved) and "
+                         "render nothing; -o is not needed");
+
+    ParamsOptions params;
+    CLI::App* params_cmd = app.add_subcommand("params", "List the parameters as the effect registers them.");
+    params_cmd->add_option("--host", params.host, "ae or premiere")
+        ->check(CLI::IsMember({"ae", "premiere"}))
+        ->capture_default_str();
+    params_cmd->add_option("--effect", params.effect, "Path of Korvane.so (default: next to the korvane executable)");
+    params_cmd->footer("\nExample:\n  korvane params --host premiere");
+
+    // -o is optional for --dump-params only; check it after parsing.
+    render_cmd->get_option("--output")->required(false);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::string message = e.what();
+        std::fprintf(stderr, "korvane: %s (see 'korvane%s --help')\n", message.c_str(),
+                     render_cmd->parsed() ? " render" : params_cmd->parsed() ? " params" : "");
+        return kExitUsage;
+    }
+
+    try {
+        if (render_cmd->parsed()) {
+            if (render.output.empty() && !render.dump_params)
+                throw UsageError("render needs an output: -o OUTPUT (see 'korvane render --help')");
+            std::size_t next_set = 0, next_preset = 0;
+            for (const CLI::Option* option : render_cmd->parse_order()) {
+                if (option == set_opt && next_set < sets.size()) render.settings.emplace_back(false, sets[next_set++]);
+                if (option == preset_opt && next_preset < presets.size())
+                    render.settings.emplace_back(true, presets[next_preset++]);
+            }
+            return runRender(render);
+        }
+        return runParams(params);
+    } catch (const CliError& e) {
+        std::fprintf(stderr, "korvane: %s\n", e.what());
+        return e.exitCode();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "korvane: %s\n", e.what());
+        return kExitUsage;
+    }
+}
