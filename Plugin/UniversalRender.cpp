@@ -1,0 +1,364 @@
+// The universal render: its steps share one error code; each runs only while the code is zero and
+// stores its outcome there. Every host resource it acquires is released by one scope guard.
+#include "UniversalRender.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <new>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+#include "KRVN_Errors.h"
+#include "LogsController.h"
+#include "korvane/sdk/SuiteHandler.h"
+#include "korvane/sdk/Suites.h"
+#include "sorting/Info.h"
+#include "sorting/LineIteration.h"
+#include "sources/PixelTransfer.h"
+#include "sources/RenderState.h"
+
+namespace korvane {
+
+struct SortPhaseRef {
+    utils::Info* info;
+    int phase;
+};
+
+namespace render {
+namespace {
+
+constexpr const char* kLabel = "UniversalRender";
+
+bool Logged(PF_Err err) { return err != PF_Err_NONE && err != PF_Interrupt_CANCEL; }
+
+double WorldPixelBytes(int bit_depth) {
+    switch (bit_depth) {
+        case 8: return 4.0;
+        case 16: return 8.0;
+        default: return 16.0;  // float, and the Premiere formats the effect does not read
+    }
+}
+
+// A number from /proc/meminfo in bytes, or a negative value when it cannot be read.
+double MemInfoBytes(const std::string& key) {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string name;
+    double kib = 0.0;
+    std::string unit;
+    while (meminfo >> name >> kib) {
+        std::getline(meminfo, unit);
+        if (name == key + ":") return kib * 1024.0;
+    }
+    return -1.0;
+}
+
+// What the cgroup this process runs in still allows, or a negative value without a limit.
+double CgroupHeadroomBytes() {
+    std::ifstream max_file("/sys/fs/cgroup/memory.max");
+    std::ifstream current_file("/sys/fs/cgroup/memory.current");
+    std::string max_text;
+    double current = 0.0;
+    if (!(max_file >> max_text) || !(current_file >> current) || max_text == "max") return -1.0;
+    try {
+        return std::max(0.0, std::stod(max_text) - current);
+    } catch (...) {
+        return -1.0;
+    }
+}
+
+// fill pixels vector: every pixel of "sorting", the sources and the constraint becomes one record.
+PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bool bgra) {
+    if (state.err != PF_Err_NONE) return state.err;
+    const KRVN_Params& params = *state.params;
+    PF_EffectWorld& sorting = state.World(kSortingWorld);
+    PF_EffectWorld& trigger = state.World(kTriggerSourceWorld);
+    PF_EffectWorld& sort_source = state.World(kSortSourceWorld);
+    PF_EffectWorld& constraint = state.World(kConstraintWorld);
+
+    sources::RecordFillContext context;
+    context.sorting = &sorting;
+    context.use_trigger_source = params.has_trigger_source && trigger.data != nullptr;
+    context.use_sort_source = params.has_sort_source && sort_source.data != nullptr;
+    context.use_constraint = params.has_masks && constraint.data != nullptr;
+    // A source world that is a copy of "sorting" is read from "sorting", once.
+    context.trigger_source = !context.use_trigger_source ? nullptr : state.trigger_is_input_copy ? &sorting : &trigger;
+    context.sort_source = !context.use_sort_source ? nullptr : state.sort_source_is_input_copy ? &sorting : &sort_source;
+    context.constraint = context.use_constraint ? &constraint : nullptr;
+    context.records = info.imageRecords.data();
+    context.width = state.input->width;
+    context.height = state.input->height;
+    context.bgra = bgra;
+
+    state.err = sources::Iterate(sources::RecordFillers(bgra), state.input->height, &context, &sorting, &sorting,
+                                 bit_depth, state.in_data);
+    if (Logged(state.err)) {
+        KRVN_LOG_ERROR("UniversalRender::<lambda_11>::operator ()", "cannot fill pixels vector " + ErrorText(state.err));
+    }
+    return state.err;
+}
+
+// fill world: every record becomes one pixel of the output world.
+PF_Err FillWorld(RenderState& state, const utils::Info& info, PF_EffectWorld* output, int bit_depth, bool bgra) {
+    if (state.err != PF_Err_NONE) return state.err;
+    sources::WorldFillContext context;
+    context.output = output;
+    context.records = info.imageRecords.data();
+    context.width = output->width;
+    context.height = output->height;
+    context.bgra = bgra;
+    context.mode = state.params->mode;
+    context.record_width = state.input->width;
+    context.record_height = state.input->height;
+
+    state.err = sources::Iterate(sources::WorldFillers(bgra), output->height, &context, output, output, bit_depth,
+                                 state.in_data);
+    if (Logged(state.err)) {
+        KRVN_LOG_ERROR("UniversalRender::<lambda_12>::operator ()", "cannot fill world" + ErrorText(state.err));
+    }
+    return state.err;
+}
+
+// Sorts every line: the phases of the line plan one after another, each through the host's
+// iteration, or under Premiere Pro item by item on this thread.
+PF_Err SortAllLines(RenderState& state, utils::Info& info, SuiteCache& suites) {
+    PF_Err& err = state.err;
+    const bool premiere = IsPremiere(state.in_data);
+    const PF_Iterate8Suite1* iterate = nullptr;
+    if (!premiere && err == PF_Err_NONE) iterate = suites.Get<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterateSuiteVersion1);
+
+    const int phases = utils::SortPhaseCount(info);
+    for (int phase = 0; phase < phases && err == PF_Err_NONE; ++phase) {
+        const int64_t items = utils::SortPhaseSize(info, phase);
+        SortPhaseRef ref{&info, phase};
+        if (premiere) {
+            for (int64_t item = 0; item < items && err == PF_Err_NONE; ++item) {
+                err = PixelSortIterate(&ref, 0, static_cast<A_long>(item), static_cast<A_long>(items));
+            }
+        } else if (items > std::numeric_limits<A_long>::max()) {
+            info.SetMessage("a phase of " + std::to_string(items) + " lines is more than one iteration can run");
+            err = PF_Err_INTERNAL_STRUCT_DAMAGED;
+        } else if (items > 0) {
+            err = iterate->iterate_generic(static_cast<A_long>(items), &ref, &PixelSortIterate);
+        }
+    }
+    if (!premiere && Logged(err)) KRVN_LOG_ERROR(kLabel, "Iterate Suite Error " + ErrorText(err));
+    return err;
+}
+
+// The release step: every layer parameter checked in, every world the render made disposed (the
+// host reclaims them under Premiere Pro). Never throws.
+void Release(RenderState& state, SuiteCache& suites) noexcept {
+    PF_InData* in_data = state.in_data;
+    auto keep_first = [&](PF_Err err) {
+        if (err != PF_Err_NONE && state.err == PF_Err_NONE) state.err = err;
+    };
+    for (auto& [name, param] : state.layer_params) {
+        keep_first(in_data->inter.checkin_param(in_data->effect_ref, &param));
+    }
+    if (IsPremiere(in_data)) return;
+    try {
+        const PF_WorldSuite1* worlds = nullptr;
+        for (auto& [name, world] : state.worlds) {
+            if (world.data == nullptr) continue;
+            if (worlds == nullptr) worlds = suites.Get<PF_WorldSuite1>(kPFWorldSuite, kPFWorldSuiteVersion1);
+            keep_first(worlds->dispose_world(in_data->effect_ref, &world));
+        }
+    } catch (PF_Err thrown) {
+        keep_first(thrown);
+    } catch (...) {
+        keep_first(PF_Err_INTERNAL_STRUCT_DAMAGED);
+    }
+}
+
+}  // namespace
+
+double FrameMemoryNeed(int64_t width, int64_t height, float angle_degrees, float resolution, int bit_depth,
+                       bool with_constraint) {
+    const double w = static_cast<double>(std::max<int64_t>(width, 0));
+    const double h = static_cast<double>(std::max<int64_t>(height, 0));
+    if (w == 0.0 || h == 0.0) return 0.0;
+    const double record = sizeof(utils::PixelRecord);
+    const double c = 10.0 / std::min(w, h);
+    const double r = std::isfinite(resolution) ? std::clamp(static_cast<double>(resolution), 0.0, 1.0) : 1.0;
+    const double scale = (1.0 - c) * r * r * r + c;
+    double grid_w = w;
+    double grid_h = h;
+    if (angle_degrees != 0.0f && std::isfinite(angle_degrees)) {
+        const double radians = static_cast<double>(angle_degrees) * 0.017453292519943295;
+        const double s = std::abs(std::sin(radians));
+        const double k = std::abs(std::cos(radians));
+        grid_w = k * w + s * h + 1.0;
+        grid_h = s * w + k * h + 1.0;
+    }
+    grid_w = std::floor(grid_w * scale) + 1.0;
+    grid_h = std::floor(grid_h * scale) + 1.0;
+
+    const double image_records = w * h * record;
+    const double grid_records = grid_w * grid_h * record;
+    const double worlds = (3.0 + (with_constraint ? 2.0 : 0.0)) * w * h * WorldPixelBytes(bit_depth);
+    const double threads = std::max(1u, std::thread::hardware_concurrency());
+    const double line_scratch = 4.0 * grid_w * record * threads;
+    return image_records + grid_records + worlds + line_scratch;
+}
+
+double AvailableMemory() {
+    double available = MemInfoBytes("MemAvailable");
+    if (available < 0.0) {
+        const long pages = sysconf(_SC_AVPHYS_PAGES);
+        const long page_size = sysconf(_SC_PAGESIZE);
+        if (pages > 0 && page_size > 0) available = static_cast<double>(pages) * static_cast<double>(page_size);
+    }
+    const double cgroup = CgroupHeadroomBytes();
+    if (cgroup >= 0.0 && (available < 0.0 || cgroup < available)) available = cgroup;
+    return available < 0.0 ? std::numeric_limits<double>::infinity() : available;
+}
+
+}  // namespace render
+
+PF_Err PixelSortIterate(void* refcon, A_long /*thread_index*/, A_long i, A_long /*iterations*/) {
+    auto* ref = static_cast<SortPhaseRef*>(refcon);
+    bool sorted = false;
+    try {
+        sorted = utils::SortPhaseItem(*ref->info, ref->phase, i);
+    } catch (const std::exception& ex) {
+        ref->info->SetMessage(ex.what());
+    } catch (...) {
+        ref->info->SetMessage("unknown exception while sorting a line");
+    }
+    if (sorted) return PF_Err_NONE;
+    KRVN_LOG_ERROR("PixelSortIterate", "PixelSortIterate Error " + std::to_string(PF_Err_INTERNAL_STRUCT_DAMAGED));
+    return PF_Err_INTERNAL_STRUCT_DAMAGED;
+}
+
+PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_data, PF_LayerDef* output,
+                       KRVN_Params* params, int bit_depth, PF_PixelFormat pixel_format, bool bgra,
+                       void* /*global_data*/) {
+    using namespace render;
+
+    ReportedSuite<PF_WorldSuite2> world_suite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2,
+                                              "Couldn't load suite.");
+    if (world_suite.result() != PF_Err_NONE) return world_suite.result();
+    SuiteCache suites(in_data->pica_basicP);
+
+    if (input == nullptr || output == nullptr || input->data == nullptr || output->data == nullptr) {
+        KRVN_LOG_ERROR(kLabel, "No Input or Output World");
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    if (params == nullptr) {
+        KRVN_LOG_ERROR(kLabel, "Params is empty");
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+
+    // From here the output shows the unsorted input until the sorted frame is written.
+    in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr);
+
+    const A_long width = input->width;
+    const A_long height = input->height;
+    if (width <= 0 || height <= 0) return PF_Err_NONE;
+
+    const bool with_constraint = params->has_masks && !IsPremiere(in_data);
+    const double need = FrameMemoryNeed(width, height, params->angle, params->resolution, bit_depth, with_constraint);
+    const double available = AvailableMemory();
+    if (need > available) {
+        char text[160];
+        std::snprintf(text, sizeof text, "Not enough memory to sort a %dx%d frame: it needs %.0f MiB, %.0f MiB are available ",
+                      static_cast<int>(width), static_cast<int>(height), need / 1048576.0, available / 1048576.0);
+        KRVN_LOG_ERROR(kLabel, text + ErrorText(PF_Err_OUT_OF_MEMORY));
+        return PF_Err_OUT_OF_MEMORY;
+    }
+
+    RenderState state;
+    state.in_data = in_data;
+    state.out_data = out_data;
+    state.params = params;
+    state.input = input;
+    state.pixel_format = pixel_format;
+    state.world_suite = world_suite.get();
+    PF_Err& err = state.err;
+    utils::Info info;
+    ScopeExit release([&] { Release(state, suites); });
+
+    // A cancel ends the render at once, silently; the output keeps the unsorted input.
+    auto progress = [&](A_long done) {
+        if (err == PF_Err_NONE) err = in_data->inter.progress(in_data->effect_ref, done, 100);
+        return err == PF_Interrupt_CANCEL;
+    };
+
+    if (progress(1)) return err;
+    for (const char* name : {kSortingWorld, kTriggerSourceWorld, kSortSourceWorld, kConstraintWorld, kConstraintMaskWorld}) {
+        state.worlds[name] = PF_EffectWorld{};
+    }
+    for (const char* name : {kTriggerSourceWorld, kSortSourceWorld, kConstraintWorld, kConstraintMaskWorld}) {
+        state.layer_params[name] = PF_ParamDef{};
+    }
+    if (progress(10)) return err;
+
+    CreateBuffer(state, kSortingWorld, width, height);
+    if (err == PF_Err_NONE) err = CopyBuffer(state, input, &state.World(kSortingWorld));
+    if (err == PF_Interrupt_CANCEL || progress(11)) return err;
+
+    if (with_constraint) {
+        CreateBuffer(state, kConstraintWorld, width, height);
+        CreateBuffer(state, kConstraintMaskWorld, width, height);
+        if (err == PF_Err_NONE) err = ConstraintMaskStep(state);
+    }
+    if (err == PF_Err_NONE) {
+        CreateBuffer(state, kTriggerSourceWorld, width, height);
+        if (err == PF_Err_NONE) TriggerSourceStep(state);
+        if (err == PF_Err_NONE) CreateBuffer(state, kSortSourceWorld, width, height);
+        if (err == PF_Err_NONE) SortSourceStep(state);
+        if (progress(20)) return err;
+    }
+    if (err == PF_Interrupt_CANCEL) return err;
+
+    utils::CopySettings(info, *params);
+    if (progress(25)) return err;
+
+    try {
+        info.imageRecords.assign(static_cast<size_t>(width) * static_cast<size_t>(height), utils::PixelRecord{});
+    } catch (const std::bad_alloc&) {
+        KRVN_LOG_ERROR(kLabel, "cannot allocate the image records " + ErrorText(PF_Err_OUT_OF_MEMORY));
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    FillPixelsVector(state, info, bit_depth, bgra);
+    if (err == PF_Interrupt_CANCEL || progress(30)) return err;
+
+    if (!utils::PrepareSorting(info, width, height)) {
+        if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Error preparing sorting " + ErrorText(err));
+        const std::string message = info.Message();
+        if (!message.empty() && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "from info: " + message);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    if (progress(50)) return err;
+
+    SortAllLines(state, info, suites);
+    if (err != PF_Err_NONE) {
+        if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Iterator encountered an error: " + ErrorText(err));
+        const std::string message = info.Message();
+        if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
+        return err;
+    }
+    if (progress(60)) return err;
+
+    if (!utils::TakeOutPixels(info)) {
+        if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Error taking out pixels " + ErrorText(err));
+        const std::string message = info.Message();
+        if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    if (progress(70)) return err;
+
+    FillWorld(state, info, output, bit_depth, bgra);
+    progress(100);
+    if (err == PF_Interrupt_CANCEL) {
+        // Cancelled while or after the sorted frame was written: show the unsorted layer again.
+        in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr);
+    }
+    return err;
+}
+
+}  // namespace korvane

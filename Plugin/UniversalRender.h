@@ -1,0 +1,33 @@
+// The universal render: one sorted frame from the input world into the output world, shared by the
+// smart render and the legacy render. Also the per-line entry the host's iteration calls.
+#pragma once
+
+#include <cstdint>
+
+#include "KRVN_Params.h"
+#include "korvane/sdk/Effect.h"
+
+namespace korvane {
+
+PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_data, PF_LayerDef* output,
+                       KRVN_Params* params, int bit_depth, PF_PixelFormat pixel_format, bool bgra,
+                       void* global_data);
+
+// iterate_generic callback: refcon is a SortPhaseRef; runs item i of its phase of the line plan.
+struct SortPhaseRef;
+PF_Err PixelSortIterate(void* refcon, A_long thread_index, A_long i, A_long iterations);
+
+namespace render {
+
+// Bytes one frame needs at its peak: image records, line grid, scratch worlds and the per-line
+// scratch, from the grid size the angle and resolution give. Computed in double so that absurd
+// sizes do not overflow.
+double FrameMemoryNeed(int64_t width, int64_t height, float angle_degrees, float resolution, int bit_depth,
+                       bool with_constraint);
+
+// Memory the system can give this process now (MemAvailable; physical pages as a fallback;
+// infinity when neither can be read).
+double AvailableMemory();
+
+}  // namespace render
+}  // namespace korvane

@@ -1,0 +1,210 @@
+// Pixel transfer: one template over the pixel type and channel order, one switch on the bit depth
+// where the host's iteration is chosen.
+#include "sources/PixelTransfer.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <execution>
+#include <numeric>
+#include <vector>
+
+#include "KRVN_Errors.h"
+#include "LogsController.h"
+#include "korvane/sdk/SuiteHandler.h"
+
+namespace korvane::sources {
+namespace {
+
+// 1/255 as the single-precision constant the conversion is defined with.
+const float kByteToFloat = std::bit_cast<float>(0x3B808081u);
+constexpr float kWordToFloat = 1.0f / 32768.0f;
+
+template <typename Pixel>
+struct PixelTraits;
+
+template <>
+struct PixelTraits<PF_Pixel8> {
+    using Channel = uint8_t;
+    static float ToFloat(Channel c) { return ChannelToFloat(c); }
+    static Channel FromFloat(float v) { return FloatToChannel8(v); }
+    static constexpr Channel kFull = 255;
+};
+
+template <>
+struct PixelTraits<PF_Pixel16> {
+    using Channel = uint16_t;
+    static float ToFloat(Channel c) { return ChannelToFloat(c); }
+    static Channel FromFloat(float v) { return FloatToChannel16(v); }
+    static constexpr Channel kFull = 32768;
+};
+
+template <>
+struct PixelTraits<PF_PixelFloat> {
+    using Channel = float;
+    static float ToFloat(Channel c) { return c; }
+    static Channel FromFloat(float v) { return v; }
+    static constexpr float kFull = 1.0f;
+};
+
+template <typename Pixel>
+const Pixel& PixelAt(const PF_EffectWorld& world, A_long x, A_long y) {
+    x = std::clamp<A_long>(x, 0, world.width - 1);
+    y = std::clamp<A_long>(y, 0, world.height - 1);
+    const auto* row = static_cast<const char*>(world.data) + static_cast<std::ptrdiff_t>(y) * world.rowbytes;
+    return reinterpret_cast<const Pixel*>(row)[x];
+}
+
+// Host pixel to alpha, red, green, blue floats; BGRA memory holds the four values reversed.
+template <typename Pixel, ChannelOrder Order>
+PF_PixelFloat ToRecordColor(const Pixel& p) {
+    using T = PixelTraits<Pixel>;
+    if constexpr (Order == ChannelOrder::ARGB) {
+        return {T::ToFloat(p.alpha), T::ToFloat(p.red), T::ToFloat(p.green), T::ToFloat(p.blue)};
+    } else {
+        return {T::ToFloat(p.blue), T::ToFloat(p.green), T::ToFloat(p.red), T::ToFloat(p.alpha)};
+    }
+}
+
+template <typename Pixel, ChannelOrder Order>
+Pixel ToHostPixel(const PF_PixelFloat& c) {
+    using T = PixelTraits<Pixel>;
+    if constexpr (Order == ChannelOrder::ARGB) {
+        return {T::FromFloat(c.alpha), T::FromFloat(c.red), T::FromFloat(c.green), T::FromFloat(c.blue)};
+    } else {
+        return {T::FromFloat(c.blue), T::FromFloat(c.green), T::FromFloat(c.red), T::FromFloat(c.alpha)};
+    }
+}
+
+template <typename Pixel>
+bool ConstraintCovers(const PF_EffectWorld& constraint, A_long x, A_long y) {
+    // The first channel in memory, as stored: alpha in ARGB worlds.
+    return PixelAt<Pixel>(constraint, x, y).alpha > 0;
+}
+
+// Premiere Pro: the rows of the destination in parallel, each row left to right.
+template <typename Pixel, typename Fn>
+PF_Err IterateRows(Fn function, void* context, const PF_EffectWorld& destination) {
+    std::vector<A_long> rows(static_cast<size_t>(std::max<A_long>(destination.height, 0)));
+    std::iota(rows.begin(), rows.end(), 0);
+    const A_long width = destination.width;
+    std::for_each(std::execution::par, rows.begin(), rows.end(), [=](A_long y) {
+        for (A_long x = 0; x < width; ++x) function(context, x, y, nullptr, nullptr);
+    });
+    return PF_Err_NONE;
+}
+
+template <typename Suite, typename Fn>
+PF_Err IterateWithSuite(PF_InData* in_data, const char* suite_name, Fn function, A_long progress_end,
+                        void* context, PF_EffectWorld* source, PF_EffectWorld* destination) {
+    SuiteCache suites(in_data->pica_basicP);
+    const Suite* suite = suites.Get<Suite>(suite_name, kPFIterateSuiteVersion1);
+    return suite->iterate(in_data, 0, progress_end, source, nullptr, context, function, destination);
+}
+
+}  // namespace
+
+float ChannelToFloat(uint8_t value) { return static_cast<float>(value) * kByteToFloat; }
+float ChannelToFloat(uint16_t value) { return static_cast<float>(value) * kWordToFloat; }
+
+uint8_t FloatToChannel8(float value) {
+    const float scaled = value * 255.0f;
+    if (!(scaled > 0.0f)) return 0;  // negative, zero and NaN
+    if (scaled >= 255.0f) return 255;
+    return static_cast<uint8_t>(scaled);
+}
+
+uint16_t FloatToChannel16(float value) {
+    const float scaled = value * 32768.0f;
+    if (!(scaled > 0.0f)) return 0;
+    if (scaled >= 32768.0f) return 32768;
+    return static_cast<uint16_t>(scaled);
+}
+
+template <typename Pixel, ChannelOrder Order>
+PF_Err FillRecord(void* refcon, A_long x, A_long y, Pixel*, Pixel*) {
+    const auto& ctx = *static_cast<const RecordFillContext*>(refcon);
+    if (x < 0 || y < 0 || x >= ctx.width || y >= ctx.height) return PF_Err_NONE;
+    utils::PixelRecord& record = ctx.records[static_cast<size_t>(x) + static_cast<size_t>(y) * static_cast<size_t>(ctx.width)];
+    utils::PixelRecord filled{};
+    filled.color = ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.sorting, x, y));
+    if (ctx.use_trigger_source) filled.trigger = ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.trigger_source, x, y));
+    if (ctx.use_sort_source) {
+        filled.sortSource = ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.sort_source, x, y));
+    } else {
+        filled.sortSource = {0.0f, filled.color.red, filled.color.green, filled.color.blue};
+    }
+    filled.inMask = ctx.use_constraint && ConstraintCovers<Pixel>(*ctx.constraint, x, y);
+    record = filled;
+    return PF_Err_NONE;
+}
+
+template <typename Pixel, ChannelOrder Order>
+PF_Err FillWorld(void* refcon, A_long x, A_long y, Pixel*, Pixel*) {
+    const auto& ctx = *static_cast<const WorldFillContext*>(refcon);
+    if (x < 0 || y < 0 || x >= ctx.width || y >= ctx.height || x >= ctx.record_width || y >= ctx.record_height) {
+        return PF_Err_NONE;
+    }
+    const utils::PixelRecord& record =
+        ctx.records[static_cast<size_t>(x) + static_cast<size_t>(y) * static_cast<size_t>(ctx.record_width)];
+    // Mask and Map write a grey of the span weight or position with full alpha.
+    const float grey = ctx.mode == 6 ? record.spanWeight : record.spanPosition;
+    const Pixel value = (ctx.mode == 6 || ctx.mode == 7) ? ToHostPixel<Pixel, Order>({1.0f, grey, grey, grey})
+                                                         : ToHostPixel<Pixel, Order>(record.color);
+    auto* row = static_cast<char*>(ctx.output->data) + static_cast<std::ptrdiff_t>(y) * ctx.output->rowbytes;
+    reinterpret_cast<Pixel*>(row)[x] = value;
+    return PF_Err_NONE;
+}
+
+PF_Err Iterate(const PixelFunctions& functions, A_long progress_end, void* context, PF_EffectWorld* source,
+               PF_EffectWorld* destination, int bit_depth, PF_InData* in_data) {
+    if (in_data->appl_id == PF_APPL_ID_PREMIERE) {
+        switch (bit_depth) {
+            case 8: return IterateRows<PF_Pixel8>(functions.depth8, context, *destination);
+            case 16: return IterateRows<PF_Pixel16>(functions.depth16, context, *destination);
+            case 32: return IterateRows<PF_PixelFloat>(functions.depth32, context, *destination);
+            default: return PF_Err_NONE;
+        }
+    }
+    PF_Err err = PF_Err_NONE;
+    switch (bit_depth) {
+        case 8:
+            err = IterateWithSuite<PF_Iterate8Suite1>(in_data, kPFIterate8Suite, functions.depth8, progress_end,
+                                                      context, source, destination);
+            if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR("_Iterate", "AE Iterate8 Error " + ErrorText(err));
+            break;
+        case 16:
+            err = IterateWithSuite<PF_iterate16Suite1>(in_data, kPFIterate16Suite, functions.depth16, progress_end,
+                                                       context, source, destination);
+            if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR("_Iterate", "AE Iterate16 Error " + ErrorText(err));
+            break;
+        case 32:
+            err = IterateWithSuite<PF_iterateFloatSuite1>(in_data, kPFIterateFloatSuite, functions.depth32,
+                                                          progress_end, context, source, destination);
+            if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR("_Iterate", "AE Iterate32 Error " + ErrorText(err));
+            break;
+        default:
+            break;
+    }
+    return err;
+}
+
+PixelFunctions RecordFillers(bool bgra) {
+    if (bgra) {
+        return {&FillRecord<PF_Pixel8, ChannelOrder::BGRA>, &FillRecord<PF_Pixel16, ChannelOrder::BGRA>,
+                &FillRecord<PF_PixelFloat, ChannelOrder::BGRA>};
+    }
+    return {&FillRecord<PF_Pixel8, ChannelOrder::ARGB>, &FillRecord<PF_Pixel16, ChannelOrder::ARGB>,
+            &FillRecord<PF_PixelFloat, ChannelOrder::ARGB>};
+}
+
+PixelFunctions WorldFillers(bool bgra) {
+    if (bgra) {
+        return {&FillWorld<PF_Pixel8, ChannelOrder::BGRA>, &FillWorld<PF_Pixel16, ChannelOrder::BGRA>,
+                &FillWorld<PF_PixelFloat, ChannelOrder::BGRA>};
+    }
+    return {&FillWorld<PF_Pixel8, ChannelOrder::ARGB>, &FillWorld<PF_Pixel16, ChannelOrder::ARGB>,
+            &FillWorld<PF_PixelFloat, ChannelOrder::ARGB>};
+}
+
+}  // namespace korvane::sources

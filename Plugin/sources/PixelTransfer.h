@@ -1,0 +1,72 @@
+// Moving pixels between host worlds and pixel records: fill pixels vector (worlds to records) and
+// fill world (records to the output world), at 8, 16 and 32 bits, in ARGB or BGRA channel order.
+#pragma once
+
+#include <cstdint>
+
+#include "korvane/sdk/Effect.h"
+#include "korvane/sdk/Suites.h"
+#include "sorting/PixelRecord.h"
+
+namespace korvane::sources {
+
+enum class ChannelOrder { ARGB, BGRA };
+
+// What every FillRecord call reads. The world pointers are null for a source that is not in use.
+struct RecordFillContext {
+    const PF_EffectWorld* sorting = nullptr;
+    const PF_EffectWorld* trigger_source = nullptr;
+    const PF_EffectWorld* sort_source = nullptr;
+    const PF_EffectWorld* constraint = nullptr;
+    utils::PixelRecord* records = nullptr;
+    int32_t width = 0;   // of the record grid (the input)
+    int32_t height = 0;
+    bool use_trigger_source = false;
+    bool use_sort_source = false;
+    bool use_constraint = false;
+    bool bgra = false;
+};
+
+// What every FillWorld call reads. `width`, `height` are the output world's; the record grid has
+// `record_width` x `record_height` records (the input's size); output pixels beyond it are left as
+// they are.
+struct WorldFillContext {
+    PF_EffectWorld* output = nullptr;
+    const utils::PixelRecord* records = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    bool bgra = false;
+    int32_t mode = 1;
+    int32_t record_width = 0;
+    int32_t record_height = 0;
+};
+
+// Per-pixel functions with the host's iterate-callback shape; they read only the context, x and y.
+template <typename Pixel, ChannelOrder Order>
+PF_Err FillRecord(void* refcon, A_long x, A_long y, Pixel* in, Pixel* out);
+template <typename Pixel, ChannelOrder Order>
+PF_Err FillWorld(void* refcon, A_long x, A_long y, Pixel* in, Pixel* out);
+
+// One per-pixel function for each bit depth, for one direction and channel order.
+struct PixelFunctions {
+    PF_IteratePixel8Func depth8;
+    PF_IteratePixel16Func depth16;
+    PF_IteratePixelFloatFunc depth32;
+};
+
+PixelFunctions RecordFillers(bool bgra);
+PixelFunctions WorldFillers(bool bgra);
+
+// Runs `functions` for every pixel of `destination`: through the host's iterate suite of the bit
+// depth, or under Premiere Pro as a parallel loop over rows. Other bit depths visit nothing.
+// Throws PF_Err_BAD_CALLBACK_PARAM when the iterate suite cannot be acquired.
+PF_Err Iterate(const PixelFunctions& functions, A_long progress_end, void* context, PF_EffectWorld* source,
+               PF_EffectWorld* destination, int bit_depth, PF_InData* in_data);
+
+// Channel conversions, exposed for tests.
+float ChannelToFloat(uint8_t value);
+float ChannelToFloat(uint16_t value);
+uint8_t FloatToChannel8(float value);    // value x 255 truncated, clamped to 0..255, NaN to 0
+uint16_t FloatToChannel16(float value);  // value x 32768 truncated, clamped to 0..32768, NaN to 0
+
+}  // namespace korvane::sources
