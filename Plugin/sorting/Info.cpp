@@ -163,9 +163,7 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
         return true;
     }
 
-    const float c = 10.0f / static_cast<float>(std::min(width, height));
-    const float resolution = ClampFloat(info.settings.resolution, 0.0f, 1.0f);
-    info.derived.scale = (1.0f - c) * (resolution * resolution * resolution) + c;
+    info.derived.scale = GridScale(width, height, info.settings.resolution);
     const float scale = info.derived.scale;
 
     int64_t lineLength;
@@ -303,6 +301,12 @@ bool TakeOutPixels(Info& info) {
         info.SetMessage(e.what());
         return false;
     }
+}
+
+float GridScale(int32_t width, int32_t height, float resolution) {
+    const float c = 10.0f / static_cast<float>(std::max(std::min(width, height), 1));
+    const float r = ClampFloat(resolution, 0.0f, 1.0f);
+    return (1.0f - c) * (r * r * r) + c;
 }
 
 std::pair<int64_t, int64_t> RotatedBounds(int64_t width, int64_t height, float angleDegrees) {

@@ -166,6 +166,10 @@ bool PrepareSorting(Info& info, int32_t width, int32_t height);
 // Writes the line grid back into the image records. False with a message on failure.
 bool TakeOutPixels(Info& info);
 
+// Grid size relative to the image: (1 − c) × resolution³ + c with c = 10 ÷ the shorter side, so
+// that at resolution 0 the shorter side becomes 10 records. Resolution is clamped to [0, 1].
+float GridScale(int32_t width, int32_t height, float resolution);
+
 // Integer size of the bounding box of a width × height rectangle turned by the angle (degrees).
 std::pair<int64_t, int64_t> RotatedBounds(int64_t width, int64_t height, float angleDegrees);
 
