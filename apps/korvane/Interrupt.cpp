@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <atomic>
-#include <cstdlib>
 
 #include "korvane/host/Host.h"
 
@@ -13,7 +12,6 @@ namespace {
 
 volatile sig_atomic_t g_interrupted = 0;
 std::atomic<host::Host*> g_host{nullptr};
-std::atomic<long> g_progress_calls{0};
 static_assert(std::atomic<host::Host*>::is_always_lock_free);
 
 extern "C" void onInterrupt(int) {
@@ -36,13 +34,5 @@ CancelOnInterrupt::CancelOnInterrupt(host::Host& host) {
 CancelOnInterrupt::~CancelOnInterrupt() { g_host.store(nullptr); }
 
 bool interrupted() { return g_interrupted != 0; }
-
-void noteProgressCallForTestHook() {
-    static const long trigger = [] {
-        const char* value = std::getenv("KORVANE_TEST_SIGINT_AT_PROGRESS");
-        return value ? std::atol(value) : 0L;
-    }();
-    if (trigger > 0 && g_progress_calls.fetch_add(1) + 1 == trigger) raise(SIGINT);
-}
 
 }  // namespace korvane::cli

@@ -20,8 +20,4 @@ public:
 
 bool interrupted();
 
-// Test hook: KORVANE_TEST_SIGINT_AT_PROGRESS=N makes the N-th progress call of the process raise
-// SIGINT, which takes the same path as a real Ctrl-C at a known point of a render.
-void noteProgressCallForTestHook();
-
 }  // namespace korvane::cli

@@ -15,6 +15,7 @@
 #include "ParamSettings.h"
 #include "Progress.h"
 #include "Sequence.h"
+#include "TestHooks.h"
 #include "SvgPath.h"
 
 namespace korvane::cli {
@@ -217,6 +218,7 @@ int runRender(const RenderOptions& options) {
         return kExitOk;
     }
 
+    applyFaultTestHook(*host);
     CancelOnInterrupt cancel_on_interrupt(*host);
     ProgressBar progress(!options.quiet, range.count());
     host->SetProgressListener([&progress](A_long current, A_long total) {

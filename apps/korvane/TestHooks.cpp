@@ -1,0 +1,35 @@
+// Environment-driven hooks for the black-box tests.
+#include "TestHooks.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "Errors.h"
+#include "korvane/host/Host.h"
+
+namespace korvane::cli {
+
+void noteProgressCallForTestHook() {
+    static std::atomic<long> calls{0};
+    static const long trigger = [] {
+        const char* value = std::getenv("KORVANE_TEST_SIGINT_AT_PROGRESS");
+        return value ? std::atol(value) : 0L;
+    }();
+    if (trigger > 0 && calls.fetch_add(1) + 1 == trigger) raise(SIGINT);
+}
+
+void applyFaultTestHook(host::Host& host) {
+    const char* value = std::getenv("KORVANE_TEST_FAIL_CALL");
+    if (value == nullptr || *value == '\0') return;
+    std::stringstream fields(value);
+    std::string name, nth, code;
+    if (!std::getline(fields, name, ':') || !std::getline(fields, nth, ':') || !std::getline(fields, code))
+        throw UsageError("KORVANE_TEST_FAIL_CALL must be NAME:N:CODE");
+    host.FailCall(name, std::atoi(nth.c_str()), static_cast<PF_Err>(std::atoi(code.c_str())));
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,18 @@
+// Hooks for the CLI's black-box tests, switched on by environment variables and inert otherwise:
+//   KORVANE_TEST_SIGINT_AT_PROGRESS=N  the N-th progress call of the process raises SIGINT, which
+//                                      takes the same path as a real Ctrl-C at a known point;
+//   KORVANE_TEST_FAIL_CALL=NAME:N:CODE the host's callback or suite function NAME fails on its N-th
+//                                      call with PF_Err CODE (the host's fault injection), so that
+//                                      the effect returns an error.
+#pragma once
+
+namespace korvane::host {
+class Host;
+}
+
+namespace korvane::cli {
+
+void noteProgressCallForTestHook();
+void applyFaultTestHook(host::Host& host);  // throws UsageError for a malformed value
+
+}  // namespace korvane::cli
