@@ -1,0 +1,110 @@
+// Parameters by name: presets and --set in command-line order, keyframes, and the listing of what
+// the effect registered.
+#include "CliSupport.h"
+
+#include <map>
+#include <sstream>
+
+namespace korvane::clitest {
+namespace {
+
+using ::testing::HasSubstr;
+
+class CliParams : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        WriteFile(Path("in.png"), RandomImage(4, 4, 4, OIIO::TypeDesc::UINT8, 1));
+    }
+    // Resolved values per frame from --dump-params: frame -> name -> value.
+    std::map<long, std::map<std::string, std::string>> Dump(const std::vector<std::string>& extra) {
+        const RunResult r = Korvane(Concat({"render", Path("in.png"), "--dump-params"}, extra));
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        std::map<long, std::map<std::string, std::string>> frames;
+        std::istringstream lines(r.out);
+        std::string line;
+        while (std::getline(lines, line)) {
+            std::istringstream words(line);
+            std::string word;
+            words >> word >> word;  // "frame" "N:"
+            const long frame = std::stol(word);
+            while (words >> word) {
+                const std::size_t eq = word.find('=');
+                frames[frame][word.substr(0, eq)] = word.substr(eq + 1);
+            }
+        }
+        return frames;
+    }
+};
+
+TEST_F(CliParams, DefaultsComeFromTheTable) {
+    auto values = Dump({})[0];
+    EXPECT_EQ(values["threshold_low"], "0");
+    EXPECT_EQ(values["threshold_high"], "0.5");
+    EXPECT_EQ(values["trigger"], "luminance");
+    EXPECT_EQ(values["sort_key"], "luminance");
+    EXPECT_EQ(values["priority"], "source");
+    EXPECT_EQ(values["fill"], "on");
+    EXPECT_EQ(values["resolution"], "100");
+    EXPECT_EQ(values["noise_seed"], "0");
+    EXPECT_EQ(values["mask"], "0");
+    EXPECT_EQ(values.size(), 33u);  // every settable parameter
+}
+
+TEST_F(CliParams, PresetsAndSetApplyInCommandLineOrder) {
+    std::ofstream(Path("look.json")) << R"({"angle": 90, "mode": "gradient", "reverse": true, "resolution": "50", "trigger": 9})";
+    auto values = Dump({"--set", "angle=10", "--preset", Path("look.json"), "--set", "mode=map"})[0];
+    EXPECT_EQ(values["angle"], "90");       // the preset came after --set angle
+    EXPECT_EQ(values["mode"], "map");       // --set mode came after the preset
+    EXPECT_EQ(values["reverse"], "on");
+    EXPECT_EQ(values["resolution"], "50");
+    EXPECT_EQ(values["trigger"], "hue");    // popups by 1-based value
+    values = Dump({"--set", "angle=10", "--set", "angle=-45", "--set", "sort_key=XOR", "--set", "pop=12.5"})[0];
+    EXPECT_EQ(values["angle"], "-45");
+    EXPECT_EQ(values["sort_key"], "xor");
+    EXPECT_EQ(values["pop"], "12.5");
+}
+
+TEST_F(CliParams, KeyframesInterpolateNumbersAndHoldChoices) {
+    const auto frames = Dump({"--frames", "0-4", "--set", "angle=0@0,90@2,-30@4", "--set", "random_seed=0@0,10@3",
+                              "--set", "trigger=red@0,hue@2", "--set", "reverse=off@0,on@3", "--set", "resolution=50"});
+    ASSERT_EQ(frames.size(), 5u);
+    const std::vector<std::string> angle = {"0", "45", "90", "30", "-30"};
+    const std::vector<std::string> seed = {"0", "3", "7", "10", "10"};  // 3.33 and 6.67 rounded to nearest
+    const std::vector<std::string> trigger = {"red", "red", "hue", "hue", "hue"};
+    const std::vector<std::string> reverse = {"off", "off", "off", "on", "on"};
+    for (long f = 0; f < 5; ++f) {
+        auto values = frames.at(f);
+        EXPECT_EQ(values["angle"], angle[f]) << f;
+        EXPECT_EQ(values["random_seed"], seed[f]) << f;
+        EXPECT_EQ(values["trigger"], trigger[f]) << f;
+        EXPECT_EQ(values["reverse"], reverse[f]) << f;
+        EXPECT_EQ(values["resolution"], "50") << f;
+    }
+    // Before the first and after the last key the end values hold; --fps changes nothing in frames.
+    const auto later = Dump({"--frames", "6-6", "--fps", "30", "--set", "offset=10@2,20@4"});
+    EXPECT_EQ(later.at(6).at("offset"), "20");
+}
+
+TEST_F(CliParams, ParamsListsWhatTheEffectRegistered) {
+    RunResult r = Korvane({"params"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 49);  // heading and 48 parameters
+    EXPECT_THAT(r.out, HasSubstr("threshold_low"));
+    EXPECT_THAT(r.out, HasSubstr("阈值 <"));         // decoded from the GBK the effect registers
+    EXPECT_THAT(r.out, HasSubstr("inside|outside"));
+    EXPECT_THAT(r.out, HasSubstr("0 to 100 percent"));
+    EXPECT_THAT(r.out, ::testing::Not(HasSubstr("hidden")));
+
+    r = Korvane({"params", "--host", "premiere"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 49);
+    std::istringstream lines(r.out);
+    std::string line;
+    int hidden = 0;
+    while (std::getline(lines, line)) hidden += line.find("hidden") != std::string::npos;
+    EXPECT_EQ(hidden, 2);  // the mask placeholders
+}
+
+}  // namespace
+}  // namespace korvane::clitest

@@ -1,0 +1,131 @@
+// Renders through the effect: sequences, masks and sources from the command line, both hosts,
+// effect errors and cancellation that never leave a half-written or replaced output.
+#include "CliSupport.h"
+
+namespace korvane::clitest {
+namespace {
+
+using ::testing::HasSubstr;
+using OIIO::TypeDesc;
+
+class CliRender : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        WriteFile(Path("in.png"), RandomImage(24, 16, 4, TypeDesc::UINT8, 1));
+    }
+    RunResult Render(const std::vector<std::string>& extra, const std::string& out = "out.png",
+                     const std::vector<std::string>& env = {}) {
+        return Korvane(Concat({"render", Path("in.png"), "-o", Path(out)}, extra), env);
+    }
+    std::vector<float> Pixels(const std::string& name) { return ReadFile(Path(name)).values; }
+};
+
+TEST_F(CliRender, ASortingLookChangesThePictureAndOneThreadMatchesMany) {
+    ASSERT_EQ(Render(Concat(kSortMost, {"--threads", "1"}), "one.png").exit_code, 0);
+    ASSERT_EQ(Render(Concat(kSortMost, {"--threads", "4"}), "four.png").exit_code, 0);
+    EXPECT_NE(Pixels("one.png"), Pixels("in.png"));
+    EXPECT_EQ(ReadBytes(Path("one.png")), ReadBytes(Path("four.png")));
+}
+
+TEST_F(CliRender, AThreeFrameSequenceRendersEachFrameAtItsTime) {
+    for (int f = 1; f <= 3; ++f) WriteFile(Path("in_000" + std::to_string(f) + ".png"), RandomImage(12, 8, 4, TypeDesc::UINT8, f));
+    // Thresholds keyed so that frame 1 selects nothing and frames 2 and 3 sort.
+    const RunResult r = Korvane({"render", Path("in_####.png"), "-o", Path("out_%03d.png"), "--frames", "1-3",
+                                 "--set", "threshold_low=0", "--set", "threshold_high=0@1,1@2"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("wrote 3 frames"));
+    EXPECT_EQ(Pixels("out_001.png"), Pixels("in_0001.png"));
+    EXPECT_NE(Pixels("out_002.png"), Pixels("in_0002.png"));
+    EXPECT_NE(Pixels("out_003.png"), Pixels("in_0003.png"));
+
+    // A still input animates into a sequence.
+    ASSERT_EQ(Korvane(Concat({"render", Path("in.png"), "-o", Path("still_#.png"), "--frames", "0-1"}, kSortMost)).exit_code, 0);
+    EXPECT_TRUE(std::filesystem::exists(Path("still_0.png")));
+    EXPECT_TRUE(std::filesystem::exists(Path("still_1.png")));
+    // A missing frame stops the run with the frame's name.
+    const RunResult missing = Korvane({"render", Path("in_####.png"), "-o", Path("m_####.png"), "--frames", "2-4"});
+    EXPECT_EQ(missing.exit_code, 2);
+    EXPECT_THAT(missing.err, HasSubstr("cannot read '" + Path("in_0004.png") + "': no such file"));
+}
+
+TEST_F(CliRender, MasksFromTheCommandLineLimitWhereSpansStart) {
+    ASSERT_EQ(Render(kSortMost, "plain.png").exit_code, 0);
+    // A closed mask beside the picture: no span can start, nothing changes.
+    ASSERT_EQ(Render(Concat(kSortMost, {"--mask", "M -20 -20 h 5 v 5 h -5 Z", "--set", "mask=1"}), "outside.png").exit_code, 0);
+    EXPECT_EQ(Pixels("outside.png"), Pixels("in.png"));
+    // The same outline left open does not constrain.
+    ASSERT_EQ(Render(Concat(kSortMost, {"--mask", "M -20 -20 h 5 v 5 h -5", "--set", "mask=1"}), "open.png").exit_code, 0);
+    EXPECT_EQ(Pixels("open.png"), Pixels("plain.png"));
+    // use_all_masks collects every closed mask: one covering the right half differs from both.
+    ASSERT_EQ(Render(Concat(kSortMost, {"--mask", "M -20 -20 h 5 v 5 h -5 Z", "--mask", "M 12 0 H 24 V 16 H 12 Z",
+                                        "--set", "use_all_masks=on"}),
+                     "half.png")
+                  .exit_code,
+              0);
+    EXPECT_NE(Pixels("half.png"), Pixels("in.png"));
+    EXPECT_NE(Pixels("half.png"), Pixels("plain.png"));
+}
+
+TEST_F(CliRender, SourcesFromTheCommandLineDecideSpansAndOrder) {
+    FileImage black = RandomImage(10, 10, 4, TypeDesc::UINT8, 2);
+    for (std::size_t i = 0; i < black.values.size(); ++i) black.values[i] = i % 4 == 3 ? 1.0f : 0.0f;
+    WriteFile(Path("black.png"), black);
+    WriteFile(Path("noise.png"), RandomImage(24, 16, 4, TypeDesc::UINT8, 3));
+    const std::vector<std::string> bright = {"--set", "threshold_low=0.5", "--set", "threshold_high=1"};
+
+    ASSERT_EQ(Render(bright, "self.png").exit_code, 0);
+    EXPECT_NE(Pixels("self.png"), Pixels("in.png"));
+    // A black trigger source (luminance 0, another size) selects nothing.
+    ASSERT_EQ(Render(Concat(bright, {"--trigger-source", Path("black.png")}), "triggered.png").exit_code, 0);
+    EXPECT_EQ(Pixels("triggered.png"), Pixels("in.png"));
+    // A sort source changes the order of the same spans.
+    ASSERT_EQ(Render(Concat(kSortMost, {"--sort-source", Path("noise.png"), "--set", "priority=source"}), "sourced.png").exit_code, 0);
+    ASSERT_EQ(Render(kSortMost, "sorted.png").exit_code, 0);
+    EXPECT_NE(Pixels("sourced.png"), Pixels("sorted.png"));
+}
+
+TEST_F(CliRender, PremiereRendersEightBitBgraAndGivesBackTheSameValues) {
+    RunResult r = Render(Concat(kNothingSelected, {"--host", "premiere"}));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(Pixels("out.png"), Pixels("in.png"));
+    ASSERT_EQ(Render(Concat(kSortMost, {"--host", "premiere"}), "sorted.png").exit_code, 0);
+    EXPECT_NE(Pixels("sorted.png"), Pixels("in.png"));
+
+    WriteFile(Path("in16.png"), RandomImage(8, 8, 4, TypeDesc::UINT16, 4));
+    r = Korvane(Concat({"render", Path("in16.png"), "-o", Path("p16.png"), "--host", "premiere"}, kNothingSelected));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("note: --host premiere renders 8-bit frames only"));
+}
+
+TEST_F(CliRender, EffectErrorsExitWithThreeAndLeaveTheOutputAlone) {
+    std::ofstream(Path("out.png")) << "an earlier good render";
+    const RunResult r = Render(kSortMost, "out.png", {"KORVANE_TEST_FAIL_CALL=checkout_param:1:4"});
+    EXPECT_EQ(r.exit_code, 3) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("effect error during the render of frame 0: PF_Err_OUT_OF_MEMORY (4)"));
+    EXPECT_THAT(r.err, HasSubstr("com.tsy.Korvane.log"));
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(ReadBytes(Path("out.png")), "an earlier good render");
+    EXPECT_EQ(FolderEntries(dir().string()), (std::vector<std::string>{"in.png", "out.png"}));
+}
+
+TEST_F(CliRender, CtrlCCancelsExitsWith130AndLeavesTheOutputAlone) {
+    std::ofstream(Path("out.png")) << "an earlier good render";
+    const RunResult r = Render(kSortMost, "out.png", {"KORVANE_TEST_SIGINT_AT_PROGRESS=1"});
+    EXPECT_EQ(r.exit_code, 130) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("cancelled"));
+    EXPECT_EQ(ReadBytes(Path("out.png")), "an earlier good render");
+    EXPECT_EQ(FolderEntries(dir().string()), (std::vector<std::string>{"in.png", "out.png"}));
+}
+
+TEST_F(CliRender, ASuccessfulRenderReplacesTheOutputAndLeavesNoTemporaryFile) {
+    std::ofstream(Path("out.png")) << "old";
+    const RunResult r = Render(kSortMost);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("wrote '" + Path("out.png") + "'"));
+    EXPECT_EQ(ReadFile(Path("out.png")).width, 24);
+    EXPECT_EQ(FolderEntries(dir().string()), (std::vector<std::string>{"in.png", "out.png"}));
+}
+
+}  // namespace
+}  // namespace korvane::clitest

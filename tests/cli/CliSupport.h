@@ -1,0 +1,68 @@
+// Running the korvane binary as a user would, and reading and writing the images it works on.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <OpenImageIO/typedesc.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace korvane::clitest {
+
+struct RunResult {
+    int exit_code = -1;  // 128 + signal when the process was killed by one
+    std::string out;
+    std::string err;
+};
+
+// Runs bin/korvane with `args` (no shell), extra "NAME=VALUE" environment entries, stdin empty.
+RunResult Korvane(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+
+// Pixels of a file as OpenImageIO reads them (associated alpha off), normalised to floats: two
+// files hold the same values exactly when their `values` are equal.
+struct FileImage {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    OIIO::TypeDesc format;
+    std::vector<float> values;
+
+    float at(int x, int y, int c) const { return values[(static_cast<std::size_t>(y) * width + x) * channels + c]; }
+};
+
+FileImage ReadFile(const std::string& path);
+// `values` normalised 0..1 (for integer formats rounded to the nearest code).
+void WriteFile(const std::string& path, const FileImage& image);
+// Deterministic noise in every channel; for 16-bit files only codes that a 16-bit world can carry
+// (file = round(world * 65535 / 32768)), so that a render that changes nothing gives them back.
+FileImage RandomImage(int width, int height, int channels, OIIO::TypeDesc format, unsigned seed);
+// The files in a folder, names only.
+std::vector<std::string> FolderEntries(const std::string& folder);
+std::string ReadBytes(const std::string& path);
+
+std::string SourceData(const std::string& relative);  // path under the source tree
+
+// Each test gets an empty folder of its own under the build tree.
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    const std::filesystem::path& dir() const { return dir_; }
+
+private:
+    std::filesystem::path dir_;
+};
+
+// The look that selects nothing: every pixel breaks every span, so a render gives back its input.
+inline const std::vector<std::string> kNothingSelected = {"--set", "threshold_low=0", "--set", "threshold_high=0"};
+// A look that sorts most of any picture.
+inline const std::vector<std::string> kSortMost = {"--set", "threshold_low=0", "--set", "threshold_high=1"};
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b);
+
+}  // namespace korvane::clitest
