@@ -1,14 +1,14 @@
 // The phase plan of the line iteration.
 //
 // Lines meet in three places: a later line of a block reads the triggers of the block's first
-// line (and, at x = line length, the head of the block's second line) as they are after those
-// lines were sorted; a line reads the head of the next line, before that line is sorted, at
-// x = line length and in a fill at the line end; and a random offset moves a span back into the
-// previous line. The phases are:
+// line as they are after that line was sorted; a line reads the head of the next line, before
+// that line is sorted, at x = line length (its mask flag, and its colour in a fill at the line
+// end); and a random offset moves a span back into the previous line. (At x = line length the
+// span closes whatever the trigger there, so the trigger read at that column never matters.)
+// The phases are:
 //   0: one item that keeps the head of every line before anything is sorted;
 //   1: the first line of every block, reading the next line's head from the kept copy;
-//   2: the second line of every block (reads the first line, finished in phase 1);
-//   3: the other lines of every block (read the first two lines, finished in phases 1 and 2).
+//   2: the other lines of every block, reading the first lines finished in phase 1.
 // Lines of one phase then write only their own records and read nothing another line of the
 // same phase writes. With a random offset a line rewrites the tail of the previous line, so the
 // whole chain depends on line order: the plan is then one item that runs all lines in order.
@@ -31,8 +31,7 @@ int64_t LinesInPhase(const Info& info, int phase) {
     const int64_t b = info.blockLines;
     switch (phase) {
         case 1: return (n + b - 1) / b;
-        case 2: return b >= 2 && n >= 2 ? (n - 1 + b - 1) / b : 0;
-        case 3: return b >= 3 ? (n / b) * (b - 2) + std::max<int64_t>(n % b - 2, 0) : 0;
+        case 2: return n - (n + b - 1) / b;
         default: return 0;
     }
 }
@@ -41,8 +40,7 @@ int64_t LineOfItem(const Info& info, int phase, int64_t item) {
     const int64_t b = info.blockLines;
     switch (phase) {
         case 1: return item * b;
-        case 2: return item * b + 1;
-        default: return (item / (b - 2)) * b + 2 + item % (b - 2);
+        default: return (item / (b - 1)) * b + 1 + item % (b - 1);
     }
 }
 
@@ -63,7 +61,7 @@ int SortPhaseCount(const Info& info) {
     if (OneSequentialItem(info)) {
         return 1;
     }
-    return 1 + static_cast<int>(std::min<int64_t>(info.blockLines, 3));
+    return info.blockLines > 1 ? 3 : 2;
 }
 
 int64_t SortPhaseSize(const Info& info, int phase) {

@@ -1,0 +1,299 @@
+// Properties on random lines and random looks: spans are sorted permutations, nothing outside
+// spans changes, empty selections change nothing, the keyed sort orders like the comparator, and
+// the phase plan on many threads gives the bytes of the one-thread order.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <thread>
+
+#include "SortingTestSupport.h"
+
+namespace korvane::utils::test {
+namespace {
+
+float Uniform(std::mt19937& g, float low, float high) {
+    return std::uniform_real_distribution<float>(low, high)(g);
+}
+
+int Pick(std::mt19937& g, int low, int high) { return std::uniform_int_distribution<int>(low, high)(g); }
+
+bool Chance(std::mt19937& g, double p) { return std::bernoulli_distribution(p)(g); }
+
+// Photo-like channel: mostly in [0, 1], sometimes exactly a threshold, rarely out of range or NaN.
+float Channel(std::mt19937& g) {
+    const int kind = Pick(g, 0, 99);
+    if (kind < 2) return std::numeric_limits<float>::quiet_NaN();
+    if (kind < 4) return Uniform(g, -0.5f, 1.5f);
+    if (kind < 10) return static_cast<float>(Pick(g, 0, 4)) * 0.25f;
+    return Uniform(g, 0.0f, 1.0f);
+}
+
+PF_PixelFloat Pixel(std::mt19937& g) { return {Channel(g), Channel(g), Channel(g), Channel(g)}; }
+
+std::vector<PixelRecord> RandomRecords(std::mt19937& g, size_t count, bool masks) {
+    std::vector<PixelRecord> records(count);
+    for (auto& rec : records) {
+        rec.color = Pixel(g);
+        rec.trigger = Chance(g, 0.5) ? rec.color : Pixel(g);
+        rec.sortSource = Chance(g, 0.5) ? rec.color : Pixel(g);
+        rec.inMask = masks && Chance(g, 0.7) ? 1 : 0;
+    }
+    return records;
+}
+
+KRVN_Params RandomLook(std::mt19937& g) {
+    KRVN_Params p;
+    p.trigger = Pick(g, 0, 10);
+    p.effect = Pick(g, 1, 2);
+    p.sort_key = Pick(g, 0, 11);
+    p.mode = Pick(g, 1, 8);
+    p.blur = Chance(g, 0.3) ? Pick(g, 1, 4) : 0;
+    p.random_seed = Pick(g, 0, 65536);
+    p.angle = Chance(g, 0.7) ? 0.0f : Uniform(g, -360.0f, 360.0f);
+    p.threshold_low = Uniform(g, 0.0f, 0.6f);
+    p.threshold_high = Uniform(g, 0.3f, 1.0f);
+    p.feather_start = Chance(g, 0.3) ? Uniform(g, 0.0f, 1.0f) : 0.0f;
+    p.feather_end = Chance(g, 0.3) ? Uniform(g, 0.0f, 1.0f) : 0.0f;
+    p.resolution = Chance(g, 0.7) ? 1.0f : Uniform(g, 0.0f, 1.0f);
+    p.animate_growth = Chance(g, 0.6) ? 1.0f : Uniform(g, 0.0f, 2.0f);
+    p.offset = Chance(g, 0.7) ? 0.0f : Uniform(g, 0.0f, 1.0f);
+    p.random_offset = Chance(g, 0.7) ? 0.0f : Uniform(g, 0.0f, 1.0f);
+    p.loop = Chance(g, 0.7) ? 0.0f : Uniform(g, -1.0f, 1.0f);
+    p.block_width = Chance(g, 0.6) ? 1.0f : Uniform(g, 0.0f, 1.0f);
+    p.block_height = Chance(g, 0.5) ? 0.0f : Uniform(g, 0.0f, 1.0f);
+    p.pop = Chance(g, 0.7) ? 0.0f : Uniform(g, 0.0f, 1.0f);
+    p.noise_amount = Chance(g, 0.7) ? 0.0f : Uniform(g, 0.0f, 1.0f);
+    p.noise_size = Uniform(g, 0.0f, 0.3f);
+    p.noise_complexity = Pick(g, 0, 9);
+    p.noise_seed = Pick(g, 0, 65536);
+    p.stretch = Chance(g, 0.3);
+    p.stretch_factor = Uniform(g, 0.0f, 3.0f);
+    p.priority = Pick(g, 1, 2);
+    p.fill = Chance(g, 0.5);
+    p.reverse = Chance(g, 0.5);
+    p.mirror = Chance(g, 0.2);
+    p.preserve_alpha = Chance(g, 0.3);
+    p.affect_background = Chance(g, 0.5);
+    p.has_masks = Chance(g, 0.2);
+    return p;
+}
+
+std::vector<PixelRecord> SortedByBytes(std::vector<PixelRecord> records) {
+    std::sort(records.begin(), records.end(), [](const PixelRecord& a, const PixelRecord& b) {
+        return std::memcmp(&a, &b, offsetof(PixelRecord, spanPosition)) < 0;
+    });
+    return records;
+}
+
+// A sort-only look: spans are found from positions and weights (reverse off).
+TEST(SortProperties, SpansArePermutationsInKeyOrderAndTheRestIsUntouched) {
+    std::mt19937 g(20261208);
+    for (int round = 0; round < 300; ++round) {
+        KRVN_Params p;
+        p.trigger = Pick(g, 1, 9);
+        p.sort_key = Pick(g, 1, 10);
+        p.effect = Pick(g, 1, 2);
+        p.threshold_low = Uniform(g, 0.0f, 0.5f);
+        p.threshold_high = Uniform(g, 0.4f, 1.0f);
+        p.block_width = Chance(g, 0.5) ? 1.0f : Uniform(g, 0.0f, 1.0f);
+        p.fill = Chance(g, 0.5);
+        const int32_t width = Pick(g, 1, 40);
+        const int32_t height = Pick(g, 1, 4);
+        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        Info info = Prepared(input, width, p);
+        ASSERT_TRUE(SortAllLinesSequentially(info));
+        const auto& out = info.lineRecords;
+        std::vector<bool> inSpan(out.size(), false);
+        for (const auto& [start, end] : ProcessedSpans(out, 0, info.gridCount)) {
+            ASSERT_GE(end - start, 2);
+            std::vector<PixelRecord> before(input.begin() + start, input.begin() + end);
+            std::vector<PixelRecord> after(out.begin() + start, out.begin() + end);
+            for (auto& rec : after) {
+                rec.spanPosition = 0.0f;
+                rec.spanWeight = 0.0f;
+            }
+            ASSERT_EQ(FirstDifference(SortedByBytes(before), SortedByBytes(after)), -1) << "round " << round;
+            float previous = std::numeric_limits<float>::infinity();
+            bool sawNaN = false;
+            for (int64_t i = start; i < end; ++i) {
+                inSpan[static_cast<size_t>(i)] = true;
+                const float key = SortValue(out[static_cast<size_t>(i)], p.sort_key);
+                if (std::isnan(key)) {
+                    sawNaN = true;
+                    continue;
+                }
+                ASSERT_FALSE(sawNaN) << "a NaN key came before a number, round " << round;
+                ASSERT_LE(key, previous) << "round " << round;
+                previous = key;
+            }
+        }
+        for (size_t i = 0; i < out.size(); ++i) {
+            if (!inSpan[i]) {
+                ASSERT_TRUE(SameRecord(out[i], input[i])) << "round " << round << " index " << i;
+            }
+        }
+    }
+}
+
+TEST(SortProperties, KeyedSortOrdersLikeTheComparator) {
+    std::mt19937 g(7);
+    for (int round = 0; round < 200; ++round) {
+        KRVN_Params p;
+        p.sort_key = Pick(g, 0, 11);
+        p.reverse = Chance(g, 0.5);
+        p.threshold_high = 2.0f;
+        p.fill = true;
+        auto input = RandomRecords(g, static_cast<size_t>(Pick(g, 2, 64)), false);
+        for (auto& rec : input) {  // NaN keys have no comparator order to compare with
+            for (float* c : {&rec.sortSource.alpha, &rec.sortSource.red, &rec.sortSource.green, &rec.sortSource.blue}) {
+                if (std::isnan(*c)) *c = 0.5f;
+            }
+        }
+        const int32_t width = static_cast<int32_t>(input.size());
+        Info keyed = Prepared(input, width, p);
+        Info compared = Prepared(input, width, p);
+        compared.derived.comparatorSort = true;
+        ASSERT_TRUE(SortAllLinesSequentially(keyed));
+        ASSERT_TRUE(SortAllLinesSequentially(compared));
+        for (size_t i = 0; i < input.size(); ++i) {
+            ASSERT_EQ(SortValue(keyed.lineRecords[i], p.sort_key), SortValue(compared.lineRecords[i], p.sort_key))
+                << "round " << round << " index " << i;
+        }
+    }
+}
+
+TEST(SortProperties, ThresholdsThatSelectNothingChangeNothing) {
+    std::mt19937 g(99);
+    for (int round = 0; round < 200; ++round) {
+        KRVN_Params p = RandomLook(g);
+        p.random_offset = Chance(g, 0.5) ? 0.0f : 1.0f;
+        p.has_masks = false;
+        p.angle = 0.0f;
+        p.resolution = 1.0f;
+        p.effect = 1;
+        p.threshold_low = Uniform(g, 0.0f, 1.0f);
+        p.threshold_high = p.threshold_low;  // an empty range: every pixel breaks
+        const int32_t width = Pick(g, 1, 30);
+        const auto input = RandomRecords(g, static_cast<size_t>(width) * Pick(g, 1, 5), false);
+        Info info = Prepared(input, width, p);
+        ASSERT_TRUE(SortAllLinesSequentially(info));
+        ASSERT_EQ(FirstDifference(info.lineRecords, input), -1) << "round " << round;
+    }
+}
+
+// Runs the phase plan on one thread with the items of every phase in reverse order: a line that
+// still depended on a neighbour of its own phase would see that neighbour already sorted.
+bool RunPlanBackwards(Info& info) {
+    for (int phase = 0; phase < SortPhaseCount(info); ++phase) {
+        for (int64_t item = SortPhaseSize(info, phase) - 1; item >= 0; --item) {
+            if (!SortPhaseItem(info, phase, item)) return false;
+        }
+    }
+    return true;
+}
+
+// Runs the phase plan with the items of every phase shuffled and spread over `threads` threads.
+bool RunPlanOnThreads(Info& info, int threads, std::mt19937& g) {
+    bool ok = true;
+    for (int phase = 0; phase < SortPhaseCount(info); ++phase) {
+        std::vector<int64_t> items(static_cast<size_t>(SortPhaseSize(info, phase)));
+        for (size_t i = 0; i < items.size(); ++i) items[i] = static_cast<int64_t>(i);
+        std::shuffle(items.begin(), items.end(), g);
+        std::atomic<size_t> next{0};
+        std::atomic<bool> failed{false};
+        std::vector<std::thread> pool;
+        for (int t = 0; t < threads; ++t) {
+            pool.emplace_back([&] {
+                for (size_t i = next.fetch_add(1); i < items.size(); i = next.fetch_add(1)) {
+                    if (!SortPhaseItem(info, phase, items[i])) failed = true;
+                }
+            });
+        }
+        for (auto& thread : pool) thread.join();
+        ok = ok && !failed;
+    }
+    return ok;
+}
+
+// Looks where lines meet most: the fill option on, fills at the line ends, masks, blocks.
+KRVN_Params MeetingLook(std::mt19937& g) {
+    KRVN_Params p = RandomLook(g);
+    p.fill = true;
+    p.mode = Pick(g, 1, 4);
+    p.has_masks = Chance(g, 0.5);
+    p.block_height = Chance(g, 0.3) ? 0.0f : Uniform(g, 0.3f, 1.0f);
+    p.animate_growth = 1.0f;
+    p.offset = 0.0f;
+    p.random_offset = 0.0f;
+    p.threshold_low = 0.0f;
+    p.threshold_high = Uniform(g, 0.5f, 1.0f);
+    return p;
+}
+
+void ExpectPlanMatchesOneThread(std::mt19937& g, KRVN_Params (*look)(std::mt19937&), int rounds,
+                                int maxWidth, int maxHeight) {
+    int randomOffsetLooks = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const KRVN_Params p = look(g);
+        randomOffsetLooks += p.random_offset > 0.0f ? 1 : 0;
+        const int32_t width = Pick(g, 1, maxWidth);
+        const int32_t height = Pick(g, 1, maxHeight);
+        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, p.has_masks);
+        Info sequential = Prepared(input, width, p);
+        Info planned = Prepared(input, width, p);
+        Info backwards = Prepared(input, width, p);
+        ASSERT_TRUE(SortAllLinesSequentially(sequential)) << sequential.Message();
+        ASSERT_TRUE(RunPlanBackwards(backwards)) << backwards.Message();
+        ASSERT_EQ(FirstDifference(sequential.lineRecords, backwards.lineRecords), -1)
+            << "backwards, round " << round << ": " << width << " x " << height;
+        ASSERT_TRUE(RunPlanOnThreads(planned, 4, g)) << planned.Message();
+        ASSERT_EQ(FirstDifference(sequential.lineRecords, planned.lineRecords), -1)
+            << "round " << round << ": " << width << " x " << height << ", block lines " << sequential.blockLines;
+        ASSERT_TRUE(TakeOutPixels(sequential));
+        ASSERT_TRUE(TakeOutPixels(planned));
+        ASSERT_EQ(FirstDifference(sequential.imageRecords, planned.imageRecords), -1) << "round " << round;
+    }
+    if (look == RandomLook) {
+        EXPECT_GT(randomOffsetLooks, rounds / 8);
+    }
+}
+
+TEST(ConcurrencyPhasePlan, ManyThreadsGiveTheBytesOfOneThreadForEveryLook) {
+    std::mt19937 g(31337);
+    ExpectPlanMatchesOneThread(g, RandomLook, 400, 24, 14);
+}
+
+TEST(ConcurrencyPhasePlan, LinesThatReadTheirNeighbours) {
+    std::mt19937 g(4711);
+    ExpectPlanMatchesOneThread(g, MeetingLook, 400, 8, 12);
+}
+
+TEST(ConcurrencyPhasePlan, BlockLooksUseEveryPhase) {
+    KRVN_Params p;
+    p.block_height = 0.5f;
+    p.fill = true;
+    std::mt19937 g(5);
+    const auto input = RandomRecords(g, 16 * 16, false);
+    Info info = Prepared(input, 16, p);
+    ASSERT_EQ(info.blockLines, 4);
+    ASSERT_EQ(SortPhaseCount(info), 3);
+    EXPECT_EQ(SortPhaseSize(info, 0), 1);
+    EXPECT_EQ(SortPhaseSize(info, 1), 4);
+    EXPECT_EQ(SortPhaseSize(info, 2), 12);
+    EXPECT_EQ(SortPhaseSize(info, 3), 0);
+    EXPECT_FALSE(SortPhaseItem(info, 1, 0));  // phase 0 has not kept the heads yet
+    EXPECT_FALSE(SortPhaseItem(info, 2, 12));
+    p.block_height = 0.0f;
+    EXPECT_EQ(SortPhaseCount(Prepared(input, 16, p)), 2);
+    EXPECT_FALSE(info.Message().empty());
+    p.block_height = 0.5f;
+    p.random_offset = 0.5f;
+    Info chained = Prepared(input, 16, p);
+    EXPECT_EQ(SortPhaseCount(chained), 1);
+    EXPECT_EQ(SortPhaseSize(chained, 0), 1);
+}
+
+}  // namespace
+}  // namespace korvane::utils::test
