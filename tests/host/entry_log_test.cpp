@@ -1,0 +1,151 @@
+// The diagnostic log: line form, one file per folder, re-creation after deletion, rotation, the
+// debugger mirror, and many threads writing at once.
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "entry_support.h"
+
+namespace korvane::entry_test {
+namespace {
+
+// Starts the log in this test's folder the way global set-up does.
+void StartLog(Personality personality = Personality::AfterEffects) {
+    PF_InData in{};
+    in.appl_id = host::ApplId(personality);
+    in.version.major = 13;
+    PF_OutData out{};
+    out.my_version = kVersion;
+    ASSERT_EQ(log::LoggerInit(&in, &out, "Korvane ", "com.tsy.Korvane"), PF_Err_NONE);
+}
+
+class Log : public EntryTest {};
+class LogConcurrency : public EntryTest {};
+
+TEST_F(Log, StartWritesWelcomeAndVersion) {
+    StartLog();
+    EXPECT_EQ(log::LogFilePath(), log_path().string());
+    const std::string text = ReadFile(log_path());
+    const std::regex form(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[KORVN\] Welcome!\r\n)"
+                          R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[KORVN\] Korvane , v3\.1\.0 in ae13\r\n)");
+    EXPECT_TRUE(std::regex_match(text, form)) << text;
+}
+
+TEST_F(Log, MessageEndingInNewlineIsOneLine) {
+    StartLog();
+    log::LogLine("first\n");
+    log::LogLine("second");
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2].substr(20), "[KORVN] first");
+    EXPECT_EQ(lines[3].substr(20), "[KORVN] second");
+}
+
+TEST_F(Log, ErrorLineNamesFileLineAndFunction) {
+    StartLog();
+    const int line = __LINE__ + 1;
+    KRVN_LOG_ERROR("SomeStep", "went wrong");
+    const auto lines = LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().substr(20),
+              "[KORVN] ERROR [entry_log_test:" + std::to_string(line) + ":SomeStep] :: went wrong");
+}
+
+TEST_F(Log, DeletedFileIsCreatedAgain) {
+    StartLog();
+    KRVN_LOG_ERROR("A", "one");
+    ASSERT_TRUE(fs::remove(log_path()));
+    KRVN_LOG_ERROR("B", "two");
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(":B] :: two"), std::string::npos);
+}
+
+TEST_F(Log, NothingReachesDiskBeforeStart) {
+    testing::internal::CaptureStdout();
+    log::LogLine("too early");
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed.rfind("Log failed: ", 0), 0u) << printed;
+    EXPECT_EQ(printed.back(), '\n');
+    EXPECT_TRUE(fs::is_empty(temp_path()));
+    EXPECT_EQ(log::LogFilePath(), "");
+}
+
+TEST_F(Log, TooLongTempFolderStoresNoPath) {
+    const fs::path deep = temp_path() / std::string(250, 'd');
+    fs::create_directories(deep);
+    ScopedEnv tmpdir("TMPDIR", deep.string());
+    testing::internal::CaptureStdout();
+    StartLog();
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log::LogFilePath(), "");
+    EXPECT_NE(printed.find("Log failed: "), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(deep));
+}
+
+TEST_F(Log, RotatesPast3MiBKeepingFiveFiles) {
+    StartLog();
+    const std::string big(100 * 1024, 'x');  // about 31 lines per 3 MiB file
+    for (int i = 0; i < 31 * 7; ++i) log::LogLine(big);
+    const std::string base = (temp_path() / "com.tsy.Korvane").string();
+    for (int n = 1; n <= 5; ++n) {
+        const fs::path rotated = base + "." + std::to_string(n) + ".log";
+        ASSERT_TRUE(fs::exists(rotated)) << rotated;
+        EXPECT_LE(fs::file_size(rotated), 3145728u);
+        EXPECT_GT(fs::file_size(rotated), 3145728u - big.size() - 64);
+    }
+    EXPECT_FALSE(fs::exists(base + ".6.log"));
+    EXPECT_LE(fs::file_size(log_path()), 3145728u);
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(temp_path())) ++files;
+    EXPECT_EQ(files, 6u);
+}
+
+TEST_F(Log, DebugOutputOnlyWhenAskedFor) {
+    StartLog();
+    {
+        ScopedEnv off("KORVANE_DEBUG_OUTPUT", std::nullopt);
+        testing::internal::CaptureStderr();
+        log::LogLine("quiet");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    }
+    ScopedEnv on("KORVANE_DEBUG_OUTPUT", "1");
+    testing::internal::CaptureStderr();
+    log::LogLine("loud");
+    log::LogLine("ends\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[KORVN] loud\n[KORVN] ends\n");
+}
+
+TEST_F(LogConcurrency, EveryLineFromManyThreadsArrivesWholeAndOnce) {
+    StartLog();
+    constexpr int kThreads = 8;
+    constexpr int kLinesEach = 150;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLinesEach; ++i) {
+                log::LogLine("thread " + std::to_string(t) + " line " + std::to_string(i) + " " +
+                             std::string(static_cast<std::size_t>(50 + (i * 37) % 400), 'a' + static_cast<char>(t)));
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u + kThreads * kLinesEach);
+    const std::regex form(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[KORVN\] thread (\d) line (\d+) ([a-h]+))");
+    std::set<std::pair<int, int>> seen;
+    for (std::size_t n = 2; n < lines.size(); ++n) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines[n], m, form)) << lines[n].substr(0, 80);
+        const int t = std::stoi(m[1]);
+        const int i = std::stoi(m[2]);
+        EXPECT_EQ(m[3].length(), static_cast<std::size_t>(50 + (i * 37) % 400));
+        EXPECT_EQ(m[3].str().find_first_not_of(static_cast<char>('a' + t)), std::string::npos);
+        EXPECT_TRUE(seen.insert({t, i}).second) << "twice: " << t << " " << i;
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kLinesEach));
+}
+
+}  // namespace
+}  // namespace korvane::entry_test
