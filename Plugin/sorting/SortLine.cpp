@@ -61,7 +61,8 @@ private:
         return records_[index];
     }
 
-    float Noise(int64_t x, float ny) const;
+    float Noise(int64_t x) const;
+    bool Breaks(const PF_PixelFloat& t, int64_t x) const;
     void CloseSpan(int64_t h, int64_t cur, int64_t x);
     void ProcessSpan(int64_t start, int64_t count, int64_t x);
     void SortSpan(PixelRecord* span, int64_t n);
@@ -87,8 +88,26 @@ private:
     LineScratch scratch_;
 };
 
-float LineKernel::Noise(int64_t x, float ny) const {
+bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) const {
+    const float n = d_.noiseOn ? Noise(x) : 0.0f;
+    float red = t.red + n;
+    float green = t.green + n;
+    float blue = t.blue + n;
+    float alpha = t.alpha;
+    if (s_.clampTrigger) {
+        red = Clamp01(red);
+        green = Clamp01(green);
+        blue = Clamp01(blue);
+        alpha = Clamp01(alpha);
+    }
+    const float key = TriggerValueInline(red, green, blue, alpha, s_.triggerKey);
+    const bool inRange = s_.thresholdLow <= key && key < s_.thresholdHigh;
+    return s_.thresholdMode == kThresholdOutside ? inRange : !inRange;
+}
+
+float LineKernel::Noise(int64_t x) const {
     const float nx = d_.noiseFrequency * static_cast<float>(x);
+    const float ny = d_.noiseFrequency * static_cast<float>(y_);
     double sum = 0.0;
     double scale = 1.0;
     double weight = 1.0;
@@ -110,13 +129,6 @@ void LineKernel::Run() {
     const int64_t lastColumn = info_.lastColumn;
     const int64_t maxSpan = info_.maxSpanLength;
     const bool gating = s_.maskGating;
-    const bool outside = s_.thresholdMode == kThresholdOutside;
-    const float low = s_.thresholdLow;
-    const float high = s_.thresholdHigh;
-    const int32_t triggerKey = s_.triggerKey;
-    const bool clamp = s_.clampTrigger;
-    const bool noiseOn = d_.noiseOn;
-    const float ny = d_.noiseFrequency * static_cast<float>(y_);
 
     random_.Seed(LineSeed(s_.randomSeed, y_));
     int64_t h = lineStart_;
@@ -140,22 +152,9 @@ void LineKernel::Run() {
                 leftMask = true;
             }
         }
-        const PF_PixelFloat& t = Read(trig).trigger;
-        const float n = noiseOn ? Noise(x, ny) : 0.0f;
-        float red = t.red + n;
-        float green = t.green + n;
-        float blue = t.blue + n;
-        float alpha = t.alpha;
-        if (clamp) {
-            red = Clamp01(red);
-            green = Clamp01(green);
-            blue = Clamp01(blue);
-            alpha = Clamp01(alpha);
-        }
-        const float key = TriggerValueInline(red, green, blue, alpha, triggerKey);
-        const bool inRange = low <= key && key < high;
-        const bool breaks = outside ? inRange : !inRange;
-        const bool close = x >= width_ || cur - h > maxSpan || breaks;
+        // At x = line length the span closes whatever the trigger, so the trigger there (the
+        // head of another line of the block, possibly being sorted right now) is not read.
+        const bool close = x >= width_ || cur - h > maxSpan || Breaks(Read(trig).trigger, x);
         if (!close) {
             continue;
         }
