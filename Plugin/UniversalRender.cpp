@@ -23,11 +23,6 @@
 
 namespace korvane {
 
-struct SortPhaseRef {
-    utils::Info* info;
-    int phase;
-};
-
 namespace render {
 namespace {
 

@@ -8,13 +8,21 @@
 #include "korvane/sdk/Effect.h"
 
 namespace korvane {
+namespace utils {
+struct Info;
+}
 
 PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_data, PF_LayerDef* output,
                        KRVN_Params* params, int bit_depth, PF_PixelFormat pixel_format, bool bgra,
                        void* global_data);
 
+// What each iteration of the sorting stage receives: the sort context and the phase of its line plan.
+struct SortPhaseRef {
+    utils::Info* info;
+    int phase;
+};
+
 // iterate_generic callback: refcon is a SortPhaseRef; runs item i of its phase of the line plan.
-struct SortPhaseRef;
 PF_Err PixelSortIterate(void* refcon, A_long thread_index, A_long i, A_long iterations);
 
 namespace render {

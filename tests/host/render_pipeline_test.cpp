@@ -1,0 +1,467 @@
+// The render commands and the universal render end to end: every row of their failure tables by
+// fault injection, cancellation at every progress point, pixel formats, bit depths, odd sizes, and
+// the same bytes on any thread count and in either host.
+#include <array>
+#include <set>
+
+#include "UniversalRender.h"
+#include "sorting/Info.h"
+#include "render_support.h"
+
+namespace korvane::render_test {
+namespace {
+
+class RenderFailures : public RenderTest {};
+class RenderCancel : public RenderTest {};
+class RenderFormats : public RenderTest {};
+class RenderSizes : public RenderTest {};
+class RenderDeterminism : public RenderTest {};
+
+const std::string kU = "UniversalRender";
+
+// Records the pixel format of every world the effect creates through "PF World Suite" 2.
+struct WorldSuiteSpy {
+    static inline const SPBasicSuite* original = nullptr;
+    static inline PF_WorldSuite2 real{};
+    static inline PF_WorldSuite2 spy{};
+    static inline std::vector<PF_PixelFormat> formats;
+
+    static SPErr Acquire(const char* name, int32_t version, const void** suite) {
+        const SPErr err = original->AcquireSuite(name, version, suite);
+        if (err == kSPNoError && std::string(name) == kPFWorldSuite && version == 2 && *suite != nullptr) {
+            real = *static_cast<const PF_WorldSuite2*>(*suite);
+            spy = real;
+            spy.PF_NewWorld = &NewWorld;
+            *suite = &spy;
+        }
+        return err;
+    }
+    static SPErr Release(const char* name, int32_t version) { return original->ReleaseSuite(name, version); }
+    static PF_Err NewWorld(PF_ProgPtr ref, A_long w, A_long h, PF_Boolean clear, PF_PixelFormat format,
+                           PF_EffectWorld* world) {
+        formats.push_back(format);
+        return real.PF_NewWorld(ref, w, h, clear, format, world);
+    }
+    static inline SPBasicSuite basic{&Acquire, &Release};
+
+    static void Install(Host& h) {
+        formats.clear();
+        h.SetInDataHook([](PF_InData& in) {
+            if (in.pica_basicP != &basic) original = in.pica_basicP;
+            in.pica_basicP = &basic;
+        });
+    }
+};
+
+// ---- Universal render and its pixel steps
+
+TEST_F(RenderFailures, MissingWorldSuiteTellsTheUserAndReturns516) {
+    Host& h = NewHost();
+    h.SetSuiteMissing("PF World Suite", 2);
+    const size_t mark = LogMark();
+    const World in = PhotoLike(16, 8);
+    const World out = RenderAe(h, in, PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(h.last_return_msg(), "Couldn't load suite.");
+    EXPECT_TRUE(h.last_out_data().out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+    EXPECT_EQ(ErrorsSince(mark), EntryLine("PF_Cmd_SMART_RENDER", PF_Err_BAD_CALLBACK_PARAM));
+    EXPECT_TRUE(out.SamePixels(World(16, 8, 8)));
+}
+
+// The render commands always pass worlds and a record, so these call the universal render from
+// inside a live command.
+TEST_F(RenderFailures, MissingInputOrOutputWorldIsLogged) {
+    Host& h = NewHost();
+    World in = PhotoLike(4, 4);
+    World out(4, 4, 8);
+    KRVN_Params params;
+    std::vector<PF_Err> results;
+    h.SetInDataHook([&](PF_InData& in_data) {
+        results.push_back(UniversalRender(&in_data, nullptr, nullptr, out.pf(), &params, 8, PF_PixelFormat_ARGB32,
+                                          false, nullptr));
+        results.push_back(UniversalRender(&in_data, in.pf(), nullptr, nullptr, &params, 8, PF_PixelFormat_ARGB32,
+                                          false, nullptr));
+    });
+    const size_t mark = LogMark();
+    h.About();
+    h.SetInDataHook(nullptr);
+    EXPECT_EQ(results, (std::vector<PF_Err>{PF_Err_INTERNAL_STRUCT_DAMAGED, PF_Err_INTERNAL_STRUCT_DAMAGED}));
+    EXPECT_EQ(ErrorsSince(mark), (std::vector<ErrorRecord>{Err(kU, kU, "No Input or Output World"),
+                                                            Err(kU, kU, "No Input or Output World")}));
+    EXPECT_TRUE(out.SamePixels(World(4, 4, 8)));
+}
+
+TEST_F(RenderFailures, MissingParamsIsLogged) {
+    Host& h = NewHost();
+    World in = PhotoLike(4, 4);
+    World out(4, 4, 8);
+    PF_Err result = PF_Err_NONE;
+    h.SetInDataHook([&](PF_InData& in_data) {
+        result = UniversalRender(&in_data, in.pf(), nullptr, out.pf(), nullptr, 8, PF_PixelFormat_ARGB32, false,
+                                 nullptr);
+    });
+    const size_t mark = LogMark();
+    h.About();
+    h.SetInDataHook(nullptr);
+    EXPECT_EQ(result, PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_EQ(ErrorsSince(mark), (std::vector<ErrorRecord>{Err(kU, kU, "Params is empty")}));
+}
+
+TEST_F(RenderFailures, EachFailingHostCallGivesItsLinesAndLeavesTheInput) {
+    struct Case {
+        const char* call;
+        int nth;
+        int depth;
+        std::vector<ErrorRecord> lines;
+    };
+    const PF_Err X = PF_Err_OUT_OF_MEMORY;
+    const std::vector<Case> cases = {
+        {"PF_NewWorld", 1, 8, Concat({Err("RenderState", kCreate, "cannot create world " + ErrorText(X))}, SortingStageLines(X))},
+        {"PF_NewWorld", 3, 8, Concat({Err("RenderState", kCreate, "cannot create world " + ErrorText(X))}, SortingStageLines(X))},
+        {"copy", 2, 8, Concat({Err("RenderState", kCopy, "cannot copy world " + ErrorText(X))}, SortingStageLines(X))},
+        {"iterate", 1, 8,
+         Concat({Err("PixelTransfer", "_Iterate", "AE Iterate8 Error " + ErrorText(X)),
+                 Err(kU, kFillRecords, "cannot fill pixels vector " + ErrorText(X))},
+                SortingStageLines(X))},
+        {"iterate", 1, 16,
+         Concat({Err("PixelTransfer", "_Iterate", "AE Iterate16 Error " + ErrorText(X)),
+                 Err(kU, kFillRecords, "cannot fill pixels vector " + ErrorText(X))},
+                SortingStageLines(X))},
+        {"iterate", 1, 32,
+         Concat({Err("PixelTransfer", "_Iterate", "AE Iterate32 Error " + ErrorText(X)),
+                 Err(kU, kFillRecords, "cannot fill pixels vector " + ErrorText(X))},
+                SortingStageLines(X))},
+        {"iterate_generic", 1, 8, SortingStageLines(X)},
+        {"iterate", 2, 8,
+         {Err("PixelTransfer", "_Iterate", "AE Iterate8 Error " + ErrorText(X)),
+          Err(kU, kFillWorld, "cannot fill world" + ErrorText(X))}},
+    };
+    Host& h = NewHost();
+    h.Set(P::KRVN_ANGLE, 20);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.call) + " #" + std::to_string(c.nth) + " at " + std::to_string(c.depth));
+        const World in = PhotoLike(24, 16, c.depth);
+        // Count the calls of one frame before the render step that makes them.
+        const long before = h.call_count(c.call);
+        RenderAe(h, in);
+        const long per_frame = h.call_count(c.call) - before;
+        ASSERT_GE(per_frame, c.nth);
+        h.FailCall(c.call, c.nth, X);
+        const size_t mark = LogMark();
+        const World out = RenderAe(h, in, X);
+        EXPECT_EQ(ErrorsSince(mark), Concat(c.lines, EntryLine("PF_Cmd_SMART_RENDER", X)));
+        EXPECT_TRUE(out.SamePixels(in));
+        h.ClearFaults();
+    }
+}
+
+TEST_F(RenderFailures, FailingLineLogsOnceAndReturns512) {
+    utils::Info empty;  // no grid: every line fails
+    empty.lineCount = 1;
+    NewHost();
+    const size_t mark = LogMark();
+    SortPhaseRef ref{&empty, 0};
+    EXPECT_EQ(PixelSortIterate(&ref, 0, 0, 1), PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_EQ(ErrorsSince(mark),
+              (std::vector<ErrorRecord>{Err(kU, "PixelSortIterate", "PixelSortIterate Error 512")}));
+}
+
+TEST_F(RenderFailures, FrameTooLargeForMemoryFailsBeforeAllocating) {
+    Host& h = NewHost();
+    h.Set(P::KRVN_ANGLE, 45);  // a 65535 x 1 strip needs a grid of about 46340 x 46340 records
+    const World in = PhotoLike(65535, 1);
+    const long worlds_before = h.call_count("PF_NewWorld");
+    const size_t mark = LogMark();
+    const World out = RenderAe(h, in, PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(h.call_count("PF_NewWorld"), worlds_before);
+    const auto lines = ErrorsSince(mark);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], EntryLine("PF_Cmd_SMART_RENDER", PF_Err_OUT_OF_MEMORY)[0]);
+    EXPECT_EQ(lines[0].function, kU);
+    EXPECT_NE(lines[0].message.find("Not enough memory to sort a 65535x1 frame"), std::string::npos);
+    EXPECT_NE(lines[0].message.find(ErrorText(PF_Err_OUT_OF_MEMORY)), std::string::npos);
+    EXPECT_TRUE(out.SamePixels(in));
+}
+
+TEST_F(RenderFailures, MemoryNeedGrowsWithTheRotatedGrid) {
+    const double flat = render::FrameMemoryNeed(1920, 1080, 0.0f, 1.0f, 8, false);
+    const double turned = render::FrameMemoryNeed(1920, 1080, 33.0f, 1.0f, 8, false);
+    EXPECT_GT(flat, 1920.0 * 1080 * 2 * 60);
+    EXPECT_GT(turned, flat);
+    EXPECT_LT(render::FrameMemoryNeed(1920, 1080, 0.0f, 0.0f, 8, false), flat);
+    EXPECT_GT(render::FrameMemoryNeed(30000, 30000, 33.0f, 1.0f, 32, true), 1e11);
+    EXPECT_GT(render::AvailableMemory(), 0.0);
+}
+
+// ---- Pre-render, smart render, legacy render
+
+TEST_F(RenderFailures, PreRenderLayerCheckoutFailure) {
+    Host& h = NewHost();
+    const World in = PhotoLike(8, 8);
+    h.FailCall("checkout_layer", 1, PF_Err_BAD_CALLBACK_PARAM);
+    const size_t mark = LogMark();
+    World out(8, 8, 8);
+    host::SmartRenderReport report;
+    EXPECT_EQ(h.RenderSmart(0.0, 8, in, out, &report), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_FALSE(report.rendered);
+    EXPECT_EQ(ErrorsSince(mark), Concat({Err("KRVN_Render", "PreRender",
+                                             "Can't checkout effect's layer " + ErrorText(PF_Err_BAD_CALLBACK_PARAM))},
+                                        EntryLine("PF_Cmd_SMART_PRE_RENDER", PF_Err_BAD_CALLBACK_PARAM)));
+    ExpectNothingLive(h);
+
+    h.FailCall("checkout_layer", 1, PF_Interrupt_CANCEL);
+    const size_t mark2 = LogMark();
+    EXPECT_EQ(h.RenderSmart(0.0, 8, in, out), PF_Interrupt_CANCEL);
+    EXPECT_EQ(ErrorsSince(mark2), std::vector<ErrorRecord>{});
+}
+
+TEST_F(RenderFailures, PreRenderReportsTheInputRectanglesAndDisposesAFailedRecord) {
+    Host& h = NewHost();
+    const World in = PhotoLike(12, 7);
+    World out(12, 7, 8);
+    host::SmartRenderReport report;
+    h.SetPreRenderRequest(PF_LRect{0, 0, 0, 0});
+    ASSERT_EQ(h.RenderSmart(0.0, 8, in, out, &report), PF_Err_NONE);
+    // Exactly what the layer checkout reported: nothing requested, the whole layer at most.
+    const PF_LRect& result = report.pre_render_output.result_rect;
+    const PF_LRect& max = report.pre_render_output.max_result_rect;
+    EXPECT_TRUE(result.left >= result.right || result.top >= result.bottom);
+    EXPECT_EQ((std::array<A_long, 4>{max.left, max.top, max.right, max.bottom}), (std::array<A_long, 4>{0, 0, 12, 7}));
+    EXPECT_EQ(report.layer_pixel_checkins, 1);
+    h.SetPreRenderRequest(std::nullopt);
+
+    // GetParams failing: its code comes back and the record's handle does not outlive the command.
+    h.FailCall("checkout_param", 1, PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(h.RenderSmart(0.0, 8, in, out, &report), PF_Err_OUT_OF_MEMORY);
+    EXPECT_FALSE(report.rendered);
+    ExpectNothingLive(h);
+}
+
+TEST_F(RenderFailures, SmartRenderCheckouts) {
+    Host& h = NewHost();
+    const World in = PhotoLike(8, 8);
+    const PF_Err X = PF_Err_INVALID_CALLBACK;
+    World out(8, 8, 8);
+    host::SmartRenderReport report;
+
+    h.FailCall("checkout_layer_pixels", 1, X);
+    size_t mark = LogMark();
+    EXPECT_EQ(h.RenderSmart(0.0, 8, in, out, &report), X);
+    EXPECT_EQ(ErrorsSince(mark),
+              Concat({Err("KRVN_Render", "SmartRender", "PreRender: input world error " + ErrorText(X)),
+                      Err("KRVN_Render", "SmartRender", "PreRender: output world error" + ErrorText(X))},
+                     EntryLine("PF_Cmd_SMART_RENDER", X)));
+    ExpectNothingLive(h);
+
+    h.FailCall("checkout_layer_pixels", 1, PF_Interrupt_CANCEL);
+    mark = LogMark();
+    EXPECT_EQ(h.RenderSmart(0.0, 8, in, out, &report), PF_Interrupt_CANCEL);
+    EXPECT_EQ(ErrorsSince(mark), std::vector<ErrorRecord>{});
+
+    h.FailCall("checkout_output", 1, X);
+    mark = LogMark();
+    EXPECT_EQ(h.RenderSmart(0.0, 8, in, out, &report), X);
+    EXPECT_EQ(ErrorsSince(mark), Concat({Err("KRVN_Render", "SmartRender", "PreRender: output world error" + ErrorText(X))},
+                                        EntryLine("PF_Cmd_SMART_RENDER", X)));
+    EXPECT_EQ(report.layer_pixel_checkins, 1);
+    ExpectNothingLive(h);
+
+    h.FailCall("checkout_output", 1, PF_Interrupt_CANCEL);
+    mark = LogMark();
+    EXPECT_EQ(h.RenderSmart(0.0, 8, in, out, &report), PF_Interrupt_CANCEL);
+    EXPECT_EQ(ErrorsSince(mark), std::vector<ErrorRecord>{});
+    ExpectNothingLive(h);
+}
+
+TEST_F(RenderFailures, SmartRenderWithoutPreRenderDataReturns512Silently) {
+    Host& h = NewHost();
+    const World in = PhotoLike(8, 8);
+    const long before = h.call_count("host_lock_handle");
+    RenderAe(h, in);
+    const long per_frame = h.call_count("host_lock_handle") - before;
+    h.FailCall("host_lock_handle", static_cast<int>(per_frame), PF_Err_OUT_OF_MEMORY);  // the render's lock: null
+    const size_t mark = LogMark();
+    RenderAe(h, in, PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_EQ(ErrorsSince(mark), EntryLine("PF_Cmd_SMART_RENDER", PF_Err_INTERNAL_STRUCT_DAMAGED));
+}
+
+TEST_F(RenderFailures, LegacyRender) {
+    Host& ae = NewHost();
+    const World in = PhotoLike(10, 6);
+    const size_t mark = LogMark();
+    const World out = RenderLegacy(ae, in);
+    bool said = false;
+    for (const auto& line : LogLines()) said = said || line.find("[KORVN] Rendering in an old version of AE. Using 8bits") != std::string::npos;
+    EXPECT_TRUE(said);
+    EXPECT_EQ(ErrorsSince(mark), std::vector<ErrorRecord>{});
+    EXPECT_TRUE(out.SamePixels(RenderAe(ae, in)));
+
+    // GetParams failing: its code, and the parameter handle is gone after the frame.
+    ae.FailCall("checkout_param", 1, PF_Err_OUT_OF_MEMORY);
+    RenderLegacy(ae, in, PF_Err_OUT_OF_MEMORY);
+
+    Host& pr = NewHost(Personality::Premiere);
+    pr.SetSuiteMissing("PF Pixel Format Suite", 1);
+    World bgra = PhotoLike(10, 6, 8, 1, host::ChannelOrder::BGRA);
+    bgra.SetPremiereFormat(host::PremiereFormat("bgra"));
+    World pr_out(10, 6, bgra.format());
+    EXPECT_EQ(pr.RenderLegacy(0.0, bgra, pr_out), A_Err_MISSING_SUITE);
+    EXPECT_EQ(pr.last_return_msg(), "Not able to acquire AEFX Suite.");
+    pr.SetSuiteMissing("PF Pixel Format Suite", 1, false);
+    ExpectNothingLive(pr);
+}
+
+// ---- Cancellation
+
+TEST_F(RenderCancel, EveryProgressPointEndsTheRenderSilentlyWithTheInputShown) {
+    for (Personality personality : {Personality::AfterEffects, Personality::Premiere}) {
+        Host& h = NewHost(personality);
+        const bool premiere = personality == Personality::Premiere;
+        h.Set(P::KRVN_ANGLE, 30);
+        World in = premiere ? PhotoLike(20, 12, 8, 3, host::ChannelOrder::BGRA) : PhotoLike(20, 12);
+        if (premiere) in.SetPremiereFormat(host::PremiereFormat("bgra"));
+        std::vector<A_long> points;
+        h.SetProgressListener([&](A_long current, A_long) { points.push_back(current); });
+        premiere ? RenderLegacy(h, in) : RenderAe(h, in);
+        const std::vector<A_long> expected = {1, 10, 11, 20, 25, 30, 50, 60, 70, 100};
+        std::vector<A_long> own;
+        for (A_long p : points) {
+            if (std::find(expected.begin(), expected.end(), p) != expected.end()) own.push_back(p);
+        }
+        EXPECT_EQ(own, expected);
+        const long calls = static_cast<long>(points.size());
+        for (long nth = 1; nth <= calls; ++nth) {
+            SCOPED_TRACE(std::string(host::PersonalityName(personality)) + " progress call " + std::to_string(nth));
+            h.CancelAtProgress(static_cast<int>(nth));
+            const size_t mark = LogMark();
+            const World out = premiere ? RenderLegacy(h, in, PF_Interrupt_CANCEL) : RenderAe(h, in, PF_Interrupt_CANCEL);
+            EXPECT_EQ(LogMark(), mark);
+            EXPECT_TRUE(out.SamePixels(in));
+            h.ResetCancel();
+        }
+        h.SetProgressListener(nullptr);
+    }
+}
+
+// ---- Pixel formats and depths
+
+TEST_F(RenderFormats, SmartRenderMakesWorldsOfTheFrameDepth) {
+    Host& h = NewHost();
+    WorldSuiteSpy::Install(h);
+    const std::vector<std::pair<int, PF_PixelFormat>> depths = {
+        {8, PF_PixelFormat_ARGB32}, {16, PF_PixelFormat_ARGB64}, {32, PF_PixelFormat_ARGB128}};
+    for (const auto& [depth, format] : depths) {
+        WorldSuiteSpy::formats.clear();
+        RenderAe(h, PhotoLike(9, 9, depth));
+        ASSERT_EQ(WorldSuiteSpy::formats.size(), 3u);  // sorting, trigger source, sort source
+        for (PF_PixelFormat f : WorldSuiteSpy::formats) EXPECT_EQ(f, format) << depth;
+    }
+    h.SetInDataHook(nullptr);
+}
+
+TEST_F(RenderFormats, PremiereFormatsPickDepthAndChannelOrder) {
+    Host& ae = NewHost();
+    Host& pr = NewHost(Personality::Premiere);
+    ae.Set(P::KRVN_ANGLE, 12);
+    pr.Set(P::KRVN_ANGLE, 12);
+    const World argb = PhotoLike(30, 20, 8, 7);
+    const World expected = RenderAe(ae, argb);
+    ASSERT_FALSE(expected.SamePixels(argb));
+
+    World bgra = argb.Converted(8, host::ChannelOrder::BGRA);
+    bgra.SetPremiereFormat(host::PremiereFormat("bgra"));
+    const World from_bgra = RenderLegacy(pr, bgra);
+    EXPECT_EQ(from_bgra.order(), host::ChannelOrder::BGRA);
+    EXPECT_EQ(from_bgra.MaxDifference(expected), 0.0);
+
+    World argb_pr = argb.Clone();
+    argb_pr.SetPremiereFormat(host::PremiereFormat("argb"));
+    EXPECT_TRUE(RenderLegacy(pr, argb_pr).SamePixels(expected));
+
+    // Formats the effect cannot read keep the copy of the input.
+    for (const char* name : {"v210", "@PQ2", "zzzz"}) {
+        World other = argb.Converted(8, host::ChannelOrder::BGRA);
+        other.SetPremiereFormat(host::PremiereFormat(name));
+        EXPECT_TRUE(RenderLegacy(pr, other).SamePixels(other)) << name;
+    }
+}
+
+// ---- Sizes
+
+TEST_F(RenderSizes, TinyAndThinFramesRenderInEveryLook) {
+    Host& h = NewHost();
+    struct Look {
+        int param;
+        double value;
+    };
+    const std::vector<std::vector<Look>> looks = {
+        {},
+        {{P::KRVN_ANGLE, 33}},
+        {{P::KRVN_ANGLE, 90}, {P::KRVN_RESOLUTION, 0}},
+        {{P::KRVN_RESOLUTION, 50}, {P::KRVN_BLUR, 10}},
+        {{P::KRVN_RANDOM_OFFSET, 60}, {P::KRVN_NOISE_AMOUNT, 50}},
+        {{P::KRVN_MODE, 2}, {P::KRVN_FEATHER_START, 50}},
+        {{P::KRVN_MODE, 3}, {P::KRVN_STRETCH, 1}},
+        {{P::KRVN_MODE, 7}, {P::KRVN_ANGLE, -135}},
+    };
+    const std::vector<std::pair<A_long, A_long>> sizes = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {3, 17}};
+    for (const auto& look : looks) {
+        h.ResetParams();
+        for (const Look& l : look) h.Set(l.param, l.value);
+        for (const auto& [w, hh] : sizes) {
+            for (int depth : {8, 32}) {
+                SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(hh) + " depth " + std::to_string(depth));
+                const World in = PhotoLike(w, hh, depth, 5);
+                const size_t mark = LogMark();
+                RenderAe(h, in);
+                EXPECT_EQ(ErrorsSince(mark), std::vector<ErrorRecord>{});
+            }
+        }
+    }
+}
+
+TEST_F(RenderSizes, OutputOfAnotherSizeThanTheInput) {
+    Host& h = NewHost();
+    h.Set(P::KRVN_ANGLE, 25);
+    const World in = PhotoLike(16, 12);
+    for (const auto& [w, hh] : std::vector<std::pair<A_long, A_long>>{{20, 15}, {8, 6}, {16, 3}, {3, 12}}) {
+        World out(w, hh, 8);
+        EXPECT_EQ(h.RenderLegacy(0.0, in, out), PF_Err_NONE) << w << "x" << hh;
+        EXPECT_TRUE(out.PaddingIntact());
+        ExpectNothingLive(h);
+    }
+}
+
+// ---- Determinism
+
+TEST_F(RenderDeterminism, SameBytesTwiceOnAnyThreadCountAndInEitherHost) {
+    Host& ae = NewHost();
+    Host& pr = NewHost(Personality::Premiere);
+    for (Host* h : {&ae, &pr}) {
+        h->Set(P::KRVN_ANGLE, 33);
+        h->Set(P::KRVN_RANDOM_OFFSET, 40);
+        h->Set(P::KRVN_NOISE_AMOUNT, 30);
+        h->Set(P::KRVN_BLUR, 3);
+        h->Set(P::KRVN_THRESHOLD_HIGH, 0.7);
+    }
+    const World in = PhotoLike(96, 64, 8, 11);
+    ae.SetThreadCount(1);
+    const World one = RenderAe(ae, in);
+    ASSERT_FALSE(one.SamePixels(in));
+    EXPECT_TRUE(RenderAe(ae, in).SamePixels(one));
+    ae.SetThreadCount(8);
+    EXPECT_TRUE(RenderAe(ae, in).SamePixels(one));
+    EXPECT_TRUE(RenderAe(ae, in).SamePixels(one));
+
+    World bgra = in.Converted(8, host::ChannelOrder::BGRA);
+    bgra.SetPremiereFormat(host::PremiereFormat("bgra"));
+    EXPECT_EQ(RenderLegacy(pr, bgra).MaxDifference(one), 0.0);
+
+    const World in32 = PhotoLike(64, 48, 32, 12);
+    ae.SetThreadCount(1);
+    const World one32 = RenderAe(ae, in32);
+    ae.SetThreadCount(6);
+    EXPECT_TRUE(RenderAe(ae, in32).SamePixels(one32));
+}
+
+}  // namespace
+}  // namespace korvane::render_test

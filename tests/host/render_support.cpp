@@ -1,0 +1,141 @@
+#include "render_support.h"
+
+#include <random>
+
+namespace korvane::render_test {
+
+World PhotoLike(A_long width, A_long height, int depth, uint32_t seed, host::ChannelOrder order) {
+    World w(width, height, depth, order);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> grain(-0.04f, 0.04f);
+    std::uniform_real_distribution<float> where(0.0f, 1.0f);
+    struct Disc {
+        float x, y, r, red, green, blue;
+    };
+    std::vector<Disc> discs;
+    for (int i = 0; i < 6; ++i) {
+        discs.push_back({where(rng) * width, where(rng) * height, (0.1f + 0.3f * where(rng)) * std::max(width, height),
+                         where(rng), where(rng), where(rng)});
+    }
+    for (A_long y = 0; y < height; ++y) {
+        for (A_long x = 0; x < width; ++x) {
+            const float u = width > 1 ? static_cast<float>(x) / (width - 1) : 0.0f;
+            const float v = height > 1 ? static_cast<float>(y) / (height - 1) : 0.0f;
+            float r = 0.2f + 0.6f * u, g = 0.3f + 0.5f * v, b = 0.8f - 0.5f * u * v;
+            for (const Disc& d : discs) {
+                const float dist = std::hypot(x - d.x, y - d.y) / d.r;
+                const float t = std::max(0.0f, 1.0f - dist * dist) * 0.7f;
+                r += (d.red - r) * t;
+                g += (d.green - g) * t;
+                b += (d.blue - b) * t;
+            }
+            auto c = [&](float value) { return std::clamp(value + grain(rng), 0.0f, 1.0f); };
+            w.Set(x, y, Color{1.0f, c(r), c(g), c(b)});
+        }
+    }
+    return w;
+}
+
+World Solid(A_long width, A_long height, const Color& c, int depth, host::ChannelOrder order) {
+    World w(width, height, depth, order);
+    w.Fill(c);
+    return w;
+}
+
+void RenderTest::SetUp() {
+    std::string pattern = (fs::temp_directory_path() / "korvane-render-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    temp_ = pattern;
+    if (const char* old = std::getenv("TMPDIR")) old_tmpdir_ = old;
+    setenv("TMPDIR", (temp_ / "").c_str(), 1);
+}
+
+void RenderTest::TearDown() {
+    for (auto& h : hosts_) {
+        h->ClearFaults();
+        h->ResetCancel();
+        h->SetInDataHook(nullptr);
+        h->GlobalSetdown();
+        const auto leaks = h->Leaks();
+        std::string all;
+        for (const auto& line : leaks) all += line + "\n";
+        EXPECT_TRUE(leaks.empty()) << all;
+    }
+    hosts_.clear();
+    if (old_tmpdir_) {
+        setenv("TMPDIR", old_tmpdir_->c_str(), 1);
+    } else {
+        unsetenv("TMPDIR");
+    }
+    std::error_code ignored;
+    fs::remove_all(temp_, ignored);
+}
+
+Host& RenderTest::NewHost(Personality personality) {
+    hosts_.push_back(std::make_unique<Host>(host::EntryPoints{&PluginDataEntryFunction, &EffectMain}, personality));
+    Host& h = *hosts_.back();
+    EXPECT_EQ(h.Setup(), PF_Err_NONE);
+    return h;
+}
+
+std::vector<std::string> RenderTest::LogLines() const {
+    std::ifstream in(temp_ / "com.tsy.Korvane.log", std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    const std::string all = text.str();
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < all.size()) {
+        const size_t end = all.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(all.substr(start));
+            break;
+        }
+        lines.push_back(all.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::vector<ErrorRecord> RenderTest::ErrorsSince(size_t from) const {
+    static const std::regex kErrorLine(
+        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[KORVN\] ERROR \[([^:\]]+):(\d+):(.*?)\] :: (.*)$)");
+    std::vector<ErrorRecord> records;
+    const auto lines = LogLines();
+    for (size_t i = from; i < lines.size(); ++i) {
+        std::smatch m;
+        if (std::regex_match(lines[i], m, kErrorLine)) {
+            records.push_back({m[1].str(), m[3].str(), m[4].str()});
+        } else if (lines[i].find("ERROR") != std::string::npos) {
+            records.push_back({"?", "?", lines[i]});
+        }
+    }
+    return records;
+}
+
+void RenderTest::ExpectNothingLive(const Host& h) {
+    const host::LeakReport r = h.Report();
+    EXPECT_EQ(r.live_worlds, 0);
+    EXPECT_EQ(r.live_handles, h.global_data() != nullptr ? 1 : 0);
+    EXPECT_EQ(r.unbalanced_param_checkouts, 0);
+    EXPECT_EQ(r.open_layer_checkouts, 0);
+    EXPECT_EQ(r.open_paths, 0);
+    EXPECT_EQ(r.live_mask_refs, 0);
+    EXPECT_EQ(r.unreleased_suites, 0);
+}
+
+World RenderTest::RenderAe(Host& h, const World& input, PF_Err expected, double time) {
+    World output(input.width(), input.height(), input.depth());
+    EXPECT_EQ(h.RenderSmart(time, input.depth(), input, output), expected);
+    ExpectNothingLive(h);
+    return output;
+}
+
+World RenderTest::RenderLegacy(Host& h, const World& input, PF_Err expected) {
+    World output(input.width(), input.height(), input.format());
+    EXPECT_EQ(h.RenderLegacy(0.0, input, output), expected);
+    ExpectNothingLive(h);
+    return output;
+}
+
+}  // namespace korvane::render_test
