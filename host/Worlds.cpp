@@ -10,6 +10,13 @@ namespace {
 // The storage for a pixel format: the three After Effects formats, any Premiere format of the
 // table, and under Premiere any other format as 8-bit storage (its pixels are opaque to us).
 std::optional<WorldFormat> StorageFor(PF_PixelFormat format, Personality personality) {
+    // Under Premiere a format is a Premiere format first: "bgra" has the value of 'argb'.
+    if (personality == Personality::Premiere && PremiereFormatBits(format) != 0) {
+        const int bits = PremiereFormatBits(format);
+        const int depth = bits == 16 ? 16 : bits == 32 ? 32 : 8;
+        return WorldFormat{depth, PremiereFormatLayout(format) == "ARGB" ? ChannelOrder::ARGB : ChannelOrder::BGRA,
+                           format};
+    }
     if (format == PF_PixelFormat_ARGB32) return WorldFormat{8, ChannelOrder::ARGB, PremiereFormat("argb")};
     if (format == PF_PixelFormat_ARGB64) return WorldFormat{16, ChannelOrder::ARGB, PremiereFormat("Argb")};
     if (format == PF_PixelFormat_ARGB128) return WorldFormat{32, ChannelOrder::ARGB, PremiereFormat("ARgb")};
