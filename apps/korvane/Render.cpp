@@ -148,11 +148,11 @@ int runRender(const RenderOptions& options) {
     FrameRange range;
     if (!options.frames.empty()) {
         range = parseFrameRange(options.frames);
-    } else if (input_pattern.hasPlaceholder() || output_pattern.hasPlaceholder()) {
+    } else if (input_pattern.hasPlaceholder() || (output_pattern.hasPlaceholder() && !options.dump_params)) {
         throw UsageError("'" + (input_pattern.hasPlaceholder() ? options.input : options.output) +
                          "' names a sequence; give the frames with --frames FIRST-LAST");
     }
-    if ((range.count() > 1 || input_pattern.hasPlaceholder()) && !output_pattern.hasPlaceholder())
+    if ((range.count() > 1 || input_pattern.hasPlaceholder()) && !output_pattern.hasPlaceholder() && !options.dump_params)
         throw UsageError("output '" + options.output + "' needs a frame placeholder (# or %04d) to hold " +
                          std::to_string(range.count()) + " frames");
     if (!(options.fps > 0) || !std::isfinite(options.fps)) throw UsageError("--fps must be a positive number");

@@ -19,7 +19,7 @@ struct Look {
 const std::vector<Look> kLooks = {
     {"classic", {"--set", "threshold_low=0.25", "--set", "threshold_high=0.8"}},
     {"melt", {"--set", "angle=90", "--set", "threshold_low=0.3", "--set", "threshold_high=1", "--set", "reverse=on"}},
-    {"hue-streaks", {"--set", "angle=30", "--set", "trigger=saturation", "--set", "threshold_low=0.2", "--set",
+    {"hue-mosaic", {"--set", "angle=30", "--set", "trigger=saturation", "--set", "threshold_low=0.2", "--set",
                      "threshold_high=1", "--set", "sort_key=hue", "--set", "resolution=50"}},
     {"gradient", {"--set", "mode=gradient", "--set", "threshold_low=0.1", "--set", "threshold_high=0.6", "--set",
                   "angle=-20"}},

@@ -36,7 +36,7 @@ TEST_F(CliUsage, HelpExplainsEveryOptionWithExamples) {
     EXPECT_EQ(render.exit_code, 0);
     for (const char* option : {"--output", "--set", "--preset", "--trigger-source", "--sort-source", "--mask", "--host",
                                "--threads", "--depth", "--effect", "--frames", "--fps", "--quiet", "--dump-params",
-                               "threshold_low", "preserve_alpha", "value@frame", "Examples", "130"})
+                               "threshold_low", "preserve_alpha", "VALUE@FRAME", "Examples", "130"})
         EXPECT_THAT(render.out, HasSubstr(option)) << option;
 }
 
