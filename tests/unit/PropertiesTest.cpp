@@ -99,7 +99,7 @@ TEST(SortProperties, SpansArePermutationsInKeyOrderAndTheRestIsUntouched) {
         p.threshold_high = Uniform(g, 0.4f, 1.0f);
         p.block_width = Chance(g, 0.5) ? 1.0f : Uniform(g, 0.0f, 1.0f);
         p.fill = Chance(g, 0.5);
-        const int32_t width = Pick(g, 1, 40);
+        const int32_t width = Chance(g, 0.8) ? Pick(g, 1, 40) : Pick(g, 128, 400);  // both sorts
         const int32_t height = Pick(g, 1, 4);
         const auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
         Info info = Prepared(input, width, p);
@@ -145,7 +145,7 @@ TEST(SortProperties, KeyedSortOrdersLikeTheComparator) {
         p.reverse = Chance(g, 0.5);
         p.threshold_high = 2.0f;
         p.fill = true;
-        auto input = RandomRecords(g, static_cast<size_t>(Pick(g, 2, 64)), false);
+        auto input = RandomRecords(g, static_cast<size_t>(Chance(g, 0.5) ? Pick(g, 2, 127) : Pick(g, 128, 700)), false);
         for (auto& rec : input) {  // NaN keys have no comparator order to compare with
             for (float* c : {&rec.sortSource.alpha, &rec.sortSource.red, &rec.sortSource.green, &rec.sortSource.blue}) {
                 if (std::isnan(*c)) *c = 0.5f;
