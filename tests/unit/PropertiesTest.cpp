@@ -146,9 +146,11 @@ TEST(SortProperties, KeyedSortOrdersLikeTheComparator) {
         p.threshold_high = 2.0f;
         p.fill = true;
         auto input = RandomRecords(g, static_cast<size_t>(Chance(g, 0.5) ? Pick(g, 2, 127) : Pick(g, 128, 700)), false);
-        for (auto& rec : input) {  // NaN keys have no comparator order to compare with
-            for (float* c : {&rec.sortSource.alpha, &rec.sortSource.red, &rec.sortSource.green, &rec.sortSource.blue}) {
-                if (std::isnan(*c)) *c = 0.5f;
+        for (auto& rec : input) {  // NaN keys have no comparator order; NaN triggers cut spans short
+            for (PF_PixelFloat* px : {&rec.sortSource, &rec.trigger}) {
+                for (float* c : {&px->alpha, &px->red, &px->green, &px->blue}) {
+                    if (std::isnan(*c)) *c = 0.5f;
+                }
             }
         }
         const int32_t width = static_cast<int32_t>(input.size());
