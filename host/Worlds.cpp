@@ -7,24 +7,23 @@ namespace korvane::host {
 
 namespace {
 
-// The storage for a pixel format: the three After Effects formats, any Premiere format of the
-// table, and under Premiere any other format as 8-bit storage (its pixels are opaque to us).
+// The storage for a pixel format. One value can name two formats: the After Effects 'argb' (a
+// multi-character constant) is the Premiere "bgra" (bytes low to high). Each host reads a value in
+// its own terms first. Under Premiere a format outside the table gets 8-bit storage (its pixels are
+// opaque to the host); under After Effects it is refused.
 std::optional<WorldFormat> StorageFor(PF_PixelFormat format, Personality personality) {
-    // Under Premiere a format is a Premiere format first: "bgra" has the value of 'argb'.
-    if (personality == Personality::Premiere && PremiereFormatBits(format) != 0) {
-        const int bits = PremiereFormatBits(format);
+    const int bits = PremiereFormatBits(format);
+    const auto premiere = [&]() -> std::optional<WorldFormat> {
+        const std::string layout = PremiereFormatLayout(format);
         const int depth = bits == 16 ? 16 : bits == 32 ? 32 : 8;
-        return WorldFormat{depth, PremiereFormatLayout(format) == "ARGB" ? ChannelOrder::ARGB : ChannelOrder::BGRA,
-                           format};
-    }
+        return WorldFormat{depth, layout == "ARGB" ? ChannelOrder::ARGB : ChannelOrder::BGRA, format};
+    };
+    if (personality == Personality::Premiere && bits != 0) return premiere();
     if (format == PF_PixelFormat_ARGB32) return WorldFormat{8, ChannelOrder::ARGB, PremiereFormat("argb")};
     if (format == PF_PixelFormat_ARGB64) return WorldFormat{16, ChannelOrder::ARGB, PremiereFormat("Argb")};
     if (format == PF_PixelFormat_ARGB128) return WorldFormat{32, ChannelOrder::ARGB, PremiereFormat("ARgb")};
-    const int bits = PremiereFormatBits(format);
     if (bits == 0 && personality != Personality::Premiere) return std::nullopt;
-    const std::string layout = PremiereFormatLayout(format);
-    const int depth = bits == 16 ? 16 : bits == 32 ? 32 : 8;
-    return WorldFormat{depth, layout == "ARGB" ? ChannelOrder::ARGB : ChannelOrder::BGRA, format};
+    return premiere();
 }
 
 PF_Err NewWorldCommon(PF_ProgPtr ref, const char* name, A_long width, A_long height, PF_PixelFormat format,

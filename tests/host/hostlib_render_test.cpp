@@ -175,6 +175,39 @@ TEST_F(HostLibRender, LegacyRenderCopiesUnderEitherHost) {
     EXPECT_EQ(host_->Report().reclaimed_worlds, 5);
 }
 
+TEST_F(HostLibRender, NewWorldReadsAFormatInTheHostsOwnTerms) {
+    // 0x61726762 is 'argb' to After Effects and "bgra" (bytes low to high) to Premiere.
+    const auto storage_of = [this](PF_PixelFormat format, host::WorldFormat* seen) {
+        return Inside([&](PF_InData* in) {
+            auto* worlds = Acquire<PF_WorldSuite2>(in, kPFWorldSuite, 2);
+            PF_EffectWorld w{};
+            PF_Err err = worlds->PF_NewWorld(in->effect_ref, 2, 2, true, format, &w);
+            if (!err) {
+                *seen = host::FormatOf(w);
+                err = worlds->PF_DisposeWorld(in->effect_ref, &w);
+            }
+            Release(in, kPFWorldSuite, 2);
+            return err;
+        });
+    };
+    host::WorldFormat f;
+    ASSERT_EQ(storage_of(PF_PixelFormat_ARGB32, &f), PF_Err_NONE);
+    EXPECT_EQ(f.order, host::ChannelOrder::ARGB);
+    ASSERT_EQ(storage_of(PF_PixelFormat_ARGB64, &f), PF_Err_NONE);
+    EXPECT_EQ(f.depth, 16);
+    EXPECT_EQ(storage_of(host::PremiereFormat("zzzz"), &f), PF_Err_BAD_CALLBACK_PARAM);
+
+    MakeHost(Personality::Premiere);
+    ASSERT_EQ(storage_of(PrPixelFormat_BGRA_4444_8u, &f), PF_Err_NONE);
+    EXPECT_EQ(f.order, host::ChannelOrder::BGRA);
+    EXPECT_EQ(f.premiere_format, PrPixelFormat_BGRA_4444_8u);
+    ASSERT_EQ(storage_of(host::PremiereFormat("BGra"), &f), PF_Err_NONE);
+    EXPECT_EQ(f.depth, 32);
+    ASSERT_EQ(storage_of(host::PremiereFormat("zzzz"), &f), PF_Err_NONE);
+    EXPECT_EQ(f.premiere_format, host::PremiereFormat("zzzz"));
+    EXPECT_TRUE(host_->Leaks().empty()) << ::testing::PrintToString(host_->Leaks());
+}
+
 TEST(HostLibConcurrency, ConcurrentSmartRendersKeepTheirOwnCalls) {
     CurrentScript() = nullptr;
     Host host(host::EntryPoints{&FakeRegister, &FakeEffectMain}, Personality::AfterEffects);
