@@ -207,6 +207,21 @@ TEST_F(ConstraintMaskFailures, EveryFailureOfTheBuild) {
         }
     }
 
+    // A failing check-in keeps its code when nothing failed before; the host keeps that path open.
+    {
+        const long before_checkins = h.call_count("PF_CheckinPath");
+        RenderAe(h, in);
+        const long checkins = h.call_count("PF_CheckinPath") - before_checkins;
+        h.FailCall("PF_CheckinPath", static_cast<int>(checkins), X);
+        ForgiveLeaks("was not checked in");
+        const size_t mark = LogMark();
+        World out(kW, kH, 8);
+        EXPECT_EQ(h.RenderSmart(0.0, 8, in, out), X);
+        h.ClearFaults();
+        EXPECT_EQ(ErrorsSince(mark), Concat(SortingStageLines(X), EntryLine("PF_Cmd_SMART_RENDER", X)));
+        EXPECT_TRUE(out.SamePixels(in));
+    }
+
     // A cancel is never logged.
     const long before = h.call_count("PF_CheckoutPath");
     RenderAe(h, in);

@@ -2,6 +2,7 @@
 // fault injection, cancellation at every progress point, pixel formats, bit depths, odd sizes, and
 // the same bytes on any thread count and in either host.
 #include <array>
+#include <limits>
 #include <set>
 
 #include "UniversalRender.h"
@@ -104,6 +105,54 @@ TEST_F(RenderFailures, MissingParamsIsLogged) {
     h.SetInDataHook(nullptr);
     EXPECT_EQ(result, PF_Err_INTERNAL_STRUCT_DAMAGED);
     EXPECT_EQ(ErrorsSince(mark), (std::vector<ErrorRecord>{Err(kU, kU, "Params is empty")}));
+}
+
+// Spoils the frame's parameter record whenever the effect locks it: GetParams refills it at
+// pre-render, so only the smart render sees the spoiled value.
+struct SpoiledRecord {
+    static inline const SPBasicSuite* original = nullptr;
+    static inline PF_HandleSuite2 real{};
+    static inline PF_HandleSuite2 spy{};
+
+    static void* Lock(PF_Handle h) {
+        void* p = real.host_lock_handle(h);
+        if (p != nullptr && real.host_get_handle_size(h) == sizeof(KRVN_Params)) {
+            static_cast<KRVN_Params*>(p)->resolution = std::numeric_limits<float>::quiet_NaN();
+        }
+        return p;
+    }
+    static SPErr Acquire(const char* name, int32_t version, const void** suite) {
+        const SPErr err = original->AcquireSuite(name, version, suite);
+        if (err == kSPNoError && std::string(name) == kPFHandleSuite && *suite != nullptr) {
+            real = *static_cast<const PF_HandleSuite2*>(*suite);
+            spy = real;
+            spy.host_lock_handle = &Lock;
+            *suite = &spy;
+        }
+        return err;
+    }
+    static SPErr Release(const char* name, int32_t version) { return original->ReleaseSuite(name, version); }
+    static inline SPBasicSuite basic{&Acquire, &Release};
+};
+
+TEST_F(RenderFailures, PreparationRefusingTheSettingsIsLogged) {
+    Host& h = NewHost();
+    h.SetInDataHook([](PF_InData& in) {
+        if (in.pica_basicP != &SpoiledRecord::basic) SpoiledRecord::original = in.pica_basicP;
+        in.pica_basicP = &SpoiledRecord::basic;
+    });
+    const World in = PhotoLike(6, 6);
+    const size_t mark = LogMark();
+    const World out = RenderAe(h, in, PF_Err_INTERNAL_STRUCT_DAMAGED);
+    h.SetInDataHook(nullptr);
+    const auto lines = ErrorsSince(mark);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], Err(kU, kU, "Error preparing sorting " + ErrorText(PF_Err_NONE)));
+    EXPECT_EQ(lines[1].function, kU);
+    EXPECT_EQ(lines[1].message.rfind("from info: ", 0), 0u);
+    EXPECT_NE(lines[1].message.find("resolution"), std::string::npos);
+    EXPECT_EQ(lines[2], EntryLine("PF_Cmd_SMART_RENDER", PF_Err_INTERNAL_STRUCT_DAMAGED)[0]);
+    EXPECT_TRUE(out.SamePixels(in));
 }
 
 TEST_F(RenderFailures, EachFailingHostCallGivesItsLinesAndLeavesTheInput) {
