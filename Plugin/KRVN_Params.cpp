@@ -25,8 +25,8 @@ PF_ParamDef MakeDefinition(const ParamSpec& row) {
     std::memset(&def, 0, sizeof def);
     def.param_type = row.type;
     def.uu.id = row.id;
-    std::strncpy(def.name, row.name_gbk, sizeof def.name);
-    def.name[sizeof def.name - 1] = '\0';
+    // Bounded copy; the record was cleared, so the last byte stays NUL.
+    std::memcpy(def.name, row.name_gbk, std::min(std::strlen(row.name_gbk), sizeof def.name - 1));
     def.flags = row.flags;
     def.ui_flags = row.ui_flags;
     switch (row.type) {

@@ -1,5 +1,4 @@
 // Command dispatch, global set-up and set-down, About, and the error mapping of EffectMain.
-#include <regex>
 #include <stdexcept>
 
 #include "KRVN_Errors.h"
@@ -12,16 +11,8 @@ class Dispatch : public EntryTest {};
 class ErrorMapping : public EntryTest {};
 class GlobalSetup : public EntryTest {};
 
-// The error line form: ERROR [KRVN:<line>:EffectMain] :: <text>, after the time stamp and tag.
-std::regex ErrorLine(const std::string& text) {
-    return std::regex(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[KORVN\] ERROR \[KRVN:\d+:EffectMain\] :: )" +
-                      std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") + "$");
-}
-
-int CountMatching(const std::vector<std::string>& lines, const std::regex& pattern) {
-    int n = 0;
-    for (const auto& line : lines) n += std::regex_match(line, pattern) ? 1 : 0;
-    return n;
+int CountMatching(const std::vector<std::string>& lines, const std::string& text) {
+    return CountErrorLines(lines, "KRVN", "EffectMain", text);
 }
 
 TEST_F(GlobalSetup, AfterEffectsDeclaresVersionFlagsAndRegistersWithAegp) {
@@ -59,7 +50,7 @@ TEST_F(GlobalSetup, MissingPixelFormatSuiteFailsWithMessage) {
     EXPECT_EQ(h.last_return_msg(), "Not able to acquire AEFX Suite.");
     EXPECT_TRUE(h.last_out_data().out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE);
     const auto lines = LogLines();
-    EXPECT_EQ(CountMatching(lines, ErrorLine("Try Catch Exception code at event PF_Cmd_GLOBAL_SETUP is "
+    EXPECT_EQ(CountMatching(lines, ("Try Catch Exception code at event PF_Cmd_GLOBAL_SETUP is "
                                              "PF_Err?UNKNOWN (13)")),
               1);
 }
@@ -128,7 +119,7 @@ TEST_F(ErrorMapping, HandlerErrorIsLoggedAndReturned) {
     ASSERT_EQ(h.GlobalSetup(), PF_Err_NONE);
     h.FailCall("add_param", 1, PF_Err_INVALID_INDEX);
     EXPECT_EQ(h.ParamsSetup(), PF_Err_INVALID_INDEX);
-    EXPECT_EQ(CountMatching(LogLines(), ErrorLine("PF_Cmd_PARAMS_SETUP. Code: PF_Err_INVALID_INDEX (513)")), 1);
+    EXPECT_EQ(CountMatching(LogLines(), ("PF_Cmd_PARAMS_SETUP. Code: PF_Err_INVALID_INDEX (513)")), 1);
 }
 
 TEST_F(ErrorMapping, CancelIsReturnedSilently) {
@@ -166,7 +157,7 @@ TEST_F(ErrorMapping, ThrownIntegerBecomesTheResult) {
     ASSERT_EQ(h.GlobalSetup(), PF_Err_NONE);
     ThrowFromAddParam<ThrowsInteger>(h);
     EXPECT_EQ(h.ParamsSetup(), 7);
-    EXPECT_EQ(CountMatching(LogLines(), ErrorLine("Try Catch Exception code at event PF_Cmd_PARAMS_SETUP is "
+    EXPECT_EQ(CountMatching(LogLines(), ("Try Catch Exception code at event PF_Cmd_PARAMS_SETUP is "
                                                   "PF_Err?UNKNOWN (7)")),
               1);
 }
@@ -176,7 +167,7 @@ TEST_F(ErrorMapping, StandardExceptionBecomes512) {
     ASSERT_EQ(h.GlobalSetup(), PF_Err_NONE);
     ThrowFromAddParam<ThrowsStandard>(h);
     EXPECT_EQ(h.ParamsSetup(), PF_Err_INTERNAL_STRUCT_DAMAGED);
-    EXPECT_EQ(CountMatching(LogLines(), ErrorLine("Try Catch Exception at event PF_Cmd_PARAMS_SETUP. Error is boom")), 1);
+    EXPECT_EQ(CountMatching(LogLines(), ("Try Catch Exception at event PF_Cmd_PARAMS_SETUP. Error is boom")), 1);
 }
 
 TEST_F(ErrorMapping, OtherExceptionBecomes512) {
@@ -184,14 +175,14 @@ TEST_F(ErrorMapping, OtherExceptionBecomes512) {
     ASSERT_EQ(h.GlobalSetup(), PF_Err_NONE);
     ThrowFromAddParam<ThrowsOther>(h);
     EXPECT_EQ(h.ParamsSetup(), PF_Err_INTERNAL_STRUCT_DAMAGED);
-    EXPECT_EQ(CountMatching(LogLines(), ErrorLine("Try Catch Uknown Exception at event PF_Cmd_PARAMS_SETUP")), 1);
+    EXPECT_EQ(CountMatching(LogLines(), ("Try Catch Uknown Exception at event PF_Cmd_PARAMS_SETUP")), 1);
 }
 
 TEST_F(ErrorMapping, SuiteMissingFromTheCacheGives516) {
     Host& h = SetUpHost(Personality::AfterEffects);
     h.SetSuiteMissing("PF Param Utils Suite", 3);
     EXPECT_EQ(h.UpdateParamsUI(), PF_Err_BAD_CALLBACK_PARAM);
-    EXPECT_EQ(CountMatching(LogLines(), ErrorLine("Try Catch Exception code at event PF_Cmd_UPDATE_PARAMS_UI is "
+    EXPECT_EQ(CountMatching(LogLines(), ("Try Catch Exception code at event PF_Cmd_UPDATE_PARAMS_UI is "
                                                   "PF_Err_BAD_CALLBACK_PARAM (516)")),
               1);
     EXPECT_TRUE(h.param_ui_updates().empty());

@@ -88,6 +88,37 @@ inline std::vector<std::string> SplitLogLines(const std::string& text) {
     return lines;
 }
 
+// The text after the "YYYY-MM-DD HH:MM:SS " time stamp of a log line; nothing when the stamp is malformed.
+inline std::optional<std::string> AfterStamp(const std::string& line) {
+    const std::string form = "dddd-dd-dd dd:dd:dd ";
+    if (line.size() < form.size()) return std::nullopt;
+    for (std::size_t i = 0; i < form.size(); ++i) {
+        const bool digit = line[i] >= '0' && line[i] <= '9';
+        if (form[i] == 'd' ? !digit : line[i] != form[i]) return std::nullopt;
+    }
+    return line.substr(form.size());
+}
+
+// Whether a log line is "<stamp> [KORVN] ERROR [<file>:<number>:<function>] :: <text>".
+inline bool IsErrorLine(const std::string& line, const std::string& file, const std::string& function,
+                        const std::string& text) {
+    const auto rest = AfterStamp(line);
+    const std::string head = "[KORVN] ERROR [" + file + ":";
+    if (!rest || rest->rfind(head, 0) != 0) return false;
+    std::size_t pos = head.size();
+    const std::size_t digits_start = pos;
+    while (pos < rest->size() && (*rest)[pos] >= '0' && (*rest)[pos] <= '9') ++pos;
+    if (pos == digits_start) return false;
+    return rest->substr(pos) == ":" + function + "] :: " + text;
+}
+
+inline int CountErrorLines(const std::vector<std::string>& lines, const std::string& file, const std::string& function,
+                           const std::string& text) {
+    int n = 0;
+    for (const auto& line : lines) n += IsErrorLine(line, file, function, text) ? 1 : 0;
+    return n;
+}
+
 inline bool AnyLineContains(const std::vector<std::string>& lines, const std::string& part) {
     for (const auto& line : lines) {
         if (line.find(part) != std::string::npos) return true;
