@@ -236,11 +236,11 @@ void Host::State::BeginCall(CallContext& ctx, PF_Cmd cmd, double t) {
         ctx.param_ptrs[i] = &ctx.param_values[i];
     }
     if (ctx.input) ctx.param_values[0].u.ld = *ctx.input;
-    if (in_data_hook) in_data_hook(in);
 }
 
 PF_Err Host::State::Dispatch(CallContext& ctx, PF_LayerDef* output, void* extra) {
-    LiveCall live(ctx);
+    LiveCall live(ctx);  // the hook may call back into the host as the effect would
+    if (in_data_hook) in_data_hook(ctx.in_data);
     try {
         return entry.effect_main(ctx.cmd, &ctx.in_data, &ctx.out_data, ctx.param_ptrs.data(), output, extra);
     } catch (const std::exception& e) {
@@ -312,6 +312,7 @@ void Host::State::FinishCall(CallContext& ctx, PF_Err result) {
 }
 
 PF_Err Host::Command(PF_Cmd cmd, void* extra, PF_LayerDef* output) {
+    if (cmd == PF_Cmd_PARAMS_SETUP) state_->ResetParamSlots();  // the effect registers afresh
     CallContext ctx;
     ctx.output = output;
     if (output && output->data) ctx.layer_format = FormatOf(*output);
@@ -323,10 +324,7 @@ PF_Err Host::Command(PF_Cmd cmd, void* extra, PF_LayerDef* output) {
 
 PF_Err Host::GlobalSetup() { return Command(PF_Cmd_GLOBAL_SETUP); }
 
-PF_Err Host::ParamsSetup() {
-    state_->ResetParamSlots();
-    return Command(PF_Cmd_PARAMS_SETUP);
-}
+PF_Err Host::ParamsSetup() { return Command(PF_Cmd_PARAMS_SETUP); }
 
 PF_Err Host::Setup() {
     const PF_Err err = GlobalSetup();

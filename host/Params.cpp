@@ -126,12 +126,17 @@ ParamSlot& SlotWithValue(Host::State& s, int index) {
     return slot;
 }
 
-double ToStored(const ParamSlot& slot, double value) {
-    switch (slot.def.param_type) {
-        case PF_Param_FLOAT_SLIDER: return value;
-        case PF_Param_ANGLE: return ToFixed(value);
-        default: return static_cast<double>(std::llround(value));
+double ToStored(const Host::State& s, const ParamSlot& slot, double value) {
+    const PF_ParamType type = slot.def.param_type;
+    if (type == PF_Param_FLOAT_SLIDER) return value;  // any double, NaN included, reaches the effect
+    if (type == PF_Param_ANGLE) return ToFixed(value);
+    const double v = std::round(value);
+    if (!(v >= INT32_MIN && v <= INT32_MAX)) throw HostError("value out of the 32-bit range");
+    if (type == PF_Param_LAYER && v != kNoLayer && (v < 0 || v >= static_cast<double>(s.layers.size()))) {
+        throw HostError("no layer " + std::to_string(static_cast<long>(v)));
     }
+    if (type == PF_Param_PATH && v < 0) throw HostError("mask ids are not negative");
+    return v;
 }
 
 void InsertKey(ParamSlot& slot, double t, double stored) {
@@ -166,7 +171,7 @@ std::string Host::popup_items(int index) const {
 
 void Host::Set(int index, double value) {
     ParamSlot& slot = SlotWithValue(*state_, index);
-    slot.value = ToStored(slot, value);
+    slot.value = ToStored(*state_, slot, value);
     slot.keys.clear();
     slot.default_path = false;
 }
@@ -180,7 +185,7 @@ void Host::SetFixed(int index, PF_Fixed value) {
 
 void Host::SetKeyframe(int index, double time, double value) {
     ParamSlot& slot = SlotWithValue(*state_, index);
-    InsertKey(slot, time, ToStored(slot, value));
+    InsertKey(slot, time, ToStored(*state_, slot, value));
 }
 
 void Host::SetKeyframeFixed(int index, double time, PF_Fixed value) {

@@ -33,6 +33,8 @@ TEST_F(HostLibParams, RegistrationAndDefaultsAreRecorded) {
     EXPECT_THROW(host_->Set(kButton, 1), host::HostError);
     EXPECT_THROW(host_->Set(kFakeParamCount + 1, 1), host::HostError);
     EXPECT_THROW(host_->SetFixed(kFloat, 1), host::HostError);
+    EXPECT_THROW(host_->Set(kLayer, 3), host::HostError) << "no such layer";
+    EXPECT_THROW(host_->Set(kSlider, 1e12), host::HostError);
 }
 
 TEST_F(HostLibParams, AnglesAreStoredInFixedPoint) {

@@ -111,7 +111,8 @@ public:
     void SetQuality(PF_Quality quality);               // in_data->quality, default PF_Quality_HI
     // Rectangle of the output request in smart pre-render; default: the whole input layer.
     void SetPreRenderRequest(std::optional<PF_LRect> rect);
-    // Called on every PF_InData the host builds, just before EffectMain (escape hatch for tests).
+    // Called on every PF_InData the host builds, just before EffectMain, inside the call: the hook
+    // may use the callbacks and suites as the effect would (escape hatch for tests).
     void SetInDataHook(std::function<void(PF_InData&)> hook);
 
     // ---- Commands. Each returns EffectMain's result.
