@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
     CLI::App app("korvane: pixel-sorts images and image sequences with the Korvane effect.", "korvane");
     app.footer(kMainFooter);
     app.require_subcommand(1);
+    app.set_version_flag("--version", "korvane " KORVANE_VERSION);
 
     RenderOptions render;
     CLI::App* render_cmd = app.add_subcommand("render", "Render an image or an image sequence through the effect.");

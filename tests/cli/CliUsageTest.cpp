@@ -32,6 +32,10 @@ TEST_F(CliUsage, HelpExplainsEveryOptionWithExamples) {
     EXPECT_THAT(top.out, HasSubstr("params"));
     EXPECT_THAT(top.out, HasSubstr("Examples"));
 
+    const RunResult version = Korvane({"--version"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_THAT(version.out, HasSubstr("korvane 3.1.0"));
+
     const RunResult render = Korvane({"render", "--help"});
     EXPECT_EQ(render.exit_code, 0);
     for (const char* option : {"--output", "--set", "--preset", "--trigger-source", "--sort-source", "--mask", "--host",
