@@ -128,99 +128,138 @@ void dumpParams(const Host& host, const FrameRange& range, double fps, bool prem
     }
 }
 
-}  // namespace
+// Everything about a render that can be checked before the effect is loaded.
+struct RenderPlan {
+    bool premiere = false;
+    ParamSettings settings{false};
+    std::optional<FramePattern> input;
+    std::optional<FramePattern> output;
+    FrameRange range;
+    std::vector<host::Path> masks;
+    std::vector<SourceLayer> sources;
+};
 
-int runRender(const RenderOptions& options) {
-    const bool premiere = options.host == "premiere";
-    Reporter report(options.quiet);
-
-    // Everything that can be checked without the effect is checked first.
-    ParamSettings settings(premiere);
+RenderPlan planRender(const RenderOptions& options, Reporter& report) {
+    RenderPlan plan;
+    plan.premiere = options.host == "premiere";
+    plan.settings = ParamSettings(plan.premiere);
     for (const auto& [is_preset, text] : options.settings) {
         if (is_preset)
-            settings.loadPreset(text);
+            plan.settings.loadPreset(text);
         else
-            settings.set(text);
+            plan.settings.set(text);
     }
 
-    const FramePattern input_pattern(options.input);
-    const FramePattern output_pattern(options.output);
-    FrameRange range;
+    plan.input.emplace(options.input);
+    plan.output.emplace(options.output);
+    const bool input_sequence = plan.input->hasPlaceholder();
+    const bool output_sequence = plan.output->hasPlaceholder() && !options.dump_params;
     if (!options.frames.empty()) {
-        range = parseFrameRange(options.frames);
-    } else if (input_pattern.hasPlaceholder() || (output_pattern.hasPlaceholder() && !options.dump_params)) {
-        throw UsageError("'" + (input_pattern.hasPlaceholder() ? options.input : options.output) +
+        plan.range = parseFrameRange(options.frames);
+    } else if (input_sequence || output_sequence) {
+        throw UsageError("'" + (input_sequence ? options.input : options.output) +
                          "' names a sequence; give the frames with --frames FIRST-LAST");
     }
-    if ((range.count() > 1 || input_pattern.hasPlaceholder()) && !output_pattern.hasPlaceholder() && !options.dump_params)
+    if ((plan.range.count() > 1 || input_sequence) && !plan.output->hasPlaceholder() && !options.dump_params)
         throw UsageError("output '" + options.output + "' needs a frame placeholder (# or %04d) to hold " +
-                         std::to_string(range.count()) + " frames");
+                         std::to_string(plan.range.count()) + " frames");
     if (!(options.fps > 0) || !std::isfinite(options.fps)) throw UsageError("--fps must be a positive number");
 
-    if (premiere && !options.masks.empty())
+    if (plan.premiere && !options.masks.empty())
         throw UsageError("--mask needs --host ae (Premiere Pro gives effects no masks)");
-    if (premiere && (!options.trigger_source.empty() || !options.sort_source.empty()))
+    if (plan.premiere && (!options.trigger_source.empty() || !options.sort_source.empty()))
         throw UsageError("--trigger-source and --sort-source need --host ae (Premiere Pro gives effects no source layers)");
 
-    std::vector<host::Path> mask_paths;
     for (std::size_t i = 0; i < options.masks.size(); ++i) {
         try {
-            mask_paths.push_back(toHostPath(parseSvgPath(options.masks[i])));
+            plan.masks.push_back(toHostPath(parseSvgPath(options.masks[i])));
         } catch (const PathSyntaxError& e) {
             throw UsageError("--mask " + std::to_string(i + 1) + ": cannot parse path at character " +
                              std::to_string(e.position) + ": " + e.message);
         }
     }
-    for (const auto& [index, setting] : settings.byIndex()) {
-        if (setting.spec->type != PF_Param_PATH) continue;
-        for (const Key& key : setting.keys)
-            if (key.value > static_cast<double>(mask_paths.size()))
-                throw UsageError(std::string("--set ") + setting.spec->cli_name + "=" + formatValue(*setting.spec, key.value) +
-                                 ": there " + (mask_paths.size() == 1 ? "is 1 --mask" : "are " + std::to_string(mask_paths.size()) + " --mask paths"));
+    const auto& chosen = plan.settings.byIndex();
+    if (const auto it = chosen.find(params::KRVN_MASK); it != chosen.end()) {
+        for (const Key& key : it->second.keys)
+            if (key.value > static_cast<double>(plan.masks.size()))
+                throw UsageError("--set mask=" + formatValue(*it->second.spec, key.value) + ": there " +
+                                 (plan.masks.size() == 1 ? "is 1 --mask" : "are " + std::to_string(plan.masks.size()) + " --mask paths"));
     }
+    if (!plan.masks.empty() && !chosen.count(params::KRVN_MASK) && !chosen.count(params::KRVN_USE_ALL_MASKS))
+        report.note("the masks limit nothing until --set mask=N or --set use_all_masks=on chooses them");
 
-    if (!options.dump_params) checkWritable(output_pattern.forFrame(range.first));
+    if (!options.dump_params) checkWritable(plan.output->forFrame(plan.range.first));
 
-    std::vector<SourceLayer> sources;
-    if (!options.trigger_source.empty()) sources.push_back({"trigger source", params::KRVN_TRIGGER_SOURCE, FramePattern(options.trigger_source), {}, {}, 0});
-    if (!options.sort_source.empty()) sources.push_back({"sort source", params::KRVN_SORT_SOURCE, FramePattern(options.sort_source), {}, {}, 0});
-    for (SourceLayer& source : sources) {
+    if (!options.trigger_source.empty())
+        plan.sources.push_back({"trigger source", params::KRVN_TRIGGER_SOURCE, FramePattern(options.trigger_source), {}, {}, 0});
+    if (!options.sort_source.empty())
+        plan.sources.push_back({"sort source", params::KRVN_SORT_SOURCE, FramePattern(options.sort_source), {}, {}, 0});
+    for (SourceLayer& source : plan.sources) {
         if (source.pattern->hasPlaceholder() && options.frames.empty())
             throw UsageError("'" + source.pattern->name() + "' names a sequence; give the frames with --frames FIRST-LAST");
-        if (!options.dump_params) source.load(range.first);
+        if (!options.dump_params) source.load(plan.range.first);
     }
+    return plan;
+}
 
-    // The effect.
-    const host::Personality personality = premiere ? host::Personality::Premiere : host::Personality::AfterEffects;
-    std::unique_ptr<Host> host = openEffect(options.effect.empty() ? defaultEffectPath() : options.effect, personality);
-    host->SetThreadCount(options.threads);
-    setFrameRate(*host, options.fps);
-
+// Masks onto the input layer, then every setting as a value or as keyframes at frame / fps.
+std::vector<AEGP_MaskIDVal> applySettings(Host& host, const RenderPlan& plan, double fps) {
     std::vector<AEGP_MaskIDVal> mask_ids;
-    for (const host::Path& path : mask_paths) mask_ids.push_back(host->AddMask(host::Mask{0, path}));
-
-    for (const auto& [index, setting] : settings.byIndex()) {
+    for (const host::Path& path : plan.masks) mask_ids.push_back(host.AddMask(host::Mask{0, path}));
+    for (const auto& [index, setting] : plan.settings.byIndex()) {
         auto hostValue = [&](double value) {
             if (setting.spec->type == PF_Param_PATH)
                 return value >= 1 ? static_cast<double>(mask_ids[static_cast<std::size_t>(value) - 1]) : 0.0;
             return value;
         };
         if (!setting.animated()) {
-            host->Set(index, hostValue(setting.keys[0].value));
+            host.Set(index, hostValue(setting.keys[0].value));
         } else {
-            for (const Key& key : setting.keys)
-                host->SetKeyframe(index, static_cast<double>(key.frame) / options.fps, hostValue(key.value));
+            for (const Key& key : setting.keys) host.SetKeyframe(index, static_cast<double>(key.frame) / fps, hostValue(key.value));
         }
     }
+    return mask_ids;
+}
 
+// Renders one frame of pixels through the effect at `time`; throws on an effect error or Ctrl-C.
+Image renderPixels(Host& host, bool premiere, const Image& image, double time, const std::string& what) {
+    PF_Err err = PF_Err_NONE;
+    World output;
+    if (premiere) {
+        World input = toWorld(image).Converted(8, host::ChannelOrder::BGRA);
+        input.SetPremiereFormat(PrPixelFormat_BGRA_4444_8u);
+        output = World(image.width, image.height, 8, host::ChannelOrder::BGRA);
+        output.SetPremiereFormat(PrPixelFormat_BGRA_4444_8u);
+        err = host.RenderLegacy(time, input, output);
+    } else {
+        const World input = toWorld(image);
+        output = World(image.width, image.height, image.depth);
+        err = host.RenderSmart(time, image.depth, input, output);
+    }
+    if (interrupted() || (err == PF_Interrupt_CANCEL && host.cancelled())) throw Cancelled();
+    if (err != PF_Err_NONE) throwEffectError(host, err, what);
+    return toImage(output, image.had_alpha);
+}
+
+}  // namespace
+
+int runRender(const RenderOptions& options) {
+    Reporter report(options.quiet);
+    RenderPlan plan = planRender(options, report);
+
+    const host::Personality personality = plan.premiere ? host::Personality::Premiere : host::Personality::AfterEffects;
+    std::unique_ptr<Host> host = openEffect(options.effect.empty() ? defaultEffectPath() : options.effect, personality);
+    host->SetThreadCount(options.threads);
+    setFrameRate(*host, options.fps);
+    const std::vector<AEGP_MaskIDVal> mask_ids = applySettings(*host, plan, options.fps);
     if (options.dump_params) {
-        dumpParams(*host, range, options.fps, premiere, mask_ids);
+        dumpParams(*host, plan.range, options.fps, plan.premiere, mask_ids);
         return kExitOk;
     }
 
     applyFaultTestHook(*host);
     CancelOnInterrupt cancel_on_interrupt(*host);
-    ProgressBar progress(!options.quiet, range.count());
+    ProgressBar progress(!options.quiet, plan.range.count());
     host->SetProgressListener([&progress](A_long current, A_long total) {
         noteProgressCallForTestHook();
         progress.update(current, total);
@@ -228,21 +267,20 @@ int runRender(const RenderOptions& options) {
 
     std::optional<Image> still;  // an input without a placeholder is read once
     std::string last_written;
-    for (long frame = range.first; frame <= range.last; ++frame) {
+    for (long frame = plan.range.first; frame <= plan.range.last; ++frame) {
         if (interrupted()) throw Cancelled();
-        progress.startFrame(frame - range.first);
-        const double time = static_cast<double>(frame) / options.fps;
+        progress.startFrame(frame - plan.range.first);
 
-        Image image = still ? *still : readImage(input_pattern.forFrame(frame));
-        if (!input_pattern.hasPlaceholder() && !still) still = image;
+        Image image = still ? *still : readImage(plan.input->forFrame(frame));
+        if (!plan.input->hasPlaceholder() && !still) still = image;
         int depth = options.depth ? options.depth : image.depth;
-        if (premiere && depth != 8) {
+        if (plan.premiere && depth != 8) {
             report.noteOnce("--host premiere renders 8-bit frames only; rendering at 8 bits");
             depth = 8;
         }
         image = convertDepth(image, depth);
 
-        for (SourceLayer& source : sources) {
+        for (SourceLayer& source : plan.sources) {
             source.load(frame);
             World pixels = toWorld(convertDepth(*source.image, depth));
             if (source.layer_id == 0) {
@@ -253,24 +291,9 @@ int runRender(const RenderOptions& options) {
             }
         }
 
-        PF_Err err = PF_Err_NONE;
-        World output;
-        if (premiere) {
-            World input = toWorld(image).Converted(8, host::ChannelOrder::BGRA);
-            input.SetPremiereFormat(PrPixelFormat_BGRA_4444_8u);
-            output = World(image.width, image.height, 8, host::ChannelOrder::BGRA);
-            output.SetPremiereFormat(PrPixelFormat_BGRA_4444_8u);
-            err = host->RenderLegacy(time, input, output);
-        } else {
-            const World input = toWorld(image);
-            output = World(image.width, image.height, depth);
-            err = host->RenderSmart(time, depth, input, output);
-        }
-        if (interrupted() || (err == PF_Interrupt_CANCEL && host->cancelled())) throw Cancelled();
-        if (err != PF_Err_NONE) throwEffectError(*host, err, "the render of frame " + std::to_string(frame));
-
-        const std::string out_name = output_pattern.forFrame(frame);
-        const Image result = toImage(output, image.had_alpha);
+        const Image result = renderPixels(*host, plan.premiere, image, static_cast<double>(frame) / options.fps,
+                                          "the render of frame " + std::to_string(frame));
+        const std::string out_name = plan.output->forFrame(frame);
         AtomicOutput file(out_name);
         const WriteResult written = writeImage(result, out_name, file.tempPath());
         if (interrupted()) throw Cancelled();
@@ -281,10 +304,10 @@ int runRender(const RenderOptions& options) {
     progress.finish();
     host->GlobalSetdown();
 
-    if (range.count() == 1)
+    if (plan.range.count() == 1)
         report.info("wrote '" + last_written + "'");
     else
-        report.info("wrote " + std::to_string(range.count()) + " frames to '" + options.output + "'");
+        report.info("wrote " + std::to_string(plan.range.count()) + " frames to '" + options.output + "'");
     return kExitOk;
 }
 
