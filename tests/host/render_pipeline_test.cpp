@@ -216,8 +216,8 @@ TEST_F(RenderFailures, FailingLineLogsOnceAndReturns512) {
 
 TEST_F(RenderFailures, FrameTooLargeForMemoryFailsBeforeAllocating) {
     Host& h = NewHost();
-    h.Set(P::KRVN_ANGLE, 45);  // a 65535 x 1 strip needs a grid of about 46340 x 46340 records
-    const World in = PhotoLike(65535, 1);
+    h.Set(P::KRVN_ANGLE, 45);  // a 300000 x 1 strip needs a grid of about 212132 x 212132 records
+    const World in = PhotoLike(300000, 1);
     const long worlds_before = h.call_count("PF_NewWorld");
     const size_t mark = LogMark();
     const World out = RenderAe(h, in, PF_Err_OUT_OF_MEMORY);
@@ -226,7 +226,7 @@ TEST_F(RenderFailures, FrameTooLargeForMemoryFailsBeforeAllocating) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], EntryLine("PF_Cmd_SMART_RENDER", PF_Err_OUT_OF_MEMORY)[0]);
     EXPECT_EQ(lines[0].function, kU);
-    EXPECT_NE(lines[0].message.find("Not enough memory to sort a 65535x1 frame"), std::string::npos);
+    EXPECT_NE(lines[0].message.find("Not enough memory to sort a 300000x1 frame"), std::string::npos);
     EXPECT_NE(lines[0].message.find(ErrorText(PF_Err_OUT_OF_MEMORY)), std::string::npos);
     EXPECT_TRUE(out.SamePixels(in));
 }

@@ -1,6 +1,7 @@
 #include "render_support.h"
 
 #include <algorithm>
+#include <cctype>
 #include <random>
 
 namespace korvane::render_test {
@@ -103,15 +104,31 @@ std::vector<std::string> RenderTest::LogLines() const {
     return lines;
 }
 
+// "<date> <time> [KORVN] ERROR [file:line:function] :: message" into its parts.
+std::optional<ErrorRecord> ParseErrorLine(const std::string& line) {
+    static const std::string kStart = "[KORVN] ERROR [";
+    static const std::string kSeparator = "] :: ";
+    const size_t start = line.find(kStart);
+    if (start != 20) return std::nullopt;  // after "YYYY-MM-DD HH:MM:SS "
+    const size_t file_begin = start + kStart.size();
+    const size_t file_end = line.find(':', file_begin);
+    if (file_end == std::string::npos) return std::nullopt;
+    size_t number_end = file_end + 1;
+    while (number_end < line.size() && std::isdigit(static_cast<unsigned char>(line[number_end]))) ++number_end;
+    if (number_end == file_end + 1 || number_end >= line.size() || line[number_end] != ':') return std::nullopt;
+    const size_t function_end = line.find(kSeparator, number_end + 1);
+    if (function_end == std::string::npos) return std::nullopt;
+    return ErrorRecord{line.substr(file_begin, file_end - file_begin),
+                       line.substr(number_end + 1, function_end - number_end - 1),
+                       line.substr(function_end + kSeparator.size())};
+}
+
 std::vector<ErrorRecord> RenderTest::ErrorsSince(size_t from) const {
-    static const std::regex kErrorLine(
-        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[KORVN\] ERROR \[([^:\]]+):(\d+):(.*?)\] :: (.*)$)");
     std::vector<ErrorRecord> records;
     const auto lines = LogLines();
     for (size_t i = from; i < lines.size(); ++i) {
-        std::smatch m;
-        if (std::regex_match(lines[i], m, kErrorLine)) {
-            records.push_back({m[1].str(), m[3].str(), m[4].str()});
+        if (auto record = ParseErrorLine(lines[i])) {
+            records.push_back(std::move(*record));
         } else if (lines[i].find("ERROR") != std::string::npos) {
             records.push_back({"?", "?", lines[i]});
         }

@@ -13,7 +13,6 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
