@@ -129,6 +129,15 @@ LeakReport Host::Report() const {
 
 std::vector<std::string> Host::Leaks() const { return Report().messages; }
 
+void Host::ClearLeaks() {
+    std::lock_guard lock(state_->mutex);
+    state_->leak_messages.clear();
+    state_->reclaimed_worlds = 0;
+    state_->stray_checkins = 0;
+    state_->unbalanced_checkouts = 0;
+    state_->open_layer_checkouts = 0;
+}
+
 int Host::suite_acquires(const std::string& name, int version) const {
     std::lock_guard lock(state_->mutex);
     const auto it = state_->suite_counts.find({name, version});

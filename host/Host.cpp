@@ -184,7 +184,6 @@ void Host::State::BeginCall(CallContext& ctx, PF_Cmd cmd, double t) {
     ctx.host = this;
     ctx.cmd = cmd;
     ctx.time = t;
-    if (ctx.layer_format.depth == 0) ctx.layer_format = WorldFormat{};
 
     PF_InData& in = ctx.in_data;
     in = PF_InData{};

@@ -177,7 +177,9 @@ public:
     void ClearMasks(int layer_id = kInputLayer);
 
     // ---- Progress and cancellation
-    // Called on every inter.progress call of the effect (from the rendering thread).
+    // Called on every inter.progress call of the effect, from the thread that renders (several at
+    // once when frames render concurrently). The iterate suites check for cancellation between rows
+    // but do not report to the listener.
     void SetProgressListener(std::function<void(A_long current, A_long total)> listener);
     // Every later progress/abort call, and the iteration between rows, answer PF_Interrupt_CANCEL.
     // Only stores an atomic flag, so it is safe from a signal handler.
@@ -219,6 +221,8 @@ public:
     // ---- Leaks and balance
     LeakReport Report() const;
     std::vector<std::string> Leaks() const;  // Report().messages: empty when nothing leaked
+    // Forgets what earlier calls left behind (messages and counters); live objects stay counted.
+    void ClearLeaks();
     int suite_acquires(const std::string& name, int version) const;
     int suite_releases(const std::string& name, int version) const;
 
