@@ -6,12 +6,16 @@
 #include <bit>
 #include <cmath>
 #include <execution>
-#include <numeric>
+#include <iterator>
 #include <vector>
 
 #include "KRVN_Errors.h"
 #include "LogsController.h"
 #include "korvane/sdk/SuiteHandler.h"
+
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
 
 namespace korvane::sources {
 namespace {
@@ -82,15 +86,70 @@ bool ConstraintCovers(const PF_EffectWorld& constraint, A_long x, A_long y) {
     return PixelAt<Pixel>(constraint, x, y).alpha > 0;
 }
 
+// The row numbers 0 .. H-1 as a random-access sequence computed on the fly, so that the parallel
+// loop reads no memory the render thread wrote.
+class RowNumber {
+public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = A_long;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const A_long*;
+    using reference = A_long;
+
+    RowNumber() = default;
+    explicit RowNumber(A_long row) : row_(row) {}
+    A_long operator*() const { return row_; }
+    A_long operator[](difference_type n) const { return row_ + static_cast<A_long>(n); }
+    RowNumber& operator++() { ++row_; return *this; }
+    RowNumber operator++(int) { return RowNumber(row_++); }
+    RowNumber& operator--() { --row_; return *this; }
+    RowNumber operator--(int) { return RowNumber(row_--); }
+    RowNumber& operator+=(difference_type n) { row_ += static_cast<A_long>(n); return *this; }
+    RowNumber& operator-=(difference_type n) { row_ -= static_cast<A_long>(n); return *this; }
+    friend RowNumber operator+(RowNumber r, difference_type n) { return r += n; }
+    friend RowNumber operator+(difference_type n, RowNumber r) { return r += n; }
+    friend RowNumber operator-(RowNumber r, difference_type n) { return r -= n; }
+    friend difference_type operator-(RowNumber a, RowNumber b) { return difference_type{a.row_} - b.row_; }
+    friend auto operator<=>(RowNumber a, RowNumber b) = default;
+
+private:
+    A_long row_ = 0;
+};
+
+// Happens-before edges from the render thread into every row and back after the loop. The
+// standard library's parallel loop runs on oneTBB, whose own synchronisation ThreadSanitizer
+// cannot see; without sanitizers these are no-ops.
+class RowEdges {
+public:
+#if defined(__SANITIZE_THREAD__)
+    void BeforeLoop() { __tsan_release(&start_); }
+    void RowBegin() { __tsan_acquire(&start_); }
+    void RowEnd() { __tsan_release(&done_); }
+    void AfterLoop() { __tsan_acquire(&done_); }
+
+private:
+    char start_ = 0, done_ = 0;
+#else
+    void BeforeLoop() {}
+    void RowBegin() {}
+    void RowEnd() {}
+    void AfterLoop() {}
+#endif
+};
+
 // Premiere Pro: the rows of the destination in parallel, each row left to right.
 template <typename Pixel, typename Fn>
 PF_Err IterateRows(Fn function, void* context, const PF_EffectWorld& destination) {
-    std::vector<A_long> rows(static_cast<size_t>(std::max<A_long>(destination.height, 0)));
-    std::iota(rows.begin(), rows.end(), 0);
     const A_long width = destination.width;
-    std::for_each(std::execution::par, rows.begin(), rows.end(), [=](A_long y) {
-        for (A_long x = 0; x < width; ++x) function(context, x, y, nullptr, nullptr);
-    });
+    RowEdges edges;
+    edges.BeforeLoop();
+    std::for_each(std::execution::par, RowNumber(0), RowNumber(std::max<A_long>(destination.height, 0)),
+                  [&edges, function, context, width](A_long y) {
+                      edges.RowBegin();
+                      for (A_long x = 0; x < width; ++x) function(context, x, y, nullptr, nullptr);
+                      edges.RowEnd();
+                  });
+    edges.AfterLoop();
     return PF_Err_NONE;
 }
 
