@@ -31,6 +31,8 @@ extern "C" const char* __tsan_default_suppressions() {
            "race:tbb::detail::d1::wait_tree_vertex\n"
            "race:tbb::detail::d1::start_for<*>::start_for\n"
            "race:tbb::detail::d1::start_for<*>::finalize\n"
+           "race:tbb::detail::d1::fold_tree\n"
+           "race:tbb::detail::d1::task_group_context\n"
            "race:offer_work_impl\n"
            "race:check_being_stolen\n"
            "race:tbb::detail::d1::auto_partition_type::is_divisible\n"
