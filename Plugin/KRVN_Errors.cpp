@@ -2,8 +2,9 @@
 #include "KRVN_Errors.h"
 
 #include <array>
-#include <map>
 #include <string_view>
+
+#include "korvane/sdk/ErrorNames.h"
 
 namespace korvane {
 namespace {
@@ -47,29 +48,9 @@ constexpr std::array<std::string_view, PF_Cmd_NUM_CMDS + 1> kCommandNames = {
 };
 static_assert(kCommandNames.size() == 35);
 
-const std::map<PF_Err, std::string_view>& ErrorNames() {
-    static const std::map<PF_Err, std::string_view> names = {
-        {PF_Err_NONE, "PF_Err_NONE"},
-        {PF_Err_OUT_OF_MEMORY, "PF_Err_OUT_OF_MEMORY"},
-        {PF_Err_INTERNAL_STRUCT_DAMAGED, "PF_Err_INTERNAL_STRUCT_DAMAGED"},
-        {PF_Err_INVALID_INDEX, "PF_Err_INVALID_INDEX"},
-        {PF_Err_UNRECOGNIZED_PARAM_TYPE, "PF_Err_UNRECOGNIZED_PARAM_TYPE"},
-        {PF_Err_INVALID_CALLBACK, "PF_Err_INVALID_CALLBACK"},
-        {PF_Err_BAD_CALLBACK_PARAM, "PF_Err_BAD_CALLBACK_PARAM"},
-        {PF_Interrupt_CANCEL, "PF_Interrupt_CANCEL"},
-        {PF_Err_CANNOT_PARSE_KEYFRAME_TEXT, "PF_Err_CANNOT_PARSE_KEYFRAME_TEXT"},
-    };
-    return names;
-}
-
 }  // namespace
 
-std::string ErrorText(PF_Err err) {
-    const auto& names = ErrorNames();
-    const auto it = names.find(err);
-    std::string text = it != names.end() ? std::string(it->second) : std::string("PF_Err?UNKNOWN");
-    return text + " (" + std::to_string(err) + ")";
-}
+std::string ErrorText(PF_Err err) { return sdk::ErrorText(err); }
 
 std::string CommandName(PF_Cmd cmd) {
     if (cmd >= 0 && cmd < static_cast<PF_Cmd>(kCommandNames.size())) {

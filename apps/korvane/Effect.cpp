@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 
 #include "Errors.h"
 #include "ParamTable.h"
+#include "korvane/sdk/ErrorNames.h"
 
 namespace korvane::cli {
 namespace {
@@ -99,22 +99,6 @@ std::unique_ptr<host::Host> openEffect(const std::string& path, host::Personalit
     return host;
 }
 
-std::string errorText(PF_Err err) {
-    static const std::map<PF_Err, const char*> names = {
-        {PF_Err_NONE, "PF_Err_NONE"},
-        {PF_Err_OUT_OF_MEMORY, "PF_Err_OUT_OF_MEMORY"},
-        {PF_Err_INTERNAL_STRUCT_DAMAGED, "PF_Err_INTERNAL_STRUCT_DAMAGED"},
-        {PF_Err_INVALID_INDEX, "PF_Err_INVALID_INDEX"},
-        {PF_Err_UNRECOGNIZED_PARAM_TYPE, "PF_Err_UNRECOGNIZED_PARAM_TYPE"},
-        {PF_Err_INVALID_CALLBACK, "PF_Err_INVALID_CALLBACK"},
-        {PF_Err_BAD_CALLBACK_PARAM, "PF_Err_BAD_CALLBACK_PARAM"},
-        {PF_Interrupt_CANCEL, "PF_Interrupt_CANCEL"},
-        {PF_Err_CANNOT_PARSE_KEYFRAME_TEXT, "PF_Err_CANNOT_PARSE_KEYFRAME_TEXT"},
-    };
-    const auto it = names.find(err);
-    return std::string(it == names.end() ? "PF_Err?UNKNOWN" : it->second) + " (" + std::to_string(err) + ")";
-}
-
 std::string logFilePath() {
     const char* tmp = std::getenv("TMPDIR");
     std::string folder = tmp && *tmp ? tmp : "/tmp";
@@ -123,7 +107,7 @@ std::string logFilePath() {
 }
 
 void throwEffectError(const host::Host& host, PF_Err err, const std::string& during) {
-    std::string message = "effect error during " + during + ": " + errorText(err);
+    std::string message = "effect error during " + during + ": " + sdk::ErrorText(err);
     const std::string detail = host.last_return_msg();
     if (!detail.empty()) message += ": " + detail;
     throw EffectError(message + "; log: " + logFilePath());

@@ -17,9 +17,6 @@ std::string defaultEffectPath();
 // when set-up fails or the parameters differ.
 std::unique_ptr<host::Host> openEffect(const std::string& path, host::Personality personality);
 
-// "PF_Err_OUT_OF_MEMORY (4)"; "PF_Err?UNKNOWN (n)" for codes without a name.
-std::string errorText(PF_Err err);
-
 // The effect's diagnostic log: the temporary folder and "com.tsy.Korvane.log".
 std::string logFilePath();
 
