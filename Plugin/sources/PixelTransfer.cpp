@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <execution>
 #include <iterator>
-#include <vector>
 
 #include "KRVN_Errors.h"
 #include "LogsController.h"
@@ -32,7 +30,6 @@ struct PixelTraits<PF_Pixel8> {
     using Channel = uint8_t;
     static float ToFloat(Channel c) { return ChannelToFloat(c); }
     static Channel FromFloat(float v) { return FloatToChannel8(v); }
-    static constexpr Channel kFull = 255;
 };
 
 template <>
@@ -40,7 +37,6 @@ struct PixelTraits<PF_Pixel16> {
     using Channel = uint16_t;
     static float ToFloat(Channel c) { return ChannelToFloat(c); }
     static Channel FromFloat(float v) { return FloatToChannel16(v); }
-    static constexpr Channel kFull = 32768;
 };
 
 template <>
@@ -48,7 +44,6 @@ struct PixelTraits<PF_PixelFloat> {
     using Channel = float;
     static float ToFloat(Channel c) { return c; }
     static Channel FromFloat(float v) { return v; }
-    static constexpr float kFull = 1.0f;
 };
 
 template <typename Pixel>
@@ -187,9 +182,16 @@ PF_Err FillRecord(void* refcon, A_long x, A_long y, Pixel*, Pixel*) {
     utils::PixelRecord& record = ctx.records[static_cast<size_t>(x) + static_cast<size_t>(y) * static_cast<size_t>(ctx.width)];
     utils::PixelRecord filled{};
     filled.color = ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.sorting, x, y));
-    if (ctx.use_trigger_source) filled.trigger = ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.trigger_source, x, y));
+    // A source that is the "sorting" world itself gives the colour just read.
+    if (ctx.use_trigger_source) {
+        filled.trigger = ctx.trigger_source == ctx.sorting
+                             ? filled.color
+                             : ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.trigger_source, x, y));
+    }
     if (ctx.use_sort_source) {
-        filled.sortSource = ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.sort_source, x, y));
+        filled.sortSource = ctx.sort_source == ctx.sorting
+                                ? filled.color
+                                : ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.sort_source, x, y));
     } else {
         filled.sortSource = {0.0f, filled.color.red, filled.color.green, filled.color.blue};
     }
