@@ -11,7 +11,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include "KRVN_Errors.h"
@@ -65,23 +64,6 @@ double CgroupHeadroomBytes() {
     } catch (...) {
         return -1.0;
     }
-}
-
-// Gives the records of one frame their memory: reserved first, so that the kernel can be asked to
-// back it with huge pages before the first touch (one fault per 2 MiB instead of per 4 KiB), then
-// zeroed as the render's record grid must start.
-void SizeImageRecords(std::vector<utils::PixelRecord>& records, size_t count) {
-    std::vector<utils::PixelRecord>().swap(records);
-    records.reserve(count);
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-    const auto begin = reinterpret_cast<uintptr_t>(records.data());
-    const uintptr_t end = begin + count * sizeof(utils::PixelRecord);
-    const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-    const uintptr_t last = end & ~(kHugePage - 1);
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-    records.resize(count);
 }
 
 // fill pixels vector: every pixel of "sorting", the sources and the constraint becomes one record.
@@ -333,7 +315,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     if (progress(25)) return err;
 
     try {
-        SizeImageRecords(info.imageRecords, static_cast<size_t>(width) * static_cast<size_t>(height));
+        utils::SizeRecords(info.imageRecords, static_cast<size_t>(width) * static_cast<size_t>(height));
     } catch (const std::bad_alloc&) {
         KRVN_LOG_ERROR(kLabel, "cannot allocate the image records " + ErrorText(PF_Err_OUT_OF_MEMORY));
         return PF_Err_OUT_OF_MEMORY;

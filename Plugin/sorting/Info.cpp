@@ -8,6 +8,8 @@
 #include <random>
 #include <system_error>
 
+#include <sys/mman.h>
+
 namespace korvane::utils {
 
 namespace {
@@ -197,15 +199,38 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
     info.lastColumn = info.settings.fillLineEnd ? info.lineLength : info.lineLength - 1;
 
     if (Resamples(info)) {
-        info.lineRecords.assign(static_cast<size_t>(info.gridCount), PixelRecord{});
+        SizeRecords(info.lineRecords, static_cast<size_t>(info.gridCount));
         SetUpTransform(info, 1);
         return RunRowsInParallel(TransferRow, info, info.lineCount);
     }
-    info.lineRecords = info.imageRecords;
+    // Without resampling the grid is the image itself: its records are lent to the grid, not
+    // copied, and TakeOutPixels hands them back.
+    if (info.gridCount != info.imageCount) {
+        info.SetMessage("The line grid does not match the " + std::to_string(width) + " x " +
+                        std::to_string(height) + " image");
+        return false;
+    }
+    info.lineRecords.swap(info.imageRecords);
     return true;
 }
 
 }  // namespace
+
+void SizeRecords(std::vector<PixelRecord>& records, size_t count) {
+    std::vector<PixelRecord>().swap(records);
+    records.reserve(count);
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+    const auto begin = reinterpret_cast<uintptr_t>(records.data());
+    const uintptr_t end = begin + count * sizeof(PixelRecord);
+    const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t last = end & ~(kHugePage - 1);
+    if (last > first) {
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+#endif
+    records.resize(count);
+}
 
 GuardedMessage& GuardedMessage::operator=(const GuardedMessage& other) {
     if (this != &other) {
@@ -286,16 +311,20 @@ bool TakeOutPixels(Info& info) {
         if (info.imageCount == 0 || info.gridCount == 0) {
             return true;
         }
-        if (static_cast<int64_t>(info.imageRecords.size()) != info.imageCount ||
+        // Without resampling the image's records are on loan to the grid (PrepareSorting): the
+        // image is empty until they come back, every record whatever its weight.
+        const bool resamples = Resamples(info);
+        const int64_t imageHeld = resamples ? info.imageCount : 0;
+        if (static_cast<int64_t>(info.imageRecords.size()) != imageHeld ||
             static_cast<int64_t>(info.lineRecords.size()) != info.gridCount) {
             info.SetMessage("The records do not match the prepared image and grid sizes");
             return false;
         }
-        if (Resamples(info)) {
+        if (resamples) {
             SetUpTransform(info, 2);
             return RunRowsInParallel(TransferRow, info, info.imageHeight);
         }
-        std::copy(info.lineRecords.begin(), info.lineRecords.end(), info.imageRecords.begin());
+        info.imageRecords.swap(info.lineRecords);
         return true;
     } catch (const std::exception& e) {
         info.SetMessage(e.what());

@@ -127,6 +127,8 @@ struct Info {
     int64_t imageCount = 0;
 
     // The grid the core sorts: lineCount rows of lineLength records, index x + y × lineLength.
+    // At angle 0 and scale 1 it holds the image's own records between PrepareSorting and
+    // TakeOutPixels, and imageRecords is empty meanwhile.
     std::vector<PixelRecord> lineRecords;
     int32_t lineLength = 0;
     int32_t lineCount = 0;
@@ -158,12 +160,18 @@ struct Info {
 // Copies the parameter values the core reads, unchanged.
 void CopySettings(Info& info, const KRVN_Params& params);
 
-// Derives the settings, sizes the line grid and fills it from the image records. False, with the
+// Makes `records` hold `count` zero records in fresh memory that the kernel is asked to back with
+// huge pages (one fault per 2 MiB rather than per 4 KiB). Throws std::bad_alloc like resize.
+void SizeRecords(std::vector<PixelRecord>& records, size_t count);
+
+// Derives the settings, sizes the line grid and fills it from the image records (at angle 0 and
+// scale 1 by moving them into the grid, leaving imageRecords empty). False, with the
 // reason in the message, for negative sizes, non-finite settings, absurd grids or a standard
 // exception (allocation failure). A zero-size image gives an empty grid and true.
 bool PrepareSorting(Info& info, int32_t width, int32_t height);
 
-// Writes the line grid back into the image records. False with a message on failure.
+// Writes the line grid back into the image records (at angle 0 and scale 1 by moving them back,
+// leaving lineRecords empty). False with a message on failure.
 bool TakeOutPixels(Info& info);
 
 // Grid size relative to the image: (1 − c) × resolution³ + c with c = 10 ÷ the shorter side, so
