@@ -417,45 +417,54 @@ bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, unsig
 }
 
 bool TransferRow(Info& info, int32_t row) {
-    const TransferTransform& tf = info.transform;
+    // Everything the loop reads is copied into locals first: a record store may alias any object
+    // (the record holds a byte), which would otherwise reload the settings every pixel.
+    const TransferTransform tf = info.transform;
     const float t = 1.0f / tf.factor;
     const float s = std::sin(tf.radians);
     const float k = std::cos(tf.radians);
+    const float kt = k * t;
+    const float st = s * t;
     const bool rotated = info.settings.angle != 0.0f;
     const bool scaled = info.derived.scale != 1.0f;
     const float py = static_cast<float>(row) + 0.5f;
     const float dy = py - static_cast<float>(tf.destCentreY);
+    const float stdy = st * dy;
+    const float ktdy = kt * dy;
     const float dcx = static_cast<float>(tf.destCentreX);
     const float scx = static_cast<float>(tf.sourceCentreX);
     const float scy = static_cast<float>(tf.sourceCentreY);
+    const int32_t sourceWidth = tf.sourceWidth;
+    const int32_t sourceHeight = tf.sourceHeight;
+    const int32_t destWidth = tf.destWidth;
     const bool toLines = tf.direction == 1;
-    const std::vector<PixelRecord>& source = toLines ? info.imageRecords : info.lineRecords;
-    std::vector<PixelRecord>& dest = toLines ? info.lineRecords : info.imageRecords;
+    const PixelRecord* const source = (toLines ? info.imageRecords : info.lineRecords).data();
+    PixelRecord* const dest = (toLines ? info.lineRecords : info.imageRecords).data() +
+                              static_cast<int64_t>(row) * destWidth;
     const bool keepBackground = !toLines && !info.settings.affectBackground;
-    const int64_t destRow = static_cast<int64_t>(row) * tf.destWidth;
 
-    for (int32_t x = 0; x < tf.destWidth; ++x) {
+    for (int32_t x = 0; x < destWidth; ++x) {
         int32_t sx;
         int32_t sy;
         if (rotated) {
             const float px = static_cast<float>(x) + 0.5f;
-            const float fx = k * t * (px - dcx) - s * t * dy + scx;
-            const float fy = s * t * (px - dcx) + k * t * dy + scy;
-            sx = ToClampedIndex(fx, tf.sourceWidth);
-            sy = ToClampedIndex(fy, tf.sourceHeight);
+            const float fx = kt * (px - dcx) - stdy + scx;
+            const float fy = st * (px - dcx) + ktdy + scy;
+            sx = ToClampedIndex(fx, sourceWidth);
+            sy = ToClampedIndex(fy, sourceHeight);
         } else if (scaled) {
             const float px = static_cast<float>(x) + 0.5f;
-            sx = ToClampedIndex(t * px, tf.sourceWidth);
-            sy = ToClampedIndex(t * py, tf.sourceHeight);
+            sx = ToClampedIndex(t * px, sourceWidth);
+            sy = ToClampedIndex(t * py, sourceHeight);
         } else {
-            sx = std::min(x, tf.sourceWidth - 1);
-            sy = std::min(row, tf.sourceHeight - 1);
+            sx = std::min(x, sourceWidth - 1);
+            sy = std::min(row, sourceHeight - 1);
         }
-        const PixelRecord& from = source[static_cast<size_t>(sx + static_cast<int64_t>(sy) * tf.sourceWidth)];
+        const PixelRecord& from = source[sx + static_cast<int64_t>(sy) * sourceWidth];
         if (keepBackground && from.spanWeight != 1.0f) {
             continue;
         }
-        dest[static_cast<size_t>(destRow + x)] = from;
+        dest[x] = from;
     }
     return true;
 }
