@@ -201,7 +201,7 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
     if (Resamples(info)) {
         SizeRecords(info.lineRecords, static_cast<size_t>(info.gridCount));
         SetUpTransform(info, 1);
-        return RunRowsInParallel(TransferRow, info, info.lineCount);
+        return RunRowsInParallel(TransferBand, info, TransferBandCount(info));
     }
     // Without resampling the grid is the image itself: its records are lent to the grid, not
     // copied, and TakeOutPixels hands them back.
@@ -322,7 +322,7 @@ bool TakeOutPixels(Info& info) {
         }
         if (resamples) {
             SetUpTransform(info, 2);
-            return RunRowsInParallel(TransferRow, info, info.imageHeight);
+            return RunRowsInParallel(TransferBand, info, TransferBandCount(info));
         }
         info.imageRecords.swap(info.lineRecords);
         return true;
@@ -416,55 +416,108 @@ bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, unsig
     return ok;
 }
 
-bool TransferRow(Info& info, int32_t row) {
-    // Everything the loop reads is copied into locals first: a record store may alias any object
-    // (the record holds a byte), which would otherwise reload the settings every pixel.
-    const TransferTransform tf = info.transform;
-    const float t = 1.0f / tf.factor;
-    const float s = std::sin(tf.radians);
-    const float k = std::cos(tf.radians);
-    const float kt = k * t;
-    const float st = s * t;
-    const bool rotated = info.settings.angle != 0.0f;
-    const bool scaled = info.derived.scale != 1.0f;
-    const float py = static_cast<float>(row) + 0.5f;
-    const float dy = py - static_cast<float>(tf.destCentreY);
-    const float stdy = st * dy;
-    const float ktdy = kt * dy;
-    const float dcx = static_cast<float>(tf.destCentreX);
-    const float scx = static_cast<float>(tf.sourceCentreX);
-    const float scy = static_cast<float>(tf.sourceCentreY);
-    const int32_t sourceWidth = tf.sourceWidth;
-    const int32_t sourceHeight = tf.sourceHeight;
-    const int32_t destWidth = tf.destWidth;
-    const bool toLines = tf.direction == 1;
-    const PixelRecord* const source = (toLines ? info.imageRecords : info.lineRecords).data();
-    PixelRecord* const dest = (toLines ? info.lineRecords : info.imageRecords).data() +
-                              static_cast<int64_t>(row) * destWidth;
-    const bool keepBackground = !toLines && !info.settings.affectBackground;
+namespace {
 
-    for (int32_t x = 0; x < destWidth; ++x) {
-        int32_t sx;
-        int32_t sy;
-        if (rotated) {
-            const float px = static_cast<float>(x) + 0.5f;
-            const float fx = kt * (px - dcx) - stdy + scx;
-            const float fy = st * (px - dcx) + ktdy + scy;
-            sx = ToClampedIndex(fx, sourceWidth);
-            sy = ToClampedIndex(fy, sourceHeight);
-        } else if (scaled) {
-            const float px = static_cast<float>(x) + 0.5f;
-            sx = ToClampedIndex(t * px, sourceWidth);
-            sy = ToClampedIndex(t * py, sourceHeight);
-        } else {
-            sx = std::min(x, sourceWidth - 1);
-            sy = std::min(row, sourceHeight - 1);
+// The transform of one transfer in the form the copy loop uses. Everything the loop reads is a
+// copy here: a record store may alias any object (the record holds a byte), which would otherwise
+// reload the settings every pixel.
+struct RowTransfer {
+    explicit RowTransfer(Info& info) {
+        const TransferTransform& tf = info.transform;
+        t = 1.0f / tf.factor;
+        const float s = std::sin(tf.radians);
+        const float k = std::cos(tf.radians);
+        kt = k * t;
+        st = s * t;
+        rotated = info.settings.angle != 0.0f;
+        scaled = info.derived.scale != 1.0f;
+        destCentreY = static_cast<float>(tf.destCentreY);
+        dcx = static_cast<float>(tf.destCentreX);
+        scx = static_cast<float>(tf.sourceCentreX);
+        scy = static_cast<float>(tf.sourceCentreY);
+        sourceWidth = tf.sourceWidth;
+        sourceHeight = tf.sourceHeight;
+        destWidth = tf.destWidth;
+        destHeight = tf.destHeight;
+        const bool toLines = tf.direction == 1;
+        source = (toLines ? info.imageRecords : info.lineRecords).data();
+        dest = (toLines ? info.lineRecords : info.imageRecords).data();
+        keepBackground = !toLines && !info.settings.affectBackground;
+    }
+
+    // Destination records [firstColumn, endColumn) of one row.
+    void Run(int32_t row, int32_t firstColumn, int32_t endColumn) const {
+        const float py = static_cast<float>(row) + 0.5f;
+        const float dy = py - destCentreY;
+        const float stdy = st * dy;
+        const float ktdy = kt * dy;
+        PixelRecord* const out = dest + static_cast<int64_t>(row) * destWidth;
+        for (int32_t x = firstColumn; x < endColumn; ++x) {
+            int32_t sx;
+            int32_t sy;
+            if (rotated) {
+                const float px = static_cast<float>(x) + 0.5f;
+                const float fx = kt * (px - dcx) - stdy + scx;
+                const float fy = st * (px - dcx) + ktdy + scy;
+                sx = ToClampedIndex(fx, sourceWidth);
+                sy = ToClampedIndex(fy, sourceHeight);
+            } else if (scaled) {
+                const float px = static_cast<float>(x) + 0.5f;
+                sx = ToClampedIndex(t * px, sourceWidth);
+                sy = ToClampedIndex(t * py, sourceHeight);
+            } else {
+                sx = std::min(x, sourceWidth - 1);
+                sy = std::min(row, sourceHeight - 1);
+            }
+            const PixelRecord& from = source[sx + static_cast<int64_t>(sy) * sourceWidth];
+            if (keepBackground && from.spanWeight != 1.0f) {
+                continue;
+            }
+            out[x] = from;
         }
-        const PixelRecord& from = source[sx + static_cast<int64_t>(sy) * sourceWidth];
-        if (keepBackground && from.spanWeight != 1.0f) {
-            continue;
+    }
+
+    float t = 1.0f;
+    float kt = 1.0f;
+    float st = 0.0f;
+    bool rotated = false;
+    bool scaled = false;
+    float destCentreY = 0.0f;
+    float dcx = 0.0f;
+    float scx = 0.0f;
+    float scy = 0.0f;
+    int32_t sourceWidth = 0;
+    int32_t sourceHeight = 0;
+    int32_t destWidth = 0;
+    int32_t destHeight = 0;
+    const PixelRecord* source = nullptr;
+    PixelRecord* dest = nullptr;
+    bool keepBackground = false;
+};
+
+}  // namespace
+
+bool TransferRow(Info& info, int32_t row) {
+    const RowTransfer transfer(info);
+    transfer.Run(row, 0, transfer.destWidth);
+    return true;
+}
+
+int32_t TransferBandCount(const Info& info) {
+    const int64_t rows = std::max(info.transform.destHeight, 0);
+    return static_cast<int32_t>((rows + kTransferBandRows - 1) / kTransferBandRows);
+}
+
+bool TransferBand(Info& info, int32_t band) {
+    const RowTransfer transfer(info);
+    const int64_t first = static_cast<int64_t>(band) * kTransferBandRows;
+    const int64_t end = std::min<int64_t>(first + kTransferBandRows, transfer.destHeight);
+    for (int64_t column = 0; column < transfer.destWidth; column += kTransferBlockColumns) {
+        const auto blockEnd =
+            static_cast<int32_t>(std::min<int64_t>(column + kTransferBlockColumns, transfer.destWidth));
+        for (int64_t row = first; row < end; ++row) {
+            transfer.Run(static_cast<int32_t>(row), static_cast<int32_t>(column), blockEnd);
         }
-        dest[x] = from;
     }
     return true;
 }
