@@ -16,42 +16,42 @@ namespace {
 
 using params::ParamSpec;
 
-std::string describeMismatch(const PF_ParamDef& def, const ParamSpec& spec) {
-    if (def.param_type != spec.type)
-        return "type " + std::to_string(def.param_type) + " instead of " + std::to_string(spec.type);
-    if (def.uu.id != spec.id) return "disk id " + std::to_string(def.uu.id) + " instead of " + std::to_string(spec.id);
+std::string describeMismatch(const PF_ParamDef& def, const ParamSpec& row) {
+    if (def.param_type != row.type)
+        return "type " + std::to_string(def.param_type) + " instead of " + std::to_string(row.type);
+    if (def.uu.id != row.id) return "disk id " + std::to_string(def.uu.id) + " instead of " + std::to_string(row.id);
     auto differ = [](double registered, double table) { return registered != table; };
     auto range = [](double lo, double hi, double dflt) {
         char text[96];
         std::snprintf(text, sizeof text, "%g to %g, default %g", lo, hi, dflt);
         return std::string(text);
     };
-    switch (spec.type) {
+    switch (row.type) {
     case PF_Param_FLOAT_SLIDER: {
         const PF_FloatSliderDef& f = def.u.fs_d;
-        if (differ(f.valid_min, static_cast<float>(spec.valid_min)) || differ(f.valid_max, static_cast<float>(spec.valid_max)) ||
-            differ(f.dephault, static_cast<float>(spec.dephault)))
-            return range(f.valid_min, f.valid_max, f.dephault) + " instead of " + range(spec.valid_min, spec.valid_max, spec.dephault);
+        if (differ(f.valid_min, static_cast<float>(row.valid_min)) || differ(f.valid_max, static_cast<float>(row.valid_max)) ||
+            differ(f.dephault, static_cast<float>(row.dephault)))
+            return range(f.valid_min, f.valid_max, f.dephault) + " instead of " + range(row.valid_min, row.valid_max, row.dephault);
         break;
     }
     case PF_Param_SLIDER: {
         const PF_SliderDef& s = def.u.sd;
-        if (differ(s.valid_min, spec.valid_min) || differ(s.valid_max, spec.valid_max) || differ(s.dephault, spec.dephault))
-            return range(s.valid_min, s.valid_max, s.dephault) + " instead of " + range(spec.valid_min, spec.valid_max, spec.dephault);
+        if (differ(s.valid_min, row.valid_min) || differ(s.valid_max, row.valid_max) || differ(s.dephault, row.dephault))
+            return range(s.valid_min, s.valid_max, s.dephault) + " instead of " + range(row.valid_min, row.valid_max, row.dephault);
         break;
     }
     case PF_Param_POPUP:
-        if (def.u.pd.num_choices != spec.num_choices || differ(def.u.pd.dephault, spec.dephault))
+        if (def.u.pd.num_choices != row.num_choices || differ(def.u.pd.dephault, row.dephault))
             return std::to_string(def.u.pd.num_choices) + " choices, default " + std::to_string(def.u.pd.dephault) +
-                   " instead of " + std::to_string(spec.num_choices) + ", default " + std::to_string(static_cast<int>(spec.dephault));
+                   " instead of " + std::to_string(row.num_choices) + ", default " + std::to_string(static_cast<int>(row.dephault));
         break;
     case PF_Param_CHECKBOX:
-        if (differ(def.u.bd.dephault, spec.dephault))
-            return "default " + std::to_string(def.u.bd.dephault) + " instead of " + std::to_string(static_cast<int>(spec.dephault));
+        if (differ(def.u.bd.dephault, row.dephault))
+            return "default " + std::to_string(def.u.bd.dephault) + " instead of " + std::to_string(static_cast<int>(row.dephault));
         break;
     case PF_Param_ANGLE:
-        if (differ(def.u.ad.dephault / 65536.0, spec.dephault))
-            return "default " + std::to_string(def.u.ad.dephault / 65536.0) + " instead of " + std::to_string(spec.dephault);
+        if (differ(def.u.ad.dephault / 65536.0, row.dephault))
+            return "default " + std::to_string(def.u.ad.dephault / 65536.0) + " instead of " + std::to_string(row.dephault);
         break;
     default:
         break;
@@ -65,10 +65,10 @@ void checkRegistration(const host::Host& host, bool premiere) {
         throw EffectError("the effect registered " + std::to_string(count) + " parameters; the CLI's table has " +
                           std::to_string(params::KRVN_NUM_PARAMS - 1));
     for (int index = 1; index <= count; ++index) {
-        const ParamSpec& spec = *params::FindParam(index, premiere);
-        const std::string mismatch = describeMismatch(host.registered(index), spec);
+        const ParamSpec& row = *params::FindParam(index, premiere);
+        const std::string mismatch = describeMismatch(host.registered(index), row);
         if (!mismatch.empty())
-            throw EffectError("the effect registered parameter " + std::to_string(index) + " (" + spec.cli_name + ") with " +
+            throw EffectError("the effect registered parameter " + std::to_string(index) + " (" + row.cli_name + ") with " +
                               mismatch + " from the CLI's table; rebuild both from the same sources");
     }
 }

@@ -123,20 +123,20 @@ Image readImage(const std::string& path, const std::string& what) {
     auto in = OIIO::ImageInput::open(path, &config);
     if (!in) throw UsageError(prefix + oneLine(OIIO::geterror()));
 
-    const OIIO::ImageSpec& spec = in->spec();
-    const int nchannels = spec.nchannels;
-    if (spec.width <= 0 || spec.height <= 0 || nchannels <= 0)
+    const OIIO::ImageSpec& file_spec = in->spec();
+    const int nchannels = file_spec.nchannels;
+    if (file_spec.width <= 0 || file_spec.height <= 0 || nchannels <= 0)
         throw UsageError(prefix + "the file holds no pixels");
-    if (spec.width > 65535 || spec.height > 65535)
+    if (file_spec.width > 65535 || file_spec.height > 65535)
         throw UsageError(prefix + "images larger than 65535 pixels on a side are not supported");
 
-    int alpha_channel = spec.alpha_channel;
+    int alpha_channel = file_spec.alpha_channel;
     if (alpha_channel < 0) alpha_channel = nchannels == 2 ? 1 : nchannels >= 4 ? 3 : -1;
     if (alpha_channel >= nchannels) alpha_channel = -1;
 
-    Image image = Image::blank(spec.width, spec.height, depthOfFormat(spec.format));
+    Image image = Image::blank(file_spec.width, file_spec.height, depthOfFormat(file_spec.format));
     image.had_alpha = alpha_channel >= 0;
-    const std::size_t samples = static_cast<std::size_t>(spec.width) * spec.height * nchannels;
+    const std::size_t samples = static_cast<std::size_t>(file_spec.width) * file_spec.height * nchannels;
     auto read = [&](OIIO::TypeDesc type, void* buffer) {
         if (!in->read_image(0, 0, 0, nchannels, type, buffer)) throw UsageError(prefix + oneLine(in->geterror()));
     };
@@ -262,10 +262,10 @@ WriteResult writeImage(const Image& image, const std::string& final_path, const 
         break;
     }
 
-    OIIO::ImageSpec spec(image.width, image.height, nchannels, type);
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    if (format == "jpeg") spec.attribute("Compression", "jpeg:95");
-    if (!out->open(temp_path, spec) || !out->write_image(type, buffer.data()) || !out->close())
+    OIIO::ImageSpec file_spec(image.width, image.height, nchannels, type);
+    file_spec.attribute("oiio:UnassociatedAlpha", 1);
+    if (format == "jpeg") file_spec.attribute("Compression", "jpeg:95");
+    if (!out->open(temp_path, file_spec) || !out->write_image(type, buffer.data()) || !out->close())
         throw UsageError(prefix + oneLine(out->geterror()));
     return result;
 }

@@ -43,13 +43,13 @@ std::string formatNumber(double value) {
     return buffer;
 }
 
-bool isPercent(const ParamSpec& spec) { return (spec.display_flags & PF_ValueDisplayFlag_PERCENT) != 0; }
+bool isPercent(const ParamSpec& row) { return (row.display_flags & PF_ValueDisplayFlag_PERCENT) != 0; }
 
-std::string popupNames(const ParamSpec& spec) {
+std::string popupNames(const ParamSpec& row) {
     std::string names;
-    const int n = params::CountItems(spec.cli_values);
+    const int n = params::CountItems(row.cli_values);
     for (int p = 1; p <= n; ++p) {
-        const std::string_view item = params::ItemAt(spec.cli_values, p);
+        const std::string_view item = params::ItemAt(row.cli_values, p);
         if (item.empty()) continue;
         if (!names.empty()) names += ", ";
         names += item;
@@ -73,11 +73,11 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
 }
 
 // One value of a parameter in user units (popups 1-based, checkboxes 0/1). Throws UsageError.
-double parseValue(const ParamSpec& spec, const std::string& raw, const std::string& where) {
+double parseValue(const ParamSpec& row, const std::string& raw, const std::string& where) {
     const std::string text = trim(raw);
-    const std::string range = describeRange(spec);
+    const std::string range = describeRange(row);
     double value = 0;
-    switch (spec.type) {
+    switch (row.type) {
     case PF_Param_CHECKBOX: {
         const std::string t = lower(text);
         if (t == "1" || t == "on" || t == "true" || t == "yes") return 1;
@@ -85,12 +85,12 @@ double parseValue(const ParamSpec& spec, const std::string& raw, const std::stri
         throw UsageError(where + ": '" + text + "' is not a checkbox value (0/1, on/off, true/false)");
     }
     case PF_Param_POPUP: {
-        const int named = params::PopupValue(spec, lower(text));
+        const int named = params::PopupValue(row, lower(text));
         if (named > 0) return named;
-        if (parseNumber(text, value) && value == std::floor(value) && value >= spec.valid_min &&
-            value <= spec.valid_max && !params::ItemAt(spec.cli_values, static_cast<int>(value)).empty())
+        if (parseNumber(text, value) && value == std::floor(value) && value >= row.valid_min &&
+            value <= row.valid_max && !params::ItemAt(row.cli_values, static_cast<int>(value)).empty())
             return value;
-        throw UsageError(where + ": '" + text + "' is not one of " + popupNames(spec) + " (or " + range + ")");
+        throw UsageError(where + ": '" + text + "' is not one of " + popupNames(row) + " (or " + range + ")");
     }
     case PF_Param_PATH:
         if (!parseNumber(text, value) || value != std::floor(value) || value < 0)
@@ -98,29 +98,29 @@ double parseValue(const ParamSpec& spec, const std::string& raw, const std::stri
         return value;
     case PF_Param_SLIDER:
         if (!parseNumber(text, value) || value != std::floor(value))
-            throw UsageError(where + ": '" + text + "' is not a whole number; " + spec.cli_name + " takes " + range);
+            throw UsageError(where + ": '" + text + "' is not a whole number; " + row.cli_name + " takes " + range);
         break;
     default:
         if (!parseNumber(text, value))
-            throw UsageError(where + ": '" + text + "' is not a number; " + spec.cli_name + " takes " + range);
+            throw UsageError(where + ": '" + text + "' is not a number; " + row.cli_name + " takes " + range);
         break;
     }
-    if (value < spec.valid_min || value > spec.valid_max)
-        throw UsageError(where + ": " + text + " is out of range; " + spec.cli_name + " takes " + range);
+    if (value < row.valid_min || value > row.valid_max)
+        throw UsageError(where + ": " + text + " is out of range; " + row.cli_name + " takes " + range);
     return value;
 }
 
 }  // namespace
 
-bool isSettable(const ParamSpec& spec) {
-    switch (spec.type) {
+bool isSettable(const ParamSpec& row) {
+    switch (row.type) {
     case PF_Param_FLOAT_SLIDER:
     case PF_Param_SLIDER:
     case PF_Param_ANGLE:
     case PF_Param_CHECKBOX:
     case PF_Param_POPUP:
     case PF_Param_PATH:
-        return spec.cli_name[0] != '\0';
+        return row.cli_name[0] != '\0';
     default:
         return false;
     }
@@ -128,8 +128,8 @@ bool isSettable(const ParamSpec& spec) {
 
 std::vector<std::string> settableNames() {
     std::vector<std::string> names;
-    for (const ParamSpec& spec : params::kParams)
-        if (isSettable(spec)) names.emplace_back(spec.cli_name);
+    for (const ParamSpec& row : params::kParams)
+        if (isSettable(row)) names.emplace_back(row.cli_name);
     return names;
 }
 
@@ -147,27 +147,27 @@ std::vector<std::string> closestNames(const std::string& name) {
     return best;
 }
 
-std::string describeRange(const ParamSpec& spec) {
-    switch (spec.type) {
+std::string describeRange(const ParamSpec& row) {
+    switch (row.type) {
     case PF_Param_CHECKBOX:
         return "0/1, on/off, true/false";
     case PF_Param_POPUP:
-        return formatNumber(spec.valid_min) + " to " + formatNumber(spec.valid_max);
+        return formatNumber(row.valid_min) + " to " + formatNumber(row.valid_max);
     case PF_Param_PATH:
         return "a --mask number, 0 for none";
     case PF_Param_ANGLE:
-        return formatNumber(spec.valid_min) + " to " + formatNumber(spec.valid_max) + " degrees";
+        return formatNumber(row.valid_min) + " to " + formatNumber(row.valid_max) + " degrees";
     default:
-        return formatNumber(spec.valid_min) + " to " + formatNumber(spec.valid_max) + (isPercent(spec) ? " percent" : "");
+        return formatNumber(row.valid_min) + " to " + formatNumber(row.valid_max) + (isPercent(row) ? " percent" : "");
     }
 }
 
-std::string formatValue(const ParamSpec& spec, double value) {
-    switch (spec.type) {
+std::string formatValue(const ParamSpec& row, double value) {
+    switch (row.type) {
     case PF_Param_CHECKBOX:
         return value != 0 ? "on" : "off";
     case PF_Param_POPUP: {
-        const std::string_view name = params::ItemAt(spec.cli_values, static_cast<int>(value));
+        const std::string_view name = params::ItemAt(row.cli_values, static_cast<int>(value));
         return name.empty() ? formatNumber(value) : std::string(name);
     }
     default:
@@ -183,16 +183,16 @@ void ParamSettings::set(const std::string& assignment, const std::string& origin
 }
 
 void ParamSettings::set(const std::string& name, const std::string& value, const std::string& origin) {
-    const ParamSpec* spec = params::FindParamByCliName(name);
-    if (spec == nullptr || !isSettable(*spec)) {
+    const ParamSpec* row = params::FindParamByCliName(name);
+    if (row == nullptr || !isSettable(*row)) {
         std::string message = origin + ": ";
-        if (spec != nullptr && spec->type == PF_Param_LAYER)
+        if (row != nullptr && row->type == PF_Param_LAYER)
             {
-            std::string option = spec->cli_name;
+            std::string option = row->cli_name;
             std::replace(option.begin(), option.end(), '_', '-');
             message += "'" + name + "' is chosen with --" + option + " IMAGE";
         }
-        else if (spec != nullptr)
+        else if (row != nullptr)
             message += "'" + name + "' has no value to set";
         else {
             message += "unknown parameter '" + name + "'";
@@ -207,15 +207,15 @@ void ParamSettings::set(const std::string& name, const std::string& value, const
         throw UsageError(message);
     }
     const std::string where = origin + " " + name + "=" + value;
-    if (premiere_ && spec->ae_only)
+    if (premiere_ && row->ae_only)
         throw UsageError(where + ": '" + name + "' needs --host ae (Premiere Pro has no masks)");
 
     ParamSetting setting;
-    setting.spec = spec;
+    setting.row = row;
     if (value.find('@') == std::string::npos) {
-        setting.keys.push_back({-1, parseValue(*spec, value, where)});
+        setting.keys.push_back({-1, parseValue(*row, value, where)});
     } else {
-        if (spec->flags & PF_ParamFlag_CANNOT_TIME_VARY) throw UsageError(where + ": '" + name + "' cannot change over time");
+        if (row->flags & PF_ParamFlag_CANNOT_TIME_VARY) throw UsageError(where + ": '" + name + "' cannot change over time");
         std::stringstream list(value);
         std::string item;
         while (std::getline(list, item, ',')) {
@@ -227,12 +227,12 @@ void ParamSettings::set(const std::string& name, const std::string& value, const
             const long f = static_cast<long>(frame);
             for (const Key& key : setting.keys)
                 if (key.frame == f) throw UsageError(where + ": frame " + std::to_string(f) + " has two keyframes");
-            setting.keys.push_back({f, parseValue(*spec, item.substr(0, at), where)});
+            setting.keys.push_back({f, parseValue(*row, item.substr(0, at), where)});
         }
         if (setting.keys.empty()) throw UsageError(where + ": no keyframes");
         std::sort(setting.keys.begin(), setting.keys.end(), [](const Key& a, const Key& b) { return a.frame < b.frame; });
     }
-    settings_[spec->index] = std::move(setting);
+    settings_[row->index] = std::move(setting);
 }
 
 void ParamSettings::loadPreset(const std::string& path) {

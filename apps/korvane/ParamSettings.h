@@ -16,7 +16,7 @@ struct Key {
 };
 
 struct ParamSetting {
-    const params::ParamSpec* spec = nullptr;
+    const params::ParamSpec* row = nullptr;
     std::vector<Key> keys;  // one key with frame -1 for a constant; else by increasing frame
     bool animated() const { return !(keys.size() == 1 && keys[0].frame < 0); }
 };
@@ -45,10 +45,10 @@ std::vector<std::string> settableNames();
 std::vector<std::string> closestNames(const std::string& name);
 
 // A value in user units as text: "0.25", "on", "luminance".
-std::string formatValue(const params::ParamSpec& spec, double value);
+std::string formatValue(const params::ParamSpec& row, double value);
 // The unit and range of a parameter for messages and listings: "0 to 100 (percent)".
-std::string describeRange(const params::ParamSpec& spec);
+std::string describeRange(const params::ParamSpec& row);
 
-bool isSettable(const params::ParamSpec& spec);
+bool isSettable(const params::ParamSpec& row);
 
 }  // namespace korvane::cli

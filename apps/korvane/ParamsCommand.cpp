@@ -48,13 +48,13 @@ const char* typeName(PF_ParamType type) {
     }
 }
 
-std::string rangeText(const params::ParamSpec& spec) {
-    switch (spec.type) {
+std::string rangeText(const params::ParamSpec& row) {
+    switch (row.type) {
     case PF_Param_POPUP: {
         std::string names;
-        const int n = params::CountItems(spec.cli_values);
+        const int n = params::CountItems(row.cli_values);
         for (int p = 1; p <= n; ++p) {
-            const std::string_view item = params::ItemAt(spec.cli_values, p);
+            const std::string_view item = params::ItemAt(row.cli_values, p);
             names += (p > 1 ? "|" : "") + std::string(item.empty() ? "-" : item);
         }
         return names;
@@ -64,11 +64,11 @@ std::string rangeText(const params::ParamSpec& spec) {
     case PF_Param_FLOAT_SLIDER:
     case PF_Param_SLIDER:
     case PF_Param_ANGLE:
-        return describeRange(spec);
+        return describeRange(row);
     case PF_Param_PATH:
         return "--mask number";
     case PF_Param_LAYER:
-        return std::string("--") + (spec.index == params::KRVN_TRIGGER_SOURCE ? "trigger-source" : "sort-source");
+        return std::string("--") + (row.index == params::KRVN_TRIGGER_SOURCE ? "trigger-source" : "sort-source");
     default:
         return "";
     }
@@ -98,17 +98,17 @@ int runParams(const ParamsOptions& options) {
                 pad("UI name", 18).c_str(), "visibility");
     for (int index = 1; index <= host->param_count(); ++index) {
         const PF_ParamDef& def = host->registered(index);
-        const params::ParamSpec& spec = *params::FindParam(index, premiere);
+        const params::ParamSpec& row = *params::FindParam(index, premiere);
         std::string name = gbkToUtf8(def.name);
         if (name.empty() && def.param_type == PF_Param_CHECKBOX && def.u.bd.u.nameptr) name = "(" + gbkToUtf8(def.u.bd.u.nameptr) + ")";
-        const bool settable = isSettable(spec) && !(premiere && spec.ui_flags & PF_PUI_INVISIBLE);
+        const bool settable = isSettable(row) && !(premiere && row.ui_flags & PF_PUI_INVISIBLE);
         std::string dflt;
-        if (settable || spec.type == PF_Param_PATH) dflt = spec.type == PF_Param_PATH ? "none" : formatValue(spec, spec.dephault);
+        if (settable || row.type == PF_Param_PATH) dflt = row.type == PF_Param_PATH ? "none" : formatValue(row, row.dephault);
         const bool hidden = (def.ui_flags & PF_PUI_INVISIBLE) != 0;
-        const std::string cli_name = settable || spec.type == PF_Param_LAYER ? spec.cli_name : "-";
+        const std::string cli_name = settable || row.type == PF_Param_LAYER ? row.cli_name : "-";
         std::printf("%s%s%s%s%s%s%s%s\n", pad(std::to_string(index), 6).c_str(), pad(std::to_string(def.uu.id), 4).c_str(),
                     pad(cli_name, 19).c_str(), pad(typeName(def.param_type), 10).c_str(),
-                    pad(settable || spec.type == PF_Param_LAYER ? rangeText(spec) : "", 58).c_str(), pad(dflt, 14).c_str(),
+                    pad(settable || row.type == PF_Param_LAYER ? rangeText(row) : "", 58).c_str(), pad(dflt, 14).c_str(),
                     pad(name, 18).c_str(), hidden ? "hidden" : "visible");
     }
     host->GlobalSetdown();

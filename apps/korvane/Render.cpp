@@ -115,14 +115,14 @@ void dumpParams(const Host& host, const FrameRange& range, double fps, bool prem
     for (long frame = range.first; frame <= range.last; ++frame) {
         const double time = static_cast<double>(frame) / fps;
         std::printf("frame %ld:", frame);
-        for (const params::ParamSpec& spec : params::kParams) {
-            if (!isSettable(spec) || (premiere && spec.ae_only)) continue;
-            double value = host.Value(spec.index, time);
-            if (spec.type == PF_Param_PATH) {
+        for (const params::ParamSpec& row : params::kParams) {
+            if (!isSettable(row) || (premiere && row.ae_only)) continue;
+            double value = host.Value(row.index, time);
+            if (row.type == PF_Param_PATH) {
                 const auto it = std::find(mask_ids.begin(), mask_ids.end(), static_cast<AEGP_MaskIDVal>(value));
                 value = it == mask_ids.end() ? 0 : static_cast<double>(it - mask_ids.begin() + 1);
             }
-            std::printf(" %s=%s", spec.cli_name, formatValue(spec, value).c_str());
+            std::printf(" %s=%s", row.cli_name, formatValue(row, value).c_str());
         }
         std::printf("\n");
     }
@@ -182,7 +182,7 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
     if (const auto it = chosen.find(params::KRVN_MASK); it != chosen.end()) {
         for (const Key& key : it->second.keys)
             if (key.value > static_cast<double>(plan.masks.size()))
-                throw UsageError("--set mask=" + formatValue(*it->second.spec, key.value) + ": there " +
+                throw UsageError("--set mask=" + formatValue(*it->second.row, key.value) + ": there " +
                                  (plan.masks.size() == 1 ? "is 1 --mask" : "are " + std::to_string(plan.masks.size()) + " --mask paths"));
     }
     if (!plan.masks.empty() && !chosen.count(params::KRVN_MASK) && !chosen.count(params::KRVN_USE_ALL_MASKS))
@@ -208,7 +208,7 @@ std::vector<AEGP_MaskIDVal> applySettings(Host& host, const RenderPlan& plan, do
     for (const host::Path& path : plan.masks) mask_ids.push_back(host.AddMask(host::Mask{0, path}));
     for (const auto& [index, setting] : plan.settings.byIndex()) {
         auto hostValue = [&](double value) {
-            if (setting.spec->type == PF_Param_PATH)
+            if (setting.row->type == PF_Param_PATH)
                 return value >= 1 ? static_cast<double>(mask_ids[static_cast<std::size_t>(value) - 1]) : 0.0;
             return value;
         };

@@ -85,10 +85,10 @@ FileImage ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const FileImage& image) {
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out) << OIIO::geterror();
-    OIIO::ImageSpec spec(image.width, image.height, image.channels, image.format);
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    if (image.channels == 4) spec.alpha_channel = 3;
-    ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+    OIIO::ImageSpec file_spec(image.width, image.height, image.channels, image.format);
+    file_spec.attribute("oiio:UnassociatedAlpha", 1);
+    if (image.channels == 4) file_spec.alpha_channel = 3;
+    ASSERT_TRUE(out->open(path, file_spec)) << out->geterror();
     ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, image.values.data())) << out->geterror();
     ASSERT_TRUE(out->close());
 }
