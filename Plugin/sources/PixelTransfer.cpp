@@ -180,23 +180,30 @@ PF_Err FillRecord(void* refcon, A_long x, A_long y, Pixel*, Pixel*) {
     const auto& ctx = *static_cast<const RecordFillContext*>(refcon);
     if (x < 0 || y < 0 || x >= ctx.width || y >= ctx.height) return PF_Err_NONE;
     utils::PixelRecord& record = ctx.records[static_cast<size_t>(x) + static_cast<size_t>(y) * static_cast<size_t>(ctx.width)];
-    utils::PixelRecord filled{};
-    filled.color = ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.sorting, x, y));
+    const PF_PixelFloat color = ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.sorting, x, y));
     // A source that is the "sorting" world itself gives the colour just read.
+    PF_PixelFloat trigger{};
     if (ctx.use_trigger_source) {
-        filled.trigger = ctx.trigger_source == ctx.sorting
-                             ? filled.color
-                             : ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.trigger_source, x, y));
+        trigger = ctx.trigger_source == ctx.sorting
+                      ? color
+                      : ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.trigger_source, x, y));
     }
+    PF_PixelFloat sort_source;
     if (ctx.use_sort_source) {
-        filled.sortSource = ctx.sort_source == ctx.sorting
-                                ? filled.color
-                                : ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.sort_source, x, y));
+        sort_source = ctx.sort_source == ctx.sorting
+                          ? color
+                          : ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.sort_source, x, y));
     } else {
-        filled.sortSource = {0.0f, filled.color.red, filled.color.green, filled.color.blue};
+        sort_source = {0.0f, color.red, color.green, color.blue};
     }
-    filled.inMask = ctx.use_constraint && ConstraintCovers<Pixel>(*ctx.constraint, x, y);
-    record = filled;
+    // Every field stored directly: a whole record built on the stack and copied reloads it across
+    // the flag byte just stored, which stalls the store forwarding on every pixel.
+    record.color = color;
+    record.trigger = trigger;
+    record.sortSource = sort_source;
+    record.spanPosition = 0.0f;
+    record.spanWeight = 0.0f;
+    record.inMask = ctx.use_constraint && ConstraintCovers<Pixel>(*ctx.constraint, x, y);
     return PF_Err_NONE;
 }
 
