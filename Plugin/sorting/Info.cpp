@@ -125,6 +125,15 @@ void SetUpTransform(Info& info, int32_t direction) {
 
 bool Resamples(const Info& info) { return info.settings.angle != 0.0f || info.derived.scale != 1.0f; }
 
+// A rotation reads its source along diagonals: banded, it reads one small patch at a time. A
+// scaling alone reads rows in order, which whole rows do best.
+bool Transfer(Info& info) {
+    if (info.settings.angle != 0.0f) {
+        return RunRowsInParallel(TransferBand, info, TransferBandCount(info));
+    }
+    return RunRowsInParallel(TransferRow, info, info.transform.destHeight);
+}
+
 void ClearGrid(Info& info) {
     info.lineRecords.clear();
     info.lineHeads.clear();
@@ -201,7 +210,7 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
     if (Resamples(info)) {
         SizeRecords(info.lineRecords, static_cast<size_t>(info.gridCount));
         SetUpTransform(info, 1);
-        return RunRowsInParallel(TransferBand, info, TransferBandCount(info));
+        return Transfer(info);
     }
     // Without resampling the grid is the image itself: its records are lent to the grid, not
     // copied, and TakeOutPixels hands them back.
@@ -322,7 +331,7 @@ bool TakeOutPixels(Info& info) {
         }
         if (resamples) {
             SetUpTransform(info, 2);
-            return RunRowsInParallel(TransferBand, info, TransferBandCount(info));
+            return Transfer(info);
         }
         info.imageRecords.swap(info.lineRecords);
         return true;

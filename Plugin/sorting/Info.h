@@ -201,10 +201,10 @@ bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, unsig
 // The row function of both transfers (direction in info.transform). Always true.
 bool TransferRow(Info& info, int32_t row);
 
-// The transfer as PrepareSorting and TakeOutPixels run it: the destination rows in bands of
-// kTransferBandRows, each band walked in blocks of kTransferBlockColumns columns, so that a
-// rotation reads its source one small patch at a time rather than along a whole diagonal per row.
-// Every destination record is written as TransferRow writes it; bands are independent.
+// The transfer as PrepareSorting and TakeOutPixels run it for a rotation: the destination rows in
+// bands of kTransferBandRows, each band walked in blocks of kTransferBlockColumns columns, so that
+// the source is read one small patch at a time rather than along a whole diagonal per row. Every
+// destination record is written as TransferRow writes it; bands are independent.
 constexpr int32_t kTransferBandRows = 32;
 constexpr int32_t kTransferBlockColumns = 64;
 int32_t TransferBandCount(const Info& info);
