@@ -15,7 +15,8 @@
 // Debian's oneTBB is not built with ThreadSanitizer, so the happens-before edges of its task spawn
 // and join are invisible to it. The iteration states them itself (SpawnEdges), and the reports
 // that remain lie wholly inside oneTBB's inline task machinery (or OpenImageIO's thread pool),
-// which these patterns name; no pattern names a caller of the effect's pixel functions.
+// which these patterns name; no pattern names a caller of the effect's pixel functions. Library calls
+// made from inside libtbb itself (its memcmp over arena memory another thread set up) are ignored.
 extern "C" const char* __tsan_default_suppressions() {
     return "race:tbb::detail::d1::blocked_range<*>::blocked_range\n"
            "race:tbb::detail::d1::blocked_range<*>::begin\n"
@@ -33,6 +34,7 @@ extern "C" const char* __tsan_default_suppressions() {
            "race:tbb::detail::d1::start_for<*>::finalize\n"
            "race:tbb::detail::d1::fold_tree\n"
            "race:tbb::detail::d1::task_group_context\n"
+           "called_from_lib:libtbb.so\n"
            "race:offer_work_impl\n"
            "race:check_being_stolen\n"
            "race:tbb::detail::d1::auto_partition_type::is_divisible\n"
