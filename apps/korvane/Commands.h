@@ -1,6 +1,7 @@
 // The two subcommands: `korvane render` and `korvane params`.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,10 @@ struct RenderOptions {
     std::string effect;
     std::string frames;
     double fps = 24.0;
+    bool fps_given = false;
+    std::string codec;         // video outputs: encoder by name, empty for the extension's default
+    std::optional<int> crf;
+    std::string encoder_args;  // appended to the encoder's arguments
     bool quiet = false;
     bool dump_params = false;
 };

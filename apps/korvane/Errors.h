@@ -10,7 +10,9 @@ enum ExitCode : int {
     kExitOk = 0,
     kExitUsage = 2,       // bad usage, or an input that cannot be read or is invalid
     kExitEffect = 3,      // the effect returned an error
-    kExitCancelled = 130  // Ctrl-C
+    kExitHangup = 129,     // SIGHUP
+    kExitCancelled = 130,  // Ctrl-C
+    kExitTerminated = 143  // SIGTERM
 };
 
 class CliError : public std::runtime_error {
@@ -30,8 +32,9 @@ struct EffectError : CliError {
     explicit EffectError(const std::string& message) : CliError(kExitEffect, message) {}
 };
 
+// A render stopped by a signal; the exit code is 128 + the signal's number.
 struct Cancelled : CliError {
-    Cancelled() : CliError(kExitCancelled, "cancelled") {}
+    explicit Cancelled(int exit_code = kExitCancelled) : CliError(exit_code, "cancelled") {}
 };
 
 }  // namespace korvane::cli

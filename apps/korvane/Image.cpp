@@ -187,6 +187,66 @@ Image convertDepth(const Image& image, int depth) {
     return out;
 }
 
+std::size_t RgbaFrameBytes(int width, int height, int depth) {
+    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4 * (depth == 8 ? 1 : 2);
+}
+
+Image FromRgba(const std::byte* data, int width, int height, int depth, bool had_alpha) {
+    Image image = Image::blank(width, height, depth);
+    image.had_alpha = had_alpha;
+    const std::size_t count = static_cast<std::size_t>(width) * height;
+    if (depth == 8) {
+        const auto* src = reinterpret_cast<const uint8_t*>(data);
+        uint8_t* dst = image.channels<uint8_t>();
+        for (std::size_t p = 0; p < count; ++p, src += 4, dst += 4) {
+            dst[0] = src[3];
+            dst[1] = src[0];
+            dst[2] = src[1];
+            dst[3] = src[2];
+        }
+        return image;
+    }
+    const auto* src = reinterpret_cast<const uint8_t*>(data);
+    uint16_t* dst = image.channels<uint16_t>();
+    auto word = [&](std::size_t i) { return fileToWorld16(static_cast<uint32_t>(src[2 * i] | (src[2 * i + 1] << 8))); };
+    for (std::size_t p = 0; p < count; ++p, dst += 4) {
+        dst[0] = word(4 * p + 3);
+        dst[1] = word(4 * p);
+        dst[2] = word(4 * p + 1);
+        dst[3] = word(4 * p + 2);
+    }
+    return image;
+}
+
+void ToRgba(const Image& image, std::vector<std::byte>& out) {
+    if (image.depth == 32) return ToRgba(convertDepth(image, 16), out);
+    out.resize(RgbaFrameBytes(image.width, image.height, image.depth));
+    const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
+    auto* dst = reinterpret_cast<uint8_t*>(out.data());
+    if (image.depth == 8) {
+        const uint8_t* src = image.channels<uint8_t>();
+        for (std::size_t p = 0; p < count; ++p, src += 4, dst += 4) {
+            dst[0] = src[1];
+            dst[1] = src[2];
+            dst[2] = src[3];
+            dst[3] = src[0];
+        }
+        return;
+    }
+    const uint16_t* src = image.channels<uint16_t>();
+    auto put = [&](std::size_t i, uint16_t world) {
+        const uint16_t v = worldToFile16(world);
+        dst[2 * i] = static_cast<uint8_t>(v & 0xff);
+        dst[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+    };
+    for (std::size_t p = 0; p < count; ++p, src += 4) {
+        put(4 * p, src[1]);
+        put(4 * p + 1, src[2]);
+        put(4 * p + 2, src[3]);
+        put(4 * p + 3, src[0]);
+    }
+}
+
 std::vector<int> formatDepths(const std::string& format_name) {
     if (format_name == "tiff") return {8, 16, 32};
     if (format_name == "openexr" || format_name == "hdr") return {32};
@@ -198,13 +258,18 @@ std::vector<int> formatDepths(const std::string& format_name) {
 std::string checkWritable(const std::string& path) {
     const std::string prefix = "cannot write '" + path + "': ";
     auto out = OIIO::ImageOutput::create(path);
-    if (!out) throw UsageError(prefix + "unknown image format (use .png, .tif, .exr or .jpg)");
+    if (!out) throw UsageError(prefix + "unknown image format (use .png, .tif, .exr or .jpg, or a video: .mp4, .mov, .mkv, .webm)");
+    checkOutputFolder(path);
+    return out->format_name();
+}
+
+void checkOutputFolder(const std::string& path) {
+    const std::string prefix = "cannot write '" + path + "': ";
     fs::path parent = fs::path(path).parent_path();
     if (parent.empty()) parent = ".";
     std::error_code ec;
     if (!fs::is_directory(parent, ec)) throw UsageError(prefix + "no such folder '" + parent.string() + "'");
     if (fs::is_directory(path, ec)) throw UsageError(prefix + "is a directory");
-    return out->format_name();
 }
 
 WriteResult writeImage(const Image& image, const std::string& final_path, const std::string& temp_path) {

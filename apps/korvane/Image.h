@@ -39,6 +39,12 @@ Image readImage(const std::string& path, const std::string& what = {});
 // The same picture at another depth (rounded to the nearest value, clamped for integer depths).
 Image convertDepth(const Image& image, int depth);
 
+// Packed RGBA rows as raw video pipes carry them ("rgba": bytes; "rgba64le": little-endian words
+// over 0..65535, mapped to and from the world's 0..32768 as 16-bit files are). Depth 8 or 16.
+std::size_t RgbaFrameBytes(int width, int height, int depth);
+Image FromRgba(const std::byte* data, int width, int height, int depth, bool had_alpha);
+void ToRgba(const Image& image, std::vector<std::byte>& out);
+
 // Depths a file format can store, by the OpenImageIO format name ("png" -> {8, 16}).
 std::vector<int> formatDepths(const std::string& format_name);
 
@@ -46,6 +52,9 @@ struct WriteResult {
     int file_depth = 8;
     std::string note;  // non-empty when the file could not hold the image as it is
 };
+
+// Checks that PATH's folder exists and PATH is not a folder. Throws UsageError.
+void checkOutputFolder(const std::string& path);
 
 // Checks that PATH names a format OpenImageIO can write and a folder that exists; returns the
 // format name. Throws UsageError.

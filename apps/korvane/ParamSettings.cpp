@@ -220,17 +220,23 @@ void ParamSettings::set(const std::string& name, const std::string& value, const
         std::string item;
         while (std::getline(list, item, ',')) {
             const std::size_t at = item.find('@');
-            double frame = 0;
-            if (at == std::string::npos || !parseNumber(trim(item.substr(at + 1)), frame) || frame < 0 ||
-                frame != std::floor(frame))
-                throw UsageError(where + ": keyframe '" + trim(item) + "' is not VALUE@FRAME, e.g. angle=0@0,90@48");
-            const long f = static_cast<long>(frame);
-            for (const Key& key : setting.keys)
-                if (key.frame == f) throw UsageError(where + ": frame " + std::to_string(f) + " has two keyframes");
-            setting.keys.push_back({f, parseValue(*row, item.substr(0, at), where)});
+            std::string when = at == std::string::npos ? std::string() : trim(item.substr(at + 1));
+            const bool in_seconds = !when.empty() && when.back() == 's';
+            if (in_seconds) when.pop_back();
+            double number = 0;
+            if (at == std::string::npos || !parseNumber(when, number) || number < 0 ||
+                (!in_seconds && number != std::floor(number)))
+                throw UsageError(where + ": keyframe '" + trim(item) +
+                                 "' is not VALUE@FRAME or VALUE@SECONDSs, e.g. angle=0@0,90@48 or angle=0@0s,90@2.5s");
+            Key key{in_seconds ? 0 : static_cast<long>(number), parseValue(*row, item.substr(0, at), where),
+                    in_seconds ? number : -1};
+            for (const Key& other : setting.keys)
+                if (other.frame == key.frame && other.seconds == key.seconds)
+                    throw UsageError(where + ": " + (in_seconds ? "time " + when + "s" : "frame " + when) +
+                                     " has two keyframes");
+            setting.keys.push_back(key);
         }
         if (setting.keys.empty()) throw UsageError(where + ": no keyframes");
-        std::sort(setting.keys.begin(), setting.keys.end(), [](const Key& a, const Key& b) { return a.frame < b.frame; });
     }
     settings_[row->index] = std::move(setting);
 }

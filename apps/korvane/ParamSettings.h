@@ -10,14 +10,17 @@
 
 namespace korvane::cli {
 
+// A keyframe at a frame ("0.3@60") or at a time in seconds ("0.3@2.5s").
 struct Key {
     long frame = 0;
     double value = 0;
+    double seconds = -1;  // >= 0 for a key given in seconds
+    double time(double fps) const { return seconds >= 0 ? seconds : static_cast<double>(frame) / fps; }
 };
 
 struct ParamSetting {
     const params::ParamSpec* row = nullptr;
-    std::vector<Key> keys;  // one key with frame -1 for a constant; else by increasing frame
+    std::vector<Key> keys;  // one key with frame -1 for a constant; else keyframes in the order given
     bool animated() const { return !(keys.size() == 1 && keys[0].frame < 0); }
 };
 

@@ -10,7 +10,8 @@ namespace korvane::cli {
 
 class ProgressBar {
 public:
-    // Draws only when `enabled` and standard error is a terminal.
+    // Draws only when `enabled` and standard error is a terminal. `frames`: how many the run
+    // renders, 0 or less when unknown (a clip without a frame count).
     ProgressBar(bool enabled, long frames);
     ~ProgressBar();
 
@@ -25,6 +26,7 @@ private:
     long frames_;
     long frame_index_ = 0;
     bool drawn_ = false;
+    std::chrono::steady_clock::time_point run_start_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point frame_start_;
     std::chrono::steady_clock::time_point last_draw_;
     std::mutex mutex_;

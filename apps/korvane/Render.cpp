@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
+#include <sys/stat.h>
 #include <optional>
 #include <set>
 
@@ -10,6 +12,7 @@
 #include "Commands.h"
 #include "Effect.h"
 #include "Errors.h"
+#include "FrameIO.h"
 #include "Image.h"
 #include "Interrupt.h"
 #include "ParamSettings.h"
@@ -134,10 +137,68 @@ struct RenderPlan {
     ParamSettings settings{false};
     std::optional<FramePattern> input;
     std::optional<FramePattern> output;
+    std::optional<VideoInfo> clip;  // the input is a clip
+    bool video_output = false;
     FrameRange range;
+    bool to_clip_end = false;  // a clip without --frames: from frame 0 to its last frame
+    double fps = 24.0;
     std::vector<host::Path> masks;
     std::vector<SourceLayer> sources;
+
+    long expectedFrames() const {
+        if (!to_clip_end) return range.count();
+        return clip->frame_count;
+    }
 };
+
+std::string formatRate(const Rational& rate) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", rate.value());
+    return text;
+}
+
+// The rate of an image sequence as a fraction for the encoder.
+Rational rateOf(double fps) {
+    const double milli = fps * 1000.0;
+    Rational r = std::fabs(milli - std::round(milli)) < 1e-6 ? Rational{std::lround(milli), 1000}
+                                                             : Rational{std::lround(fps * 1000000.0), 1000000};
+    const long g = std::gcd(r.num, r.den);
+    return {r.num / g, r.den / g};
+}
+
+// Files this run reads, to refuse an output that would replace one of them.
+class InputFiles {
+public:
+    void add(const std::string& path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) ids_.insert({st.st_dev, st.st_ino});
+    }
+    bool contains(const std::string& path) const {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && ids_.count({st.st_dev, st.st_ino}) != 0;
+    }
+
+private:
+    std::set<std::pair<dev_t, ino_t>> ids_;
+};
+
+void refuseToReplaceInputs(const RenderOptions& options, const RenderPlan& plan) {
+    constexpr long kChecked = 100000;  // frames of a pattern checked by name
+    const long frames = std::min(plan.to_clip_end ? std::max(plan.clip->frame_count, 1L) : plan.range.count(), kChecked);
+    InputFiles inputs;
+    for (long f = plan.range.first; f < plan.range.first + frames; ++f) {
+        inputs.add(plan.input->forFrame(f));
+        for (const SourceLayer& source : plan.sources) inputs.add(source.pattern->forFrame(f));
+        if (!plan.input->hasPlaceholder() && plan.sources.empty()) break;
+    }
+    for (long f = plan.range.first; f < plan.range.first + frames; ++f) {
+        const std::string name = plan.output->forFrame(f);
+        if (inputs.contains(name))
+            throw UsageError("output '" + name + "' would replace an input of this render; choose another name");
+        if (!plan.output->hasPlaceholder()) break;
+    }
+    (void)options;
+}
 
 RenderPlan planRender(const RenderOptions& options, Reporter& report) {
     RenderPlan plan;
@@ -153,17 +214,39 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
     plan.input.emplace(options.input);
     plan.output.emplace(options.output);
     const bool input_sequence = plan.input->hasPlaceholder();
+    if (!input_sequence) plan.clip = ProbeVideo(options.input);
+    plan.video_output = !options.dump_params && IsVideoOutput(options.output, plan.clip.has_value());
+    if (!(options.fps > 0) || !std::isfinite(options.fps)) throw UsageError("--fps must be a positive number");
+    plan.fps = options.fps;
+    if (plan.clip) {
+        if (options.fps_given) report.note("--fps is for image sequences; the clip's own rate is used");
+        plan.fps = plan.clip->fps.value();
+        if (plan.clip->variable_rate)
+            report.note("'" + options.input + "' has a variable frame rate; its frames are rendered one by one as "
+                        "decoded, at " + formatRate(plan.clip->fps) + " fps for keyframes and the output");
+    }
+    if (plan.video_output && plan.output->hasPlaceholder())
+        throw UsageError("output '" + options.output + "' is a video file, which holds every frame; drop the frame placeholder");
+
     const bool output_sequence = plan.output->hasPlaceholder() && !options.dump_params;
     if (!options.frames.empty()) {
         plan.range = parseFrameRange(options.frames);
+    } else if (plan.clip) {
+        plan.to_clip_end = true;
+        plan.range = {0, std::max(plan.clip->frame_count, 1L) - 1};
     } else if (input_sequence || output_sequence) {
         throw UsageError("'" + (input_sequence ? options.input : options.output) +
                          "' names a sequence; give the frames with --frames FIRST-LAST");
     }
-    if ((plan.range.count() > 1 || input_sequence) && !plan.output->hasPlaceholder() && !options.dump_params)
+    if (plan.clip && plan.clip->frame_count > 0 && plan.range.first >= plan.clip->frame_count)
+        throw UsageError("--frames " + options.frames + ": '" + options.input + "' has " +
+                         std::to_string(plan.clip->frame_count) + " frames (0 to " +
+                         std::to_string(plan.clip->frame_count - 1) + ")");
+    const bool many = plan.range.count() > 1 || input_sequence || (plan.to_clip_end && plan.clip->frame_count != 1);
+    if (many && !plan.output->hasPlaceholder() && !plan.video_output && !options.dump_params)
         throw UsageError("output '" + options.output + "' needs a frame placeholder (# or %04d) to hold " +
-                         std::to_string(plan.range.count()) + " frames");
-    if (!(options.fps > 0) || !std::isfinite(options.fps)) throw UsageError("--fps must be a positive number");
+                         (plan.to_clip_end ? "the clip's frames, or choose one with --frames N"
+                                           : std::to_string(plan.range.count()) + " frames"));
 
     if (plan.premiere && !options.masks.empty())
         throw UsageError("--mask needs --host ae (Premiere Pro gives effects no masks)");
@@ -188,17 +271,23 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
     if (!plan.masks.empty() && !chosen.count(params::KRVN_MASK) && !chosen.count(params::KRVN_USE_ALL_MASKS))
         report.note("the masks limit nothing until --set mask=N or --set use_all_masks=on chooses them");
 
-    if (!options.dump_params) checkWritable(plan.output->forFrame(plan.range.first));
+    if (!options.dump_params) {
+        if (plan.video_output)
+            checkOutputFolder(options.output);
+        else
+            checkWritable(plan.output->forFrame(plan.range.first));
+    }
 
     if (!options.trigger_source.empty())
         plan.sources.push_back({"trigger source", params::KRVN_TRIGGER_SOURCE, FramePattern(options.trigger_source), {}, {}, 0});
     if (!options.sort_source.empty())
         plan.sources.push_back({"sort source", params::KRVN_SORT_SOURCE, FramePattern(options.sort_source), {}, {}, 0});
     for (SourceLayer& source : plan.sources) {
-        if (source.pattern->hasPlaceholder() && options.frames.empty())
+        if (source.pattern->hasPlaceholder() && options.frames.empty() && !plan.clip)
             throw UsageError("'" + source.pattern->name() + "' names a sequence; give the frames with --frames FIRST-LAST");
         if (!options.dump_params) source.load(plan.range.first);
     }
+    if (!options.dump_params) refuseToReplaceInputs(options, plan);
     return plan;
 }
 
@@ -215,7 +304,7 @@ std::vector<AEGP_MaskIDVal> applySettings(Host& host, const RenderPlan& plan, do
         if (!setting.animated()) {
             host.Set(index, hostValue(setting.keys[0].value));
         } else {
-            for (const Key& key : setting.keys) host.SetKeyframe(index, static_cast<double>(key.frame) / fps, hostValue(key.value));
+            for (const Key& key : setting.keys) host.SetKeyframe(index, key.time(fps), hostValue(key.value));
         }
     }
     return mask_ids;
@@ -236,9 +325,31 @@ Image renderPixels(Host& host, bool premiere, const Image& image, double time, c
         output = World(image.width, image.height, image.depth);
         err = host.RenderSmart(time, image.depth, input, output);
     }
-    if (interrupted() || (err == PF_Interrupt_CANCEL && host.cancelled())) throw Cancelled();
+    throwIfInterrupted();
+    if (err == PF_Interrupt_CANCEL && host.cancelled()) throw Cancelled();
     if (err != PF_Err_NONE) throwEffectError(host, err, what);
     return toImage(output, image.had_alpha);
+}
+
+std::unique_ptr<FrameSink> makeSink(const RenderOptions& options, const RenderPlan& plan, bool had_alpha) {
+    if (!plan.video_output) return ImageSink(*plan.output);
+    VideoSinkSettings settings;
+    settings.path = options.output;
+    settings.fps = plan.clip ? plan.clip->fps : rateOf(plan.fps);
+    settings.alpha = plan.clip ? plan.clip->has_alpha : had_alpha;
+    settings.encode.codec = options.codec;
+    settings.encode.crf = options.crf;
+    settings.encode.extra_args = SplitArguments(options.encoder_args);
+    if (plan.clip) {
+        settings.color = plan.clip->color;
+        AudioSource audio{options.input, plan.clip->audio_codecs, 0, 0};
+        if (!plan.to_clip_end) {
+            audio.start = static_cast<double>(plan.range.first) / plan.fps;
+            audio.duration = static_cast<double>(plan.range.count()) / plan.fps;
+        }
+        settings.audio = audio;
+    }
+    return VideoSink(settings);
 }
 
 }  // namespace
@@ -250,29 +361,45 @@ int runRender(const RenderOptions& options) {
     const host::Personality personality = plan.premiere ? host::Personality::Premiere : host::Personality::AfterEffects;
     std::unique_ptr<Host> host = openEffect(options.effect.empty() ? defaultEffectPath() : options.effect, personality);
     host->SetThreadCount(options.threads);
-    setFrameRate(*host, options.fps);
-    const std::vector<AEGP_MaskIDVal> mask_ids = applySettings(*host, plan, options.fps);
+    setFrameRate(*host, plan.fps);
+    const std::vector<AEGP_MaskIDVal> mask_ids = applySettings(*host, plan, plan.fps);
     if (options.dump_params) {
-        dumpParams(*host, plan.range, options.fps, plan.premiere, mask_ids);
+        dumpParams(*host, plan.range, plan.fps, plan.premiere, mask_ids);
         return kExitOk;
     }
 
     applyFaultTestHook(*host);
     CancelOnInterrupt cancel_on_interrupt(*host);
-    ProgressBar progress(!options.quiet, plan.range.count());
+    ProgressBar progress(!options.quiet, plan.expectedFrames());
     host->SetProgressListener([&progress](A_long current, A_long total) {
         noteProgressCallForTestHook();
         progress.update(current, total);
     });
 
-    std::optional<Image> still;  // an input without a placeholder is read once
-    std::string last_written;
-    for (long frame = plan.range.first; frame <= plan.range.last; ++frame) {
-        if (interrupted()) throw Cancelled();
-        progress.startFrame(frame - plan.range.first);
+    // Frames travel at the depth they are rendered at; a clip is decoded at 8 bits for 8-bit
+    // renders and at 16 otherwise.
+    int clip_depth = 8;
+    if (plan.clip) clip_depth = options.depth ? options.depth : plan.clip->bit_depth > 8 ? 16 : 8;
+    if (plan.premiere) clip_depth = 8;
+    std::unique_ptr<FrameSource> source;
+    if (plan.clip)
+        source = ClipSource(options.input, *plan.clip, clip_depth == 8 ? 8 : 16,
+                            plan.to_clip_end ? std::nullopt : std::optional<FrameRange>(plan.range));
+    else if (plan.input->hasPlaceholder())
+        source = SequenceSource(*plan.input);
+    else
+        source = StillSource(options.input);
 
-        Image image = still ? *still : readImage(plan.input->forFrame(frame));
-        if (!plan.input->hasPlaceholder() && !still) still = image;
+    std::unique_ptr<FrameSink> sink;
+    std::vector<std::string> notes;
+    long rendered = 0;
+    for (long frame = plan.range.first; plan.to_clip_end || frame <= plan.range.last; ++frame) {
+        throwIfInterrupted();
+        std::optional<Image> input = source->next(frame);
+        if (!input) break;
+        progress.startFrame(frame - plan.range.first);
+        Image image = std::move(*input);
+
         int depth = options.depth ? options.depth : image.depth;
         if (plan.premiere && depth != 8) {
             report.noteOnce("--host premiere renders 8-bit frames only; rendering at 8 bits");
@@ -280,34 +407,48 @@ int runRender(const RenderOptions& options) {
         }
         image = convertDepth(image, depth);
 
-        for (SourceLayer& source : plan.sources) {
-            source.load(frame);
-            World pixels = toWorld(convertDepth(*source.image, depth));
-            if (source.layer_id == 0) {
-                source.layer_id = host->AddLayer(std::move(pixels));
-                host->Set(source.param_index, source.layer_id);
+        for (SourceLayer& layer : plan.sources) {
+            layer.load(frame);
+            World pixels = toWorld(convertDepth(*layer.image, depth));
+            if (layer.layer_id == 0) {
+                layer.layer_id = host->AddLayer(std::move(pixels));
+                host->Set(layer.param_index, layer.layer_id);
             } else {
-                host->layer(source.layer_id) = std::move(pixels);
+                host->layer(layer.layer_id) = std::move(pixels);
             }
         }
 
-        const Image result = renderPixels(*host, plan.premiere, image, static_cast<double>(frame) / options.fps,
+        const Image result = renderPixels(*host, plan.premiere, image, static_cast<double>(frame) / plan.fps,
                                           "the render of frame " + std::to_string(frame));
-        const std::string out_name = plan.output->forFrame(frame);
-        AtomicOutput file(out_name);
-        const WriteResult written = writeImage(result, out_name, file.tempPath());
-        if (interrupted()) throw Cancelled();
-        file.commit();
-        if (!written.note.empty()) report.noteOnce(written.note);
-        last_written = out_name;
+        if (!sink) sink = makeSink(options, plan, image.had_alpha);
+        sink->write(frame, result, notes);
+        for (const std::string& note : notes) report.noteOnce(note);
+        notes.clear();
+        ++rendered;
     }
+    const std::string problem = source->problem();
+    if (rendered == 0)
+        throw UsageError("cannot read '" + options.input + "': " + (problem.empty() ? "no frame to render" : problem));
+    if (!plan.to_clip_end && rendered < plan.range.count())
+        throw UsageError("--frames " + options.frames + ": '" + options.input + "' ends at frame " +
+                         std::to_string(plan.range.first + rendered - 1) + (problem.empty() ? "" : " (" + problem + ")"));
+    if (plan.to_clip_end && plan.clip->frame_count_exact && rendered < plan.clip->frame_count)
+        throw UsageError("cannot decode '" + options.input + "': " +
+                         (problem.empty() ? "the clip ends after " + std::to_string(rendered) + " of its " +
+                                                std::to_string(plan.clip->frame_count) + " frames"
+                                          : problem));
+    if (!problem.empty()) report.note("ffmpeg reported while decoding '" + options.input + "': " + problem);
+    sink->finish();
     progress.finish();
     host->GlobalSetdown();
 
-    if (plan.range.count() == 1)
-        report.info("wrote '" + last_written + "'");
+    if (plan.video_output)
+        report.info("wrote " + std::to_string(rendered) + (rendered == 1 ? " frame" : " frames") + " to '" +
+                    options.output + "'");
+    else if (rendered == 1)
+        report.info("wrote '" + plan.output->forFrame(plan.range.first) + "'");
     else
-        report.info("wrote " + std::to_string(plan.range.count()) + " frames to '" + options.output + "'");
+        report.info("wrote " + std::to_string(rendered) + " frames to '" + options.output + "'");
     return kExitOk;
 }
 

@@ -19,7 +19,11 @@ void noteProgressCallForTestHook() {
         const char* value = std::getenv("KORVANE_TEST_SIGINT_AT_PROGRESS");
         return value ? std::atol(value) : 0L;
     }();
-    if (trigger > 0 && calls.fetch_add(1) + 1 == trigger) raise(SIGINT);
+    static const int signal_number = [] {
+        const char* value = std::getenv("KORVANE_TEST_SIGNAL");
+        return value ? std::atoi(value) : SIGINT;
+    }();
+    if (trigger > 0 && calls.fetch_add(1) + 1 == trigger) raise(signal_number);
 }
 
 void applyFaultTestHook(host::Host& host) {

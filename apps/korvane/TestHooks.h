@@ -1,6 +1,7 @@
 // Hooks for the CLI's black-box tests, switched on by environment variables and inert otherwise:
 //   KORVANE_TEST_SIGINT_AT_PROGRESS=N  the N-th progress call of the process raises SIGINT, which
-//                                      takes the same path as a real Ctrl-C at a known point;
+//                                      takes the same path as a real Ctrl-C at a known point
+//                                      (KORVANE_TEST_SIGNAL=15 or 1 raises SIGTERM or SIGHUP instead);
 //   KORVANE_TEST_FAIL_CALL=NAME:N:CODE the host's callback or suite function NAME fails on its N-th
 //                                      call with PF_Err CODE (the host's fault injection), so that
 //                                      the effect returns an error.

@@ -8,6 +8,7 @@
 
 #include "Commands.h"
 #include "Errors.h"
+#include "Interrupt.h"
 #include "ParamSettings.h"
 
 namespace {
@@ -23,11 +24,12 @@ std::string parameterList() {
 const char* kMainFooter = R"(
 Examples:
   korvane render data/coffee.png -o sorted.png --set threshold_low=0.25 --set threshold_high=0.8 --set angle=90
+  korvane render clip.mp4 -o sorted.mp4 --set angle=90 --set threshold_low=0.3@0s,0.6@2s
   korvane render shot_####.png --frames 1-48 -o out_####.png --set angle=0@1,90@48
   korvane params
 
-Exit codes: 0 done, 2 bad usage or unreadable input, 3 the effect returned an error, 130 Ctrl-C.
-Run 'korvane render --help' for every option.)";
+Exit codes: 0 done, 2 bad usage or unreadable input, 3 the effect returned an error, 130 Ctrl-C,
+143 SIGTERM, 129 SIGHUP. Run 'korvane render --help' for every option.)";
 
 std::string renderFooter() {
     return R"(
@@ -35,14 +37,22 @@ Parameters (--set NAME=VALUE, in the units a user sees; 'korvane params' lists r
   )" + parameterList() + R"(
   thresholds 0-1; percent sliders in percent (resolution=50); angles in degrees; integers;
   checkboxes 0/1/on/off/true/false; popups by 1-based value or name (trigger=hue, mode=gradient);
-  mask=N picks the N-th --mask. Keyframes: VALUE@FRAME,VALUE@FRAME... (numbers interpolate
-  linearly, popups and checkboxes hold), time = frame / fps.
+  mask=N picks the N-th --mask. Keyframes: VALUE@FRAME,VALUE@FRAME... or VALUE@SECONDSs
+  (0.3@0s,0.6@2.5s); numbers interpolate linearly, popups and checkboxes hold; time = frame / fps.
 
 Images: PNG, JPEG, TIFF, EXR and whatever else OpenImageIO reads. 8-bit files render at 8 bits,
 16-bit at 16, float at 32 (--depth converts first). Pixel values pass unchanged: no alpha
 premultiplication, no colour conversion. The output keeps the render depth where its format can
 (PNG 8/16, TIFF 8/16/32, EXR 32), otherwise it is converted with a note. Outputs are written to a
 temporary file and renamed, so a failed or cancelled render never leaves half a file.
+
+Video: any file with a video stream (mp4, mov, mkv, webm, avi, gif, ...) is a clip, read and
+written with ffmpeg (Debian package 'ffmpeg'). Frame N renders at N / the clip's rate; --frames
+selects input frames. 8-bit clips render at 8 bits, deeper ones at 16. The output's extension picks
+the codec: .mp4 H.264 (CRF 16), .mov ProRes 4444 (alpha kept), .mkv FFV1 (lossless, exact), .webm
+VP9; --codec, --crf and --encoder-args override. Sound, frame rate and colour tags are kept; a
+rotated clip is sorted and written upright. An image pattern output (-o f_####.png) takes a clip's
+frames; a sequence input makes a clip at --fps.
 
 Examples:
   korvane render in.png -o out.png --set threshold_low=0.3 --set threshold_high=0.9 --set angle=90
@@ -51,28 +61,35 @@ Examples:
   korvane render in.png -o out.png --sort-source gradient.png --set priority=source
   korvane render in.exr -o out.exr --depth 32 --threads 4
   korvane render shot_%04d.png --frames 0-47 --fps 24 -o out_%04d.png --set angle=0@0,90@47
+  korvane render clip.mov -o sorted.mov --set angle=90 --set threshold_low=0.3@0s,0.6@2.5s
+  korvane render clip.mp4 -o sorted.mkv --frames 48-95
+  korvane render clip.mp4 -o sorted.mp4 --crf 20 --encoder-args "-preset slow -tune film"
+  korvane render clip.mp4 -o frames_####.png --frames 0-23
+  korvane render shot_####.png --frames 1-48 --fps 25 -o shot.mp4
   korvane render in.png -o out.png --host premiere
   korvane render in.png -o x.png --frames 0-2 --set angle=0@0,90@2 --dump-params
 
-Exit codes: 0 done, 2 bad usage or unreadable input, 3 the effect returned an error (its code and
-the log file are printed), 130 cancelled by Ctrl-C.)";
+Exit codes: 0 done, 2 bad usage, unreadable input or a failed decode or encode, 3 the effect
+returned an error (its code and the log file are printed), 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP.)";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app("korvane: pixel-sorts images and image sequences with the Korvane effect.", "korvane");
+    CatchInterrupts();
+    CLI::App app("korvane: pixel-sorts images, image sequences and video clips with the Korvane effect.", "korvane");
     app.footer(kMainFooter);
     app.require_subcommand(1);
     app.set_version_flag("--version", "korvane " KORVANE_VERSION);
 
     RenderOptions render;
-    CLI::App* render_cmd = app.add_subcommand("render", "Render an image or an image sequence through the effect.");
+    CLI::App* render_cmd = app.add_subcommand("render", "Render an image, an image sequence or a clip through the effect.");
     render_cmd->footer(renderFooter());
     render_cmd->add_option("INPUT", render.input,
-                           "Input image, or a sequence with '#' or '%04d' in its name (e.g. shot_####.png)")
+                           "Input image, a sequence with '#' or '%04d' in its name (e.g. shot_####.png), or a clip")
         ->required();
-    render_cmd->add_option("-o,--output", render.output, "Output image (e.g. out.png); a placeholder for sequences")
+    render_cmd->add_option("-o,--output", render.output,
+                           "Output image (e.g. out.png), a pattern for sequences (out_####.png) or a clip (out.mp4)")
         ->required();
     std::vector<std::string> sets, presets;
     CLI::Option* set_opt = render_cmd->add_option("--set", sets,
@@ -102,10 +119,17 @@ int main(int argc, char** argv) {
     render_cmd->add_option("--depth", render.depth, "Render at 8, 16 or 32 bits per channel instead of the input's depth")
         ->check(CLI::IsMember({8, 16, 32}));
     render_cmd->add_option("--effect", render.effect, "Path of Korvane.so (default: next to the korvane executable)");
-    render_cmd->add_option("--frames", render.frames, "Frames FIRST-LAST of a sequence, e.g. --frames 0-47");
-    render_cmd->add_option("--fps", render.fps, "Frames per second for keyframe times (time = frame / fps)")
+    render_cmd->add_option("--frames", render.frames, "Frames FIRST-LAST of a sequence or a clip, e.g. --frames 0-47");
+    CLI::Option* fps_opt = render_cmd->add_option("--fps", render.fps,
+        "Frames per second of an image sequence, for keyframe times (time = frame / fps) and video outputs")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
+    render_cmd->add_option("--codec", render.codec, "Video outputs: ffmpeg encoder by name (e.g. --codec libx265)");
+    render_cmd->add_option("--crf", render.crf, "Video outputs: constant rate factor of the encoder (e.g. --crf 20; "
+                                                "default 16 for .mp4, 31 for .webm)")
+        ->check(CLI::Range(0, 63));
+    render_cmd->add_option("--encoder-args", render.encoder_args,
+                           "Video outputs: more encoder arguments for ffmpeg, e.g. --encoder-args \"-preset slow\"");
     render_cmd->add_flag("-q,--quiet", render.quiet, "Print nothing but errors");
     render_cmd->add_flag("--dump-params", render.dump_params,
                          "Debugging aid: print every parameter's value at each frame (keyframes resolved) and "
@@ -139,6 +163,7 @@ int main(int argc, char** argv) {
 
     try {
         if (render_cmd->parsed()) {
+            render.fps_given = fps_opt->count() > 0;
             if (render.output.empty() && !render.dump_params)
                 throw UsageError("render needs an output: -o OUTPUT (see 'korvane render --help')");
             std::size_t next_set = 0, next_preset = 0;

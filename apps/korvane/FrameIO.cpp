@@ -1,0 +1,95 @@
+// Frame sources and sinks.
+#include "FrameIO.h"
+
+#include "AtomicOutput.h"
+#include "Errors.h"
+#include "Interrupt.h"
+
+namespace korvane::cli {
+namespace {
+
+class Still final : public FrameSource {
+public:
+    explicit Still(std::string path) : path_(std::move(path)) {}
+    std::optional<Image> next(long) override {
+        if (!image_) image_ = readImage(path_);
+        return image_;
+    }
+
+private:
+    std::string path_;
+    std::optional<Image> image_;
+};
+
+class Sequence final : public FrameSource {
+public:
+    explicit Sequence(FramePattern pattern) : pattern_(std::move(pattern)) {}
+    std::optional<Image> next(long frame) override { return readImage(pattern_.forFrame(frame)); }
+
+private:
+    FramePattern pattern_;
+};
+
+class Clip final : public FrameSource {
+public:
+    Clip(const std::string& path, const VideoInfo& info, int depth, const std::optional<FrameRange>& range)
+        : reader_(path, info, depth, range) {}
+    std::optional<Image> next(long) override { return reader_.next(); }
+    std::string problem() const override { return reader_.problem(); }
+
+private:
+    VideoReader reader_;
+};
+
+class ImageFiles final : public FrameSink {
+public:
+    explicit ImageFiles(FramePattern pattern) : pattern_(std::move(pattern)) {}
+    void write(long frame, const Image& image, std::vector<std::string>& notes) override {
+        const std::string name = pattern_.forFrame(frame);
+        AtomicOutput file(name);
+        const WriteResult written = writeImage(image, name, file.tempPath());
+        throwIfInterrupted();
+        file.commit();
+        if (!written.note.empty()) notes.push_back(written.note);
+    }
+    void finish() override {}
+
+private:
+    FramePattern pattern_;
+};
+
+class VideoFile final : public FrameSink {
+public:
+    explicit VideoFile(VideoSinkSettings settings) : settings_(std::move(settings)) {}
+    void write(long, const Image& image, std::vector<std::string>& notes) override {
+        if (!writer_) {
+            OutputFrames frames{image.width, image.height, image.depth == 8 ? 8 : 16, settings_.alpha, settings_.fps,
+                                settings_.color};
+            if (image.depth == 32)
+                notes.push_back("video files hold at most 16 bits per channel; 32-bit frames are written at 16 bits");
+            writer_ = std::make_unique<VideoWriter>(settings_.path, frames, settings_.audio, settings_.encode, notes);
+        }
+        writer_->write(image);
+    }
+    void finish() override {
+        if (!writer_) throw UsageError("cannot write '" + settings_.path + "': no frames were rendered");
+        writer_->finish();
+    }
+
+private:
+    VideoSinkSettings settings_;
+    std::unique_ptr<VideoWriter> writer_;
+};
+
+}  // namespace
+
+std::unique_ptr<FrameSource> StillSource(const std::string& path) { return std::make_unique<Still>(path); }
+std::unique_ptr<FrameSource> SequenceSource(const FramePattern& pattern) { return std::make_unique<Sequence>(pattern); }
+std::unique_ptr<FrameSource> ClipSource(const std::string& path, const VideoInfo& info, int depth,
+                                        const std::optional<FrameRange>& range) {
+    return std::make_unique<Clip>(path, info, depth, range);
+}
+std::unique_ptr<FrameSink> ImageSink(const FramePattern& pattern) { return std::make_unique<ImageFiles>(pattern); }
+std::unique_ptr<FrameSink> VideoSink(const VideoSinkSettings& settings) { return std::make_unique<VideoFile>(settings); }
+
+}  // namespace korvane::cli

@@ -1,0 +1,57 @@
+// Where a render's frames come from (a still, an image sequence, a clip) and where they go (image
+// files, a video file), behind one interface each so that the render loop is the same for all.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Image.h"
+#include "Sequence.h"
+#include "VideoIO.h"
+#include "VideoProbe.h"
+
+namespace korvane::cli {
+
+class FrameSource {
+public:
+    virtual ~FrameSource() = default;
+    // The picture of input frame `frame` (frames are asked for in increasing order), or nothing
+    // when the input has no more frames.
+    virtual std::optional<Image> next(long frame) = 0;
+    // A decoder's last complaint, for messages; "" for files read whole.
+    virtual std::string problem() const { return {}; }
+};
+
+// One image file for every frame.
+std::unique_ptr<FrameSource> StillSource(const std::string& path);
+// One file per frame, named by a pattern.
+std::unique_ptr<FrameSource> SequenceSource(const FramePattern& pattern);
+// The frames of a clip from `range.first` on (to `range.last`, or the clip's end when open).
+std::unique_ptr<FrameSource> ClipSource(const std::string& path, const VideoInfo& info, int depth,
+                                        const std::optional<FrameRange>& range);
+
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;  // an unfinished sink leaves no file behind
+    // Notes for the user (formats that cannot hold the frame as it is), once each.
+    virtual void write(long frame, const Image& image, std::vector<std::string>& notes) = 0;
+    virtual void finish() = 0;
+};
+
+// One image file per frame, each written under a temporary name and renamed.
+std::unique_ptr<FrameSink> ImageSink(const FramePattern& pattern);
+
+// A video file; the encoder starts with the first frame, which gives the size and depth.
+struct VideoSinkSettings {
+    std::string path;
+    Rational fps;
+    ColorTags color;
+    bool alpha = false;  // keep alpha where the codec can
+    std::optional<AudioSource> audio;
+    EncodeOptions encode;
+};
+std::unique_ptr<FrameSink> VideoSink(const VideoSinkSettings& settings);
+
+}  // namespace korvane::cli
