@@ -176,8 +176,8 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
     if (chosen.yuv) {
         // RGB to YCbCr with the source's matrix and range, or HD's when the source had none.
         std::string matrix = scaleMatrix(color.matrix);
-        const std::string range = color.range == "pc" ? "pc" : "tv";
         std::string matrix_tag = color.matrix;
+        const std::string range = !matrix.empty() && color.range == "pc" ? "pc" : "tv";
         if (matrix.empty()) matrix = matrix_tag = "bt709";
         argv.insert(argv.end(), {"-vf", "scale=out_color_matrix=" + matrix + ":out_range=" + range +
                                             ":flags=accurate_rnd,format=" + chosen.pixel_format,

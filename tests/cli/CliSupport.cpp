@@ -19,22 +19,30 @@ namespace korvane::clitest {
 namespace fs = std::filesystem;
 
 RunResult Korvane(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    return RunProgram(std::string(KORVANE_BINARY_DIR) + "/bin/korvane", args, env);
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env) {
     static int counter = 0;
     const fs::path base = fs::path(KORVANE_BINARY_DIR) / "tests" / "cli-work" / "_streams";
     fs::create_directories(base);
     const std::string stem = (base / (std::to_string(getpid()) + "-" + std::to_string(counter++))).string();
     const std::string out_path = stem + ".out", err_path = stem + ".err";
 
-    std::vector<std::string> argv_text = {std::string(KORVANE_BINARY_DIR) + "/bin/korvane"};
+    std::vector<std::string> argv_text = {program};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : argv_text) argv.push_back(a.data());
     argv.push_back(nullptr);
 
     std::vector<std::string> env_text;
+    auto replaced = [&](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        return std::any_of(env.begin(), env.end(), [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+    };
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
-        if (entry.rfind("KORVANE_TEST_", 0) != 0) env_text.push_back(entry);
+        if (entry.rfind("KORVANE_TEST_", 0) != 0 && !replaced(entry)) env_text.push_back(entry);
     }
     env_text.insert(env_text.end(), env.begin(), env.end());
     std::vector<char*> envp;
@@ -48,7 +56,7 @@ RunResult Korvane(const std::vector<std::string>& args, const std::vector<std::s
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = 0;
     RunResult result;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         result.err = "cannot start " + argv_text[0];

@@ -20,8 +20,11 @@ struct RunResult {
     std::string err;
 };
 
-// Runs bin/korvane with `args` (no shell), extra "NAME=VALUE" environment entries, stdin empty.
+// Runs bin/korvane with `args` (no shell), extra "NAME=VALUE" environment entries (replacing
+// those of the same name), stdin empty.
 RunResult Korvane(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+// The same for any program, looked up on PATH when `program` has no slash (ffmpeg, ffprobe).
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env = {});
 
 // Pixels of a file as OpenImageIO reads them (associated alpha off), normalised to floats: two
 // files hold the same values exactly when their `values` are equal.
