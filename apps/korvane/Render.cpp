@@ -405,7 +405,7 @@ int runRender(const RenderOptions& options) {
             report.noteOnce("--host premiere renders 8-bit frames only; rendering at 8 bits");
             depth = 8;
         }
-        image = convertDepth(image, depth);
+        if (depth != image.depth) image = convertDepth(image, depth);
 
         for (SourceLayer& layer : plan.sources) {
             layer.load(frame);
