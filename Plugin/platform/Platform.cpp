@@ -2,9 +2,11 @@
 #include "platform/Platform.h"
 
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,10 +27,21 @@ const char* PlatformWord() {
 }
 
 std::string TempFolder() {
-    const char* tmpdir = std::getenv("TMPDIR");
-    std::string folder = (tmpdir != nullptr && tmpdir[0] != '\0') ? tmpdir : "/tmp";
-    if (folder.back() != '/') folder.push_back('/');
-    return folder;
+    for (const char* variable : {"TMPDIR", "XDG_RUNTIME_DIR"}) {
+        const char* value = std::getenv(variable);
+        if (value == nullptr || value[0] == '\0') continue;
+        std::string folder = value;
+        if (folder.back() != '/') folder.push_back('/');
+        return folder;
+    }
+    // /tmp is shared: a folder of this user's own, which nobody else can read or plant links in.
+    const uid_t uid = getuid();
+    const std::string folder = "/tmp/korvane-" + std::to_string(uid);
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid || (st.st_mode & 077) != 0)
+        return {};
+    return folder + "/";
 }
 
 void DebugOutput(const std::string& text) {

@@ -9,7 +9,9 @@ namespace korvane::platform {
 // The word the help site uses for this build's platform: "linux", "win" or "mac".
 const char* PlatformWord();
 
-// The temporary folder with a trailing separator: $TMPDIR when set and not empty, else "/tmp/".
+// The user's temporary folder with a trailing separator: $TMPDIR when set and not empty, else
+// $XDG_RUNTIME_DIR, else "/tmp/korvane-UID/" (created with mode 0700). "" when that folder cannot be
+// made, or exists but is not a private folder of this user's.
 std::string TempFolder();
 
 // Mirrors a log line for a developer: to standard error when KORVANE_DEBUG_OUTPUT is set, else nowhere.

@@ -9,6 +9,7 @@
 
 #include "Errors.h"
 #include "ParamTable.h"
+#include "platform/Platform.h"
 #include "korvane/sdk/ErrorNames.h"
 
 namespace korvane::cli {
@@ -99,12 +100,7 @@ std::unique_ptr<host::Host> openEffect(const std::string& path, host::Personalit
     return host;
 }
 
-std::string logFilePath() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string folder = tmp && *tmp ? tmp : "/tmp";
-    if (folder.back() != '/') folder += '/';
-    return folder + "com.tsy.Korvane.log";
-}
+std::string logFilePath() { return platform::TempFolder() + "com.tsy.Korvane.log"; }
 
 void throwEffectError(const host::Host& host, PF_Err err, const std::string& during) {
     std::string message = "effect error during " + during + ": " + sdk::ErrorText(err);

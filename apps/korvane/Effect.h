@@ -17,7 +17,7 @@ std::string defaultEffectPath();
 // when set-up fails or the parameters differ.
 std::unique_ptr<host::Host> openEffect(const std::string& path, host::Personality personality);
 
-// The effect's diagnostic log: the temporary folder and "com.tsy.Korvane.log".
+// The effect's diagnostic log: the effect's temporary folder and "com.tsy.Korvane.log".
 std::string logFilePath();
 
 // Throws EffectError "effect error during WHAT: CODE TEXT[: MESSAGE]; log: PATH".

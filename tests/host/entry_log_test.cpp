@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "entry_support.h"
+#include "platform/Platform.h"
 
 namespace korvane::entry_test {
 namespace {
@@ -61,6 +62,30 @@ TEST_F(Log, DeletedFileIsCreatedAgain) {
     const auto lines = LogLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find(":B] :: two"), std::string::npos);
+}
+
+// Without TMPDIR the log goes to the session's runtime folder, else to a private folder in /tmp that
+// another user cannot have prepared: one that is not private is refused and the log is not started.
+TEST_F(Log, TemporaryFolderIsTheUsersOwn) {
+    ScopedEnv no_tmpdir("TMPDIR", std::nullopt);
+    {
+        ScopedEnv runtime("XDG_RUNTIME_DIR", temp_path().string());
+        EXPECT_EQ(platform::TempFolder(), temp_path().string() + "/");
+    }
+    ScopedEnv no_runtime("XDG_RUNTIME_DIR", std::nullopt);
+    const std::string private_folder = "/tmp/korvane-" + std::to_string(getuid());
+    fs::remove_all(private_folder);
+    EXPECT_EQ(platform::TempFolder(), private_folder + "/");
+    EXPECT_EQ(fs::status(private_folder).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(platform::TempFolder(), private_folder + "/") << "found again";
+
+    fs::permissions(private_folder, fs::perms::group_write | fs::perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(platform::TempFolder(), "");
+    testing::internal::CaptureStdout();
+    StartLog();
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Log failed: "), std::string::npos);
+    EXPECT_EQ(log::LogFilePath(), "");
+    fs::remove_all(private_folder);
 }
 
 TEST_F(Log, NothingReachesDiskBeforeStart) {
