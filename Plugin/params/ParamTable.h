@@ -384,4 +384,63 @@ static_assert(ItemAt(kParams[KRVN_MODE - 1].items, static_cast<int>(ModeChoice::
 static_assert(ItemAt(kParams[KRVN_SORT_KEY - 1].items, static_cast<int>(SortKeyChoice::Xor)) == "XOR");
 static_assert(ItemAt(kParams[KRVN_TRIGGER - 1].items, static_cast<int>(TriggerChoice::Alpha)) == "Alpha通道");
 
+// What each parameter does, for people: one line with its unit and what its ends mean. "" for
+// groups and the help button.
+constexpr std::string_view Description(int index) {
+    switch (index) {
+    case KRVN_THRESHOLD_LOW: return "lower end of the trigger band, 0-1, inclusive: a trigger equal to it is inside";
+    case KRVN_THRESHOLD_HIGH:
+        return "upper end of the band, exclusive - a trigger equal to it is outside; to include pure white, use "
+               "effect=outside with the band below";
+    case KRVN_EFFECT: return "inside: spans form where the trigger lies in the band; outside: where it lies outside it";
+    case KRVN_ANGLE: return "direction of the lines, degrees, counter-clockwise: 0 sorts along rows, 90 along columns";
+    case KRVN_MASK: return "spans start only inside this closed --mask (1 for the first); 0 for none";
+    case KRVN_USE_ALL_MASKS: return "spans start only inside any of the closed --mask paths";
+    case KRVN_STRETCH: return "stretch every span by stretch_factor, from the sorted or the unsorted span (priority)";
+    case KRVN_STRETCH_FACTOR:
+        return "length of a stretched span, 0-10 times: 2 repeats each pixel up to the line's end, 0.5 keeps every "
+               "other pixel; 0 is off";
+    case KRVN_PRIORITY: return "what a stretch repeats: sort = the sorted span, source = the span as it was";
+    case KRVN_TRIGGER: return "value that decides where spans form, 0-1: a channel, the lowest or highest channel, luminance, saturation or hue";
+    case KRVN_TRIGGER_SOURCE: return "another image decides where spans form (--trigger-source IMAGE)";
+    case KRVN_SORT_KEY: return "value each span is sorted by, low to high (xor: the channels' bits combined)";
+    case KRVN_SORT_SOURCE: return "another image gives the sort order (--sort-source IMAGE)";
+    case KRVN_FILL: return "on: a span still open at a line's end is closed and sorted there; off: it stays unsorted";
+    case KRVN_POP: return "percent: more saturation, brightness and contrast inside spans; 0 is off";
+    case KRVN_BLUR: return "box blur along each span, radius in pixels; 0 is off";
+    case KRVN_BLOCK_WIDTH:
+        return "longest span, percent of the line's length, squared (50 gives a quarter of the line); 100 is no limit";
+    case KRVN_BLOCK_HEIGHT:
+        return "lines per block, percent of the line count, squared: the lines of a block take the triggers of its first line; 0 is one line";
+    case KRVN_REVERSE: return "sort high to low, and run gradients from the pixel after the span back to the first";
+    case KRVN_MIRROR: return "each span becomes its first half followed by that half reversed";
+    case KRVN_RESOLUTION: return "size of the sorting grid, not linear: 100 sorts every pixel, lower values coarser blocks";
+    case KRVN_AFFECT_BACKGROUND:
+        return "on: every pixel comes back from the sorting grid; off: only pixels in spans (matters when the grid is turned or coarse)";
+    case KRVN_LOOP: return "turns the pixels of each span round within it, degrees as a fraction of a full turn; 0 is off";
+    case KRVN_ANIMATE_GROWTH: return "length of each span, percent: 100 unchanged, 0 none, 200 doubled";
+    case KRVN_OFFSET: return "shifts each span along its line by this percent of its length";
+    case KRVN_RANDOM_OFFSET: return "shifts each span back by a random part of its length, up to this percent; 0 is off";
+    case KRVN_RANDOM_SEED: return "seed of the random offsets: another seed, another pattern";
+    case KRVN_FEATHER_START: return "percent of each span, from its start, blended back towards the unsorted pixels";
+    case KRVN_FEATHER_END: return "percent of each span, from its end, blended back towards the unsorted pixels";
+    case KRVN_NOISE_AMOUNT: return "noise added to the trigger, percent, so that span edges break up; 0 is off";
+    case KRVN_NOISE_SIZE: return "size of the noise's features, percent, squared: larger is coarser";
+    case KRVN_NOISE_COMPLEXITY: return "octaves of noise, 1-8: more adds finer detail";
+    case KRVN_NOISE_SEED: return "seed of the noise: another seed, another pattern";
+    case KRVN_MODE:
+        return "sort: sort spans; gradient: fill from the first pixel towards the one after the span; stretch_first, "
+               "stretch_last: fill with that pixel; mask: spans as white; map: each pixel's place in its span as grey";
+    case KRVN_PRESERVE_ALPHA: return "sorted pixels keep the alpha of the place they land on";
+    default: return "";
+    }
+}
+
+constexpr bool EveryNamedParameterDescribed() {
+    for (const ParamSpec& row : kParams)
+        if (row.cli_name[0] != '\0' && row.type != PF_Param_BUTTON && Description(row.index).empty()) return false;
+    return true;
+}
+static_assert(EveryNamedParameterDescribed(), "a parameter with a CLI name has no description");
+
 }  // namespace korvane::params

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "Image.h"
+
 namespace korvane::cli {
 
 struct RenderOptions {
@@ -26,6 +28,8 @@ struct RenderOptions {
     std::string codec;         // video outputs: encoder by name, empty for the extension's default
     std::optional<int> crf;
     std::string encoder_args;  // appended to the encoder's arguments
+    std::optional<long> start_number;  // number of the first output file of a sequence
+    WriteOptions write;
     bool quiet = false;
     bool dump_params = false;
 };

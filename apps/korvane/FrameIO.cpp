@@ -4,6 +4,7 @@
 #include "AtomicOutput.h"
 #include "Errors.h"
 #include "Interrupt.h"
+#include "TestHooks.h"
 
 namespace korvane::cli {
 namespace {
@@ -28,6 +29,8 @@ public:
 
 private:
     FramePattern pattern_;
+    long number_offset_;
+    WriteOptions options_;
 };
 
 class Clip final : public FrameSource {
@@ -43,11 +46,13 @@ private:
 
 class ImageFiles final : public FrameSink {
 public:
-    explicit ImageFiles(FramePattern pattern) : pattern_(std::move(pattern)) {}
+    ImageFiles(FramePattern pattern, long number_offset, const WriteOptions& options)
+        : pattern_(std::move(pattern)), number_offset_(number_offset), options_(options) {}
     void write(long frame, const Image& image, std::vector<std::string>& notes) override {
-        const std::string name = pattern_.forFrame(frame);
+        const std::string name = pattern_.forFrame(frame + number_offset_);
         AtomicOutput file(name);
-        const WriteResult written = writeImage(image, name, file.tempPath());
+        const WriteResult written = writeImage(image, name, file.tempPath(), options_);
+        noteFileWrittenForTestHook();
         throwIfInterrupted();
         file.commit();
         if (!written.note.empty()) notes.push_back(written.note);
@@ -56,6 +61,8 @@ public:
 
 private:
     FramePattern pattern_;
+    long number_offset_;
+    WriteOptions options_;
 };
 
 class VideoFile final : public FrameSink {
@@ -89,7 +96,9 @@ std::unique_ptr<FrameSource> ClipSource(const std::string& path, const VideoInfo
                                         const std::optional<FrameRange>& range) {
     return std::make_unique<Clip>(path, info, depth, range);
 }
-std::unique_ptr<FrameSink> ImageSink(const FramePattern& pattern) { return std::make_unique<ImageFiles>(pattern); }
+std::unique_ptr<FrameSink> ImageSink(const FramePattern& pattern, long number_offset, const WriteOptions& options) {
+    return std::make_unique<ImageFiles>(pattern, number_offset, options);
+}
 std::unique_ptr<FrameSink> VideoSink(const VideoSinkSettings& settings) { return std::make_unique<VideoFile>(settings); }
 
 }  // namespace korvane::cli

@@ -40,8 +40,9 @@ public:
     virtual void finish() = 0;
 };
 
-// One image file per frame, each written under a temporary name and renamed.
-std::unique_ptr<FrameSink> ImageSink(const FramePattern& pattern);
+// One image file per frame, each written under a temporary name and renamed; frame F goes to the
+// file numbered F + `number_offset`.
+std::unique_ptr<FrameSink> ImageSink(const FramePattern& pattern, long number_offset, const WriteOptions& options);
 
 // A video file; the encoder starts with the first frame, which gives the size and depth.
 struct VideoSinkSettings {

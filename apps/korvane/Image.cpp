@@ -1,28 +1,95 @@
 // Reading and writing image files with OpenImageIO, and moving pixels between depths.
 #include "Image.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "Errors.h"
 
 namespace korvane::cli {
+
+struct ImageMetadata {
+    OIIO::ParamValueList attributes;
+};
+
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr double kMax16 = 32768.0;
 
-// OpenImageIO messages may span lines; the CLI reports one line per error.
-std::string oneLine(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    return text.empty() ? std::string("unknown error") : text;
+// OpenImageIO messages may span lines, and a codec's error often arrives again inside the reader's
+// own: one line, each part once.
+std::string oneLine(const std::string& text) {
+    std::vector<std::string> parts;
+    std::stringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+        if (!line.empty()) parts.push_back(line);
+    }
+    std::string joined;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const bool repeated = std::any_of(parts.begin(), parts.end(), [&](const std::string& other) {
+            return &other != &parts[i] && (other.find(parts[i]) != std::string::npos) &&
+                   (other != parts[i] || &other < &parts[i]);
+        });
+        if (!repeated) joined += (joined.empty() ? "" : "; ") + parts[i];
+    }
+    return joined.empty() ? std::string("unknown error") : joined;
+}
+
+// Attributes of a file that describe its pixels rather than its encoding, carried to the output.
+bool carriedAttribute(const std::string& name) {
+    static const char* const kEncoding[] = {"oiio:", "png:", "jpeg:", "tiff:", "openexr:", "exr:", "gif:", "bmp:",
+                                            "targa:", "dpx:", "heif:", "webp:", "ffmpeg:"};
+    for (const char* prefix : kEncoding)
+        if (name.rfind(prefix, 0) == 0) return false;
+    return name != "Orientation" && name != "Compression" && name != "CompressionQuality" && name != "planarconfig" &&
+           name != "BitsPerSample" && name != "Exif:PixelXDimension" && name != "Exif:PixelYDimension";
+}
+
+// libpng's default handlers print to standard error what OpenImageIO then reports again as its
+// own error; while a file is opened and decoded, standard error goes nowhere so each failure is
+// said once, in the CLI's one line. Only the thread that reads files runs while it is quiet.
+class QuietStderr {
+public:
+    QuietStderr() : saved_(::dup(STDERR_FILENO)) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
+        if (null >= 0) ::close(null);
+    }
+    ~QuietStderr() {
+        if (saved_ < 0) return;
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    int saved_;
+};
+
+long availableMemory() {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    long kib = 0;
+    std::string unit;
+    while (meminfo >> key >> kib >> unit)
+        if (key == "MemAvailable:") return kib * 1024;
+    return -1;
 }
 
 std::string describeMissing(const std::string& path) {
@@ -82,6 +149,27 @@ void fillArgb(Image& image, const std::vector<T>& file, int nchannels, int alpha
 
 }  // namespace
 
+Image Image::blankLike(const Image& like, int depth) {
+    Image image = blank(like.width, like.height, depth);
+    image.had_alpha = like.had_alpha;
+    image.grey = like.grey;
+    image.metadata = like.metadata;
+    return image;
+}
+
+void checkFitsInMemory(const std::string& prefix, long width, long height, int depth) {
+    // Per pixel: the decoded file, the CLI's images and the host's worlds (at most six frames of
+    // ARGB), and the effect's sorting records (two arrays of about 64 bytes).
+    const double pixels = static_cast<double>(width) * static_cast<double>(height);
+    const double needed = pixels * (128.0 + 6.0 * 4.0 * (depth == 8 ? 1 : depth == 16 ? 2 : 4));
+    const long available = availableMemory();
+    if (available <= 0 || needed <= static_cast<double>(available)) return;
+    char text[160];
+    std::snprintf(text, sizeof text, "a %ldx%ld image needs about %.1f GiB to render; %.1f GiB of memory is available",
+                  width, height, needed / 1073741824.0, static_cast<double>(available) / 1073741824.0);
+    throw UsageError(prefix + text);
+}
+
 Image Image::blank(int width, int height, int depth) {
     Image image;
     image.width = width;
@@ -102,6 +190,16 @@ double Image::normalized(std::size_t i) const {
     }
 }
 
+bool Image::colourIsGrey() const {
+    const std::size_t count = static_cast<std::size_t>(width) * height;
+    auto grey = [&](const auto* px) {
+        for (std::size_t p = 0; p < count; ++p, px += 4)
+            if (!(px[1] == px[2] && px[2] == px[3])) return false;
+        return true;
+    };
+    return depth == 8 ? grey(channels<uint8_t>()) : depth == 16 ? grey(channels<uint16_t>()) : grey(channels<float>());
+}
+
 bool Image::alphaIsFull() const {
     const std::size_t count = static_cast<std::size_t>(width) * height;
     for (std::size_t p = 0; p < count; ++p) {
@@ -120,6 +218,7 @@ Image readImage(const std::string& path, const std::string& what) {
 
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
+    QuietStderr quiet;
     auto in = OIIO::ImageInput::open(path, &config);
     if (!in) throw UsageError(prefix + oneLine(OIIO::geterror()));
 
@@ -130,15 +229,33 @@ Image readImage(const std::string& path, const std::string& what) {
     if (file_spec.width > 65535 || file_spec.height > 65535)
         throw UsageError(prefix + "images larger than 65535 pixels on a side are not supported");
 
+    checkFitsInMemory(prefix, file_spec.width, file_spec.height, depthOfFormat(file_spec.format));
+
     int alpha_channel = file_spec.alpha_channel;
     if (alpha_channel < 0) alpha_channel = nchannels == 2 ? 1 : nchannels >= 4 ? 3 : -1;
     if (alpha_channel >= nchannels) alpha_channel = -1;
 
-    Image image = Image::blank(file_spec.width, file_spec.height, depthOfFormat(file_spec.format));
+    // EXIF orientations 5 to 8 turn the picture a quarter: the upright picture swaps the sides.
+    const int orientation = file_spec.get_int_attribute("Orientation", 1);
+    const bool quarter_turn = orientation >= 5 && orientation <= 8;
+    Image image = Image::blank(quarter_turn ? file_spec.height : file_spec.width,
+                               quarter_turn ? file_spec.width : file_spec.height, depthOfFormat(file_spec.format));
     image.had_alpha = alpha_channel >= 0;
+    image.grey = nchannels < 3;
+    auto metadata = std::make_shared<ImageMetadata>();
+    for (const OIIO::ParamValue& attribute : file_spec.extra_attribs)
+        if (carriedAttribute(attribute.name().string())) metadata->attributes.push_back(attribute);
+    image.metadata = std::move(metadata);
+
     const std::size_t samples = static_cast<std::size_t>(file_spec.width) * file_spec.height * nchannels;
     auto read = [&](OIIO::TypeDesc type, void* buffer) {
         if (!in->read_image(0, 0, 0, nchannels, type, buffer)) throw UsageError(prefix + oneLine(in->geterror()));
+        if (orientation <= 1 || orientation > 8) return;
+        OIIO::ImageSpec stored(file_spec.width, file_spec.height, nchannels, type);
+        stored.attribute("Orientation", orientation);
+        const OIIO::ImageBuf upright = OIIO::ImageBufAlgo::reorient(OIIO::ImageBuf(stored, buffer));
+        if (upright.has_error() || !upright.get_pixels(upright.roi(), type, buffer))
+            throw UsageError(prefix + "cannot turn the picture upright: " + oneLine(upright.geterror()));
     };
     switch (image.depth) {
     case 8: {
@@ -167,8 +284,7 @@ Image readImage(const std::string& path, const std::string& what) {
 
 Image convertDepth(const Image& image, int depth) {
     if (image.depth == depth) return image;
-    Image out = Image::blank(image.width, image.height, depth);
-    out.had_alpha = image.had_alpha;
+    Image out = Image::blankLike(image, depth);
     const std::size_t count = static_cast<std::size_t>(image.width) * image.height * 4;
     for (std::size_t i = 0; i < count; ++i) {
         const double x = image.normalized(i);
@@ -272,7 +388,8 @@ void checkOutputFolder(const std::string& path) {
     if (fs::is_directory(path, ec)) throw UsageError(prefix + "is a directory");
 }
 
-WriteResult writeImage(const Image& image, const std::string& final_path, const std::string& temp_path) {
+WriteResult writeImage(const Image& image, const std::string& final_path, const std::string& temp_path,
+                       const WriteOptions& options) {
     const std::string prefix = "cannot write '" + final_path + "': ";
     auto out = OIIO::ImageOutput::create(final_path);
     if (!out) throw UsageError(prefix + oneLine(OIIO::geterror()));
@@ -286,8 +403,9 @@ WriteResult writeImage(const Image& image, const std::string& final_path, const 
         result.file_depth = depths.front();
         for (int d : depths)
             if (d < image.depth) result.file_depth = d;
-        result.note = displayName(format) + " cannot hold " + std::to_string(image.depth) +
-                      "-bit pixels; wrote '" + final_path + "' at " + std::to_string(result.file_depth) + " bits";
+        const bool half = format == "openexr" && options.exr_half;
+        result.note = displayName(format) + " cannot hold " + std::to_string(image.depth) + "-bit pixels; wrote '" +
+                      final_path + "' " + (half ? std::string("as 16-bit half floats") : "at " + std::to_string(result.file_depth) + " bits");
     }
 
     const bool keep_alpha = out->supports("alpha") && (image.had_alpha || !image.alphaIsFull());
@@ -295,7 +413,8 @@ WriteResult writeImage(const Image& image, const std::string& final_path, const 
         if (!result.note.empty()) result.note += "; ";
         result.note += displayName(format) + " has no alpha channel; alpha dropped";
     }
-    const int nchannels = keep_alpha ? 4 : 3;
+    const int colours = image.grey && image.colourIsGrey() ? 1 : 3;
+    const int nchannels = colours + (keep_alpha ? 1 : 0);
     const Image file_image = result.file_depth == image.depth ? image : convertDepth(image, result.file_depth);
 
     const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
@@ -304,10 +423,8 @@ WriteResult writeImage(const Image& image, const std::string& final_path, const 
         for (std::size_t p = 0; p < count; ++p) {
             const auto* px = src + p * 4;
             auto* o = dst + p * nchannels;
-            o[0] = map(px[1]);
-            o[1] = map(px[2]);
-            o[2] = map(px[3]);
-            if (nchannels == 4) o[3] = map(px[0]);
+            for (int c = 0; c < colours; ++c) o[c] = map(px[1 + c]);
+            if (keep_alpha) o[colours] = map(px[0]);
         }
     };
     OIIO::TypeDesc type;
@@ -328,8 +445,17 @@ WriteResult writeImage(const Image& image, const std::string& final_path, const 
     }
 
     OIIO::ImageSpec file_spec(image.width, image.height, nchannels, type);
+    if (image.metadata)
+        for (const OIIO::ParamValue& attribute : image.metadata->attributes) file_spec.extra_attribs.push_back(attribute);
+    if (colours == 1) file_spec.channelnames = keep_alpha ? std::vector<std::string>{"Y", "A"} : std::vector<std::string>{"Y"};
+    file_spec.alpha_channel = keep_alpha ? nchannels - 1 : -1;
     file_spec.attribute("oiio:UnassociatedAlpha", 1);
-    if (format == "jpeg") file_spec.attribute("Compression", "jpeg:95");
+    if (format == "jpeg") file_spec.attribute("Compression", "jpeg:" + std::to_string(options.jpeg_quality));
+    if (format == "png") file_spec.attribute("png:compressionLevel", options.png_compression);
+    if (format == "openexr") {
+        file_spec.attribute("Compression", options.exr_compression);
+        if (options.exr_half) file_spec.set_format(OIIO::TypeDesc::HALF);
+    }
     if (!out->open(temp_path, file_spec) || !out->write_image(type, buffer.data()) || !out->close())
         throw UsageError(prefix + oneLine(out->geterror()));
     return result;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,14 +11,20 @@ namespace korvane::cli {
 
 // Tightly packed rows of ARGB pixels. Channel values are in the world's scale: 8-bit 0..255,
 // 16-bit 0..32768, 32-bit float 0..1 (unclamped).
+struct ImageMetadata;  // what a file says about its pixels besides them (EXIF, ICC profile, resolution)
+
 struct Image {
     int width = 0;
     int height = 0;
     int depth = 8;              // bits per channel: 8, 16 or 32
     bool had_alpha = true;      // the file had an alpha channel
+    bool grey = false;          // the file had one colour channel
+    std::shared_ptr<const ImageMetadata> metadata;  // of the file read; null for frames of a clip
     std::vector<std::byte> data;
 
     static Image blank(int width, int height, int depth);
+    // A blank image of `like`'s size with its file's traits (alpha, grey, metadata).
+    static Image blankLike(const Image& like, int depth);
 
     std::size_t bytesPerChannel() const { return depth == 8 ? 1 : depth == 16 ? 2 : 4; }
     std::size_t rowBytes() const { return static_cast<std::size_t>(width) * 4 * bytesPerChannel(); }
@@ -30,9 +37,16 @@ struct Image {
     // Channel value i (pixel * 4 + channel) as a fraction of full scale.
     double normalized(std::size_t i) const;
     bool alphaIsFull() const;
+    bool colourIsGrey() const;  // red, green and blue equal in every pixel
 };
 
-// Reads the first image of a file. Throws UsageError "cannot read 'PATH': REASON".
+// Throws UsageError "PREFIX: a WxH image needs about N GiB to render; M GiB of memory is available"
+// when a frame of that size could not be rendered in the memory available now.
+void checkFitsInMemory(const std::string& prefix, long width, long height, int depth);
+
+// Reads the first image of a file upright (EXIF orientation applied), with its metadata. Checks the
+// size it claims against the memory available before decoding. Throws UsageError
+// "cannot read 'PATH': REASON".
 // `what` names the role in messages ("input", "trigger source", ...); empty for the input.
 Image readImage(const std::string& path, const std::string& what = {});
 
@@ -48,6 +62,14 @@ void ToRgba(const Image& image, std::vector<std::byte>& out);
 // Depths a file format can store, by the OpenImageIO format name ("png" -> {8, 16}).
 std::vector<int> formatDepths(const std::string& format_name);
 
+// How image files are encoded, where the format has a choice.
+struct WriteOptions {
+    int jpeg_quality = 95;         // 1..100
+    int png_compression = 6;       // 0 (none, fastest) .. 9 (smallest)
+    bool exr_half = false;         // EXR: 16-bit half floats instead of 32-bit floats
+    std::string exr_compression = "zip";  // none, rle, zip, zips, piz, pxr24, b44, b44a, dwaa, dwab
+};
+
 struct WriteResult {
     int file_depth = 8;
     std::string note;  // non-empty when the file could not hold the image as it is
@@ -61,8 +83,10 @@ void checkOutputFolder(const std::string& path);
 std::string checkWritable(const std::string& path);
 
 // Writes `image` to `temp_path` in the format chosen by `final_path`'s extension, at the image's
-// depth where the format can hold it, otherwise at the nearest depth it can (with a note).
-// Throws UsageError on failure.
-WriteResult writeImage(const Image& image, const std::string& final_path, const std::string& temp_path);
+// depth where the format can hold it, otherwise at the nearest depth it can (with a note), with the
+// metadata of the file the image came from, and as grey when it came from a grey file and is still
+// grey. Throws UsageError on failure.
+WriteResult writeImage(const Image& image, const std::string& final_path, const std::string& temp_path,
+                       const WriteOptions& options = {});
 
 }  // namespace korvane::cli

@@ -87,9 +87,11 @@ double parseValue(const ParamSpec& row, const std::string& raw, const std::strin
     case PF_Param_POPUP: {
         const int named = params::PopupValue(row, lower(text));
         if (named > 0) return named;
-        if (parseNumber(text, value) && value == std::floor(value) && value >= row.valid_min &&
-            value <= row.valid_max && !params::ItemAt(row.cli_values, static_cast<int>(value)).empty())
-            return value;
+        if (parseNumber(text, value) && value == std::floor(value) && value >= row.valid_min && value <= row.valid_max) {
+            if (!params::ItemAt(row.cli_values, static_cast<int>(value)).empty()) return value;
+            throw UsageError(where + ": " + text + " is the separator line of the list, not a choice; " +
+                             row.cli_name + " takes " + popupNames(row));
+        }
         throw UsageError(where + ": '" + text + "' is not one of " + popupNames(row) + " (or " + range + ")");
     }
     case PF_Param_PATH:
@@ -105,7 +107,8 @@ double parseValue(const ParamSpec& row, const std::string& raw, const std::strin
             throw UsageError(where + ": '" + text + "' is not a number; " + row.cli_name + " takes " + range);
         break;
     }
-    if (value < row.valid_min || value > row.valid_max)
+    // A parameter's own default is always accepted, even where it lies outside the slider.
+    if (value != row.dephault && (value < row.valid_min || value > row.valid_max))
         throw UsageError(where + ": " + text + " is out of range; " + row.cli_name + " takes " + range);
     return value;
 }
@@ -158,7 +161,8 @@ std::string describeRange(const ParamSpec& row) {
     case PF_Param_ANGLE:
         return formatNumber(row.valid_min) + " to " + formatNumber(row.valid_max) + " degrees";
     default:
-        return formatNumber(row.valid_min) + " to " + formatNumber(row.valid_max) + (isPercent(row) ? " percent" : "");
+        return formatNumber(std::min(row.valid_min, row.dephault)) + " to " +
+               formatNumber(std::max(row.valid_max, row.dephault)) + (isPercent(row) ? " percent" : "");
     }
 }
 
@@ -241,31 +245,46 @@ void ParamSettings::set(const std::string& name, const std::string& value, const
     settings_[row->index] = std::move(setting);
 }
 
-void ParamSettings::loadPreset(const std::string& path) {
-    std::ifstream file(path);
-    if (!file) throw UsageError("cannot read preset '" + path + "': no such file or not readable");
+void ParamSettings::loadPreset(const std::string& path_or_json) {
+    // A JSON object given inline, or the name of a file holding one.
+    const std::size_t first = path_or_json.find_first_not_of(" \t\r\n");
+    const bool inline_json = first != std::string::npos && path_or_json[first] == '{';
+    const std::string origin = inline_json ? "--preset" : "preset '" + path_or_json + "'";
+    std::string text = path_or_json;
+    if (!inline_json) {
+        std::ifstream file(path_or_json);
+        if (!file) throw UsageError("cannot read preset '" + path_or_json + "': no such file or not readable");
+        std::stringstream content;
+        content << file.rdbuf();
+        text = content.str();
+    }
     nlohmann::json preset;
+    std::string last_key;
     try {
-        preset = nlohmann::json::parse(file);
-    } catch (const nlohmann::json::parse_error& e) {
+        preset = nlohmann::json::parse(text, [&](int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+            if (event == nlohmann::json::parse_event_t::key) last_key = parsed.get<std::string>();
+            return true;
+        });
+    } catch (const nlohmann::json::out_of_range&) {
+        throw UsageError(origin + ": the value of '" + last_key + "' is too large a number");
+    } catch (const nlohmann::json::exception& e) {
         std::string what = e.what();
         const std::size_t tag = what.find("] ");
         if (tag != std::string::npos) what = what.substr(tag + 2);
-        throw UsageError("cannot read preset '" + path + "': " + what);
+        throw UsageError(origin + ": not valid JSON: " + what);
     }
-    if (!preset.is_object()) throw UsageError("cannot read preset '" + path + "': expected an object of NAME: VALUE");
-    const std::string origin = "preset '" + path + "'";
+    if (!preset.is_object()) throw UsageError(origin + ": expected an object of NAME: VALUE, e.g. {\"angle\": 90}");
     for (const auto& [name, value] : preset.items()) {
-        std::string text;
+        std::string value_text;
         if (value.is_string())
-            text = value.get<std::string>();
+            value_text = value.get<std::string>();
         else if (value.is_boolean())
-            text = value.get<bool>() ? "on" : "off";
+            value_text = value.get<bool>() ? "on" : "off";
         else if (value.is_number())
-            text = value.dump();
+            value_text = value.dump();
         else
             throw UsageError(origin + ": '" + name + "' must be a number, true/false or text");
-        set(name, text, origin);
+        set(name, value_text, origin);
     }
 }
 

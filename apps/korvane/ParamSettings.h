@@ -31,8 +31,9 @@ public:
     // "NAME=VALUE" from --set. `origin` names where it came from in messages. Throws UsageError.
     void set(const std::string& assignment, const std::string& origin = "--set");
     void set(const std::string& name, const std::string& value, const std::string& origin);
-    // A JSON object of NAME: VALUE (numbers, booleans or the same text --set takes). Throws UsageError.
-    void loadPreset(const std::string& path);
+    // A JSON object of NAME: VALUE (numbers, booleans or the same text --set takes), given inline
+    // ("{...}") or as the name of a file holding it. Throws UsageError.
+    void loadPreset(const std::string& path_or_json);
 
     // Settings by parameter index, later settings of a name replacing earlier ones.
     const std::map<int, ParamSetting>& byIndex() const { return settings_; }

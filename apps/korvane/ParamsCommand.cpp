@@ -93,9 +93,9 @@ int runParams(const ParamsOptions& options) {
     const host::Personality personality = premiere ? host::Personality::Premiere : host::Personality::AfterEffects;
     std::unique_ptr<host::Host> host = openEffect(options.effect.empty() ? defaultEffectPath() : options.effect, personality);
 
-    std::printf("%s%s%s%s%s%s%s%s\n", pad("index", 6).c_str(), pad("id", 4).c_str(), pad("name", 19).c_str(),
-                pad("type", 10).c_str(), pad("range", 58).c_str(), pad("default", 14).c_str(),
-                pad("UI name", 18).c_str(), "visibility");
+    std::printf("%s%s%s%s%s%s%s%s%s\n", pad("index", 6).c_str(), pad("id", 4).c_str(), pad("name", 19).c_str(),
+                pad("type", 10).c_str(), pad("range", 58).c_str(), pad("default", 14).c_str(), pad("shown", 8).c_str(),
+                pad("what it does", 112).c_str(), "UI name");
     for (int index = 1; index <= host->param_count(); ++index) {
         const PF_ParamDef& def = host->registered(index);
         const params::ParamSpec& row = *params::FindParam(index, premiere);
@@ -106,10 +106,12 @@ int runParams(const ParamsOptions& options) {
         if (settable || row.type == PF_Param_PATH) dflt = row.type == PF_Param_PATH ? "none" : formatValue(row, row.dephault);
         const bool hidden = (def.ui_flags & PF_PUI_INVISIBLE) != 0;
         const std::string cli_name = settable || row.type == PF_Param_LAYER ? row.cli_name : "-";
-        std::printf("%s%s%s%s%s%s%s%s\n", pad(std::to_string(index), 6).c_str(), pad(std::to_string(def.uu.id), 4).c_str(),
+        const std::string_view description = params::Description(index);
+        std::printf("%s%s%s%s%s%s%s%s%s\n", pad(std::to_string(index), 6).c_str(), pad(std::to_string(def.uu.id), 4).c_str(),
                     pad(cli_name, 19).c_str(), pad(typeName(def.param_type), 10).c_str(),
                     pad(settable || row.type == PF_Param_LAYER ? rangeText(row) : "", 58).c_str(), pad(dflt, 14).c_str(),
-                    pad(name, 18).c_str(), hidden ? "hidden" : "visible");
+                    pad(hidden ? "hidden" : "visible", 8).c_str(),
+                    pad(settable || row.type == PF_Param_LAYER ? std::string(description) : "", 112).c_str(), name.c_str());
     }
     host->GlobalSetdown();
     return kExitOk;

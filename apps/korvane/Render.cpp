@@ -34,10 +34,10 @@ World toWorld(const Image& image) {
     return world;
 }
 
-Image toImage(const World& world, bool had_alpha) {
-    if (world.order() != host::ChannelOrder::ARGB) return toImage(world.Converted(world.depth()), had_alpha);
-    Image image = Image::blank(world.width(), world.height(), world.depth());
-    image.had_alpha = had_alpha;
+// The rendered pixels, with the traits of the file the input came from.
+Image toImage(const World& world, const Image& input) {
+    if (world.order() != host::ChannelOrder::ARGB) return toImage(world.Converted(world.depth()), input);
+    Image image = Image::blankLike(input, world.depth());
     for (int y = 0; y < image.height; ++y)
         std::memcpy(image.data.data() + y * image.rowBytes(), world.Row(y), image.rowBytes());
     return image;
@@ -145,6 +145,9 @@ struct RenderPlan {
     std::vector<host::Path> masks;
     std::vector<SourceLayer> sources;
 
+    long output_offset = 0;  // output file number minus input frame number (--start-number)
+
+    std::string outputName(long frame) const { return output->forFrame(frame + output_offset); }
     long expectedFrames() const {
         if (!to_clip_end) return range.count();
         return clip->frame_count;
@@ -192,12 +195,32 @@ void refuseToReplaceInputs(const RenderOptions& options, const RenderPlan& plan)
         if (!plan.input->hasPlaceholder() && plan.sources.empty()) break;
     }
     for (long f = plan.range.first; f < plan.range.first + frames; ++f) {
-        const std::string name = plan.output->forFrame(f);
+        const std::string name = plan.outputName(f);
         if (inputs.contains(name))
             throw UsageError("output '" + name + "' would replace an input of this render; choose another name");
         if (!plan.output->hasPlaceholder()) break;
     }
     (void)options;
+}
+
+// The value a parameter keeps all through the render, or nothing when it is keyframed.
+std::optional<double> constantValue(const ParamSettings& settings, int index) {
+    const auto it = settings.byIndex().find(index);
+    if (it == settings.byIndex().end()) return params::FindParam(index, false)->dephault;
+    if (it->second.animated()) return std::nullopt;
+    return it->second.keys[0].value;
+}
+
+// Inside mode keeps keys with low <= key < high: a band with low >= high selects nothing.
+void noteEmptyBand(const ParamSettings& settings, Reporter& report) {
+    const auto low = constantValue(settings, params::KRVN_THRESHOLD_LOW);
+    const auto high = constantValue(settings, params::KRVN_THRESHOLD_HIGH);
+    const auto effect = constantValue(settings, params::KRVN_EFFECT);
+    if (low && high && effect && *effect == static_cast<double>(params::EffectChoice::Inside) && *low >= *high)
+        report.note("threshold_low " + formatValue(*params::FindParam(params::KRVN_THRESHOLD_LOW, false), *low) +
+                    " is not below threshold_high " +
+                    formatValue(*params::FindParam(params::KRVN_THRESHOLD_HIGH, false), *high) +
+                    ": effect=inside selects nothing and the picture comes back unchanged");
 }
 
 RenderPlan planRender(const RenderOptions& options, Reporter& report) {
@@ -234,9 +257,17 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
     } else if (plan.clip) {
         plan.to_clip_end = true;
         plan.range = {0, std::max(plan.clip->frame_count, 1L) - 1};
-    } else if (input_sequence || output_sequence) {
-        throw UsageError("'" + (input_sequence ? options.input : options.output) +
-                         "' names a sequence; give the frames with --frames FIRST-LAST");
+    } else if (input_sequence) {
+        plan.range = findFrames(*plan.input);
+        report.info("frames " + std::to_string(plan.range.first) + "-" + std::to_string(plan.range.last) +
+                    " found for '" + options.input + "'");
+    } else if (output_sequence) {
+        throw UsageError("'" + options.output + "' names a sequence; give the frames with --frames FIRST-LAST");
+    }
+    if (options.start_number) {
+        if (!plan.output->hasPlaceholder() || plan.video_output)
+            throw UsageError("--start-number numbers the files of an image sequence output (-o out_####.png)");
+        plan.output_offset = *options.start_number - plan.range.first;
     }
     if (plan.clip && plan.clip->frame_count > 0 && plan.range.first >= plan.clip->frame_count)
         throw UsageError("--frames " + options.frames + ": '" + options.input + "' has " +
@@ -255,7 +286,10 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
 
     for (std::size_t i = 0; i < options.masks.size(); ++i) {
         try {
-            plan.masks.push_back(toHostPath(parseSvgPath(options.masks[i])));
+            const SvgPath path = parseSvgPath(options.masks[i]);
+            if (!path.closed)
+                report.note("--mask " + std::to_string(i + 1) + " is open (no Z at its end); open masks limit nothing");
+            plan.masks.push_back(toHostPath(path));
         } catch (const PathSyntaxError& e) {
             throw UsageError("--mask " + std::to_string(i + 1) + ": cannot parse path at character " +
                              std::to_string(e.position) + ": " + e.message);
@@ -270,12 +304,13 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
     }
     if (!plan.masks.empty() && !chosen.count(params::KRVN_MASK) && !chosen.count(params::KRVN_USE_ALL_MASKS))
         report.note("the masks limit nothing until --set mask=N or --set use_all_masks=on chooses them");
+    noteEmptyBand(plan.settings, report);
 
     if (!options.dump_params) {
         if (plan.video_output)
             checkOutputFolder(options.output);
         else
-            checkWritable(plan.output->forFrame(plan.range.first));
+            checkWritable(plan.outputName(plan.range.first));
     }
 
     if (!options.trigger_source.empty())
@@ -328,11 +363,11 @@ Image renderPixels(Host& host, bool premiere, const Image& image, double time, c
     throwIfInterrupted();
     if (err == PF_Interrupt_CANCEL && host.cancelled()) throw Cancelled();
     if (err != PF_Err_NONE) throwEffectError(host, err, what);
-    return toImage(output, image.had_alpha);
+    return toImage(output, image);
 }
 
 std::unique_ptr<FrameSink> makeSink(const RenderOptions& options, const RenderPlan& plan, bool had_alpha) {
-    if (!plan.video_output) return ImageSink(*plan.output);
+    if (!plan.video_output) return ImageSink(*plan.output, plan.output_offset, options.write);
     VideoSinkSettings settings;
     settings.path = options.output;
     settings.fps = plan.clip ? plan.clip->fps : rateOf(plan.fps);
@@ -446,7 +481,7 @@ int runRender(const RenderOptions& options) {
         report.info("wrote " + std::to_string(rendered) + (rendered == 1 ? " frame" : " frames") + " to '" +
                     options.output + "'");
     else if (rendered == 1)
-        report.info("wrote '" + plan.output->forFrame(plan.range.first) + "'");
+        report.info("wrote '" + plan.outputName(plan.range.first) + "'");
     else
         report.info("wrote " + std::to_string(rendered) + " frames to '" + options.output + "'");
     return kExitOk;

@@ -2,7 +2,10 @@
 #include "Sequence.h"
 
 #include <charconv>
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <set>
 
 #include "Errors.h"
 
@@ -57,6 +60,40 @@ std::string FramePattern::forFrame(long frame) const {
     char digits[32];
     std::snprintf(digits, sizeof digits, "%0*ld", width_, frame);
     return before_ + digits + after_;
+}
+
+long FramePattern::frameOf(const std::string& name) const {
+    if (!hasPlaceholder() || name.size() <= before_.size() + after_.size() || name.compare(0, before_.size(), before_) != 0 ||
+        name.compare(name.size() - after_.size(), after_.size(), after_) != 0)
+        return -1;
+    const std::string digits = name.substr(before_.size(), name.size() - before_.size() - after_.size());
+    if (digits.size() < static_cast<std::size_t>(std::max(width_, 1)) || digits.size() > 9) return -1;
+    for (const char c : digits)
+        if (!isDigit(c)) return -1;
+    const long frame = std::stol(digits);
+    return forFrame(frame) == name ? frame : -1;
+}
+
+FrameRange findFrames(const FramePattern& pattern) {
+    namespace fs = std::filesystem;
+    fs::path folder = fs::path(pattern.name()).parent_path();
+    const std::string prefix = folder.empty() ? std::string() : (folder / "").string();
+    std::set<long> frames;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder.empty() ? fs::path(".") : folder, ec)) {
+        const long frame = pattern.frameOf(prefix + entry.path().filename().string());
+        if (frame >= 0) frames.insert(frame);
+    }
+    if (frames.empty())
+        throw UsageError("no files match '" + pattern.name() + "'; give the frames with --frames FIRST-LAST");
+    const FrameRange range{*frames.begin(), *frames.rbegin()};
+    if (static_cast<long>(frames.size()) != range.count()) {
+        long missing = range.first;
+        while (frames.count(missing)) ++missing;
+        throw UsageError("'" + pattern.forFrame(missing) + "' is missing from the frames " + std::to_string(range.first) +
+                         "-" + std::to_string(range.last) + " found; choose frames with --frames FIRST-LAST");
+    }
+    return range;
 }
 
 FrameRange parseFrameRange(const std::string& text) {

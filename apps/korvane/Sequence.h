@@ -16,6 +16,8 @@ public:
     bool hasPlaceholder() const { return width_ >= 0; }
     const std::string& name() const { return name_; }
     std::string forFrame(long frame) const;
+    // The frame a file name stands for, or -1 when the name does not fit the pattern.
+    long frameOf(const std::string& name) const;
 
 private:
     std::string name_;
@@ -28,6 +30,10 @@ struct FrameRange {
     long last = 0;
     long count() const { return last - first + 1; }
 };
+
+// The frames of a pattern whose files exist, as one unbroken range. Throws UsageError when none
+// exist, or when one in between is missing (naming it).
+FrameRange findFrames(const FramePattern& pattern);
 
 // "A-B" (A <= B) or "A"; frames are non-negative. Throws UsageError.
 FrameRange parseFrameRange(const std::string& text);

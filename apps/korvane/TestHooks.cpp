@@ -13,17 +13,31 @@
 
 namespace korvane::cli {
 
+namespace {
+
+int testSignal() {
+    static const int signal_number = [] {
+        const char* value = std::getenv("KORVANE_TEST_SIGNAL");
+        return value ? std::atoi(value) : SIGINT;
+    }();
+    return signal_number;
+}
+
+}  // namespace
+
 void noteProgressCallForTestHook() {
     static std::atomic<long> calls{0};
     static const long trigger = [] {
         const char* value = std::getenv("KORVANE_TEST_SIGINT_AT_PROGRESS");
         return value ? std::atol(value) : 0L;
     }();
-    static const int signal_number = [] {
-        const char* value = std::getenv("KORVANE_TEST_SIGNAL");
-        return value ? std::atoi(value) : SIGINT;
-    }();
-    if (trigger > 0 && calls.fetch_add(1) + 1 == trigger) raise(signal_number);
+    if (trigger > 0 && calls.fetch_add(1) + 1 == trigger) raise(testSignal());
+}
+
+void noteFileWrittenForTestHook() {
+    static std::atomic<bool> raised{false};
+    const char* value = std::getenv("KORVANE_TEST_SIGNAL_AFTER_WRITE");
+    if (value != nullptr && *value == '1' && !raised.exchange(true)) raise(testSignal());
 }
 
 void applyFaultTestHook(host::Host& host) {

@@ -2,6 +2,8 @@
 //   KORVANE_TEST_SIGINT_AT_PROGRESS=N  the N-th progress call of the process raises SIGINT, which
 //                                      takes the same path as a real Ctrl-C at a known point
 //                                      (KORVANE_TEST_SIGNAL=15 or 1 raises SIGTERM or SIGHUP instead);
+//   KORVANE_TEST_SIGNAL_AFTER_WRITE=1  the same signal once the first image file is written under its
+//                                      temporary name, before it is renamed into place;
 //   KORVANE_TEST_FAIL_CALL=NAME:N:CODE the host's callback or suite function NAME fails on its N-th
 //                                      call with PF_Err CODE (the host's fault injection), so that
 //                                      the effect returns an error.
@@ -14,6 +16,7 @@ class Host;
 namespace korvane::cli {
 
 void noteProgressCallForTestHook();
+void noteFileWrittenForTestHook();
 void applyFaultTestHook(host::Host& host);  // throws UsageError for a malformed value
 
 }  // namespace korvane::cli

@@ -2,8 +2,11 @@
 // library exactly as a video host drives it.
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <new>
 #include <string>
 
 #include "Commands.h"
@@ -14,6 +17,16 @@
 namespace {
 
 using namespace korvane::cli;
+
+// Positive finite numbers, said plainly (CLI11's own check prints the largest double as its bound).
+const CLI::Validator kGreaterThanZero(
+    [](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !(value > 0) || !std::isfinite(value)) return "must be greater than 0";
+        return {};
+    },
+    "> 0");
 
 std::string parameterList() {
     std::string text;
@@ -33,7 +46,8 @@ Exit codes: 0 done, 2 bad usage or unreadable input, 3 the effect returned an er
 
 std::string renderFooter() {
     return R"(
-Parameters (--set NAME=VALUE, in the units a user sees; 'korvane params' lists ranges and defaults):
+Parameters (--set NAME=VALUE, in the units a user sees; 'korvane params' says what each one does and
+lists its range and default):
   )" + parameterList() + R"(
   thresholds 0-1; percent sliders in percent (resolution=50); angles in degrees; integers;
   checkboxes 0/1/on/off/true/false; popups by 1-based value or name (trigger=hue, mode=gradient);
@@ -95,11 +109,11 @@ int main(int argc, char** argv) {
     CLI::Option* set_opt = render_cmd->add_option("--set", sets,
         "NAME=VALUE or NAME=VALUE@FRAME,... sets a parameter (repeatable; a later setting wins), "
         "e.g. --set resolution=50 --set trigger=hue --set angle=0@0,90@48");
-    set_opt->allow_extra_args(false);
+    set_opt->allow_extra_args(false)->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->type_name("NAME=VALUE");
     CLI::Option* preset_opt = render_cmd->add_option("--preset", presets,
         "JSON object of parameter names and values, e.g. {\"angle\": 90, \"mode\": \"gradient\"} "
         "(repeatable; applied in command-line order with --set)");
-    preset_opt->allow_extra_args(false);
+    preset_opt->allow_extra_args(false)->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->type_name("FILE|JSON");
     render_cmd->add_option("--trigger-source", render.trigger_source,
                            "Image whose pixels decide where spans form (e.g. --trigger-source depth.png)");
     render_cmd->add_option("--sort-source", render.sort_source,
@@ -108,7 +122,7 @@ int main(int argc, char** argv) {
         "SVG path data of a mask in pixels from the top left: M L H V C Q Z, absolute or relative; closed "
         "with Z, open without (repeatable; choose one with --set mask=N or all with --set use_all_masks=on), "
         "e.g. --mask \"M 10 10 L 140 10 L 75 90 Z\"")
-        ->allow_extra_args(false);
+        ->allow_extra_args(false)->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->type_name("PATH");
     render_cmd->add_option("--host", render.host, "Host to imitate: ae (smart render, masks, sources) or premiere "
                                                   "(legacy render, 8-bit BGRA only)")
         ->check(CLI::IsMember({"ae", "premiere"}))
@@ -122,7 +136,7 @@ int main(int argc, char** argv) {
     render_cmd->add_option("--frames", render.frames, "Frames FIRST-LAST of a sequence or a clip, e.g. --frames 0-47");
     CLI::Option* fps_opt = render_cmd->add_option("--fps", render.fps,
         "Frames per second of an image sequence, for keyframe times (time = frame / fps) and video outputs")
-        ->check(CLI::PositiveNumber)
+        ->check(kGreaterThanZero)
         ->capture_default_str();
     render_cmd->add_option("--codec", render.codec, "Video outputs: ffmpeg encoder by name (e.g. --codec libx265)");
     render_cmd->add_option("--crf", render.crf, "Video outputs: constant rate factor of the encoder (e.g. --crf 20; "
@@ -130,6 +144,20 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 63));
     render_cmd->add_option("--encoder-args", render.encoder_args,
                            "Video outputs: more encoder arguments for ffmpeg, e.g. --encoder-args \"-preset slow\"");
+    render_cmd->add_option("--start-number", render.start_number,
+                           "Number of the first output file of a sequence (e.g. --frames 48-95 --start-number 1)")
+        ->check(CLI::Range(0L, 999999999L));
+    render_cmd->add_option("--quality", render.write.jpeg_quality, "JPEG quality, 1 to 100")
+        ->check(CLI::Range(1, 100))
+        ->capture_default_str();
+    render_cmd->add_option("--png-compression", render.write.png_compression,
+                           "PNG compression, 0 (none, fastest) to 9 (smallest)")
+        ->check(CLI::Range(0, 9))
+        ->capture_default_str();
+    render_cmd->add_flag("--exr-half", render.write.exr_half, "EXR: write 16-bit half floats instead of 32-bit floats");
+    render_cmd->add_option("--exr-compression", render.write.exr_compression, "EXR compression")
+        ->check(CLI::IsMember({"none", "rle", "zip", "zips", "piz", "pxr24", "b44", "b44a", "dwaa", "dwab"}))
+        ->capture_default_str();
     render_cmd->add_flag("-q,--quiet", render.quiet, "Print nothing but errors");
     render_cmd->add_flag("--dump-params", render.dump_params,
                          "Debugging aid: print every parameter's value at each frame (keyframes resolved) and "
@@ -178,6 +206,9 @@ int main(int argc, char** argv) {
     } catch (const CliError& e) {
         std::fprintf(stderr, "korvane: %s\n", e.what());
         return e.exitCode();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "korvane: out of memory; try a smaller picture or fewer --threads\n");
+        return kExitUsage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "korvane: %s\n", e.what());
         return kExitUsage;

@@ -2,6 +2,8 @@
 // depth and in every format that can hold them; depth and format conversions say so.
 #include "CliSupport.h"
 
+#include <OpenImageIO/imageio.h>
+
 namespace korvane::clitest {
 namespace {
 
@@ -43,16 +45,34 @@ TEST_F(CliImages, AlphaIsNeitherPremultipliedNorUnpremultiplied) {
     ExpectRoundTrip("straight.tif", image);
 }
 
-TEST_F(CliImages, GreyInputIsReplicatedToRgb) {
-    WriteFile(Path("grey.png"), RandomImage(7, 5, 1, TypeDesc::UINT8, 10));
-    const RunResult r = Identity("grey.png", "out.png");
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    const FileImage grey = ReadFile(Path("grey.png"));
-    const FileImage out = ReadFile(Path("out.png"));
-    ASSERT_EQ(out.channels, 3);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 7; ++x)
-            for (int c = 0; c < 3; ++c) EXPECT_EQ(out.at(x, y, c), grey.at(x, y, 0));
+// What the file says besides its pixels: grey stays grey, an EXIF orientation is applied so the
+// picture is read as the viewer sees it, and the rest of the metadata is kept.
+TEST_F(CliImages, FilesComeBackInTheirLayoutUprightWithTheirMetadata) {
+    ExpectRoundTrip("grey.png", RandomImage(7, 5, 1, TypeDesc::UINT8, 10));
+    ExpectRoundTrip("grey-alpha.png", RandomImage(7, 5, 2, TypeDesc::UINT16, 10));
+
+    const FileImage stored = RandomImage(6, 4, 3, TypeDesc::UINT8, 12);
+    {
+        auto out = OIIO::ImageOutput::create(Path("turned.tif"));
+        OIIO::ImageSpec spec(6, 4, 3, TypeDesc::UINT8);
+        spec.attribute("Orientation", 6);  // stored on its side: the viewer turns it a quarter clockwise
+        spec.attribute("Artist", "someone");
+        spec.attribute("XResolution", 300.0f);
+        ASSERT_TRUE(out->open(Path("turned.tif"), spec) && out->write_image(TypeDesc::FLOAT, stored.values.data()) && out->close());
+    }
+    ASSERT_EQ(Identity("turned.tif", "upright.tif").exit_code, 0);
+    auto in = OIIO::ImageInput::open(Path("upright.tif"));
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->spec().get_int_attribute("Orientation", 1), 1);
+    EXPECT_EQ(in->spec().get_string_attribute("Artist"), "someone");
+    EXPECT_EQ(in->spec().get_float_attribute("XResolution"), 300.0f);
+    const FileImage upright = ReadFile(Path("upright.tif"));
+    const FileImage sideways = ReadFile(Path("turned.tif"));
+    ASSERT_EQ(upright.width, 4);
+    ASSERT_EQ(upright.height, 6);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 4; ++x)  // a quarter turn clockwise: the stored left column is the top row
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(upright.at(x, y, c), sideways.at(y, 3 - x, c)) << x << "," << y;
 }
 
 TEST_F(CliImages, DepthConversionsKeepValuesWithinOneCode) {
@@ -107,6 +127,18 @@ TEST_F(CliImages, FormatsThatCannotHoldTheDepthAreConvertedWithANote) {
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, "");
+    // Encoding choices: JPEG quality, PNG compression, EXR half floats.
+    WriteFile(Path("photo.png"), RandomImage(64, 48, 3, TypeDesc::UINT8, 13));
+    ASSERT_EQ(Identity("photo.png", "q20.jpg", {"--quality", "20", "-q"}).exit_code, 0);
+    ASSERT_EQ(Identity("photo.png", "q95.jpg", {"-q"}).exit_code, 0);
+    EXPECT_LT(ReadBytes(Path("q20.jpg")).size(), ReadBytes(Path("q95.jpg")).size());
+    std::filesystem::copy_file(SourceData("data/coffee.png"), Path("coffee.png"));
+    ASSERT_EQ(Identity("coffee.png", "c0.png", {"--png-compression", "0", "-q"}).exit_code, 0);
+    ASSERT_EQ(Identity("coffee.png", "c9.png", {"--png-compression", "9", "-q"}).exit_code, 0);
+    EXPECT_GT(ReadBytes(Path("c0.png")).size(), ReadBytes(Path("c9.png")).size());
+    EXPECT_TRUE(ReadFile(Path("c0.png")).values == ReadFile(Path("c9.png")).values);
+    ASSERT_EQ(Identity("photo.png", "half.exr", {"--exr-half", "--exr-compression", "piz", "-q"}).exit_code, 0);
+    EXPECT_EQ(ReadFile(Path("half.exr")).format, TypeDesc::HALF);
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ TEST_F(CliParams, PresetsAndSetApplyInCommandLineOrder) {
     EXPECT_EQ(values["reverse"], "on");
     EXPECT_EQ(values["resolution"], "50");
     EXPECT_EQ(values["trigger"], "hue");    // popups by 1-based value
+    EXPECT_EQ(Dump({"--preset", R"( {"angle": 33, "noise_seed": 0})"})[0]["angle"], "33");  // inline; a default is accepted
     values = Dump({"--set", "angle=10", "--set", "angle=-45", "--set", "sort_key=XOR", "--set", "pop=12.5"})[0];
     EXPECT_EQ(values["angle"], "-45");
     EXPECT_EQ(values["sort_key"], "xor");
@@ -95,6 +96,8 @@ TEST_F(CliParams, ParamsListsWhatTheEffectRegistered) {
     EXPECT_THAT(r.out, HasSubstr("inside|outside"));
     EXPECT_THAT(r.out, HasSubstr("0 to 100 percent"));
     EXPECT_THAT(r.out, ::testing::Not(HasSubstr("hidden")));
+    EXPECT_THAT(r.out, HasSubstr("upper end of the band, exclusive"));  // what each one does, then the UI name
+    EXPECT_THAT(r.out, ::testing::ContainsRegex("degrees, counter-clockwise[^\n]*角度\n"));
 
     r = Korvane({"params", "--host", "premiere"});
     ASSERT_EQ(r.exit_code, 0) << r.err;

@@ -109,13 +109,54 @@ TEST_F(CliRender, EffectErrorsExitWithThreeAndLeaveTheOutputAlone) {
     EXPECT_EQ(FolderEntries(dir().string()), (std::vector<std::string>{"in.png", "out.png"}));
 }
 
-TEST_F(CliRender, CtrlCCancelsExitsWith130AndLeavesTheOutputAlone) {
+// Ctrl-C, SIGTERM and SIGHUP, during the render or while the file is being written: the exit code
+// names the signal, the earlier output stays and no temporary file is left.
+TEST_F(CliRender, SignalsCancelExitWithTheirCodeAndLeaveTheOutputAlone) {
     std::ofstream(Path("out.png")) << "an earlier good render";
-    const RunResult r = Render(kSortMost, "out.png", {"KORVANE_TEST_SIGINT_AT_PROGRESS=1"});
-    EXPECT_EQ(r.exit_code, 130) << r.err;
-    EXPECT_THAT(r.err, HasSubstr("cancelled"));
-    EXPECT_EQ(ReadBytes(Path("out.png")), "an earlier good render");
-    EXPECT_EQ(FolderEntries(dir().string()), (std::vector<std::string>{"in.png", "out.png"}));
+    for (const auto& [signal_number, exit_code] : {std::pair{"2", 130}, {"15", 143}, {"1", 129}}) {
+        for (const char* when : {"KORVANE_TEST_SIGINT_AT_PROGRESS=1", "KORVANE_TEST_SIGNAL_AFTER_WRITE=1"}) {
+            SCOPED_TRACE(std::string(when) + " signal " + signal_number);
+            const RunResult r = Render(kSortMost, "out.png", {when, std::string("KORVANE_TEST_SIGNAL=") + signal_number});
+            EXPECT_EQ(r.exit_code, exit_code) << r.err;
+            EXPECT_THAT(r.err, HasSubstr("cancelled"));
+            EXPECT_EQ(ReadBytes(Path("out.png")), "an earlier good render");
+            EXPECT_EQ(FolderEntries(dir().string()), (std::vector<std::string>{"in.png", "out.png"}));
+        }
+    }
+}
+
+// Settings that cannot change a pixel still render, with one note each (none with --quiet).
+TEST_F(CliRender, LooksThatChangeNothingSayWhy) {
+    const RunResult r = Render({"--set", "threshold_low=0.7", "--mask", "M 0 0 L 5 5", "--set", "mask=1"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("note: --mask 1 is open (no Z at its end); open masks limit nothing"));
+    EXPECT_THAT(r.err, HasSubstr("note: threshold_low 0.7 is not below threshold_high 0.5"));
+    EXPECT_TRUE(ReadFile(Path("out.png")).values == ReadFile(Path("in.png")).values);
+    const RunResult quiet = Render({"--set", "threshold_low=0.7", "-q"});
+    EXPECT_EQ(quiet.err, "");
+    EXPECT_THAT(Render({"--set", "threshold_low=0.7", "--set", "effect=outside"}).err, ::testing::Not(HasSubstr("note")));
+}
+
+// An output that is an input of the run, by any name, is refused before anything is written.
+TEST_F(CliRender, OutputsThatWouldReplaceAnInputAreRefused) {
+    WriteFile(Path("f_01.png"), RandomImage(8, 6, 4, OIIO::TypeDesc::UINT8, 3));
+    WriteFile(Path("f_02.png"), RandomImage(8, 6, 4, OIIO::TypeDesc::UINT8, 4));
+    const std::string before = ReadBytes(Path("in.png"));
+    const std::string same_folder = dir().string() + "/../" + dir().filename().string();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"render", Path("in.png"), "-o", same_folder + "/in.png"},
+          {"render", Path("f_##.png"), "-o", Path("f_##.png")},
+          {"render", Path("f_##.png"), "--frames", "1-2", "-o", Path("g_##.png"), "--start-number", "0", "--sort-source",
+           Path("g_00.png")},
+          {"render", Path("in.png"), "-o", Path("out.png"), "--sort-source", Path("out.png")}}) {
+        if (args.back() == Path("g_00.png")) std::filesystem::copy_file(Path("in.png"), Path("g_00.png"));
+        if (args.back() == Path("out.png")) std::filesystem::copy_file(Path("in.png"), Path("out.png"));
+        const RunResult r = Korvane(args);
+        EXPECT_EQ(r.exit_code, 2) << args[3] << ": " << r.err;
+        EXPECT_THAT(r.err, HasSubstr("would replace an input"));
+    }
+    EXPECT_EQ(ReadBytes(Path("in.png")), before);
+    EXPECT_EQ(FolderEntries(dir().string()), (std::vector<std::string>{"f_01.png", "f_02.png", "g_00.png", "in.png", "out.png"}));
 }
 
 TEST_F(CliRender, ASuccessfulRenderReplacesTheOutputAndLeavesNoTemporaryFile) {

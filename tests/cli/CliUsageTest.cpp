@@ -65,6 +65,18 @@ TEST_F(CliUsage, UnreadableInputsAreNamed) {
     ExpectOneLineError(Render({"--preset", Path("nope.json")}), "cannot read preset '" + Path("nope.json") + "'");
     std::ofstream(Path("bad.json")) << "{\"angle\": 90,,}";
     ExpectOneLineError(Render({"--preset", Path("bad.json")}), "parse error at line 1, column 14");
+    // A header that claims more pixels than memory can hold is refused before decoding.
+    const std::string huge_png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x75\x30\0\0\x75\x30\x08\x06\0\0\0\x66\x27\xf8\xba"
+                               "\0\0\0\x0cIDAT\x78\x9c\x63\x60\xa0\x3d\0\0\0\x64\0\x01\x86\x64\x3c\x35"
+                               "\0\0\0\0IEND\xae\x42\x60\x82", 69);
+    std::ofstream(Path("huge.png"), std::ios::binary) << huge_png;
+    ExpectOneLineError(Korvane({"render", Path("huge.png"), "-o", Path("out.png")}), "a 30000x30000 image needs about");
+    // A cut file: the codec's complaint once, not again inside the reader's.
+    const std::string whole = ReadBytes(SourceData("data/coffee.png"));
+    std::ofstream(Path("cut.png"), std::ios::binary).write(whole.data(), 20000);
+    const RunResult cut = Korvane({"render", Path("cut.png"), "-o", Path("out.png")});
+    ExpectOneLineError(cut, "cannot read '" + Path("cut.png") + "'");
+    EXPECT_EQ(cut.err.find("hit end of file"), cut.err.rfind("hit end of file")) << cut.err;
     ExpectOneLineError(Render({"--effect", Path("nope.so")}), "cannot load effect '" + Path("nope.so") + "'");
     ExpectOneLineError(Render({"--effect", Path("in.png")}), "cannot load effect '" + Path("in.png") + "'");
 }
@@ -82,13 +94,16 @@ TEST_F(CliUsage, UnknownParametersSuggestTheClosestNames) {
 TEST_F(CliUsage, ValuesOutOfRangeNameTheRange) {
     ExpectOneLineError(Render({"--set", "threshold_low=1.5"}), "threshold_low takes 0 to 1");
     ExpectOneLineError(Render({"--set", "resolution=150"}), "resolution takes 0 to 100 percent");
-    ExpectOneLineError(Render({"--set", "noise_seed=0"}), "noise_seed takes 1 to 65536");
+    ExpectOneLineError(Render({"--set", "noise_seed=-1"}), "noise_seed takes 0 to 65536");
     ExpectOneLineError(Render({"--set", "noise_complexity=2.5"}), "not a whole number");
     ExpectOneLineError(Render({"--set", "angle=40000"}), "angle takes -32768 to 32767 degrees");
     ExpectOneLineError(Render({"--set", "blur=abc"}), "'abc' is not a number");
     ExpectOneLineError(Render({"--set", "reverse=maybe"}), "not a checkbox value");
     ExpectOneLineError(Render({"--set", "trigger=xor"}), "'xor' is not one of red, green, blue, alpha, min, max, luminance, saturation, hue");
-    ExpectOneLineError(Render({"--set", "mode=5"}), "is not one of sort, gradient");  // the menu separator
+    ExpectOneLineError(Render({"--set", "mode=5"}), "5 is the separator line of the list, not a choice; mode takes sort, gradient");
+    ExpectOneLineError(Render({"--fps", "0"}), "--fps: must be greater than 0");
+    ExpectOneLineError(Render({"--preset", R"({"angle": 1e400})"}), "--preset: the value of 'angle' is too large a number");
+    ExpectOneLineError(Render({"--set", "angle=1", "angle=2"}), "not expected: angle=2");  // one value per --set
     ExpectOneLineError(Render({"--set", "angle=0@0,90"}), "keyframe '90' is not VALUE@FRAME");
     ExpectOneLineError(Render({"--set", "affect_background=on@0,off@4"}), "cannot change over time");
     ExpectOneLineError(Render({"--set", "mask=2", "--mask", "M0 0 H4 V4 Z"}), "there is 1 --mask");
@@ -110,6 +125,14 @@ TEST_F(CliUsage, MaskPathErrorsGiveThePosition) {
 
 TEST_F(CliUsage, SequencesNeedFramesAndPlaceholders) {
     ExpectOneLineError(Korvane({"render", Path("in_####.png"), "-o", Path("out_####.png")}), "give the frames with --frames");
+    // Without --frames the files on disk give the range; a gap is named.
+    for (const char* name : {"s_07.png", "s_08.png", "s_10.png"}) std::filesystem::copy_file(Path("in.png"), Path(name));
+    ExpectOneLineError(Korvane({"render", Path("s_##.png"), "-o", Path("o_##.png")}), "'" + Path("s_09.png") + "' is missing");
+    std::filesystem::remove(Path("s_10.png"));
+    const RunResult found = Korvane(Concat({"render", Path("s_##.png"), "-o", Path("o_###.png"), "--start-number", "1"}, kNothingSelected));
+    EXPECT_EQ(found.exit_code, 0) << found.err;
+    EXPECT_THAT(found.err, HasSubstr("frames 7-8 found"));
+    EXPECT_TRUE(std::filesystem::exists(Path("o_001.png")) && std::filesystem::exists(Path("o_002.png")));
     ExpectOneLineError(Render({"--frames", "0-2"}), "needs a frame placeholder");
     ExpectOneLineError(Render({"--frames", "5-2"}), "LAST must not be below FIRST");
     ExpectOneLineError(Render({"--frames", "a-b"}), "expected FIRST-LAST");
