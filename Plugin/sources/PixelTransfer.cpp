@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <execution>
 #include <iterator>
 
@@ -42,7 +43,9 @@ struct PixelTraits<PF_Pixel16> {
 template <>
 struct PixelTraits<PF_PixelFloat> {
     using Channel = float;
-    static float ToFloat(Channel c) { return c; }
+    // A value that is not a number (or infinite) would reach every pixel that a gradient, blur or
+    // feather mixes it into; it is read as 0 so that it stays in its own pixel.
+    static float ToFloat(Channel c) { return std::isfinite(c) ? c : 0.0f; }
     static Channel FromFloat(float v) { return v; }
 };
 

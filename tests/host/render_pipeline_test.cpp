@@ -468,6 +468,33 @@ TEST_F(RenderSizes, TinyAndThinFramesRenderInEveryLook) {
     }
 }
 
+// Float frames may hold NaN and infinities; in every look that mixes pixels (gradients, blur,
+// feathers, a coarse or turned grid) none reaches a pixel that did not hold one.
+TEST_F(RenderSizes, NonFiniteFloatsStayInTheirOwnPixel) {
+    Host& h = NewHost();
+    World in = PhotoLike(64, 48, 32, 7);
+    const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                              -std::numeric_limits<float>::infinity()};
+    for (A_long y = 0; y < 48; ++y)
+        for (A_long x = (y * 7) % 20; x < 64; x += 20) in.At<PF_PixelFloat>(x, y).green = specials[(x + y) % 3];
+    const std::vector<std::vector<std::pair<int, double>>> looks = {
+        {{P::KRVN_MODE, 2}, {P::KRVN_THRESHOLD_HIGH, 1}},
+        {{P::KRVN_BLUR, 50}, {P::KRVN_THRESHOLD_HIGH, 1}},
+        {{P::KRVN_FEATHER_START, 80}, {P::KRVN_POP, 40}, {P::KRVN_ANGLE, 33}, {P::KRVN_RESOLUTION, 60}},
+    };
+    for (const auto& look : looks) {
+        h.ResetParams();
+        for (const auto& [param, value] : look) h.Set(param, value);
+        const World out = RenderAe(h, in);
+        for (A_long y = 0; y < 48; ++y)
+            for (A_long x = 0; x < 64; ++x) {
+                const PF_PixelFloat& o = out.At<PF_PixelFloat>(x, y);
+                const bool was = !std::isfinite(in.At<PF_PixelFloat>(x, y).green);
+                for (float v : {o.alpha, o.red, o.green, o.blue}) ASSERT_TRUE(std::isfinite(v) || was) << x << "," << y;
+            }
+    }
+}
+
 TEST_F(RenderSizes, OutputOfAnotherSizeThanTheInput) {
     Host& h = NewHost();
     h.Set(P::KRVN_ANGLE, 25);
