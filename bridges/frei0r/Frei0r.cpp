@@ -15,6 +15,7 @@ extern "C" {
 #include <frei0r.h>
 }
 
+#include "Conversion.h"
 #include "FilterParams.h"
 #include "KRVN.h"
 #include "korvane/host/Host.h"
@@ -144,8 +145,8 @@ private:
             lock.lock();
         }
         if (input_.empty()) return;
-        ToWorld(in);
-        for (int i = 0; i < kFilterParamCount; ++i) host_->Set(kFilterRows[i]->index, EffectValue(*kFilterRows[i], values_[i]));
+        RgbaToWorld(in, input_);
+        ApplyParams(*host_, values_);
         // The host's time is not trusted (milliseconds or garbage): keyframes come in as set values.
         const PF_Err err = host_->RenderSmart(0.0, 8, input_, output_);
         if (err != PF_Err_NONE) {
@@ -153,35 +154,7 @@ private:
             PassThrough(in, out);
             return;
         }
-        FromWorld(out);
-    }
-
-    // frei0r's RGBA bytes to the world's alpha, red, green, blue and back.
-    void ToWorld(const uint32_t* in) {
-        const auto* src = reinterpret_cast<const unsigned char*>(in);
-        for (A_long y = 0; y < height_; ++y) {
-            auto* dst = static_cast<unsigned char*>(input_.Row(y));
-            const unsigned char* s = src + static_cast<size_t>(y) * static_cast<size_t>(width_) * 4;
-            for (A_long x = 0; x < width_; ++x, s += 4, dst += 4) {
-                dst[0] = s[3];
-                dst[1] = s[0];
-                dst[2] = s[1];
-                dst[3] = s[2];
-            }
-        }
-    }
-    void FromWorld(uint32_t* out) const {
-        auto* dst = reinterpret_cast<unsigned char*>(out);
-        for (A_long y = 0; y < height_; ++y) {
-            const auto* s = static_cast<const unsigned char*>(output_.Row(y));
-            unsigned char* d = dst + static_cast<size_t>(y) * static_cast<size_t>(width_) * 4;
-            for (A_long x = 0; x < width_; ++x, s += 4, d += 4) {
-                d[0] = s[1];
-                d[1] = s[2];
-                d[2] = s[3];
-                d[3] = s[0];
-            }
-        }
+        WorldToRgba(output_, out);
     }
 
     std::shared_ptr<const Plugin> plugin_;
