@@ -1,5 +1,6 @@
-// Real hosts load korvane.so from FREI0R_PATH and render a short lossless clip; every frame must
-// equal the CLI's render of the same image with the same parameters, keyframes included.
+// Real hosts (ffmpeg, melt, GStreamer) load korvane.so from FREI0R_PATH and render a short lossless
+// clip; every frame must equal the CLI's render of the same image with the same parameters,
+// keyframes included.
 #include <string>
 #include <vector>
 
@@ -184,6 +185,23 @@ TEST_F(Frei0rHosts, MeltKeyframesMatchCliKeyframes) {
     // The frames differ beyond the clip's own motion: the frame at full threshold sorts far more.
     const FileImage still = ReadFile(Frame(Path("frame%d.png"), 2));
     EXPECT_NE(got[2].values, still.values);
+}
+
+// GStreamer hands frei0r packed rows at any width: frames 90 pixels wide need no padding.
+TEST_F(Frei0rHosts, GstreamerRendersLikeTheCli) {
+    if (!HaveHost("gst-launch-1.0")) GTEST_SKIP() << "no gst-launch-1.0";
+    if (!HaveHost("ffmpeg")) GTEST_SKIP() << "no ffmpeg to make the frames";
+    MakeClip(90, 48, 1);
+    const std::vector<std::string> look = {"threshold-low=0.25", "threshold-high=0.75", "angle=0.6", "mode=0.2"};
+    std::vector<std::string> args = {"gst-launch-1.0", "-q", "filesrc", "location=" + Path("frame0.png"), "!", "pngdec", "!",
+                                     "videoconvert", "!", "video/x-raw,format=RGBA", "!", "frei0r-filter-korvane"};
+    args.insert(args.end(), look.begin(), look.end());
+    args.insert(args.end(), {"!", "videoconvert", "!", "video/x-raw,format=RGBA", "!", "pngenc", "!", "filesink",
+                             "location=" + Path("gst.png")});
+    std::string err;
+    ASSERT_EQ(RunProgram(args, kEnv, &err), 0) << err;
+    CliRender(Path("frame0.png"), Path("cli.png"), {"threshold_low=0.25", "threshold_high=0.75", "angle=36", "mode=gradient"});
+    ExpectSamePixels(ReadFile(Path("gst.png")), ReadFile(Path("cli.png")), "frame 0");
 }
 
 }  // namespace
