@@ -136,14 +136,16 @@ private:
     }
 
     void Render(const uint32_t* in, uint32_t* out) {
-        std::unique_lock lock(mutex_, std::try_to_lock);
-        if (!lock.owns_lock()) {
-            // A host that slices one frame across threads calls one instance from several at once.
-            if (!g_overlap_warned.exchange(true))
-                Warn("overlapping calls on one instance (the host renders a frame in slices): rendering them one "
-                     "after another, each slice sorted on its own; unset the filter's `threads` property");
-            lock.lock();
-        }
+        // A host that slices one frame across threads calls one instance from several at once
+        // (parameter calls from another thread wait on the lock without counting as overlap).
+        struct Entered {
+            std::atomic<int>& count;
+            ~Entered() { count.fetch_sub(1); }
+        } entered{updates_in_flight_};
+        if (updates_in_flight_.fetch_add(1) > 0 && !g_overlap_warned.exchange(true))
+            Warn("overlapping calls on one instance (the host renders a frame in slices): rendering them one "
+                 "after another, each slice sorted on its own; unset the filter's `threads` property");
+        std::lock_guard lock(mutex_);
         if (input_.empty()) return;
         RgbaToWorld(in, input_);
         ApplyParams(*host_, values_);
@@ -164,6 +166,7 @@ private:
     double values_[kFilterParamCount] = {};
     std::mutex mutex_;
     std::atomic<bool> error_warned_{false};
+    std::atomic<int> updates_in_flight_{0};
 };
 
 bool ValidIndex(int index) { return index >= 0 && index < kFilterParamCount; }
