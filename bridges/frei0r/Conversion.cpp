@@ -27,7 +27,7 @@ void WorldToRgba(const host::World& world, uint32_t* out) {
     }
 }
 
-void ApplyParams(host::Host& host, const double (&values)[kFilterParamCount]) {
+void ApplyParams(host::Host& host, const double* values) {
     for (int i = 0; i < kFilterParamCount; ++i) host.Set(kFilterRows[i]->index, EffectValue(*kFilterRows[i], values[i]));
 }
 

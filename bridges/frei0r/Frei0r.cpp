@@ -1,7 +1,10 @@
 // korvane.so: the effect as a frei0r filter. Each instance owns a host around the linked effect and
 // two 8-bit worlds; a frame goes RGBA -> world, through EffectMain's smart render, world -> RGBA.
+// Built with KORVANE_FREI0R_MIXER it is korvane-source.so, a mixer2 whose second input becomes the
+// trigger source or the sort source layer (one more parameter, `source`, chooses).
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +28,15 @@ extern "C" {
 
 namespace korvane::frei0r {
 namespace {
+
+#ifdef KORVANE_FREI0R_MIXER
+constexpr bool kMixer = true;
+#else
+constexpr bool kMixer = false;
+#endif
+// The mixer's parameters: the filter's, then `source` (0 trigger source, 1 sort source).
+constexpr int kSourceParam = kFilterParamCount;
+constexpr int kParamCount = kFilterParamCount + (kMixer ? 1 : 0);
 
 using host::Host;
 using host::World;
@@ -96,12 +108,14 @@ public:
     Instance(std::shared_ptr<const Plugin> plugin, unsigned width, unsigned height)
         : plugin_(std::move(plugin)), width_(static_cast<A_long>(width)), height_(static_cast<A_long>(height)) {
         for (int i = 0; i < kFilterParamCount; ++i) values_[i] = DefaultValue(*kFilterRows[i]);
+        if (kMixer) values_[kSourceParam] = 0.0;
         host_ = NewHost();
         if (!host_) throw std::runtime_error("the effect did not set up");
         host_->SetThreadCount(plugin_->threads);
         if (width_ > 0 && height_ > 0) {
             input_ = World(width_, height_, 8);
             output_ = World(width_, height_, 8);
+            if (kMixer) source_layer_ = host_->AddLayer(World(width_, height_, 8));
         }
     }
     ~Instance() {
@@ -110,7 +124,8 @@ public:
 
     void SetParam(int index, double value) {
         std::lock_guard lock(mutex_);
-        values_[index] = Sanitize(*kFilterRows[index], value);
+        if (index == kSourceParam) values_[index] = std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.0;
+        else values_[index] = Sanitize(*kFilterRows[index], value);
     }
     double GetParam(int index) {
         std::lock_guard lock(mutex_);
@@ -118,9 +133,9 @@ public:
     }
 
     // Any failure leaves the input in the output.
-    void Update(const uint32_t* in, uint32_t* out) {
+    void Update(const uint32_t* in, const uint32_t* source, uint32_t* out) {
         try {
-            Render(in, out);
+            Render(in, source, out);
         } catch (const std::exception& e) {
             WarnOnce(std::string("frame not rendered: ") + e.what() + "; passing frames through");
             PassThrough(in, out);
@@ -135,7 +150,7 @@ private:
         if (in != out) std::memcpy(out, in, static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4);
     }
 
-    void Render(const uint32_t* in, uint32_t* out) {
+    void Render(const uint32_t* in, const uint32_t* source, uint32_t* out) {
         // A host that slices one frame across threads calls one instance from several at once
         // (parameter calls from another thread wait on the lock without counting as overlap).
         struct Entered {
@@ -149,6 +164,13 @@ private:
         if (input_.empty()) return;
         RgbaToWorld(in, input_);
         ApplyParams(*host_, values_);
+        if (kMixer) {
+            const bool sort_source = values_[kSourceParam] >= 0.5;
+            if (source) RgbaToWorld(source, host_->layer(source_layer_));
+            const int layer = source ? source_layer_ : host::kNoLayer;
+            host_->Set(params::KRVN_TRIGGER_SOURCE, sort_source ? host::kNoLayer : layer);
+            host_->Set(params::KRVN_SORT_SOURCE, sort_source ? layer : host::kNoLayer);
+        }
         // The host's time is not trusted (milliseconds or garbage): keyframes come in as set values.
         const PF_Err err = host_->RenderSmart(0.0, 8, input_, output_);
         if (err != PF_Err_NONE) {
@@ -163,13 +185,14 @@ private:
     A_long width_, height_;
     std::unique_ptr<Host> host_;
     World input_, output_;
-    double values_[kFilterParamCount] = {};
+    double values_[kParamCount] = {};
+    int source_layer_ = host::kNoLayer;
     std::mutex mutex_;
     std::atomic<bool> error_warned_{false};
     std::atomic<int> updates_in_flight_{0};
 };
 
-bool ValidIndex(int index) { return index >= 0 && index < kFilterParamCount; }
+bool ValidIndex(int index) { return index >= 0 && index < kParamCount; }
 
 }  // namespace
 }  // namespace korvane::frei0r
@@ -193,19 +216,27 @@ KORVANE_F0R void f0r_deinit() {
 
 KORVANE_F0R void f0r_get_plugin_info(f0r_plugin_info_t* info) {
     if (!info) return;
-    info->name = "korvane";
+    info->name = kMixer ? "korvane-source" : "korvane";
     info->author = "Korvane developers";
-    info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
+    info->plugin_type = kMixer ? F0R_PLUGIN_TYPE_MIXER2 : F0R_PLUGIN_TYPE_FILTER;
     info->color_model = F0R_COLOR_MODEL_RGBA8888;
     info->frei0r_version = FREI0R_MAJOR_VERSION;
     info->major_version = korvane::kMajorVersion;
     info->minor_version = korvane::kMinorVersion;
-    info->num_params = kFilterParamCount;
-    info->explanation = "Pixel sorting: sorts spans of pixels along lines by a chosen key";
+    info->num_params = kParamCount;
+    info->explanation = kMixer ? "Pixel sorting, with the second input as the trigger source or the sort source"
+                               : "Pixel sorting: sorts spans of pixels along lines by a chosen key";
 }
 
 KORVANE_F0R void f0r_get_param_info(f0r_param_info_t* info, int param_index) {
     if (!info || !ValidIndex(param_index)) return;
+    if (param_index == kSourceParam) {
+        info->name = "source";
+        info->type = F0R_PARAM_DOUBLE;
+        info->explanation = "What the second input drives: 0 the trigger source (where spans form, default), 1 the sort "
+                            "source (how spans are ordered)";
+        return;
+    }
     try {
         const korvane::params::ParamSpec& row = *kFilterRows[static_cast<size_t>(param_index)];
         info->name = row.cli_name;
@@ -250,13 +281,17 @@ KORVANE_F0R void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param,
 KORVANE_F0R void f0r_update(f0r_instance_t instance, double /*time*/, const uint32_t* inframe, uint32_t* outframe) {
     if (!instance || !inframe || !outframe) return;
     try {
-        static_cast<Instance*>(instance)->Update(inframe, outframe);
+        static_cast<Instance*>(instance)->Update(inframe, nullptr, outframe);
     } catch (...) {
     }
 }
 
-// Filters need only f0r_update; a host that asks for the two-input form gets the same.
-KORVANE_F0R void f0r_update2(f0r_instance_t instance, double time, const uint32_t* inframe1, const uint32_t*,
+// The mixer's frame; a filter renders the first input alone.
+KORVANE_F0R void f0r_update2(f0r_instance_t instance, double /*time*/, const uint32_t* inframe1, const uint32_t* inframe2,
                              const uint32_t*, uint32_t* outframe) {
-    f0r_update(instance, time, inframe1, outframe);
+    if (!instance || !inframe1 || !outframe) return;
+    try {
+        static_cast<Instance*>(instance)->Update(inframe1, kMixer ? inframe2 : nullptr, outframe);
+    } catch (...) {
+    }
 }

@@ -1,6 +1,8 @@
 // korvane.so through its entry points alone: what it declares, its symbols and libraries, its
 // lifetime, and a sweep of every parameter over and past its range. (The Kdenlive test checks the
 // defaults a new instance reports against the description's.)
+#include <dlfcn.h>
+
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -131,6 +133,50 @@ TEST(Frei0rPlugin, InitAndDeinitAreCounted) {
     Api().destruct(instance);
     Instance fresh(16, 8);
     EXPECT_EQ(fresh.Render(frame), out);
+}
+
+// korvane-source.so: the filter's parameters and `source`; its second input drives the spans as a
+// layer would. The input as its own trigger source sorts as the filter does; another one does not.
+TEST(Frei0rPlugin, MixerTakesItsSecondInputAsASourceLayer) {
+    void* handle = dlopen(KORVANE_FREI0R_DIR "/korvane-source.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    auto get_info = reinterpret_cast<decltype(&f0r_get_plugin_info)>(dlsym(handle, "f0r_get_plugin_info"));
+    auto get_param_info = reinterpret_cast<decltype(&f0r_get_param_info)>(dlsym(handle, "f0r_get_param_info"));
+    auto construct = reinterpret_cast<decltype(&f0r_construct)>(dlsym(handle, "f0r_construct"));
+    auto destruct = reinterpret_cast<decltype(&f0r_destruct)>(dlsym(handle, "f0r_destruct"));
+    auto set = reinterpret_cast<decltype(&f0r_set_param_value)>(dlsym(handle, "f0r_set_param_value"));
+    auto update2 = reinterpret_cast<decltype(&f0r_update2)>(dlsym(handle, "f0r_update2"));
+    ASSERT_TRUE(get_info && get_param_info && construct && destruct && set && update2);
+    f0r_plugin_info_t info{};
+    get_info(&info);
+    EXPECT_STREQ(info.name, "korvane-source");
+    EXPECT_EQ(info.plugin_type, F0R_PLUGIN_TYPE_MIXER2);
+    ASSERT_EQ(info.num_params, Api().num_params + 1);
+    f0r_param_info_t last{};
+    get_param_info(&last, Api().num_params);
+    EXPECT_STREQ(last.name, "source");
+
+    const std::vector<uint32_t> frame = TestFrame(48, 32, 5), other = TestFrame(48, 32, 6);
+    Instance filter(48, 32);
+    filter.Set(0, 0.2);
+    filter.Set(1, 0.8);
+    const std::vector<uint32_t> sorted = filter.Render(frame);
+    f0r_instance_t mixer = construct(48, 32);
+    ASSERT_NE(mixer, nullptr);
+    double low = 0.2, high = 0.8;
+    set(mixer, &low, 0);
+    set(mixer, &high, 1);
+    auto render = [&](const uint32_t* second, double source) {
+        set(mixer, &source, Api().num_params);
+        std::vector<uint32_t> out(frame.size());
+        update2(mixer, 0, frame.data(), second, nullptr, out.data());
+        return out;
+    };
+    EXPECT_EQ(render(frame.data(), 0), sorted);
+    EXPECT_EQ(render(nullptr, std::nan("")), sorted);
+    EXPECT_NE(render(other.data(), 0), sorted);
+    EXPECT_NE(render(other.data(), 1), sorted);
+    destruct(mixer);
 }
 
 }  // namespace

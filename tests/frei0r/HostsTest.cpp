@@ -148,5 +148,29 @@ TEST_F(Frei0rHosts, MeltKeyframesMatchCliKeyframes) {
     EXPECT_NE(ReadFile(Path("cli2.png")).values, ReadFile(Path("unkeyed2.png")).values);
 }
 
+// korvane-source as a melt transition: the upper track is the trigger or the sort source, as the
+// CLI's --trigger-source and --sort-source.
+TEST_F(Frei0rHosts, MeltTransitionTakesTheUpperTrackAsSource) {
+    if (!OnPath("melt")) GTEST_SKIP() << "no melt";
+    MakeClip(96, 64, 1);
+    Ffmpeg({"-loop", "1", "-i", clitest::SourceData("tests/data/coffee-small.png"), "-vf", "crop=96:64:50:30,format=rgba",
+            "-frames:v", "1", Path("source.png")});
+    Ffmpeg({"-i", Path("source.png"), "-c:v", "ffv1", "-pix_fmt", "bgra", Path("source.mkv")});
+    const std::vector<std::string> look = {"threshold_low=0.2", "threshold_high=0.8"};
+    for (int sort : {0, 1}) {
+        const std::string pattern = Path("mixed" + std::to_string(sort) + "-%d.png");
+        std::vector<std::string> argv = {"melt", "-quiet", Path("clip.mkv"), "-track", Path("source.mkv"), "-transition",
+                                         "frei0r.korvane-source", "a_track=0", "b_track=1", "source=" + std::to_string(sort)};
+        argv.insert(argv.end(), look.begin(), look.end());
+        argv.insert(argv.end(), {"-consumer", "avformat:" + pattern, "vcodec=png", "pix_fmt=rgba"});
+        for (int attempt = 0; attempt < 4 && !std::filesystem::exists(Numbered(pattern, 1)); ++attempt) Run(argv, false);
+        const clitest::RunResult run = clitest::Korvane({"render", Path("frame0.png"), "-o", Path("cli-mixed.png"), "--quiet",
+                                                         sort ? "--sort-source" : "--trigger-source", Path("source.png"),
+                                                         "--set", look[0], "--set", look[1]});
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        ExpectSame(Numbered(pattern, 1), Path("cli-mixed.png"));
+    }
+}
+
 }  // namespace
 }  // namespace korvane::frei0r_test
