@@ -1,5 +1,5 @@
 // The frei0r tests' harness: korvane.so opened with dlopen and driven through its f0r_* entry
-// points only, as a host would, plus test frames and the checked-in parameter list.
+// points only, as a host would, plus test frames, the checked-in parameter list and a shell.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@ extern "C" {
 namespace korvane::frei0r_test {
 
 struct Frei0rApi {
-    void* handle = nullptr;
     decltype(&f0r_init) init = nullptr;
     decltype(&f0r_deinit) deinit = nullptr;
     decltype(&f0r_get_plugin_info) get_plugin_info = nullptr;
@@ -25,13 +24,14 @@ struct Frei0rApi {
     decltype(&f0r_set_param_value) set_param_value = nullptr;
     decltype(&f0r_get_param_value) get_param_value = nullptr;
     decltype(&f0r_update) update = nullptr;
+    decltype(&f0r_update2) update2 = nullptr;
     int num_params = 0;
 };
 
-// The module, opened once per process with every entry point resolved (fails the test otherwise).
-const Frei0rApi& Api();
+// A module opened once per process with every entry point resolved (fails the test otherwise).
+const Frei0rApi& Api(const std::string& path = KORVANE_FREI0R_PATH);
 
-// One instance for the lifetime of the object (f0r_init / f0r_construct, and back).
+// One instance of korvane.so for the lifetime of the object (f0r_init / f0r_construct, and back).
 class Instance {
 public:
     Instance(unsigned width, unsigned height);
@@ -59,9 +59,9 @@ struct FrozenParam {
 };
 std::vector<FrozenParam> FrozenParams();
 
-// Runs a program found on PATH with extra environment entries; returns its exit status, with
-// standard error in `err`.
-int RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env, std::string* err = nullptr);
-bool OnPath(const std::string& program);
+// Runs a shell command line with FREI0R_PATH set to the build's plug-ins; returns its exit status,
+// with its standard error in `err`.
+int Shell(const std::string& command, std::string* err = nullptr);
+std::string Quoted(const std::string& text);  // one shell word
 
 }  // namespace korvane::frei0r_test
