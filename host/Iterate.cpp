@@ -32,6 +32,7 @@ extern "C" const char* __tsan_default_suppressions() {
            "race:tbb::detail::d1::wait_tree_vertex\n"
            "race:tbb::detail::d1::start_for<*>::start_for\n"
            "race:tbb::detail::d1::start_for<*>::finalize\n"
+           "race:^finalize$\n"  // the same, symbolised as an inlined frame of a loaded module (frei0r)
            "race:tbb::detail::d1::fold_tree\n"
            "race:tbb::detail::d1::task_group_context\n"
            "called_from_lib:libtbb.so\n"

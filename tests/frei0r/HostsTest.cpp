@@ -1,0 +1,148 @@
+// Real hosts (ffmpeg, melt, GStreamer) load the plug-ins from FREI0R_PATH and render a short
+// lossless clip; every frame must equal the CLI's render of the same image with the same settings.
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+#include "CliSupport.h"
+#include "Frei0rSupport.h"
+
+namespace korvane::frei0r_test {
+namespace {
+
+using clitest::ReadFile;
+
+// A look as ffmpeg's positional values, melt's named properties (GStreamer's, with '-' for '_')
+// and the CLI's settings.
+struct Look {
+    std::string ffmpeg, named, cli;
+};
+
+const std::vector<Look> kLooks = {
+    {"0|1|0|0.75", "threshold_low=0 threshold_high=1 angle=0.75", "threshold_low=0 threshold_high=1 angle=90"},
+    {"0.25|0.75|1|0.5|y|0.3", "threshold_low=0.25 threshold_high=0.75 effect=1 stretch=1 stretch_factor=0.3",
+     "threshold_low=0.25 threshold_high=0.75 effect=outside stretch=on stretch_factor=3"},
+    {"0|0.8|0|0.6|n|0.2|1|0|0.5|y|0|0|1|0|y|n|0.5", "threshold_high=0.8 angle=0.6 trigger=0 sort_key=0.5 reverse=1 resolution=0.5",
+     "threshold_high=0.8 angle=36 trigger=red sort_key=max reverse=on resolution=50"},
+};
+
+std::string Numbered(std::string pattern, int n) { return pattern.replace(pattern.find("%d"), 2, std::to_string(n)); }
+
+class Frei0rHosts : public clitest::CliTest {
+protected:
+    void SetUp() override {
+#ifdef KORVANE_SANITIZED
+        GTEST_SKIP() << "the hosts cannot load a sanitized module";
+#endif
+        if (!Have("ffmpeg")) GTEST_SKIP() << "no ffmpeg to make the clip";
+        CliTest::SetUp();
+    }
+    static bool Have(const std::string& program) { return Shell("command -v " + program) == 0; }
+
+    void Run(const std::string& command) {
+        std::string err;
+        EXPECT_EQ(Shell("timeout 120 " + command, &err), 0) << command << "\n" << err;
+    }
+    void Ffmpeg(const std::string& args) { Run("ffmpeg -nostdin -v error -y " + args); }
+    // frame0.png... (RGBA crops of the coffee picture at moving offsets) and clip.mkv (FFV1, BGRA).
+    void MakeClip(int width, int height, int count) {
+        Ffmpeg("-loop 1 -i " + clitest::SourceData("tests/data/coffee-small.png") + " -vf crop=" + std::to_string(width) + ":" +
+               std::to_string(height) + ":n*7:n*3,format=rgba -frames:v " + std::to_string(count) + " -start_number 0 " +
+               Path("frame%d.png"));
+        Ffmpeg("-framerate 24 -start_number 0 -i " + Path("frame%d.png") + " -c:v ffv1 -pix_fmt bgra " + Path("clip.mkv"));
+    }
+    // melt numbers its output frames from 1. Now and then melt 7.12 stops its consumer before the
+    // first frame (with any filter, or none) or never stops: such runs are tried again.
+    void Melt(const std::string& args, const std::string& pattern, int frames) {
+        const std::string command = "timeout 60 melt -quiet " + args + " -consumer avformat:" + pattern + " vcodec=png pix_fmt=rgba";
+        for (int attempt = 0; attempt < 4 && !std::filesystem::exists(Numbered(pattern, frames)); ++attempt) Shell(command);
+        EXPECT_TRUE(std::filesystem::exists(Numbered(pattern, frames))) << command;
+    }
+    void Cli(const std::string& settings, const std::string& input, const std::string& output, const std::string& more = "") {
+        std::string command = KORVANE_BINARY_DIR "/bin/korvane render " + input + " -o " + output + " --quiet " + more;
+        std::istringstream words(settings);
+        for (std::string word; words >> word;) command += " --set " + word;
+        Run(command);
+    }
+    static void ExpectSame(const std::string& got, const std::string& want) {
+        const clitest::FileImage a = ReadFile(got), b = ReadFile(want);
+        EXPECT_TRUE(a.width == b.width && a.height == b.height && a.values == b.values) << got << " differs from " << want;
+    }
+};
+
+TEST_F(Frei0rHosts, FfmpegMeltAndGstreamerRenderLikeTheCli) {
+    MakeClip(96, 64, 2);
+    const bool melt = Have("melt"), gstreamer = Have("gst-launch-1.0");
+    for (size_t l = 0; l < kLooks.size(); ++l) {
+        const std::string tag = std::to_string(l);
+        Ffmpeg("-i " + Path("clip.mkv") + " -vf " + Quoted("frei0r=korvane:" + kLooks[l].ffmpeg + ",format=rgba") +
+               " -start_number 0 " + Path("ffmpeg" + tag + "-%d.png"));
+        if (melt) Melt(Path("clip.mkv") + " -filter frei0r.korvane " + kLooks[l].named, Path("melt" + tag + "-%d.png"), 2);
+        if (gstreamer) {
+            std::string properties = kLooks[l].named;
+            std::replace(properties.begin(), properties.end(), '_', '-');
+            Run("gst-launch-1.0 -q filesrc location=" + Path("frame0.png") + " ! pngdec ! videoconvert ! video/x-raw,format=RGBA ! " +
+                "frei0r-filter-korvane " + properties + " ! videoconvert ! video/x-raw,format=RGBA ! pngenc ! filesink location=" +
+                Path("gst" + tag + ".png"));
+        }
+        for (int n = 0; n < 2; ++n) {
+            const std::string want = Path("cli" + tag + "-" + std::to_string(n) + ".png");
+            Cli(kLooks[l].cli, Numbered(Path("frame%d.png"), n), want);
+            ExpectSame(Numbered(Path("ffmpeg" + tag + "-%d.png"), n), want);
+            if (melt) ExpectSame(Numbered(Path("melt" + tag + "-%d.png"), n + 1), want);
+            if (gstreamer && n == 0) ExpectSame(Path("gst" + tag + ".png"), want);
+        }
+    }
+}
+
+// Debian's ffmpeg 5.1 hands frei0r rows padded to 64 bytes when the width is not a multiple of 16.
+// The documented chain pads, filters and crops back: the CLI's render of the padded frame, cropped
+// (lines that cross the padding sort it too), and exactly the frame's own render for vertical lines.
+TEST_F(Frei0rHosts, FfmpegPaddedWidthChainRendersLikeTheCli) {
+    MakeClip(90, 48, 1);
+    const std::string pad = "pad=ceil(iw/16)*16:ih", crop = "crop=90:ih:0:0";
+    Ffmpeg("-i " + Path("frame0.png") + " -vf " + Quoted(pad + ",format=rgba") + " " + Path("padded.png"));
+    for (size_t l : {0u, 1u}) {
+        const std::string tag = std::to_string(l);
+        Ffmpeg("-i " + Path("clip.mkv") + " -vf " + Quoted(pad + ",frei0r=korvane:" + kLooks[l].ffmpeg + "," + crop + ",format=rgba") +
+               " " + Path("chain" + tag + ".png"));
+        Cli(kLooks[l].cli, Path("padded.png"), Path("cli-padded" + tag + ".png"));
+        Ffmpeg("-i " + Path("cli-padded" + tag + ".png") + " -vf " + crop + ",format=rgba " + Path("cli-cropped" + tag + ".png"));
+        ExpectSame(Path("chain" + tag + ".png"), Path("cli-cropped" + tag + ".png"));
+    }
+    Cli(kLooks[0].cli, Path("frame0.png"), Path("cli-vertical.png"));
+    ExpectSame(Path("chain0.png"), Path("cli-vertical.png"));
+}
+
+// Keyframes by index and by name change the look frame by frame as the CLI's keyframes do.
+TEST_F(Frei0rHosts, MeltKeyframesMatchCliKeyframes) {
+    if (!Have("melt")) GTEST_SKIP() << "no melt";
+    MakeClip(96, 64, 3);
+    Melt(Path("clip.mkv") + " -filter frei0r.korvane 0=0 '1=0=0.1;2=0.9' 'angle=0=0.5;2=0.75'", Path("keyed%d.png"), 3);
+    Cli("threshold_low=0 threshold_high=0.1@0,0.9@2 angle=0@0,90@2", Path("frame%d.png"), Path("cli%d.png"), "--frames 0-2");
+    for (int n = 0; n < 3; ++n) ExpectSame(Numbered(Path("keyed%d.png"), n + 1), Numbered(Path("cli%d.png"), n));
+    Cli("threshold_low=0 threshold_high=0.1", Path("frame2.png"), Path("unkeyed2.png"));
+    EXPECT_NE(ReadFile(Path("cli2.png")).values, ReadFile(Path("unkeyed2.png")).values);
+}
+
+// korvane-source as a melt transition: the upper track is the trigger or the sort source, as the
+// CLI's --trigger-source and --sort-source.
+TEST_F(Frei0rHosts, MeltTransitionTakesTheUpperTrackAsSource) {
+    if (!Have("melt")) GTEST_SKIP() << "no melt";
+    MakeClip(96, 64, 1);
+    Ffmpeg("-loop 1 -i " + clitest::SourceData("tests/data/coffee-small.png") + " -vf crop=96:64:50:30,format=rgba -frames:v 1 " +
+           Path("source.png"));
+    Ffmpeg("-i " + Path("source.png") + " -c:v ffv1 -pix_fmt bgra " + Path("source.mkv"));
+    for (int sort : {0, 1}) {
+        const std::string pattern = Path("mixed" + std::to_string(sort) + "-%d.png");
+        Melt(Path("clip.mkv") + " -track " + Path("source.mkv") + " -transition frei0r.korvane-source a_track=0 b_track=1 source=" +
+                 std::to_string(sort) + " threshold_low=0.2 threshold_high=0.8",
+             pattern, 1);
+        Cli("threshold_low=0.2 threshold_high=0.8", Path("frame0.png"), Path("cli-mixed.png"),
+            (sort ? "--sort-source " : "--trigger-source ") + Path("source.png"));
+        ExpectSame(Numbered(pattern, 1), Path("cli-mixed.png"));
+    }
+}
+
+}  // namespace
+}  // namespace korvane::frei0r_test
