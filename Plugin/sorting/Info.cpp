@@ -135,6 +135,9 @@ bool Transfer(Info& info) {
 }
 
 void ClearGrid(Info& info) {
+    if (info.lineRecords.capacity() > info.gridStorage.capacity()) {
+        info.gridStorage.swap(info.lineRecords);
+    }
     info.lineRecords.clear();
     info.lineHeads.clear();
     info.lineLength = 0;
@@ -208,7 +211,8 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
     info.lastColumn = info.settings.fillLineEnd ? info.lineLength : info.lineLength - 1;
 
     if (Resamples(info)) {
-        SizeRecords(info.lineRecords, static_cast<size_t>(info.gridCount));
+        SizeRecords(info.gridStorage, static_cast<size_t>(info.gridCount));
+        info.lineRecords.swap(info.gridStorage);
         SetUpTransform(info, 1);
         return Transfer(info);
     }
@@ -226,6 +230,10 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
 }  // namespace
 
 void SizeRecords(std::vector<PixelRecord>& records, size_t count) {
+    if (records.capacity() >= count) {
+        records.resize(count);
+        return;
+    }
     std::vector<PixelRecord>().swap(records);
     records.reserve(count);
 #ifdef MADV_HUGEPAGE

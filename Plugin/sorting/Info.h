@@ -130,6 +130,9 @@ struct Info {
     // At angle 0 and scale 1 it holds the image's own records between PrepareSorting and
     // TakeOutPixels, and imageRecords is empty meanwhile.
     std::vector<PixelRecord> lineRecords;
+    // Memory for a resampled grid while none is built: PrepareSorting sizes the grid in it, and a
+    // grid cleared for a new preparation goes back into it, so that the memory is sized once.
+    std::vector<PixelRecord> gridStorage;
     int32_t lineLength = 0;
     int32_t lineCount = 0;
     int64_t gridCount = 0;
@@ -160,8 +163,10 @@ struct Info {
 // Copies the parameter values the core reads, unchanged.
 void CopySettings(Info& info, const KRVN_Params& params);
 
-// Makes `records` hold `count` zero records in fresh memory that the kernel is asked to back with
-// huge pages (one fault per 2 MiB rather than per 4 KiB). Throws std::bad_alloc like resize.
+// Makes `records` hold `count` records. Memory it already has room in is kept with the values in
+// it (every caller overwrites each record before reading it) and only records added past its size
+// are zeroed; otherwise fresh memory that the kernel is asked to back with huge pages (one fault
+// per 2 MiB rather than per 4 KiB). Throws std::bad_alloc like resize.
 void SizeRecords(std::vector<PixelRecord>& records, size_t count);
 
 // Derives the settings, sizes the line grid and fills it from the image records (at angle 0 and

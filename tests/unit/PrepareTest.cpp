@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "SortingTestSupport.h"
+#include "sorting/RecordPool.h"
 
 namespace korvane::utils::test {
 namespace {
@@ -183,6 +184,38 @@ TEST(Transfer, AffectBackgroundOffKeepsPixelsOutsideSpans) {
             }
         }
     }
+}
+
+// A second preparation in the same context (the next frame) builds the grid in the memory of
+// the first, over stale records, and the grid comes out the same.
+TEST(Transfer, AGridRebuiltInItsOldMemoryIsTheSame) {
+    KRVN_Params p;
+    p.angle = 33.0f;
+    p.resolution = 0.7f;
+    Info info = Prepared(Indexed(9, 7), 9, p);
+    const std::vector<PixelRecord> first = info.lineRecords;
+    const PixelRecord* memory = info.lineRecords.data();
+    for (PixelRecord& r : info.lineRecords) r = Rec(-1.0f, -1.0f, -1.0f);
+    ASSERT_TRUE(PrepareSorting(info, 9, 7));
+    EXPECT_EQ(info.lineRecords.data(), memory);
+    EXPECT_EQ(FirstDifference(info.lineRecords, first), -1);
+}
+
+TEST(RecordPool, HandsOutTheSmallestFitAndKeepsWithinItsCap) {
+    const size_t record = sizeof(PixelRecord);
+    RecordPool pool(100 * record);
+    pool.Give(std::vector<PixelRecord>(60));
+    pool.Give(std::vector<PixelRecord>(30));
+    EXPECT_EQ(pool.HeldBytes(), 90 * record);
+    EXPECT_TRUE(pool.Take(61).empty());
+    EXPECT_EQ(pool.Take(20).capacity(), 30u);
+    pool.Give(std::vector<PixelRecord>(50));  // 110 > 100: the 50 stays, the 60 went first
+    EXPECT_EQ(pool.HeldBytes(), 50 * record);
+    pool.Give(std::vector<PixelRecord>(101));  // alone past the cap: freed
+    EXPECT_EQ(pool.HeldBytes(), 50 * record);
+    std::vector<PixelRecord> taken = pool.Take(0);
+    EXPECT_EQ(taken.size(), 50u);  // the size it came back with
+    EXPECT_EQ(pool.HeldBytes(), 0u);
 }
 
 TEST(NoiseTable, PermutationShuffledWithMersenneTwister) {
