@@ -147,10 +147,20 @@ void ClearGrid(Info& info) {
     info.maxSpanLength = 0;
     info.blockLines = 1;
     info.lastColumn = -1;
+    info.rowsApart = false;
 }
 
-bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
+int32_t BlockLines(float lineCount, float lineLength, float blockHeightSquared) {
+    const float blockLines = std::max(lineCount * blockHeightSquared, 1.0f);
+    return std::max(static_cast<int32_t>(std::min(blockLines, lineLength)), 1);
+}
+
+bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height, bool rowsApart) {
     ClearGrid(info);
+    if (rowsApart && !LinesAreImageRows(info, width, height)) {
+        info.SetMessage("The lines of this frame cannot be sorted apart");
+        return false;
+    }
     if (width < 0 || height < 0) {
         info.SetMessage("Cannot sort an image of negative size " + std::to_string(width) + " x " +
                         std::to_string(height));
@@ -159,7 +169,7 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
     info.imageWidth = width;
     info.imageHeight = height;
     info.imageCount = static_cast<int64_t>(width) * height;
-    if (static_cast<int64_t>(info.imageRecords.size()) != info.imageCount) {
+    if (!rowsApart && static_cast<int64_t>(info.imageRecords.size()) != info.imageCount) {
         info.SetMessage("The image holds " + std::to_string(info.imageRecords.size()) +
                         " records where " + std::to_string(width) + " x " + std::to_string(height) +
                         " are needed");
@@ -205,10 +215,13 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
     }
 
     info.maxSpanLength = static_cast<int32_t>(static_cast<float>(lineLength) * info.derived.blockWidthSquared);
-    const float blockLines = std::max(static_cast<float>(lineCount) * info.derived.blockHeightSquared, 1.0f);
-    info.blockLines = static_cast<int32_t>(std::min(blockLines, static_cast<float>(lineLength)));
-    info.blockLines = std::max(info.blockLines, 1);
+    info.blockLines = BlockLines(static_cast<float>(lineCount), static_cast<float>(lineLength),
+                                 info.derived.blockHeightSquared);
     info.lastColumn = info.settings.fillLineEnd ? info.lineLength : info.lineLength - 1;
+    if (rowsApart) {
+        info.rowsApart = true;
+        return true;
+    }
 
     if (Resamples(info)) {
         SizeRecords(info.gridStorage, static_cast<size_t>(info.gridCount));
@@ -314,9 +327,28 @@ void CopySettings(Info& info, const KRVN_Params& p) {
     s.stretch = p.stretch;
 }
 
+bool LinesAreImageRows(const Info& info, int32_t width, int32_t height) {
+    const SortSettings& s = info.settings;
+    if (width <= 0 || height <= 0 || s.angle != 0.0f || FirstNonFiniteSetting(s) != nullptr ||
+        GridScale(width, height, s.resolution) != 1.0f || ClampFloat(s.randomOffset, 0.0f, 1.0f) > 0.0f) {
+        return false;
+    }
+    const float blockHeight = ClampFloat(s.blockHeight, 0.0f, 1.0f);
+    return BlockLines(static_cast<float>(height), static_cast<float>(width), blockHeight * blockHeight) == 1;
+}
+
+bool PrepareRowSorting(Info& info, int32_t width, int32_t height) {
+    try {
+        return PrepareSortingUnguarded(info, width, height, true);
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
+
 bool PrepareSorting(Info& info, int32_t width, int32_t height) {
     try {
-        return PrepareSortingUnguarded(info, width, height);
+        return PrepareSortingUnguarded(info, width, height, false);
     } catch (const std::exception& e) {
         info.SetMessage(e.what());
         return false;

@@ -143,6 +143,9 @@ struct Info {
     int32_t maxSpanLength = 0;
     int32_t blockLines = 1;
     int32_t lastColumn = 0;  // lineLength with the fill option, lineLength − 1 without
+    // Prepared by PrepareRowSorting: the lines are the image rows and are sorted apart, each from
+    // its own buffer (SortRowWithHead); neither record vector is used.
+    bool rowsApart = false;
 
     int32_t noiseSeed = 0;
     std::array<uint8_t, 256> noiseTable{};
@@ -174,6 +177,16 @@ void SizeRecords(std::vector<PixelRecord>& records, size_t count);
 // reason in the message, for negative sizes, non-finite settings, absurd grids or a standard
 // exception (allocation failure). A zero-size image gives an empty grid and true.
 bool PrepareSorting(Info& info, int32_t width, int32_t height);
+
+// Whether the lines of a preparation with these settings are the image rows, each sorted without
+// reading or writing another: angle 0, scale exactly 1, one line per block and no random offset
+// (which moves spans back into the line before). Settings PrepareSorting refuses answer false.
+bool LinesAreImageRows(const Info& info, int32_t width, int32_t height);
+
+// PrepareSorting for lines sorted apart (LinesAreImageRows must hold): the settings, sizes and
+// derived values as PrepareSorting gives them, without image records or a grid. False with a
+// message when LinesAreImageRows does not hold or PrepareSorting would fail.
+bool PrepareRowSorting(Info& info, int32_t width, int32_t height);
 
 // Writes the line grid back into the image records (at angle 0 and scale 1 by moving them back,
 // leaving lineRecords empty). False with a message on failure.

@@ -84,11 +84,13 @@ void SortKeyIndexPairs(std::vector<uint64_t>& values, std::vector<uint64_t>& spa
 
 class LineKernel {
 public:
-    LineKernel(Info& info, int32_t y, const PixelRecord* nextHead)
+    // base holds the records from index baseIndex of the grid on: the whole grid, or one line.
+    LineKernel(Info& info, int32_t y, const PixelRecord* nextHead, PixelRecord* base, int64_t baseIndex)
         : info_(info),
           s_(info.settings),
           d_(info.derived),
-          records_(info.lineRecords.data()),
+          base_(base),
+          baseIndex_(baseIndex),
           width_(info.lineLength),
           lineStart_(static_cast<int64_t>(y) * info.lineLength),
           nextLineStart_(lineStart_ + info.lineLength),
@@ -102,7 +104,7 @@ private:
         if (nextHead_ != nullptr && index == nextLineStart_) {
             return *nextHead_;
         }
-        return records_[index];
+        return base_[index - baseIndex_];
     }
 
     float Noise(int64_t x) const;
@@ -121,7 +123,8 @@ private:
     Info& info_;
     const SortSettings& s_;
     const DerivedSettings& d_;
-    PixelRecord* records_;
+    PixelRecord* const base_;
+    const int64_t baseIndex_;
     const int64_t width_;
     const int64_t lineStart_;
     const int64_t nextLineStart_;
@@ -249,7 +252,7 @@ void LineKernel::CloseSpan(int64_t h, int64_t cur, int64_t x) {
 }
 
 void LineKernel::ProcessSpan(int64_t start, int64_t n, int64_t x) {
-    PixelRecord* span = records_ + start;
+    PixelRecord* span = base_ + (start - baseIndex_);
     const int64_t end = start + n;
     const int32_t mode = s_.outputMode;
     if (d_.copyNeeded) {
@@ -499,7 +502,7 @@ bool SortLineWithHead(Info& info, int32_t y, const PixelRecord* nextHead) {
         return false;
     }
     try {
-        LineKernel kernel(info, y, nextHead);
+        LineKernel kernel(info, y, nextHead, info.lineRecords.data(), 0);
         kernel.Run();
         return true;
     } catch (const std::exception& e) {
@@ -509,5 +512,20 @@ bool SortLineWithHead(Info& info, int32_t y, const PixelRecord* nextHead) {
 }
 
 bool SortLine(Info& info, int32_t y) { return SortLineWithHead(info, y, nullptr); }
+
+bool SortRowWithHead(Info& info, int32_t y, PixelRecord* row, const PixelRecord* nextHead) {
+    if (row == nullptr || y < 0 || y >= info.lineCount || !info.rowsApart) {
+        info.SetMessage("SortRow: line " + std::to_string(y) + " cannot be sorted on its own");
+        return false;
+    }
+    try {
+        LineKernel kernel(info, y, nextHead, row, static_cast<int64_t>(y) * info.lineLength);
+        kernel.Run();
+        return true;
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
 
 }  // namespace korvane::utils
