@@ -120,10 +120,13 @@ PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bo
     return state.err;
 }
 
-// fill world: every record becomes one pixel of the output world.
-PF_Err FillWorld(RenderState& state, const utils::Info& info, PF_EffectWorld* output, int bit_depth, bool bgra) {
+// fill world: every record becomes one pixel of the output world (with a sampler, the grid record
+// the pixel takes back).
+PF_Err FillWorld(RenderState& state, const utils::Info& info, const utils::GridSampler* sampler, PF_EffectWorld* output,
+                 int bit_depth, bool bgra) {
     if (state.err != PF_Err_NONE) return state.err;
     sources::WorldFillContext context = WorldContext(state, info.imageRecords.data(), output, bgra);
+    context.sampler = sampler;
     state.err = sources::Iterate(sources::WorldFillers(bgra), output->height, &context, output, output, bit_depth,
                                  state.in_data);
     if (Logged(state.err)) {
@@ -394,7 +397,13 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     }
     if (progress(60)) return show_input();
 
-    if (!rows_apart && !utils::TakeOutPixels(info)) {
+    // A grid scaled but not turned is read back by fill world itself, pixel by pixel and row by
+    // row as the grid lies, rather than written into the image records first and read from them
+    // again. A turned grid goes back through the banded transfer: read along the image rows, its
+    // records lie on diagonals, one cache line each, which costs more than the extra pass.
+    const bool sample_back = !rows_apart && info.settings.angle == 0.0f;
+    utils::GridSampler sampler;
+    if (!rows_apart && !(sample_back ? utils::SampleGridBack(info, sampler) : utils::TakeOutPixels(info))) {
         if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Error taking out pixels " + ErrorText(err));
         const std::string message = info.Message();
         if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
@@ -402,7 +411,9 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     }
     if (progress(70)) return show_input();
 
-    if (!rows_apart) FillWorld(state, info, output, bit_depth, bgra);
+    if (!rows_apart) {
+        FillWorld(state, info, sample_back && utils::Resamples(info) ? &sampler : nullptr, output, bit_depth, bgra);
+    }
     progress(100);
     if (err == PF_Interrupt_CANCEL) {
         // Cancelled while or after the sorted frame was written: show the unsorted layer again.

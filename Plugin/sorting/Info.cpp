@@ -123,7 +123,6 @@ void SetUpTransform(Info& info, int32_t direction) {
     t.sourceCentreY = t.sourceHeight / 2;
 }
 
-bool Resamples(const Info& info) { return info.settings.angle != 0.0f || info.derived.scale != 1.0f; }
 
 // A rotation reads its source along diagonals: banded, it reads one small patch at a time. A
 // scaling alone reads rows in order, which whole rows do best.
@@ -374,6 +373,44 @@ bool TakeOutPixels(Info& info) {
             return Transfer(info);
         }
         info.imageRecords.swap(info.lineRecords);
+        return true;
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
+
+bool Resamples(const Info& info) { return info.settings.angle != 0.0f || info.derived.scale != 1.0f; }
+
+bool SampleGridBack(Info& info, GridSampler& sampler) {
+    try {
+        if (!Resamples(info) || info.imageCount == 0 || info.gridCount == 0) {
+            return TakeOutPixels(info);
+        }
+        if (static_cast<int64_t>(info.imageRecords.size()) != info.imageCount ||
+            static_cast<int64_t>(info.lineRecords.size()) != info.gridCount) {
+            info.SetMessage("The records do not match the prepared image and grid sizes");
+            return false;
+        }
+        SetUpTransform(info, 2);
+        const TransferTransform& tf = info.transform;
+        sampler.t_ = 1.0f / tf.factor;
+        const float s = std::sin(tf.radians);
+        const float k = std::cos(tf.radians);
+        sampler.kt_ = k * sampler.t_;
+        sampler.st_ = s * sampler.t_;
+        sampler.rotated_ = info.settings.angle != 0.0f;
+        sampler.scaled_ = info.derived.scale != 1.0f;
+        sampler.keepBackground_ = !info.settings.affectBackground;
+        sampler.destCentreY_ = static_cast<float>(tf.destCentreY);
+        sampler.dcx_ = static_cast<float>(tf.destCentreX);
+        sampler.scx_ = static_cast<float>(tf.sourceCentreX);
+        sampler.scy_ = static_cast<float>(tf.sourceCentreY);
+        sampler.gridWidth_ = tf.sourceWidth;
+        sampler.gridHeight_ = tf.sourceHeight;
+        sampler.imageWidth_ = info.imageWidth;
+        sampler.grid_ = info.lineRecords.data();
+        sampler.image_ = info.imageRecords.data();
         return true;
     } catch (const std::exception& e) {
         info.SetMessage(e.what());

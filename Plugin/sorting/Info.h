@@ -192,6 +192,74 @@ bool PrepareRowSorting(Info& info, int32_t width, int32_t height);
 // leaving lineRecords empty). False with a message on failure.
 bool TakeOutPixels(Info& info);
 
+// Where each image pixel takes its record from after the sort, for a resampled grid: the record
+// TakeOutPixels would write into the image records at (x, y), read without writing them. The
+// transform is the one TakeOutPixels sets up, computed per pixel exactly as its rows compute it.
+class GridSampler {
+public:
+    const PixelRecord& At(int32_t x, int32_t y) const {
+        int32_t sx;
+        int32_t sy;
+        if (rotated_) {
+            const float py = static_cast<float>(y) + 0.5f;
+            const float dy = py - destCentreY_;
+            const float stdy = st_ * dy;
+            const float ktdy = kt_ * dy;
+            const float px = static_cast<float>(x) + 0.5f;
+            const float fx = kt_ * (px - dcx_) - stdy + scx_;
+            const float fy = st_ * (px - dcx_) + ktdy + scy_;
+            sx = ClampedIndex(fx, gridWidth_);
+            sy = ClampedIndex(fy, gridHeight_);
+        } else if (scaled_) {
+            sx = ClampedIndex(t_ * (static_cast<float>(x) + 0.5f), gridWidth_);
+            sy = ClampedIndex(t_ * (static_cast<float>(y) + 0.5f), gridHeight_);
+        } else {
+            sx = x < gridWidth_ - 1 ? x : gridWidth_ - 1;
+            sy = y < gridHeight_ - 1 ? y : gridHeight_ - 1;
+        }
+        const PixelRecord& from = grid_[sx + static_cast<int64_t>(sy) * gridWidth_];
+        if (keepBackground_ && from.spanWeight != 1.0f) {
+            return image_[x + static_cast<int64_t>(y) * imageWidth_];
+        }
+        return from;
+    }
+
+private:
+    friend bool SampleGridBack(Info& info, GridSampler& sampler);
+
+    // Truncates toward zero and clamps into 0..size − 1; NaN gives 0.
+    static int32_t ClampedIndex(float value, int32_t size) {
+        if (!(value >= 0.0f)) return 0;
+        if (value >= static_cast<float>(size - 1)) return size - 1;
+        return static_cast<int32_t>(value);
+    }
+
+    float t_ = 1.0f;
+    float kt_ = 1.0f;
+    float st_ = 0.0f;
+    bool rotated_ = false;
+    bool scaled_ = false;
+    bool keepBackground_ = false;
+    float destCentreY_ = 0.0f;
+    float dcx_ = 0.0f;
+    float scx_ = 0.0f;
+    float scy_ = 0.0f;
+    int32_t gridWidth_ = 0;
+    int32_t gridHeight_ = 0;
+    int32_t imageWidth_ = 0;
+    const PixelRecord* grid_ = nullptr;
+    const PixelRecord* image_ = nullptr;
+};
+
+// TakeOutPixels for a resampled grid without the transfer: checks the sizes as TakeOutPixels does,
+// sets up its transform and makes `sampler` read the records it would write (valid while the grid
+// and image records are unchanged). Without resampling it is TakeOutPixels (the image gets its
+// records back) and `sampler` is not used. False with a message on failure.
+bool SampleGridBack(Info& info, GridSampler& sampler);
+
+// Whether PrepareSorting resampled the image into the grid (angle not 0 or scale not 1).
+bool Resamples(const Info& info);
+
 // Grid size relative to the image: (1 − c) × resolution³ + c with c = 10 ÷ the shorter side, so
 // that at resolution 0 the shorter side becomes 10 records. Resolution is clamped to [0, 1].
 float GridScale(int32_t width, int32_t height, float resolution);

@@ -12,6 +12,7 @@
 #include "KRVN_Errors.h"
 #include "LogsController.h"
 #include "korvane/sdk/SuiteHandler.h"
+#include "sorting/Info.h"
 #include "sorting/LineKernel.h"
 
 #if defined(__SANITIZE_THREAD__)
@@ -254,8 +255,11 @@ PF_Err FillWorld(void* refcon, A_long x, A_long y, Pixel*, Pixel*) {
     if (x < 0 || y < 0 || x >= ctx.width || y >= ctx.height || x >= ctx.record_width || y >= ctx.record_height) {
         return PF_Err_NONE;
     }
-    WritePixel<Pixel, Order>(
-        ctx, x, y, ctx.records[static_cast<size_t>(x) + static_cast<size_t>(y) * static_cast<size_t>(ctx.record_width)]);
+    WritePixel<Pixel, Order>(ctx, x, y,
+                             ctx.sampler != nullptr
+                                 ? ctx.sampler->At(x, y)
+                                 : ctx.records[static_cast<size_t>(x) +
+                                               static_cast<size_t>(y) * static_cast<size_t>(ctx.record_width)]);
     return PF_Err_NONE;
 }
 

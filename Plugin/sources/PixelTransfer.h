@@ -10,6 +10,7 @@
 
 namespace korvane::utils {
 struct Info;
+class GridSampler;
 }
 
 namespace korvane::sources {
@@ -43,6 +44,9 @@ struct WorldFillContext {
     int32_t mode = 1;
     int32_t record_width = 0;
     int32_t record_height = 0;
+    // When set, pixel (x, y) takes the record the sampler reads (a resampled grid read back
+    // directly) instead of records[x + y × record_width].
+    const utils::GridSampler* sampler = nullptr;
 };
 
 // Per-pixel functions with the host's iterate-callback shape; they read only the context, x and y.

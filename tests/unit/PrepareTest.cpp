@@ -201,6 +201,45 @@ TEST(Transfer, AGridRebuiltInItsOldMemoryIsTheSame) {
     EXPECT_EQ(FirstDifference(info.lineRecords, first), -1);
 }
 
+// The sampler reads, for every image pixel, the record TakeOutPixels writes there: scaled,
+// turned, both, with the background kept or not, after a sort that marked spans.
+TEST(Transfer, GridSamplerReadsWhatTakeOutPixelsWrites) {
+    const struct {
+        float angle, resolution;
+        bool background;
+    } looks[] = {{0.0f, 0.5f, true}, {0.0f, 0.35f, false}, {33.0f, 1.0f, false}, {-120.0f, 0.6f, true}, {90.0f, 1.0f, true}};
+    for (const auto& look : looks) {
+        KRVN_Params p;
+        p.angle = look.angle;
+        p.resolution = look.resolution;
+        p.affect_background = look.background;
+        p.threshold_high = 0.6f;
+        p.effect = 2;  // spans where the luminance is 0.6 or more: most of the indexed records
+        p.block_width = 0.3f;
+        std::vector<PixelRecord> image = Indexed(23, 17);
+        for (size_t i = 0; i < image.size(); ++i) {
+            image[i].trigger.green = static_cast<float>((i * 7) % 10) / 10.0f;
+            image[i].sortSource.green = image[i].trigger.green;
+        }
+        Info sampled = Prepared(image, 23, p);
+        ASSERT_TRUE(SortAllLinesSequentially(sampled));
+        const auto inSpan = std::count_if(sampled.lineRecords.begin(), sampled.lineRecords.end(),
+                                          [](const PixelRecord& r) { return r.spanWeight == 1.0f; });
+        ASSERT_GT(inSpan, 0);
+        ASSERT_LT(inSpan, static_cast<std::ptrdiff_t>(sampled.lineRecords.size()));
+        Info written = sampled;
+        GridSampler sampler;
+        ASSERT_TRUE(SampleGridBack(sampled, sampler));
+        ASSERT_TRUE(TakeOutPixels(written));
+        for (int32_t y = 0; y < 17; ++y) {
+            for (int32_t x = 0; x < 23; ++x) {
+                ASSERT_TRUE(SameRecord(sampler.At(x, y), written.imageRecords[static_cast<size_t>(x + y * 23)]))
+                    << look.angle << " " << look.resolution << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
 TEST(RecordPool, HandsOutTheSmallestFitAndKeepsWithinItsCap) {
     const size_t record = sizeof(PixelRecord);
     RecordPool pool(100 * record);
