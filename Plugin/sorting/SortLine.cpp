@@ -107,8 +107,9 @@ private:
         return base_[index - baseIndex_];
     }
 
-    float Noise(int64_t x) const;
-    bool Breaks(const PF_PixelFloat& t, int64_t x) const;
+    void StartNoise();
+    float Noise(int64_t x);
+    bool Breaks(const PF_PixelFloat& t, int64_t x);
     void CloseSpan(int64_t h, int64_t cur, int64_t x);
     void ProcessSpan(int64_t start, int64_t count, int64_t x);
     void SortSpan(PixelRecord* span, int64_t n);
@@ -133,9 +134,12 @@ private:
     LineRandom random_;
     int64_t spanCounter_ = 0;
     LineScratch scratch_;
+    // The noise along this line, one per octave (the complexity is clamped to 8 in preparation).
+    static constexpr int32_t kMaxOctaves = 8;
+    NoiseAlongX octaves_[kMaxOctaves];
 };
 
-bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) const {
+bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) {
     const float n = d_.noiseOn ? Noise(x) : 0.0f;
     float red = t.red + n;
     float green = t.green + n;
@@ -152,16 +156,22 @@ bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) const {
     return s_.thresholdMode == kThresholdOutside ? inRange : !inRange;
 }
 
-float LineKernel::Noise(int64_t x) const {
-    const float nx = d_.noiseFrequency * static_cast<float>(x);
+void LineKernel::StartNoise() {
     const float ny = d_.noiseFrequency * static_cast<float>(y_);
+    double scale = 1.0;
+    for (int32_t o = 0; o < d_.noiseComplexity && o < kMaxOctaves; ++o) {
+        octaves_[o] = NoiseAlongX(static_cast<double>(ny) * scale, 0.34567, info_.noiseTable);
+        scale *= 2.0;
+    }
+}
+
+float LineKernel::Noise(int64_t x) {
+    const float nx = d_.noiseFrequency * static_cast<float>(x);
     double sum = 0.0;
     double scale = 1.0;
     double weight = 1.0;
-    for (int32_t o = 0; o < d_.noiseComplexity; ++o) {
-        sum += ImprovedNoise(static_cast<double>(nx) * scale, static_cast<double>(ny) * scale, 0.34567,
-                             info_.noiseTable) *
-               weight;
+    for (int32_t o = 0; o < d_.noiseComplexity && o < kMaxOctaves; ++o) {
+        sum += octaves_[o].At(static_cast<double>(nx) * scale) * weight;
         scale *= 2.0;
         weight *= 0.5;
     }
@@ -178,6 +188,9 @@ void LineKernel::Run() {
     const bool gating = s_.maskGating;
 
     random_.Seed(LineSeed(s_.randomSeed, y_));
+    if (d_.noiseOn) {
+        StartNoise();
+    }
     int64_t h = lineStart_;
     bool inSpan = false;
     bool leftMask = false;
