@@ -221,16 +221,73 @@ void WritePixel(const WorldFillContext& ctx, A_long x, A_long y, const utils::Pi
     reinterpret_cast<Pixel*>(row)[x] = value;
 }
 
+// Row y of a world (clamped into it, as PixelAt clamps), with the columns clamped per read. Taken
+// once per row: the record stores in the loops below may alias any object (a record holds a byte),
+// so values read through the context would otherwise be read again for every pixel.
+template <typename Pixel>
+class RowOf {
+public:
+    RowOf(const PF_EffectWorld* world, A_long y) {
+        if (world == nullptr) return;
+        y = std::clamp<A_long>(y, 0, world->height - 1);
+        pixels_ = reinterpret_cast<const Pixel*>(static_cast<const char*>(world->data) +
+                                                 static_cast<std::ptrdiff_t>(y) * world->rowbytes);
+        last_ = world->width - 1;
+    }
+    const Pixel& operator[](A_long x) const { return pixels_[std::clamp<A_long>(x, 0, last_)]; }
+
+private:
+    const Pixel* pixels_ = nullptr;
+    A_long last_ = 0;
+};
+
 template <typename Pixel, ChannelOrder Order>
 void ReadRow(const RecordFillContext& ctx, A_long y, A_long first, A_long end, utils::PixelRecord* out) {
-    for (A_long x = first; x < end; ++x) ReadRecord<Pixel, Order>(ctx, x, y, out[x - first]);
+    const bool use_trigger = ctx.use_trigger_source;
+    const bool use_sort = ctx.use_sort_source;
+    const bool use_constraint = ctx.use_constraint;
+    const bool trigger_is_sorting = ctx.trigger_source == ctx.sorting;
+    const bool sort_is_sorting = ctx.sort_source == ctx.sorting;
+    const RowOf<Pixel> sorting(ctx.sorting, y);
+    const RowOf<Pixel> trigger(use_trigger && !trigger_is_sorting ? ctx.trigger_source : nullptr, y);
+    const RowOf<Pixel> sort_source(use_sort && !sort_is_sorting ? ctx.sort_source : nullptr, y);
+    const RowOf<Pixel> constraint(use_constraint ? ctx.constraint : nullptr, y);
+    for (A_long x = first; x < end; ++x) {
+        utils::PixelRecord& record = out[x - first];
+        const PF_PixelFloat color = ToRecordColor<Pixel, Order>(sorting[x]);
+        PF_PixelFloat trigger_color{};
+        if (use_trigger) trigger_color = trigger_is_sorting ? color : ToRecordColor<Pixel, Order>(trigger[x]);
+        PF_PixelFloat sort_color;
+        if (use_sort) {
+            sort_color = sort_is_sorting ? color : ToRecordColor<Pixel, Order>(sort_source[x]);
+        } else {
+            sort_color = {0.0f, color.red, color.green, color.blue};
+        }
+        record.color = color;
+        record.trigger = trigger_color;
+        record.sortSource = sort_color;
+        record.spanPosition = 0.0f;
+        record.spanWeight = 0.0f;
+        record.inMask = use_constraint && constraint[x].alpha > 0;
+    }
 }
 
 template <typename Pixel, ChannelOrder Order>
 void WriteRow(const WorldFillContext& ctx, A_long y, const utils::PixelRecord* row) {
     if (y < 0 || y >= ctx.height || y >= ctx.record_height) return;
     const A_long end = std::min(ctx.width, ctx.record_width);
-    for (A_long x = 0; x < end; ++x) WritePixel<Pixel, Order>(ctx, x, y, row[x]);
+    auto* pixels = reinterpret_cast<Pixel*>(static_cast<char*>(ctx.output->data) +
+                                            static_cast<std::ptrdiff_t>(y) * ctx.output->rowbytes);
+    const int32_t mode = ctx.mode;
+    if (mode == 6 || mode == 7) {
+        // Mask and Map write a grey of the span weight or position with full alpha.
+        for (A_long x = 0; x < end; ++x) {
+            const float grey = mode == 6 ? row[x].spanWeight : row[x].spanPosition;
+            pixels[x] = ToHostPixel<Pixel, Order>({1.0f, grey, grey, grey});
+        }
+        return;
+    }
+    for (A_long x = 0; x < end; ++x) pixels[x] = ToHostPixel<Pixel, Order>(row[x].color);
 }
 
 template <typename Pixel, ChannelOrder Order>
