@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <new>
 #include <string>
 
 #include "KRVN_Errors.h"
@@ -85,7 +84,6 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_
     global->state = 0;
     global->flag = false;
     global->plugin_id = 0;
-    global->record_pool = new (std::nothrow) utils::RecordPool();
 
     if (premiere) return PF_Err_NONE;
     const auto* utility = suites.Get<AEGP_UtilitySuite11>(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion11);
@@ -97,10 +95,7 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData*, PF_ParamDef*[], PF_LayerDe
     try {
         if (in_data->global_data != nullptr) {
             log::LogLine("plugin setdown");
-            if (auto* global = static_cast<KRVN_GlobalData*>(*in_data->global_data)) {
-                delete global->record_pool;
-                global->record_pool = nullptr;
-            }
+            utils::FrameRecordPool().Release();
             SuiteCache suites(in_data->pica_basicP);
             suites.Get<PF_HandleSuite2>(kPFHandleSuite, kPFHandleSuiteVersion2)->host_dispose_handle(in_data->global_data);
         }

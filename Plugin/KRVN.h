@@ -38,16 +38,11 @@ static_assert(kVersion == 1605633);
 
 inline constexpr char kHelpLinkFormat[] = "https://korvane.example/help/?from=plugin_%s_%s_v%i.%i.%i";
 
-namespace utils {
-class RecordPool;
-}
-
 // The record behind out_data->global_data.
 struct KRVN_GlobalData {
     A_long state;
     A_Boolean flag;
     AEGP_PluginID plugin_id;
-    utils::RecordPool* record_pool;  // record memory kept between frames; null when it could not be made
 };
 
 bool IsPremiere(const PF_InData* in_data);

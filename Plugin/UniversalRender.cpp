@@ -13,7 +13,6 @@
 #include <vector>
 #include <unistd.h>
 
-#include "KRVN.h"
 #include "KRVN_Errors.h"
 #include "LogsController.h"
 #include "korvane/sdk/SuiteHandler.h"
@@ -252,7 +251,7 @@ PF_Err PixelSortIterate(void* refcon, A_long /*thread_index*/, A_long i, A_long 
 
 PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_data, PF_LayerDef* output,
                        KRVN_Params* params, int bit_depth, PF_PixelFormat pixel_format, bool bgra,
-                       void* global_data) {
+                       void* /*global_data*/) {
     using namespace render;
 
     ReportedSuite<PF_WorldSuite2> world_suite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2,
@@ -276,11 +275,11 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     const A_long height = input->height;
     if (width <= 0 || height <= 0) return PF_Err_NONE;
 
-    const bool with_constraint = params->has_masks && !render::IsPremiere(in_data);
+    const bool with_constraint = params->has_masks && !IsPremiere(in_data);
     // Record memory the pool holds from earlier frames is used again, not asked for anew.
-    utils::RecordPool* pool = global_data != nullptr ? static_cast<KRVN_GlobalData*>(global_data)->record_pool : nullptr;
+    utils::RecordPool& pool = utils::FrameRecordPool();
     const double need = FrameMemoryNeed(width, height, params->angle, params->resolution, bit_depth, with_constraint);
-    const double available = AvailableMemory() + (pool != nullptr ? static_cast<double>(pool->HeldBytes()) : 0.0);
+    const double available = AvailableMemory() + static_cast<double>(pool.HeldBytes());
     if (need > available) {
         char text[160];
         std::snprintf(text, sizeof text, "Not enough memory to sort a %dx%d frame: it needs %.0f MiB, %.0f MiB are available ",
@@ -300,16 +299,12 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     utils::Info info;
     ScopeExit release([&] { Release(state, suites); });
     // The records of the previous frame, if they are still held, and back to the pool at the end.
-    if (pool != nullptr) {
-        const size_t image_count = static_cast<size_t>(width) * static_cast<size_t>(height);
-        info.imageRecords = pool->Take(image_count);
-        info.gridStorage = pool->Take(0);
-    }
+    info.imageRecords = pool.Take(static_cast<size_t>(width) * static_cast<size_t>(height));
+    info.gridStorage = pool.Take(0);
     ScopeExit keep_records([&] {
-        if (pool == nullptr) return;
-        pool->Give(std::move(info.imageRecords));
-        pool->Give(std::move(info.lineRecords));
-        pool->Give(std::move(info.gridStorage));
+        pool.Give(std::move(info.imageRecords));
+        pool.Give(std::move(info.lineRecords));
+        pool.Give(std::move(info.gridStorage));
     });
 
     // A cancel ends the render at once, silently; the output keeps the unsorted input.

@@ -60,4 +60,15 @@ size_t RecordPool::HeldBytes() const {
     return held;
 }
 
+void RecordPool::Release() noexcept {
+    std::vector<std::vector<PixelRecord>> freed;
+    std::lock_guard lock(mutex_);
+    freed.swap(held_);
+}
+
+RecordPool& FrameRecordPool() {
+    static RecordPool pool;
+    return pool;
+}
+
 }  // namespace korvane::utils

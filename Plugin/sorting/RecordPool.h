@@ -28,10 +28,18 @@ public:
 
     size_t HeldBytes() const;
 
+    // Frees every vector held.
+    void Release() noexcept;
+
 private:
     mutable std::mutex mutex_;
     std::vector<std::vector<PixelRecord>> held_;
     size_t capBytes_;
 };
+
+// The pool the renders of this module share: the memory it holds is kept from one frame to the
+// next and freed at global set-down. A module-wide object rather than one behind the global data,
+// so that a host that ends without global set-down leaves reachable memory, not a leak.
+RecordPool& FrameRecordPool();
 
 }  // namespace korvane::utils

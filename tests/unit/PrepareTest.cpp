@@ -255,6 +255,10 @@ TEST(RecordPool, HandsOutTheSmallestFitAndKeepsWithinItsCap) {
     std::vector<PixelRecord> taken = pool.Take(0);
     EXPECT_EQ(taken.size(), 50u);  // the size it came back with
     EXPECT_EQ(pool.HeldBytes(), 0u);
+    pool.Give(std::move(taken));
+    pool.Release();
+    EXPECT_EQ(pool.HeldBytes(), 0u);
+    EXPECT_TRUE(pool.Take(1).empty());
 }
 
 TEST(NoiseTable, PermutationShuffledWithMersenneTwister) {
