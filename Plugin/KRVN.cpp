@@ -13,6 +13,7 @@
 #include "params/ParamTable.h"
 #include "korvane/sdk/SuiteHandler.h"
 #include "platform/Platform.h"
+#include "sorting/RecordPool.h"
 
 namespace korvane {
 
@@ -94,6 +95,7 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData*, PF_ParamDef*[], PF_LayerDe
     try {
         if (in_data->global_data != nullptr) {
             log::LogLine("plugin setdown");
+            utils::FrameRecordPool().Release();
             SuiteCache suites(in_data->pica_basicP);
             suites.Get<PF_HandleSuite2>(kPFHandleSuite, kPFHandleSuiteVersion2)->host_dispose_handle(in_data->global_data);
         }

@@ -19,6 +19,7 @@
 #include "korvane/sdk/Suites.h"
 #include "sorting/Info.h"
 #include "sorting/LineIteration.h"
+#include "sorting/RecordPool.h"
 #include "sources/PixelTransfer.h"
 #include "sources/RenderState.h"
 
@@ -66,9 +67,8 @@ double CgroupHeadroomBytes() {
     }
 }
 
-// fill pixels vector: every pixel of "sorting", the sources and the constraint becomes one record.
-PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bool bgra) {
-    if (state.err != PF_Err_NONE) return state.err;
+// What every record read from the worlds needs: "sorting", the sources in use and the constraint.
+sources::RecordFillContext RecordContext(RenderState& state, utils::PixelRecord* records, bool bgra) {
     const KRVN_Params& params = *state.params;
     PF_EffectWorld& sorting = state.World(kSortingWorld);
     PF_EffectWorld& trigger = state.World(kTriggerSourceWorld);
@@ -84,11 +84,33 @@ PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bo
     context.trigger_source = !context.use_trigger_source ? nullptr : state.trigger_is_input_copy ? &sorting : &trigger;
     context.sort_source = !context.use_sort_source ? nullptr : state.sort_source_is_input_copy ? &sorting : &sort_source;
     context.constraint = context.use_constraint ? &constraint : nullptr;
-    context.records = info.imageRecords.data();
+    context.records = records;
     context.width = state.input->width;
     context.height = state.input->height;
     context.bgra = bgra;
+    return context;
+}
 
+// What every output pixel written from a record needs.
+sources::WorldFillContext WorldContext(const RenderState& state, const utils::PixelRecord* records,
+                                       PF_EffectWorld* output, bool bgra) {
+    sources::WorldFillContext context;
+    context.output = output;
+    context.records = records;
+    context.width = output->width;
+    context.height = output->height;
+    context.bgra = bgra;
+    context.mode = state.params->mode;
+    context.record_width = state.input->width;
+    context.record_height = state.input->height;
+    return context;
+}
+
+// fill pixels vector: every pixel of "sorting", the sources and the constraint becomes one record.
+PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bool bgra) {
+    if (state.err != PF_Err_NONE) return state.err;
+    sources::RecordFillContext context = RecordContext(state, info.imageRecords.data(), bgra);
+    PF_EffectWorld& sorting = state.World(kSortingWorld);
     state.err = sources::Iterate(sources::RecordFillers(bgra), state.input->height, &context, &sorting, &sorting,
                                  bit_depth, state.in_data);
     if (Logged(state.err)) {
@@ -97,19 +119,13 @@ PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bo
     return state.err;
 }
 
-// fill world: every record becomes one pixel of the output world.
-PF_Err FillWorld(RenderState& state, const utils::Info& info, PF_EffectWorld* output, int bit_depth, bool bgra) {
+// fill world: every record becomes one pixel of the output world (with a sampler, the grid record
+// the pixel takes back).
+PF_Err FillWorld(RenderState& state, const utils::Info& info, const utils::GridSampler* sampler, PF_EffectWorld* output,
+                 int bit_depth, bool bgra) {
     if (state.err != PF_Err_NONE) return state.err;
-    sources::WorldFillContext context;
-    context.output = output;
-    context.records = info.imageRecords.data();
-    context.width = output->width;
-    context.height = output->height;
-    context.bgra = bgra;
-    context.mode = state.params->mode;
-    context.record_width = state.input->width;
-    context.record_height = state.input->height;
-
+    sources::WorldFillContext context = WorldContext(state, info.imageRecords.data(), output, bgra);
+    context.sampler = sampler;
     state.err = sources::Iterate(sources::WorldFillers(bgra), output->height, &context, output, output, bit_depth,
                                  state.in_data);
     if (Logged(state.err)) {
@@ -120,16 +136,18 @@ PF_Err FillWorld(RenderState& state, const utils::Info& info, PF_EffectWorld* ou
 
 // Sorts every line: the phases of the line plan one after another, each through the host's
 // iteration, or under Premiere Pro item by item on this thread.
-PF_Err SortAllLines(RenderState& state, utils::Info& info, SuiteCache& suites) {
+// With `rows`, the lines are the image rows sorted apart, each item one row from the worlds to the
+// output (one phase).
+PF_Err SortAllLines(RenderState& state, utils::Info& info, SuiteCache& suites, const sources::RowSortContext* rows) {
     PF_Err& err = state.err;
     const bool premiere = IsPremiere(state.in_data);
     const PF_Iterate8Suite1* iterate = nullptr;
     if (!premiere && err == PF_Err_NONE) iterate = suites.Get<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterateSuiteVersion1);
 
-    const int phases = utils::SortPhaseCount(info);
+    const int phases = rows != nullptr ? 1 : utils::SortPhaseCount(info);
     for (int phase = 0; phase < phases && err == PF_Err_NONE; ++phase) {
-        const int64_t items = utils::SortPhaseSize(info, phase);
-        SortPhaseRef ref{&info, phase};
+        const int64_t items = rows != nullptr ? info.lineCount : utils::SortPhaseSize(info, phase);
+        SortPhaseRef ref{&info, phase, rows};
         if (premiere) {
             for (int64_t item = 0; item < items && err == PF_Err_NONE; ++item) {
                 err = PixelSortIterate(&ref, 0, static_cast<A_long>(item), static_cast<A_long>(items));
@@ -219,7 +237,8 @@ PF_Err PixelSortIterate(void* refcon, A_long /*thread_index*/, A_long i, A_long 
     auto* ref = static_cast<SortPhaseRef*>(refcon);
     bool sorted = false;
     try {
-        sorted = utils::SortPhaseItem(*ref->info, ref->phase, i);
+        sorted = ref->rows != nullptr ? sources::SortImageRow(*ref->rows, i)
+                                      : utils::SortPhaseItem(*ref->info, ref->phase, i);
     } catch (const std::exception& ex) {
         ref->info->SetMessage(ex.what());
     } catch (...) {
@@ -257,8 +276,10 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     if (width <= 0 || height <= 0) return PF_Err_NONE;
 
     const bool with_constraint = params->has_masks && !IsPremiere(in_data);
+    // Record memory the pool holds from earlier frames is used again, not asked for anew.
+    utils::RecordPool& pool = utils::FrameRecordPool();
     const double need = FrameMemoryNeed(width, height, params->angle, params->resolution, bit_depth, with_constraint);
-    const double available = AvailableMemory();
+    const double available = AvailableMemory() + static_cast<double>(pool.HeldBytes());
     if (need > available) {
         char text[160];
         std::snprintf(text, sizeof text, "Not enough memory to sort a %dx%d frame: it needs %.0f MiB, %.0f MiB are available ",
@@ -277,6 +298,14 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     PF_Err& err = state.err;
     utils::Info info;
     ScopeExit release([&] { Release(state, suites); });
+    // The records of the previous frame, if they are still held, and back to the pool at the end.
+    info.imageRecords = pool.Take(static_cast<size_t>(width) * static_cast<size_t>(height));
+    info.gridStorage = pool.Take(0);
+    ScopeExit keep_records([&] {
+        pool.Give(std::move(info.imageRecords));
+        pool.Give(std::move(info.lineRecords));
+        pool.Give(std::move(info.gridStorage));
+    });
 
     // A cancel ends the render at once, silently; the output keeps the unsorted input.
     auto progress = [&](A_long done) {
@@ -314,16 +343,25 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     utils::CopySettings(info, *params);
     if (progress(25)) return err;
 
-    try {
-        utils::SizeRecords(info.imageRecords, static_cast<size_t>(width) * static_cast<size_t>(height));
-    } catch (const std::bad_alloc&) {
-        KRVN_LOG_ERROR(kLabel, "cannot allocate the image records " + ErrorText(PF_Err_OUT_OF_MEMORY));
-        return PF_Err_OUT_OF_MEMORY;
+    // Lines that are the image rows and never reach each other go from the worlds through the line
+    // kernel into the output a row at a time, in cache, without frame-sized record arrays.
+    const sources::RowFunctions row_functions = sources::RowTransfers(bit_depth, bgra);
+    const bool rows_apart = row_functions.read != nullptr && output->width == width && output->height == height &&
+                            utils::LinesAreImageRows(info, width, height);
+    if (!rows_apart) {
+        try {
+            utils::SizeRecords(info.imageRecords, static_cast<size_t>(width) * static_cast<size_t>(height));
+        } catch (const std::bad_alloc&) {
+            KRVN_LOG_ERROR(kLabel, "cannot allocate the image records " + ErrorText(PF_Err_OUT_OF_MEMORY));
+            return PF_Err_OUT_OF_MEMORY;
+        }
+        FillPixelsVector(state, info, bit_depth, bgra);
     }
-    FillPixelsVector(state, info, bit_depth, bgra);
     if (err == PF_Interrupt_CANCEL || progress(30)) return err;
 
-    if (!utils::PrepareSorting(info, width, height)) {
+    const bool prepared =
+        rows_apart ? utils::PrepareRowSorting(info, width, height) : utils::PrepareSorting(info, width, height);
+    if (!prepared) {
         if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Error preparing sorting " + ErrorText(err));
         const std::string message = info.Message();
         if (!message.empty() && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "from info: " + message);
@@ -331,24 +369,46 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     }
     if (progress(50)) return err;
 
-    SortAllLines(state, info, suites);
+    sources::RowSortContext rows;
+    if (rows_apart) {
+        rows.fill = RecordContext(state, nullptr, bgra);
+        rows.write = WorldContext(state, nullptr, output, bgra);
+        rows.rows = row_functions;
+        rows.info = &info;
+    }
+    // Rows sorted apart are written as they are sorted: a frame that fails or is cancelled from
+    // here on shows the unsorted layer again.
+    const bool rows_written = rows_apart && err == PF_Err_NONE;
+    auto show_input = [&] {
+        if (rows_written) in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr);
+        return err;
+    };
+    SortAllLines(state, info, suites, rows_apart ? &rows : nullptr);
     if (err != PF_Err_NONE) {
         if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Iterator encountered an error: " + ErrorText(err));
         const std::string message = info.Message();
         if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
-        return err;
+        return show_input();
     }
-    if (progress(60)) return err;
+    if (progress(60)) return show_input();
 
-    if (!utils::TakeOutPixels(info)) {
+    // A grid scaled but not turned is read back by fill world itself, pixel by pixel and row by
+    // row as the grid lies, rather than written into the image records first and read from them
+    // again. A turned grid goes back through the banded transfer: read along the image rows, its
+    // records lie on diagonals, one cache line each, which costs more than the extra pass.
+    const bool sample_back = !rows_apart && info.settings.angle == 0.0f;
+    utils::GridSampler sampler;
+    if (!rows_apart && !(sample_back ? utils::SampleGridBack(info, sampler) : utils::TakeOutPixels(info))) {
         if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Error taking out pixels " + ErrorText(err));
         const std::string message = info.Message();
         if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
-    if (progress(70)) return err;
+    if (progress(70)) return show_input();
 
-    FillWorld(state, info, output, bit_depth, bgra);
+    if (!rows_apart) {
+        FillWorld(state, info, sample_back && utils::Resamples(info) ? &sampler : nullptr, output, bit_depth, bgra);
+    }
     progress(100);
     if (err == PF_Interrupt_CANCEL) {
         // Cancelled while or after the sorted frame was written: show the unsorted layer again.

@@ -123,7 +123,6 @@ void SetUpTransform(Info& info, int32_t direction) {
     t.sourceCentreY = t.sourceHeight / 2;
 }
 
-bool Resamples(const Info& info) { return info.settings.angle != 0.0f || info.derived.scale != 1.0f; }
 
 // A rotation reads its source along diagonals: banded, it reads one small patch at a time. A
 // scaling alone reads rows in order, which whole rows do best.
@@ -135,6 +134,9 @@ bool Transfer(Info& info) {
 }
 
 void ClearGrid(Info& info) {
+    if (info.lineRecords.capacity() > info.gridStorage.capacity()) {
+        info.gridStorage.swap(info.lineRecords);
+    }
     info.lineRecords.clear();
     info.lineHeads.clear();
     info.lineLength = 0;
@@ -144,10 +146,20 @@ void ClearGrid(Info& info) {
     info.maxSpanLength = 0;
     info.blockLines = 1;
     info.lastColumn = -1;
+    info.rowsApart = false;
 }
 
-bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
+int32_t BlockLines(float lineCount, float lineLength, float blockHeightSquared) {
+    const float blockLines = std::max(lineCount * blockHeightSquared, 1.0f);
+    return std::max(static_cast<int32_t>(std::min(blockLines, lineLength)), 1);
+}
+
+bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height, bool rowsApart) {
     ClearGrid(info);
+    if (rowsApart && !LinesAreImageRows(info, width, height)) {
+        info.SetMessage("The lines of this frame cannot be sorted apart");
+        return false;
+    }
     if (width < 0 || height < 0) {
         info.SetMessage("Cannot sort an image of negative size " + std::to_string(width) + " x " +
                         std::to_string(height));
@@ -156,7 +168,7 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
     info.imageWidth = width;
     info.imageHeight = height;
     info.imageCount = static_cast<int64_t>(width) * height;
-    if (static_cast<int64_t>(info.imageRecords.size()) != info.imageCount) {
+    if (!rowsApart && static_cast<int64_t>(info.imageRecords.size()) != info.imageCount) {
         info.SetMessage("The image holds " + std::to_string(info.imageRecords.size()) +
                         " records where " + std::to_string(width) + " x " + std::to_string(height) +
                         " are needed");
@@ -202,13 +214,17 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
     }
 
     info.maxSpanLength = static_cast<int32_t>(static_cast<float>(lineLength) * info.derived.blockWidthSquared);
-    const float blockLines = std::max(static_cast<float>(lineCount) * info.derived.blockHeightSquared, 1.0f);
-    info.blockLines = static_cast<int32_t>(std::min(blockLines, static_cast<float>(lineLength)));
-    info.blockLines = std::max(info.blockLines, 1);
+    info.blockLines = BlockLines(static_cast<float>(lineCount), static_cast<float>(lineLength),
+                                 info.derived.blockHeightSquared);
     info.lastColumn = info.settings.fillLineEnd ? info.lineLength : info.lineLength - 1;
+    if (rowsApart) {
+        info.rowsApart = true;
+        return true;
+    }
 
     if (Resamples(info)) {
-        SizeRecords(info.lineRecords, static_cast<size_t>(info.gridCount));
+        SizeRecords(info.gridStorage, static_cast<size_t>(info.gridCount));
+        info.lineRecords.swap(info.gridStorage);
         SetUpTransform(info, 1);
         return Transfer(info);
     }
@@ -226,6 +242,10 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height) {
 }  // namespace
 
 void SizeRecords(std::vector<PixelRecord>& records, size_t count) {
+    if (records.capacity() >= count) {
+        records.resize(count);
+        return;
+    }
     std::vector<PixelRecord>().swap(records);
     records.reserve(count);
 #ifdef MADV_HUGEPAGE
@@ -306,9 +326,28 @@ void CopySettings(Info& info, const KRVN_Params& p) {
     s.stretch = p.stretch;
 }
 
+bool LinesAreImageRows(const Info& info, int32_t width, int32_t height) {
+    const SortSettings& s = info.settings;
+    if (width <= 0 || height <= 0 || s.angle != 0.0f || FirstNonFiniteSetting(s) != nullptr ||
+        GridScale(width, height, s.resolution) != 1.0f || ClampFloat(s.randomOffset, 0.0f, 1.0f) > 0.0f) {
+        return false;
+    }
+    const float blockHeight = ClampFloat(s.blockHeight, 0.0f, 1.0f);
+    return BlockLines(static_cast<float>(height), static_cast<float>(width), blockHeight * blockHeight) == 1;
+}
+
+bool PrepareRowSorting(Info& info, int32_t width, int32_t height) {
+    try {
+        return PrepareSortingUnguarded(info, width, height, true);
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
+
 bool PrepareSorting(Info& info, int32_t width, int32_t height) {
     try {
-        return PrepareSortingUnguarded(info, width, height);
+        return PrepareSortingUnguarded(info, width, height, false);
     } catch (const std::exception& e) {
         info.SetMessage(e.what());
         return false;
@@ -334,6 +373,44 @@ bool TakeOutPixels(Info& info) {
             return Transfer(info);
         }
         info.imageRecords.swap(info.lineRecords);
+        return true;
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
+
+bool Resamples(const Info& info) { return info.settings.angle != 0.0f || info.derived.scale != 1.0f; }
+
+bool SampleGridBack(Info& info, GridSampler& sampler) {
+    try {
+        if (!Resamples(info) || info.imageCount == 0 || info.gridCount == 0) {
+            return TakeOutPixels(info);
+        }
+        if (static_cast<int64_t>(info.imageRecords.size()) != info.imageCount ||
+            static_cast<int64_t>(info.lineRecords.size()) != info.gridCount) {
+            info.SetMessage("The records do not match the prepared image and grid sizes");
+            return false;
+        }
+        SetUpTransform(info, 2);
+        const TransferTransform& tf = info.transform;
+        sampler.t_ = 1.0f / tf.factor;
+        const float s = std::sin(tf.radians);
+        const float k = std::cos(tf.radians);
+        sampler.kt_ = k * sampler.t_;
+        sampler.st_ = s * sampler.t_;
+        sampler.rotated_ = info.settings.angle != 0.0f;
+        sampler.scaled_ = info.derived.scale != 1.0f;
+        sampler.keepBackground_ = !info.settings.affectBackground;
+        sampler.destCentreY_ = static_cast<float>(tf.destCentreY);
+        sampler.dcx_ = static_cast<float>(tf.destCentreX);
+        sampler.scx_ = static_cast<float>(tf.sourceCentreX);
+        sampler.scy_ = static_cast<float>(tf.sourceCentreY);
+        sampler.gridWidth_ = tf.sourceWidth;
+        sampler.gridHeight_ = tf.sourceHeight;
+        sampler.imageWidth_ = info.imageWidth;
+        sampler.grid_ = info.lineRecords.data();
+        sampler.image_ = info.imageRecords.data();
         return true;
     } catch (const std::exception& e) {
         info.SetMessage(e.what());

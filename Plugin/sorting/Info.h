@@ -130,6 +130,9 @@ struct Info {
     // At angle 0 and scale 1 it holds the image's own records between PrepareSorting and
     // TakeOutPixels, and imageRecords is empty meanwhile.
     std::vector<PixelRecord> lineRecords;
+    // Memory for a resampled grid while none is built: PrepareSorting sizes the grid in it, and a
+    // grid cleared for a new preparation goes back into it, so that the memory is sized once.
+    std::vector<PixelRecord> gridStorage;
     int32_t lineLength = 0;
     int32_t lineCount = 0;
     int64_t gridCount = 0;
@@ -140,6 +143,9 @@ struct Info {
     int32_t maxSpanLength = 0;
     int32_t blockLines = 1;
     int32_t lastColumn = 0;  // lineLength with the fill option, lineLength − 1 without
+    // Prepared by PrepareRowSorting: the lines are the image rows and are sorted apart, each from
+    // its own buffer (SortRowWithHead); neither record vector is used.
+    bool rowsApart = false;
 
     int32_t noiseSeed = 0;
     std::array<uint8_t, 256> noiseTable{};
@@ -160,8 +166,10 @@ struct Info {
 // Copies the parameter values the core reads, unchanged.
 void CopySettings(Info& info, const KRVN_Params& params);
 
-// Makes `records` hold `count` zero records in fresh memory that the kernel is asked to back with
-// huge pages (one fault per 2 MiB rather than per 4 KiB). Throws std::bad_alloc like resize.
+// Makes `records` hold `count` records. Memory it already has room in is kept with the values in
+// it (every caller overwrites each record before reading it) and only records added past its size
+// are zeroed; otherwise fresh memory that the kernel is asked to back with huge pages (one fault
+// per 2 MiB rather than per 4 KiB). Throws std::bad_alloc like resize.
 void SizeRecords(std::vector<PixelRecord>& records, size_t count);
 
 // Derives the settings, sizes the line grid and fills it from the image records (at angle 0 and
@@ -170,9 +178,87 @@ void SizeRecords(std::vector<PixelRecord>& records, size_t count);
 // exception (allocation failure). A zero-size image gives an empty grid and true.
 bool PrepareSorting(Info& info, int32_t width, int32_t height);
 
+// Whether the lines of a preparation with these settings are the image rows, each sorted without
+// reading or writing another: angle 0, scale exactly 1, one line per block and no random offset
+// (which moves spans back into the line before). Settings PrepareSorting refuses answer false.
+bool LinesAreImageRows(const Info& info, int32_t width, int32_t height);
+
+// PrepareSorting for lines sorted apart (LinesAreImageRows must hold): the settings, sizes and
+// derived values as PrepareSorting gives them, without image records or a grid. False with a
+// message when LinesAreImageRows does not hold or PrepareSorting would fail.
+bool PrepareRowSorting(Info& info, int32_t width, int32_t height);
+
 // Writes the line grid back into the image records (at angle 0 and scale 1 by moving them back,
 // leaving lineRecords empty). False with a message on failure.
 bool TakeOutPixels(Info& info);
+
+// Where each image pixel takes its record from after the sort, for a resampled grid: the record
+// TakeOutPixels would write into the image records at (x, y), read without writing them. The
+// transform is the one TakeOutPixels sets up, computed per pixel exactly as its rows compute it.
+class GridSampler {
+public:
+    const PixelRecord& At(int32_t x, int32_t y) const {
+        int32_t sx;
+        int32_t sy;
+        if (rotated_) {
+            const float py = static_cast<float>(y) + 0.5f;
+            const float dy = py - destCentreY_;
+            const float stdy = st_ * dy;
+            const float ktdy = kt_ * dy;
+            const float px = static_cast<float>(x) + 0.5f;
+            const float fx = kt_ * (px - dcx_) - stdy + scx_;
+            const float fy = st_ * (px - dcx_) + ktdy + scy_;
+            sx = ClampedIndex(fx, gridWidth_);
+            sy = ClampedIndex(fy, gridHeight_);
+        } else if (scaled_) {
+            sx = ClampedIndex(t_ * (static_cast<float>(x) + 0.5f), gridWidth_);
+            sy = ClampedIndex(t_ * (static_cast<float>(y) + 0.5f), gridHeight_);
+        } else {
+            sx = x < gridWidth_ - 1 ? x : gridWidth_ - 1;
+            sy = y < gridHeight_ - 1 ? y : gridHeight_ - 1;
+        }
+        const PixelRecord& from = grid_[sx + static_cast<int64_t>(sy) * gridWidth_];
+        if (keepBackground_ && from.spanWeight != 1.0f) {
+            return image_[x + static_cast<int64_t>(y) * imageWidth_];
+        }
+        return from;
+    }
+
+private:
+    friend bool SampleGridBack(Info& info, GridSampler& sampler);
+
+    // Truncates toward zero and clamps into 0..size − 1; NaN gives 0.
+    static int32_t ClampedIndex(float value, int32_t size) {
+        if (!(value >= 0.0f)) return 0;
+        if (value >= static_cast<float>(size - 1)) return size - 1;
+        return static_cast<int32_t>(value);
+    }
+
+    float t_ = 1.0f;
+    float kt_ = 1.0f;
+    float st_ = 0.0f;
+    bool rotated_ = false;
+    bool scaled_ = false;
+    bool keepBackground_ = false;
+    float destCentreY_ = 0.0f;
+    float dcx_ = 0.0f;
+    float scx_ = 0.0f;
+    float scy_ = 0.0f;
+    int32_t gridWidth_ = 0;
+    int32_t gridHeight_ = 0;
+    int32_t imageWidth_ = 0;
+    const PixelRecord* grid_ = nullptr;
+    const PixelRecord* image_ = nullptr;
+};
+
+// TakeOutPixels for a resampled grid without the transfer: checks the sizes as TakeOutPixels does,
+// sets up its transform and makes `sampler` read the records it would write (valid while the grid
+// and image records are unchanged). Without resampling it is TakeOutPixels (the image gets its
+// records back) and `sampler` is not used. False with a message on failure.
+bool SampleGridBack(Info& info, GridSampler& sampler);
+
+// Whether PrepareSorting resampled the image into the grid (angle not 0 or scale not 1).
+bool Resamples(const Info& info);
 
 // Grid size relative to the image: (1 − c) × resolution³ + c with c = 10 ÷ the shorter side, so
 // that at resolution 0 the shorter side becomes 10 records. Resolution is clamped to [0, 1].

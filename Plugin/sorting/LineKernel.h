@@ -12,6 +12,12 @@ namespace korvane::utils {
 // grid, so that the line does not depend on whether line y + 1 has run.
 bool SortLineWithHead(Info& info, int32_t y, const PixelRecord* nextHead);
 
+// Sorts line y held apart from the grid: `row` holds its line length records and nextHead the
+// first record of line y + 1 as it was before any line was sorted (null on the last line). Only
+// for a preparation where LinesAreImageRows holds, so that no line reads or writes another; the
+// records come out as SortLineWithHead leaves them in the grid.
+bool SortRowWithHead(Info& info, int32_t y, PixelRecord* row, const PixelRecord* nextHead);
+
 // The per-line generator of random offsets: the classic 15-bit linear congruential generator
 // with seed, draw, seed as the only operations.
 class LineRandom {

@@ -84,11 +84,13 @@ void SortKeyIndexPairs(std::vector<uint64_t>& values, std::vector<uint64_t>& spa
 
 class LineKernel {
 public:
-    LineKernel(Info& info, int32_t y, const PixelRecord* nextHead)
+    // base holds the records from index baseIndex of the grid on: the whole grid, or one line.
+    LineKernel(Info& info, int32_t y, const PixelRecord* nextHead, PixelRecord* base, int64_t baseIndex)
         : info_(info),
           s_(info.settings),
           d_(info.derived),
-          records_(info.lineRecords.data()),
+          base_(base),
+          baseIndex_(baseIndex),
           width_(info.lineLength),
           lineStart_(static_cast<int64_t>(y) * info.lineLength),
           nextLineStart_(lineStart_ + info.lineLength),
@@ -102,11 +104,12 @@ private:
         if (nextHead_ != nullptr && index == nextLineStart_) {
             return *nextHead_;
         }
-        return records_[index];
+        return base_[index - baseIndex_];
     }
 
-    float Noise(int64_t x) const;
-    bool Breaks(const PF_PixelFloat& t, int64_t x) const;
+    void StartNoise();
+    float Noise(int64_t x);
+    bool Breaks(const PF_PixelFloat& t, int64_t x);
     void CloseSpan(int64_t h, int64_t cur, int64_t x);
     void ProcessSpan(int64_t start, int64_t count, int64_t x);
     void SortSpan(PixelRecord* span, int64_t n);
@@ -121,7 +124,8 @@ private:
     Info& info_;
     const SortSettings& s_;
     const DerivedSettings& d_;
-    PixelRecord* records_;
+    PixelRecord* const base_;
+    const int64_t baseIndex_;
     const int64_t width_;
     const int64_t lineStart_;
     const int64_t nextLineStart_;
@@ -130,9 +134,12 @@ private:
     LineRandom random_;
     int64_t spanCounter_ = 0;
     LineScratch scratch_;
+    // The noise along this line, one per octave (the complexity is clamped to 8 in preparation).
+    static constexpr int32_t kMaxOctaves = 8;
+    NoiseAlongX octaves_[kMaxOctaves];
 };
 
-bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) const {
+bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) {
     const float n = d_.noiseOn ? Noise(x) : 0.0f;
     float red = t.red + n;
     float green = t.green + n;
@@ -149,16 +156,22 @@ bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) const {
     return s_.thresholdMode == kThresholdOutside ? inRange : !inRange;
 }
 
-float LineKernel::Noise(int64_t x) const {
-    const float nx = d_.noiseFrequency * static_cast<float>(x);
+void LineKernel::StartNoise() {
     const float ny = d_.noiseFrequency * static_cast<float>(y_);
+    double scale = 1.0;
+    for (int32_t o = 0; o < d_.noiseComplexity && o < kMaxOctaves; ++o) {
+        octaves_[o] = NoiseAlongX(static_cast<double>(ny) * scale, 0.34567, info_.noiseTable);
+        scale *= 2.0;
+    }
+}
+
+float LineKernel::Noise(int64_t x) {
+    const float nx = d_.noiseFrequency * static_cast<float>(x);
     double sum = 0.0;
     double scale = 1.0;
     double weight = 1.0;
-    for (int32_t o = 0; o < d_.noiseComplexity; ++o) {
-        sum += ImprovedNoise(static_cast<double>(nx) * scale, static_cast<double>(ny) * scale, 0.34567,
-                             info_.noiseTable) *
-               weight;
+    for (int32_t o = 0; o < d_.noiseComplexity && o < kMaxOctaves; ++o) {
+        sum += octaves_[o].At(static_cast<double>(nx) * scale) * weight;
         scale *= 2.0;
         weight *= 0.5;
     }
@@ -175,6 +188,9 @@ void LineKernel::Run() {
     const bool gating = s_.maskGating;
 
     random_.Seed(LineSeed(s_.randomSeed, y_));
+    if (d_.noiseOn) {
+        StartNoise();
+    }
     int64_t h = lineStart_;
     bool inSpan = false;
     bool leftMask = false;
@@ -249,7 +265,7 @@ void LineKernel::CloseSpan(int64_t h, int64_t cur, int64_t x) {
 }
 
 void LineKernel::ProcessSpan(int64_t start, int64_t n, int64_t x) {
-    PixelRecord* span = records_ + start;
+    PixelRecord* span = base_ + (start - baseIndex_);
     const int64_t end = start + n;
     const int32_t mode = s_.outputMode;
     if (d_.copyNeeded) {
@@ -499,7 +515,7 @@ bool SortLineWithHead(Info& info, int32_t y, const PixelRecord* nextHead) {
         return false;
     }
     try {
-        LineKernel kernel(info, y, nextHead);
+        LineKernel kernel(info, y, nextHead, info.lineRecords.data(), 0);
         kernel.Run();
         return true;
     } catch (const std::exception& e) {
@@ -509,5 +525,20 @@ bool SortLineWithHead(Info& info, int32_t y, const PixelRecord* nextHead) {
 }
 
 bool SortLine(Info& info, int32_t y) { return SortLineWithHead(info, y, nullptr); }
+
+bool SortRowWithHead(Info& info, int32_t y, PixelRecord* row, const PixelRecord* nextHead) {
+    if (row == nullptr || y < 0 || y >= info.lineCount || !info.rowsApart) {
+        info.SetMessage("SortRow: line " + std::to_string(y) + " cannot be sorted on its own");
+        return false;
+    }
+    try {
+        LineKernel kernel(info, y, nextHead, row, static_cast<int64_t>(y) * info.lineLength);
+        kernel.Run();
+        return true;
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
 
 }  // namespace korvane::utils

@@ -5,12 +5,16 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <exception>
 #include <execution>
 #include <iterator>
+#include <vector>
 
 #include "KRVN_Errors.h"
 #include "LogsController.h"
 #include "korvane/sdk/SuiteHandler.h"
+#include "sorting/Info.h"
+#include "sorting/LineKernel.h"
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -178,11 +182,11 @@ uint16_t FloatToChannel16(float value) {
     return static_cast<uint16_t>(scaled);
 }
 
+namespace {
+
+// The record of pixel (x, y) of the worlds in the context.
 template <typename Pixel, ChannelOrder Order>
-PF_Err FillRecord(void* refcon, A_long x, A_long y, Pixel*, Pixel*) {
-    const auto& ctx = *static_cast<const RecordFillContext*>(refcon);
-    if (x < 0 || y < 0 || x >= ctx.width || y >= ctx.height) return PF_Err_NONE;
-    utils::PixelRecord& record = ctx.records[static_cast<size_t>(x) + static_cast<size_t>(y) * static_cast<size_t>(ctx.width)];
+void ReadRecord(const RecordFillContext& ctx, A_long x, A_long y, utils::PixelRecord& record) {
     const PF_PixelFloat color = ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.sorting, x, y));
     // A source that is the "sorting" world itself gives the colour just read.
     PF_PixelFloat trigger{};
@@ -207,6 +211,101 @@ PF_Err FillRecord(void* refcon, A_long x, A_long y, Pixel*, Pixel*) {
     record.spanPosition = 0.0f;
     record.spanWeight = 0.0f;
     record.inMask = ctx.use_constraint && ConstraintCovers<Pixel>(*ctx.constraint, x, y);
+}
+
+// Pixel (x, y) of the output world from its record.
+template <typename Pixel, ChannelOrder Order>
+void WritePixel(const WorldFillContext& ctx, A_long x, A_long y, const utils::PixelRecord& record) {
+    // Mask and Map write a grey of the span weight or position with full alpha.
+    const float grey = ctx.mode == 6 ? record.spanWeight : record.spanPosition;
+    const Pixel value = (ctx.mode == 6 || ctx.mode == 7) ? ToHostPixel<Pixel, Order>({1.0f, grey, grey, grey})
+                                                         : ToHostPixel<Pixel, Order>(record.color);
+    auto* row = static_cast<char*>(ctx.output->data) + static_cast<std::ptrdiff_t>(y) * ctx.output->rowbytes;
+    reinterpret_cast<Pixel*>(row)[x] = value;
+}
+
+// Row y of a world (clamped into it, as PixelAt clamps), with the columns clamped per read. Taken
+// once per row: the record stores in the loops below may alias any object (a record holds a byte),
+// so values read through the context would otherwise be read again for every pixel.
+template <typename Pixel>
+class RowOf {
+public:
+    RowOf(const PF_EffectWorld* world, A_long y) {
+        if (world == nullptr) return;
+        y = std::clamp<A_long>(y, 0, world->height - 1);
+        pixels_ = reinterpret_cast<const Pixel*>(static_cast<const char*>(world->data) +
+                                                 static_cast<std::ptrdiff_t>(y) * world->rowbytes);
+        last_ = world->width - 1;
+    }
+    const Pixel& operator[](A_long x) const { return pixels_[std::clamp<A_long>(x, 0, last_)]; }
+
+private:
+    const Pixel* pixels_ = nullptr;
+    A_long last_ = 0;
+};
+
+template <typename Pixel, ChannelOrder Order>
+void ReadRow(const RecordFillContext& ctx, A_long y, A_long first, A_long end, utils::PixelRecord* out) {
+    const bool use_trigger = ctx.use_trigger_source;
+    const bool use_sort = ctx.use_sort_source;
+    const bool use_constraint = ctx.use_constraint;
+    const bool trigger_is_sorting = ctx.trigger_source == ctx.sorting;
+    const bool sort_is_sorting = ctx.sort_source == ctx.sorting;
+    const RowOf<Pixel> sorting(ctx.sorting, y);
+    const RowOf<Pixel> trigger(use_trigger && !trigger_is_sorting ? ctx.trigger_source : nullptr, y);
+    const RowOf<Pixel> sort_source(use_sort && !sort_is_sorting ? ctx.sort_source : nullptr, y);
+    const RowOf<Pixel> constraint(use_constraint ? ctx.constraint : nullptr, y);
+    for (A_long x = first; x < end; ++x) {
+        utils::PixelRecord& record = out[x - first];
+        const PF_PixelFloat color = ToRecordColor<Pixel, Order>(sorting[x]);
+        PF_PixelFloat trigger_color{};
+        if (use_trigger) trigger_color = trigger_is_sorting ? color : ToRecordColor<Pixel, Order>(trigger[x]);
+        PF_PixelFloat sort_color;
+        if (use_sort) {
+            sort_color = sort_is_sorting ? color : ToRecordColor<Pixel, Order>(sort_source[x]);
+        } else {
+            sort_color = {0.0f, color.red, color.green, color.blue};
+        }
+        record.color = color;
+        record.trigger = trigger_color;
+        record.sortSource = sort_color;
+        record.spanPosition = 0.0f;
+        record.spanWeight = 0.0f;
+        record.inMask = use_constraint && constraint[x].alpha > 0;
+    }
+}
+
+template <typename Pixel, ChannelOrder Order>
+void WriteRow(const WorldFillContext& ctx, A_long y, const utils::PixelRecord* row) {
+    if (y < 0 || y >= ctx.height || y >= ctx.record_height) return;
+    const A_long end = std::min(ctx.width, ctx.record_width);
+    auto* pixels = reinterpret_cast<Pixel*>(static_cast<char*>(ctx.output->data) +
+                                            static_cast<std::ptrdiff_t>(y) * ctx.output->rowbytes);
+    const int32_t mode = ctx.mode;
+    if (mode == 6 || mode == 7) {
+        // Mask and Map write a grey of the span weight or position with full alpha.
+        for (A_long x = 0; x < end; ++x) {
+            const float grey = mode == 6 ? row[x].spanWeight : row[x].spanPosition;
+            pixels[x] = ToHostPixel<Pixel, Order>({1.0f, grey, grey, grey});
+        }
+        return;
+    }
+    for (A_long x = 0; x < end; ++x) pixels[x] = ToHostPixel<Pixel, Order>(row[x].color);
+}
+
+template <typename Pixel, ChannelOrder Order>
+RowFunctions RowsOf() {
+    return {&ReadRow<Pixel, Order>, &WriteRow<Pixel, Order>};
+}
+
+}  // namespace
+
+template <typename Pixel, ChannelOrder Order>
+PF_Err FillRecord(void* refcon, A_long x, A_long y, Pixel*, Pixel*) {
+    const auto& ctx = *static_cast<const RecordFillContext*>(refcon);
+    if (x < 0 || y < 0 || x >= ctx.width || y >= ctx.height) return PF_Err_NONE;
+    ReadRecord<Pixel, Order>(ctx, x, y,
+                             ctx.records[static_cast<size_t>(x) + static_cast<size_t>(y) * static_cast<size_t>(ctx.width)]);
     return PF_Err_NONE;
 }
 
@@ -216,15 +315,42 @@ PF_Err FillWorld(void* refcon, A_long x, A_long y, Pixel*, Pixel*) {
     if (x < 0 || y < 0 || x >= ctx.width || y >= ctx.height || x >= ctx.record_width || y >= ctx.record_height) {
         return PF_Err_NONE;
     }
-    const utils::PixelRecord& record =
-        ctx.records[static_cast<size_t>(x) + static_cast<size_t>(y) * static_cast<size_t>(ctx.record_width)];
-    // Mask and Map write a grey of the span weight or position with full alpha.
-    const float grey = ctx.mode == 6 ? record.spanWeight : record.spanPosition;
-    const Pixel value = (ctx.mode == 6 || ctx.mode == 7) ? ToHostPixel<Pixel, Order>({1.0f, grey, grey, grey})
-                                                         : ToHostPixel<Pixel, Order>(record.color);
-    auto* row = static_cast<char*>(ctx.output->data) + static_cast<std::ptrdiff_t>(y) * ctx.output->rowbytes;
-    reinterpret_cast<Pixel*>(row)[x] = value;
+    WritePixel<Pixel, Order>(ctx, x, y,
+                             ctx.sampler != nullptr
+                                 ? ctx.sampler->At(x, y)
+                                 : ctx.records[static_cast<size_t>(x) +
+                                               static_cast<size_t>(y) * static_cast<size_t>(ctx.record_width)]);
     return PF_Err_NONE;
+}
+
+RowFunctions RowTransfers(int bit_depth, bool bgra) {
+    switch (bit_depth) {
+        case 8: return bgra ? RowsOf<PF_Pixel8, ChannelOrder::BGRA>() : RowsOf<PF_Pixel8, ChannelOrder::ARGB>();
+        case 16: return bgra ? RowsOf<PF_Pixel16, ChannelOrder::BGRA>() : RowsOf<PF_Pixel16, ChannelOrder::ARGB>();
+        case 32: return bgra ? RowsOf<PF_PixelFloat, ChannelOrder::BGRA>() : RowsOf<PF_PixelFloat, ChannelOrder::ARGB>();
+        default: return {nullptr, nullptr};
+    }
+}
+
+bool SortImageRow(const RowSortContext& ctx, A_long y) {
+    utils::Info& info = *ctx.info;
+    const A_long width = ctx.fill.width;
+    // One buffer per thread, kept for the next rows and frames: the row stays in cache from the
+    // read through the sort to the write.
+    thread_local std::vector<utils::PixelRecord> row;
+    try {
+        if (row.size() < static_cast<size_t>(width)) row.resize(static_cast<size_t>(width));
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+    ctx.rows.read(ctx.fill, y, 0, width, row.data());
+    utils::PixelRecord head;
+    const bool last = y + 1 >= ctx.fill.height;
+    if (!last) ctx.rows.read(ctx.fill, y + 1, 0, 1, &head);
+    if (!utils::SortRowWithHead(info, y, row.data(), last ? nullptr : &head)) return false;
+    ctx.rows.write(ctx.write, y, row.data());
+    return true;
 }
 
 PF_Err Iterate(const PixelFunctions& functions, A_long progress_end, void* context, PF_EffectWorld* source,

@@ -8,6 +8,11 @@
 #include "korvane/sdk/Suites.h"
 #include "sorting/PixelRecord.h"
 
+namespace korvane::utils {
+struct Info;
+class GridSampler;
+}
+
 namespace korvane::sources {
 
 enum class ChannelOrder { ARGB, BGRA };
@@ -39,6 +44,9 @@ struct WorldFillContext {
     int32_t mode = 1;
     int32_t record_width = 0;
     int32_t record_height = 0;
+    // When set, pixel (x, y) takes the record the sampler reads (a resampled grid read back
+    // directly) instead of records[x + y × record_width].
+    const utils::GridSampler* sampler = nullptr;
 };
 
 // Per-pixel functions with the host's iterate-callback shape; they read only the context, x and y.
@@ -53,6 +61,28 @@ struct PixelFunctions {
     PF_IteratePixel16Func depth16;
     PF_IteratePixelFloatFunc depth32;
 };
+
+// Whole rows for lines sorted apart: `read` fills records [first, end) of image row y (record
+// x − first for pixel x) as FillRecord fills them; `write` writes a row of records as FillWorld
+// writes it. Null for bit depths other than 8, 16 and 32.
+struct RowFunctions {
+    void (*read)(const RecordFillContext& ctx, A_long y, A_long first, A_long end, utils::PixelRecord* out);
+    void (*write)(const WorldFillContext& ctx, A_long y, const utils::PixelRecord* row);
+};
+RowFunctions RowTransfers(int bit_depth, bool bgra);
+
+// What every row of a frame whose lines are sorted apart (utils::PrepareRowSorting) needs. The
+// `records` of both contexts are unused.
+struct RowSortContext {
+    RecordFillContext fill;
+    WorldFillContext write;
+    RowFunctions rows{};
+    utils::Info* info = nullptr;
+};
+
+// Row y from the worlds into a buffer of this thread, through the line kernel and into the output
+// world. False with the reason in the message of Info.
+bool SortImageRow(const RowSortContext& ctx, A_long y);
 
 PixelFunctions RecordFillers(bool bgra);
 PixelFunctions WorldFillers(bool bgra);

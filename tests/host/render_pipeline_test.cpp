@@ -361,11 +361,14 @@ TEST_F(RenderFailures, LegacyRender) {
 
 // ---- Cancellation
 
+// At angle 0 the rows are sorted apart and written to the output as they are sorted (after
+// progress 50); a later cancel must still leave the input.
 TEST_F(RenderCancel, EveryProgressPointEndsTheRenderSilentlyWithTheInputShown) {
+    for (const double angle : {30.0, 0.0})
     for (Personality personality : {Personality::AfterEffects, Personality::Premiere}) {
         Host& h = NewHost(personality);
         const bool premiere = personality == Personality::Premiere;
-        h.Set(P::KRVN_ANGLE, 30);
+        h.Set(P::KRVN_ANGLE, angle);
         World in = premiere ? PhotoLike(20, 12, 8, 3, host::ChannelOrder::BGRA) : PhotoLike(20, 12);
         if (premiere) in.SetPremiereFormat(host::PremiereFormat("bgra"));
         std::vector<A_long> points;
@@ -379,7 +382,8 @@ TEST_F(RenderCancel, EveryProgressPointEndsTheRenderSilentlyWithTheInputShown) {
         EXPECT_EQ(own, expected);
         const long calls = static_cast<long>(points.size());
         for (long nth = 1; nth <= calls; ++nth) {
-            SCOPED_TRACE(std::string(host::PersonalityName(personality)) + " progress call " + std::to_string(nth));
+            SCOPED_TRACE(std::string(host::PersonalityName(personality)) + " angle " + std::to_string(angle) +
+                         " progress call " + std::to_string(nth));
             h.CancelAtProgress(static_cast<int>(nth));
             const size_t mark = LogMark();
             const World out = premiere ? RenderLegacy(h, in, PF_Interrupt_CANCEL) : RenderAe(h, in, PF_Interrupt_CANCEL);

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "SortingTestSupport.h"
+#include "sorting/RecordPool.h"
 
 namespace korvane::utils::test {
 namespace {
@@ -183,6 +184,81 @@ TEST(Transfer, AffectBackgroundOffKeepsPixelsOutsideSpans) {
             }
         }
     }
+}
+
+// A second preparation in the same context (the next frame) builds the grid in the memory of
+// the first, over stale records, and the grid comes out the same.
+TEST(Transfer, AGridRebuiltInItsOldMemoryIsTheSame) {
+    KRVN_Params p;
+    p.angle = 33.0f;
+    p.resolution = 0.7f;
+    Info info = Prepared(Indexed(9, 7), 9, p);
+    const std::vector<PixelRecord> first = info.lineRecords;
+    const PixelRecord* memory = info.lineRecords.data();
+    for (PixelRecord& r : info.lineRecords) r = Rec(-1.0f, -1.0f, -1.0f);
+    ASSERT_TRUE(PrepareSorting(info, 9, 7));
+    EXPECT_EQ(info.lineRecords.data(), memory);
+    EXPECT_EQ(FirstDifference(info.lineRecords, first), -1);
+}
+
+// The sampler reads, for every image pixel, the record TakeOutPixels writes there: scaled,
+// turned, both, with the background kept or not, after a sort that marked spans.
+TEST(Transfer, GridSamplerReadsWhatTakeOutPixelsWrites) {
+    const struct {
+        float angle, resolution;
+        bool background;
+    } looks[] = {{0.0f, 0.5f, true}, {0.0f, 0.35f, false}, {33.0f, 1.0f, false}, {-120.0f, 0.6f, true}, {90.0f, 1.0f, true}};
+    for (const auto& look : looks) {
+        KRVN_Params p;
+        p.angle = look.angle;
+        p.resolution = look.resolution;
+        p.affect_background = look.background;
+        p.threshold_high = 0.6f;
+        p.effect = 2;  // spans where the luminance is 0.6 or more: most of the indexed records
+        p.block_width = 0.3f;
+        std::vector<PixelRecord> image = Indexed(23, 17);
+        for (size_t i = 0; i < image.size(); ++i) {
+            image[i].trigger.green = static_cast<float>((i * 7) % 10) / 10.0f;
+            image[i].sortSource.green = image[i].trigger.green;
+        }
+        Info sampled = Prepared(image, 23, p);
+        ASSERT_TRUE(SortAllLinesSequentially(sampled));
+        const auto inSpan = std::count_if(sampled.lineRecords.begin(), sampled.lineRecords.end(),
+                                          [](const PixelRecord& r) { return r.spanWeight == 1.0f; });
+        ASSERT_GT(inSpan, 0);
+        ASSERT_LT(inSpan, static_cast<std::ptrdiff_t>(sampled.lineRecords.size()));
+        Info written = sampled;
+        GridSampler sampler;
+        ASSERT_TRUE(SampleGridBack(sampled, sampler));
+        ASSERT_TRUE(TakeOutPixels(written));
+        for (int32_t y = 0; y < 17; ++y) {
+            for (int32_t x = 0; x < 23; ++x) {
+                ASSERT_TRUE(SameRecord(sampler.At(x, y), written.imageRecords[static_cast<size_t>(x + y * 23)]))
+                    << look.angle << " " << look.resolution << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(RecordPool, HandsOutTheSmallestFitAndKeepsWithinItsCap) {
+    const size_t record = sizeof(PixelRecord);
+    RecordPool pool(100 * record);
+    pool.Give(std::vector<PixelRecord>(60));
+    pool.Give(std::vector<PixelRecord>(30));
+    EXPECT_EQ(pool.HeldBytes(), 90 * record);
+    EXPECT_TRUE(pool.Take(61).empty());
+    EXPECT_EQ(pool.Take(20).capacity(), 30u);
+    pool.Give(std::vector<PixelRecord>(50));  // 110 > 100: the 50 stays, the 60 went first
+    EXPECT_EQ(pool.HeldBytes(), 50 * record);
+    pool.Give(std::vector<PixelRecord>(101));  // alone past the cap: freed
+    EXPECT_EQ(pool.HeldBytes(), 50 * record);
+    std::vector<PixelRecord> taken = pool.Take(0);
+    EXPECT_EQ(taken.size(), 50u);  // the size it came back with
+    EXPECT_EQ(pool.HeldBytes(), 0u);
+    pool.Give(std::move(taken));
+    pool.Release();
+    EXPECT_EQ(pool.HeldBytes(), 0u);
+    EXPECT_TRUE(pool.Take(1).empty());
 }
 
 TEST(NoiseTable, PermutationShuffledWithMersenneTwister) {
