@@ -5,7 +5,10 @@
 // the peer comparison (bench/peers.sh).
 //
 //   korvane_bench_frame [--sizes 1920x1080,3840x2160] [--depths 8,32] [--looks defaults,angle33,...]
-//                       [--runs 5] [--threads 0] [--write-image FILE.ppm --size WxH]
+//                       [--runs 5] [--threads 0] [--host ae|premiere] [--write-image FILE.ppm --size WxH]
+//
+// --host premiere renders through the legacy render of the Premiere Pro personality instead, with
+// 8-bit BGRA worlds (the only format the effect accepts there); --depths is then ignored.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -119,19 +122,28 @@ double PeakMiB() {
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
+// The host personality every case renders under (--host).
+Personality g_personality = Personality::AfterEffects;
+
 Result RunCase(const Look& look, A_long width, A_long height, int depth, int runs, int threads) {
     Result result;
-    Host host(korvane::host::EntryPoints{&PluginDataEntryFunction, &EffectMain}, Personality::AfterEffects);
+    const bool premiere = g_personality == Personality::Premiere;
+    Host host(korvane::host::EntryPoints{&PluginDataEntryFunction, &EffectMain}, g_personality);
     if ((result.err = host.Setup()) != PF_Err_NONE) return result;
     host.SetThreadCount(threads);
     for (const auto& [index, value] : look.values) host.Set(index, value);
-    const World input = PhotoLike(width, height, depth);
-    World output(width, height, depth);
-    if ((result.err = host.RenderSmart(0.0, depth, input, output)) != PF_Err_NONE) return result;  // warm-up
+    World input = premiere ? PhotoLike(width, height, 8).Converted(8, korvane::host::ChannelOrder::BGRA)
+                           : PhotoLike(width, height, depth);
+    if (premiere) input.SetPremiereFormat(korvane::host::PremiereFormat("bgra"));
+    World output(width, height, input.format());
+    const auto render = [&] {
+        return premiere ? host.RenderLegacy(0.0, input, output) : host.RenderSmart(0.0, depth, input, output);
+    };
+    if ((result.err = render()) != PF_Err_NONE) return result;  // warm-up
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        result.err = host.RenderSmart(0.0, depth, input, output);
+        result.err = render();
         const auto end = std::chrono::steady_clock::now();
         if (result.err != PF_Err_NONE) return result;
         times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
@@ -182,7 +194,7 @@ bool ParseSize(const std::string& text, A_long& w, A_long& h) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: korvane_bench_frame [--sizes WxH,...] [--depths 8,16,32] [--looks NAME,...] [--runs N]\n"
-                 "                           [--threads N] | --write-image FILE.ppm [--size WxH]\n"
+                 "                           [--threads N] [--host ae|premiere] | --write-image FILE.ppm [--size WxH]\n"
                  "looks:");
     for (const Look& l : Looks()) std::fprintf(stderr, " %s", l.name);
     std::fprintf(stderr, "\n");
@@ -208,10 +220,17 @@ int main(int argc, char** argv) {
         else if (arg == "--looks") looks = Split(value(), ',');
         else if (arg == "--runs") runs = std::max(1, std::atoi(value().c_str()));
         else if (arg == "--threads") threads = std::max(0, std::atoi(value().c_str()));
+        else if (arg == "--host") {
+            const std::string name = value();
+            if (name != "ae" && name != "premiere") return Usage();
+            g_personality = name == "premiere" ? Personality::Premiere : Personality::AfterEffects;
+        }
         else if (arg == "--write-image") image_path = value();
         else if (arg == "--size") image_size = value();
         else return Usage();
     }
+
+    if (g_personality == Personality::Premiere) depths = {"8"};
 
     if (!image_path.empty()) {
         A_long w = 0, h = 0;
