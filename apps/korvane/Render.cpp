@@ -185,7 +185,7 @@ private:
     std::set<std::pair<dev_t, ino_t>> ids_;
 };
 
-void refuseToReplaceInputs(const RenderOptions& options, const RenderPlan& plan) {
+void refuseToReplaceInputs(const RenderPlan& plan) {
     constexpr long kChecked = 100000;  // frames of a pattern checked by name
     const long frames = std::min(plan.to_clip_end ? std::max(plan.clip->frame_count, 1L) : plan.range.count(), kChecked);
     InputFiles inputs;
@@ -200,7 +200,6 @@ void refuseToReplaceInputs(const RenderOptions& options, const RenderPlan& plan)
             throw UsageError("output '" + name + "' would replace an input of this render; choose another name");
         if (!plan.output->hasPlaceholder()) break;
     }
-    (void)options;
 }
 
 // The value a parameter keeps all through the render, or nothing when it is keyframed.
@@ -322,7 +321,7 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
             throw UsageError("'" + source.pattern->name() + "' names a sequence; give the frames with --frames FIRST-LAST");
         if (!options.dump_params) source.load(plan.range.first);
     }
-    if (!options.dump_params) refuseToReplaceInputs(options, plan);
+    if (!options.dump_params) refuseToReplaceInputs(plan);
     return plan;
 }
 
