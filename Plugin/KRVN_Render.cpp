@@ -202,6 +202,11 @@ PF_Err LegacyRender(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* param
         bit_depth = bits;
         bgra = layout != "ARGB";
         format = premiere_format;
+    } else if (output != nullptr && (output->world_flags & PF_WorldFlag_DEEP)) {
+        // A deep-colour host may send 16-bit worlds to the legacy render too: reading them as 8-bit
+        // wrote half-width pixels over the output.
+        bit_depth = 16;
+        format = PF_PixelFormat_ARGB64;
     } else {
         log::LogLine("Rendering in an old version of AE. Using 8bits");
     }

@@ -175,8 +175,11 @@ void ApplyPixelFormat(VideoInfo& info, const std::string& pixel_formats_json) {
         int depth = 0;
         if (const auto components = format.find("components"); components != format.end() && components->is_array())
             for (const json& component : *components)
-                if (component.is_object())
-                    depth = std::max(depth, static_cast<int>(number(component, "bit_depth").value_or(0)));
+                if (component.is_object()) {
+                    // Only depths a component can have: anything else (1e300 would not even fit an int) is ignored.
+                    const double bits = number(component, "bit_depth").value_or(0);
+                    if (bits >= 1 && bits <= 32) depth = std::max(depth, static_cast<int>(bits));
+                }
         if (depth > 0) info.bit_depth = depth;
         if (const auto flags = format.find("flags"); flags != format.end() && flags->is_object())
             info.has_alpha = number(*flags, "alpha").value_or(0) != 0;

@@ -343,6 +343,10 @@ TEST_F(RenderFailures, LegacyRender) {
     EXPECT_TRUE(said);
     EXPECT_EQ(ErrorsSince(mark), std::vector<ErrorRecord>{});
     EXPECT_TRUE(out.SamePixels(RenderAe(ae, in)));
+    // A deep world (found by the fuzzer: it was written as 8-bit pixels) renders as the smart render does.
+    ae.Set(P::KRVN_ANGLE, 33);
+    const World deep = PhotoLike(10, 6, 16);
+    EXPECT_TRUE(RenderLegacy(ae, deep).SamePixels(RenderAe(ae, deep)));
 
     // GetParams failing: its code, and the parameter handle is gone after the frame.
     ae.FailCall("checkout_param", 1, PF_Err_OUT_OF_MEMORY);
