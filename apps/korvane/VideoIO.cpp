@@ -204,6 +204,14 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
             command.notes.push_back("." + extension + " cannot hold " + kept + " audio; re-encoded to " + rule->label);
         }
     }
+    if (frames.chunk && extension == "mkv") {
+        const FrameRange& chunk = *frames.chunk;
+        argv.insert(argv.end(), {"-metadata", std::string(kChunkFirstFrameTag) + "=" + std::to_string(chunk.first),
+                                 "-metadata", std::string(kChunkFrameCountTag) + "=" + std::to_string(chunk.count()),
+                                 "-output_ts_offset",
+                                 seconds(static_cast<double>(chunk.first) * static_cast<double>(frames.fps.den) /
+                                         static_cast<double>(frames.fps.num))});
+    }
     argv.insert(argv.end(), options.extra_args.begin(), options.extra_args.end());
     argv.insert(argv.end(), {"-y", "file:" + temp_path});
     return command;
@@ -213,16 +221,19 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
 
 VideoReader::VideoReader(const std::string& path, const VideoInfo& info, int depth,
                          const std::optional<FrameRange>& range)
-    : path_(path) {
+    : VideoReader(path, BuildDecoderCommand(path, info, depth, range), info.width, info.height, depth, info.has_alpha) {}
+
+VideoReader::VideoReader(const std::string& label, const std::vector<std::string>& decoder_argv, int width, int height,
+                         int depth, bool alpha)
+    : path_(label) {
     try {
-        decoder_ = std::make_unique<Subprocess>(BuildDecoderCommand(path, info, depth, range),
-                                                Subprocess::Pipes{.to_stdin = false, .from_stdout = true});
+        decoder_ = std::make_unique<Subprocess>(decoder_argv, Subprocess::Pipes{.to_stdin = false, .from_stdout = true});
     } catch (const SpawnError& e) {
-        throw UsageError("cannot read '" + path + "': cannot run ffmpeg, from the Debian package 'ffmpeg' (" +
+        throw UsageError("cannot read '" + label + "': cannot run ffmpeg, from the Debian package 'ffmpeg' (" +
                          (e.error == ENOENT ? std::string("not installed") : std::strerror(e.error)) + ")");
     }
-    const std::size_t frame_bytes = RgbaFrameBytes(info.width, info.height, depth);
-    thread_ = std::thread([this, frame_bytes, width = info.width, height = info.height, depth, alpha = info.has_alpha] {
+    const std::size_t frame_bytes = RgbaFrameBytes(width, height, depth);
+    thread_ = std::thread([this, frame_bytes, width, height, depth, alpha] {
         std::vector<std::byte> buffer(frame_bytes);
         for (;;) {
             const std::size_t got = decoder_->read(buffer.data(), buffer.size());
