@@ -97,6 +97,7 @@ Chunk probeChunk(const std::string& path) {
     chunk.width = static_cast<int>(wholeNumber(stream, "width").value_or(0));
     chunk.height = static_cast<int>(wholeNumber(stream, "height").value_or(0));
     if (const auto it = stream.find("pix_fmt"); it != stream.end() && it->is_string()) chunk.pixel_format = *it;
+    if (chunk.pixel_format.empty()) throw UsageError("cannot read '" + path + "': ffprobe cannot tell its pixel format");
     std::optional<long> first, count;
     if (const auto format = json.find("format"); format != json.end() && format->is_object()) {
         if (const auto tags = format->find("tags"); tags != format->end() && tags->is_object()) {

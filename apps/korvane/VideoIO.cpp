@@ -146,7 +146,10 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
     argv = {"ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-f", "rawvideo", "-pix_fmt", pipeFormat(frames.depth),
             "-s", std::to_string(frames.width) + "x" + std::to_string(frames.height), "-framerate", frames.fps.text(),
             "-i", "pipe:0"};
-    if (audio) {
+    // A chunk's sound would only be dropped by the join, which takes it from the source once; and a
+    // stream copy cut at a time starts at the source's keyframe before it, seconds early.
+    const bool chunk = frames.chunk && extension == "mkv";
+    if (audio && !chunk) {
         if (audio->start > 0) argv.insert(argv.end(), {"-ss", seconds(audio->start)});
         if (audio->duration > 0) argv.insert(argv.end(), {"-t", seconds(audio->duration)});
         argv.insert(argv.end(), {"-i", "file:" + audio->path, "-map_metadata", "1"});
@@ -187,7 +190,7 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
     if (!color.primaries.empty()) argv.insert(argv.end(), {"-color_primaries", color.primaries});
     if (!color.transfer.empty()) argv.insert(argv.end(), {"-color_trc", color.transfer});
 
-    if (audio && !audio->codecs.empty()) {
+    if (audio && !chunk && !audio->codecs.empty()) {
         argv.insert(argv.end(), {"-map", "1:a"});
         const std::optional<AudioRule> rule = audioRuleFor(extension);
         std::string kept;
@@ -204,14 +207,9 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
             command.notes.push_back("." + extension + " cannot hold " + kept + " audio; re-encoded to " + rule->label);
         }
     }
-    if (frames.chunk && extension == "mkv") {
-        const FrameRange& chunk = *frames.chunk;
-        argv.insert(argv.end(), {"-metadata", std::string(kChunkFirstFrameTag) + "=" + std::to_string(chunk.first),
-                                 "-metadata", std::string(kChunkFrameCountTag) + "=" + std::to_string(chunk.count()),
-                                 "-output_ts_offset",
-                                 seconds(static_cast<double>(chunk.first) * static_cast<double>(frames.fps.den) /
-                                         static_cast<double>(frames.fps.num))});
-    }
+    if (chunk)
+        argv.insert(argv.end(), {"-metadata", std::string(kChunkFirstFrameTag) + "=" + std::to_string(frames.chunk->first),
+                                 "-metadata", std::string(kChunkFrameCountTag) + "=" + std::to_string(frames.chunk->count())});
     argv.insert(argv.end(), options.extra_args.begin(), options.extra_args.end());
     argv.insert(argv.end(), {"-y", "file:" + temp_path});
     return command;

@@ -40,7 +40,7 @@ struct OutputFrames {
     Rational fps;
     ColorTags color;
     // Set when the output is one chunk of a longer clip (frames [first, last] of it): an .mkv chunk
-    // is tagged with its frames and timed as in the whole clip, for `korvane join`.
+    // is tagged with its frames for `korvane join` and holds no sound (the join takes the source's).
     std::optional<FrameRange> chunk;
 };
 

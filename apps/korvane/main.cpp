@@ -67,7 +67,8 @@ selects input frames. 8-bit clips render at 8 bits, deeper ones at 16. The outpu
 the codec: .mp4 H.264 (CRF 16), .mov ProRes 4444 (alpha kept), .mkv FFV1 (lossless, exact), .webm
 VP9; --codec, --crf and --encoder-args override. Sound, frame rate and colour tags are kept; a
 rotated clip is sorted and written upright. An image pattern output (-o f_####.png) takes a clip's
-frames; a sequence input makes a clip at --fps.
+frames; a sequence input makes a clip at --fps. Some frames of a clip into .mkv (--frames 48-95
+-o part.mkv) make a chunk for 'korvane join': tagged with its frames, without sound.
 
 Examples:
   korvane render in.png -o out.png --set threshold_low=0.3 --set threshold_high=0.9 --set angle=90
