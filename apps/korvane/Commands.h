@@ -1,4 +1,4 @@
-// The two subcommands: `korvane render` and `korvane params`.
+// The subcommands: `korvane render`, `korvane join` and `korvane params`.
 #pragma once
 
 #include <optional>
@@ -34,6 +34,16 @@ struct RenderOptions {
     bool dump_params = false;
 };
 
+struct JoinOptions {
+    std::vector<std::string> chunks;  // .mkv chunks written by `korvane render SOURCE --frames A-B`
+    std::string output;
+    std::string audio_from;  // the clip the chunks were rendered from
+    std::string codec;
+    std::optional<int> crf;
+    std::string encoder_args;
+    bool quiet = false;
+};
+
 struct ParamsOptions {
     std::string host = "ae";
     std::string effect;
@@ -41,6 +51,7 @@ struct ParamsOptions {
 
 // Each returns the exit code, or throws CliError.
 int runRender(const RenderOptions& options);
+int runJoin(const JoinOptions& options);
 int runParams(const ParamsOptions& options);
 
 }  // namespace korvane::cli

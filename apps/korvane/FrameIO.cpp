@@ -71,7 +71,7 @@ public:
     void write(long, const Image& image, std::vector<std::string>& notes) override {
         if (!writer_) {
             OutputFrames frames{image.width, image.height, image.depth == 8 ? 8 : 16, settings_.alpha, settings_.fps,
-                                settings_.color};
+                                settings_.color, settings_.chunk};
             if (image.depth == 32)
                 notes.push_back("video files hold at most 16 bits per channel; 32-bit frames are written at 16 bits");
             writer_ = std::make_unique<VideoWriter>(settings_.path, frames, settings_.audio, settings_.encode, notes);

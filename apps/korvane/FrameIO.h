@@ -52,6 +52,7 @@ struct VideoSinkSettings {
     bool alpha = false;  // keep alpha where the codec can
     std::optional<AudioSource> audio;
     EncodeOptions encode;
+    std::optional<FrameRange> chunk;  // the frames of a longer clip this output holds
 };
 std::unique_ptr<FrameSink> VideoSink(const VideoSinkSettings& settings);
 

@@ -380,6 +380,7 @@ std::unique_ptr<FrameSink> makeSink(const RenderOptions& options, const RenderPl
         if (!plan.to_clip_end) {
             audio.start = static_cast<double>(plan.range.first) / plan.fps;
             audio.duration = static_cast<double>(plan.range.count()) / plan.fps;
+            settings.chunk = plan.range;
         }
         settings.audio = audio;
     }

@@ -146,7 +146,10 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
     argv = {"ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-f", "rawvideo", "-pix_fmt", pipeFormat(frames.depth),
             "-s", std::to_string(frames.width) + "x" + std::to_string(frames.height), "-framerate", frames.fps.text(),
             "-i", "pipe:0"};
-    if (audio) {
+    // A chunk's sound would only be dropped by the join, which takes it from the source once; and a
+    // stream copy cut at a time starts at the source's keyframe before it, seconds early.
+    const bool chunk = frames.chunk && extension == "mkv";
+    if (audio && !chunk) {
         if (audio->start > 0) argv.insert(argv.end(), {"-ss", seconds(audio->start)});
         if (audio->duration > 0) argv.insert(argv.end(), {"-t", seconds(audio->duration)});
         argv.insert(argv.end(), {"-i", "file:" + audio->path, "-map_metadata", "1"});
@@ -187,7 +190,7 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
     if (!color.primaries.empty()) argv.insert(argv.end(), {"-color_primaries", color.primaries});
     if (!color.transfer.empty()) argv.insert(argv.end(), {"-color_trc", color.transfer});
 
-    if (audio && !audio->codecs.empty()) {
+    if (audio && !chunk && !audio->codecs.empty()) {
         argv.insert(argv.end(), {"-map", "1:a"});
         const std::optional<AudioRule> rule = audioRuleFor(extension);
         std::string kept;
@@ -204,6 +207,9 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
             command.notes.push_back("." + extension + " cannot hold " + kept + " audio; re-encoded to " + rule->label);
         }
     }
+    if (chunk)
+        argv.insert(argv.end(), {"-metadata", std::string(kChunkFirstFrameTag) + "=" + std::to_string(frames.chunk->first),
+                                 "-metadata", std::string(kChunkFrameCountTag) + "=" + std::to_string(frames.chunk->count())});
     argv.insert(argv.end(), options.extra_args.begin(), options.extra_args.end());
     argv.insert(argv.end(), {"-y", "file:" + temp_path});
     return command;
@@ -213,16 +219,19 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
 
 VideoReader::VideoReader(const std::string& path, const VideoInfo& info, int depth,
                          const std::optional<FrameRange>& range)
-    : path_(path) {
+    : VideoReader(path, BuildDecoderCommand(path, info, depth, range), info.width, info.height, depth, info.has_alpha) {}
+
+VideoReader::VideoReader(const std::string& label, const std::vector<std::string>& decoder_argv, int width, int height,
+                         int depth, bool alpha)
+    : path_(label) {
     try {
-        decoder_ = std::make_unique<Subprocess>(BuildDecoderCommand(path, info, depth, range),
-                                                Subprocess::Pipes{.to_stdin = false, .from_stdout = true});
+        decoder_ = std::make_unique<Subprocess>(decoder_argv, Subprocess::Pipes{.to_stdin = false, .from_stdout = true});
     } catch (const SpawnError& e) {
-        throw UsageError("cannot read '" + path + "': cannot run ffmpeg, from the Debian package 'ffmpeg' (" +
+        throw UsageError("cannot read '" + label + "': cannot run ffmpeg, from the Debian package 'ffmpeg' (" +
                          (e.error == ENOENT ? std::string("not installed") : std::strerror(e.error)) + ")");
     }
-    const std::size_t frame_bytes = RgbaFrameBytes(info.width, info.height, depth);
-    thread_ = std::thread([this, frame_bytes, width = info.width, height = info.height, depth, alpha = info.has_alpha] {
+    const std::size_t frame_bytes = RgbaFrameBytes(width, height, depth);
+    thread_ = std::thread([this, frame_bytes, width, height, depth, alpha] {
         std::vector<std::byte> buffer(frame_bytes);
         for (;;) {
             const std::size_t got = decoder_->read(buffer.data(), buffer.size());

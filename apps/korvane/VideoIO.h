@@ -39,7 +39,14 @@ struct OutputFrames {
     bool alpha = false;  // the source has alpha worth keeping
     Rational fps;
     ColorTags color;
+    // Set when the output is one chunk of a longer clip (frames [first, last] of it): an .mkv chunk
+    // is tagged with its frames for `korvane join` and holds no sound (the join takes the source's).
+    std::optional<FrameRange> chunk;
 };
+
+// Container tags of a chunk: the number of its first frame in the whole clip, and how many it holds.
+inline constexpr const char* kChunkFirstFrameTag = "KORVANE_FIRST_FRAME";
+inline constexpr const char* kChunkFrameCountTag = "KORVANE_FRAME_COUNT";
 
 // The ffmpeg command that encodes raw frames from standard input into `temp_path` (whose
 // extension chooses the container), with notes for the user about choices made.
@@ -65,6 +72,10 @@ class VideoReader {
 public:
     // depth: 8 or 16, the pipe's depth. Throws UsageError when ffmpeg cannot be started.
     VideoReader(const std::string& path, const VideoInfo& info, int depth, const std::optional<FrameRange>& range);
+    // Frames of `width` x `height` at `depth` from any decoder command writing raw RGBA to standard
+    // output; `label` names the input in messages.
+    VideoReader(const std::string& label, const std::vector<std::string>& decoder_argv, int width, int height,
+                int depth, bool alpha);
     ~VideoReader();
     VideoReader(const VideoReader&) = delete;
     VideoReader& operator=(const VideoReader&) = delete;

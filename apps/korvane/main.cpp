@@ -39,6 +39,7 @@ Examples:
   korvane render data/coffee.png -o sorted.png --set threshold_low=0.25 --set threshold_high=0.8 --set angle=90
   korvane render clip.mp4 -o sorted.mp4 --set angle=90 --set threshold_low=0.3@0s,0.6@2s
   korvane render shot_####.png --frames 1-48 -o out_####.png --set angle=0@1,90@48
+  korvane join chunk_*.mkv -o sorted.mp4 --audio-from clip.mp4
   korvane params
 
 Exit codes: 0 done, 2 bad usage or unreadable input, 3 the effect returned an error, 130 Ctrl-C,
@@ -66,7 +67,8 @@ selects input frames. 8-bit clips render at 8 bits, deeper ones at 16. The outpu
 the codec: .mp4 H.264 (CRF 16), .mov ProRes 4444 (alpha kept), .mkv FFV1 (lossless, exact), .webm
 VP9; --codec, --crf and --encoder-args override. Sound, frame rate and colour tags are kept; a
 rotated clip is sorted and written upright. An image pattern output (-o f_####.png) takes a clip's
-frames; a sequence input makes a clip at --fps.
+frames; a sequence input makes a clip at --fps. Some frames of a clip into .mkv (--frames 48-95
+-o part.mkv) make a chunk for 'korvane join': tagged with its frames, without sound.
 
 Examples:
   korvane render in.png -o out.png --set threshold_low=0.3 --set threshold_high=0.9 --set angle=90
@@ -163,6 +165,21 @@ int main(int argc, char** argv) {
                          "Debugging aid: print every parameter's value at each frame (keyframes resolved) and "
                          "render nothing; -o is not needed");
 
+    JoinOptions join;
+    CLI::App* join_cmd = app.add_subcommand("join", "Join lossless chunks of one clip, rendered apart, into the final file.");
+    join_cmd->add_option("CHUNK", join.chunks, "Chunks written by 'korvane render SOURCE --frames FIRST-LAST -o CHUNK.mkv'")
+        ->required();
+    join_cmd->add_option("-o,--output", join.output, "Output clip; its extension picks the codec as for render")->required();
+    join_cmd->add_option("--audio-from", join.audio_from, "The clip the chunks were rendered from: its sound, tags and length")
+        ->required();
+    join_cmd->add_option("--codec", join.codec, "ffmpeg encoder by name (e.g. --codec libx265)");
+    join_cmd->add_option("--crf", join.crf, "Constant rate factor of the encoder (e.g. --crf 20)")->check(CLI::Range(0, 63));
+    join_cmd->add_option("--encoder-args", join.encoder_args, "More encoder arguments for ffmpeg, e.g. \"-preset slow\"");
+    join_cmd->add_flag("-q,--quiet", join.quiet, "Print nothing but errors");
+    join_cmd->footer("\nChunks may come in any order; frames missing, held twice or cut short are refused (exit 2).\n"
+                     "Example:\n  korvane render clip.mp4 --frames 0-119 -o c0.mkv; korvane render clip.mp4 --frames 120-239 -o c1.mkv\n"
+                     "  korvane join c0.mkv c1.mkv -o sorted.mp4 --audio-from clip.mp4");
+
     ParamsOptions params;
     CLI::App* params_cmd = app.add_subcommand("params", "List the parameters as the effect registers them.");
     params_cmd->add_option("--host", params.host, "ae or premiere")
@@ -185,7 +202,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         std::string message = e.what();
         std::fprintf(stderr, "korvane: %s (see 'korvane%s --help')\n", message.c_str(),
-                     render_cmd->parsed() ? " render" : params_cmd->parsed() ? " params" : "");
+                     render_cmd->parsed() ? " render" : join_cmd->parsed() ? " join" : params_cmd->parsed() ? " params" : "");
         return kExitUsage;
     }
 
@@ -202,6 +219,7 @@ int main(int argc, char** argv) {
             }
             return runRender(render);
         }
+        if (join_cmd->parsed()) return runJoin(join);
         return runParams(params);
     } catch (const CliError& e) {
         std::fprintf(stderr, "korvane: %s\n", e.what());

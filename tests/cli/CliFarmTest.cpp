@@ -1,0 +1,192 @@
+// Long clips in chunks: `korvane render --frames` chunks, `korvane join`, scripts/farm-render on
+// GNU parallel and the Slurm template, against the same clip rendered in one piece.
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+
+#include "CliSupport.h"
+
+namespace korvane::clitest {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAreArray;
+
+constexpr int kFrames = 48;  // the clip: 2 seconds at 24 fps, 40x30
+constexpr std::size_t kFrameBytes = 40 * 30 * 4;
+
+RunResult Ffmpeg(const std::vector<std::string>& args) {
+    return RunProgram("ffmpeg", Concat({"-nostdin", "-hide_banner", "-v", "error", "-y"}, args));
+}
+
+nlohmann::json Probe(const std::string& path, const std::vector<std::string>& extra = {}) {
+    const RunResult r = RunProgram("ffprobe", Concat(Concat({"-v", "error", "-of", "json", "-show_streams", "-show_format"}, extra), {path}));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return nlohmann::json::parse(r.out, nullptr, false);
+}
+
+// Every frame of a clip as raw RGBA, in order.
+std::vector<std::string> Frames(const std::string& path) {
+    const RunResult r = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough",
+                                              "-f", "rawvideo", "-pix_fmt", "rgba", "-"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out.size() % kFrameBytes, 0u);
+    std::vector<std::string> frames;
+    for (std::size_t at = 0; at + kFrameBytes <= r.out.size(); at += kFrameBytes) frames.push_back(r.out.substr(at, kFrameBytes));
+    return frames;
+}
+
+std::string Samples(const std::string& path) {
+    const RunResult r = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-f", "s16le", "-"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return r.out;
+}
+
+void WriteScript(const std::string& path, const std::string& text) {
+    std::ofstream(path) << "#!/usr/bin/env bash\n" << text;
+    ::chmod(path.c_str(), 0755);
+}
+
+class CliFarmTest : public CliTest {
+protected:
+    // Moving colour bars with sound, keyframed so that every frame's look depends on its number.
+    void SetUp() override {
+        CliTest::SetUp();
+        clip_ = Path("clip.mkv");
+        const RunResult r = Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=40x30:rate=24:duration=2", "-f", "lavfi", "-i",
+                                    "sine=frequency=440:duration=2", "-c:v", "ffv1", "-pix_fmt", "bgr0", "-c:a", "flac", clip_});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+    }
+    const std::vector<std::string> look_ = Concat(kSortMost, {"--set", "angle=0@0,90@47"});
+
+    void ExpectSameClip(const std::string& joined, const std::string& whole) {
+        const std::vector<std::string> a = Frames(joined), b = Frames(whole);
+        ASSERT_EQ(a.size(), static_cast<std::size_t>(kFrames));
+        ASSERT_EQ(b.size(), a.size());
+        for (std::size_t n = 0; n < a.size(); ++n) EXPECT_TRUE(a[n] == b[n]) << "frame " << n << " differs";
+        EXPECT_EQ(Samples(joined), Samples(whole)) << "the sound differs";
+        EXPECT_EQ(Probe(joined)["format"]["duration"], Probe(whole)["format"]["duration"]);
+    }
+    std::vector<std::string> Entries() { return FolderEntries(dir().string()); }
+    std::string clip_;
+};
+
+// Two job slots, a chunk that fails once and is re-run: the join equals one machine's render.
+TEST_F(CliFarmTest, FarmRenderOnTwoSlotsWithAFailingChunkMatchesOneMachine) {
+    const std::string whole = Path("whole.mkv");
+    RunResult r = Korvane(Concat({"render", clip_, "-o", whole, "-q"}, look_));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+
+    // The chunk of frames 10-19 fails the first time, as on a machine that went away.
+    const std::string korvane = std::string(KORVANE_BINARY_DIR) + "/bin/korvane";
+    WriteScript(Path("flaky"), "case \" $* \" in *' --frames 10-19 '*)\n"
+                               "  [ -e '" + Path("failed-once") + "' ] || { touch '" + Path("failed-once") + "'; exit 1; } ;;\n"
+                               "esac\nexec '" + korvane + "' \"$@\"\n");
+    const std::string farm = SourceData("scripts/farm-render");
+    const std::vector<std::string> args = Concat({clip_, Path("joined.mkv"), "--jobs", "2", "--chunk-frames", "10",
+                                                  "--korvane", Path("flaky"), "-q"}, look_);
+
+    r = RunProgram(farm, Concat(args, {"--dry-run"}));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("--frames 40-47 -o "));
+    EXPECT_THAT(r.out, HasSubstr(" join -o " + Path("joined.mkv")));
+    EXPECT_THAT(Entries(), UnorderedElementsAreArray({"clip.mkv", "whole.mkv", "flaky"}));
+
+    r = RunProgram(farm, args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    ExpectSameClip(Path("joined.mkv"), whole);
+    // The failure happened, and the chunks went with the run.
+    EXPECT_THAT(Entries(), UnorderedElementsAreArray({"clip.mkv", "whole.mkv", "flaky", "failed-once", "joined.mkv"}));
+
+    // A chunk that never renders: nothing joined, nothing left behind.
+    WriteScript(Path("broken"), "case \" $* \" in *' --dump-params '*) exit 0 ;; esac\nexit 3\n");
+    r = RunProgram(farm, {clip_, Path("never.mkv"), "--jobs", "2", "--korvane", Path("broken"), "--retries", "1"});
+    EXPECT_NE(r.exit_code, 0);
+    EXPECT_THAT(Entries(), UnorderedElementsAreArray({"clip.mkv", "whole.mkv", "flaky", "failed-once", "joined.mkv", "broken"}));
+}
+
+// Chunks are self-describing and join in any order; a gap, a short chunk or an overlap is refused
+// in one line naming the frames, and leaves nothing behind.
+TEST_F(CliFarmTest, JoinChecksTheChunksAndRefusesGaps) {
+    for (const char* range : {"0-11", "12-23", "24-35", "36-47", "6-17"}) {
+        const RunResult r = Korvane(Concat({"render", clip_, "--frames", range, "-o", Path(std::string("c") + range + ".mkv"), "-q"}, look_));
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+    }
+    const nlohmann::json chunk = Probe(Path("c12-23.mkv"), {"-count_packets"});
+    EXPECT_EQ(chunk["format"]["tags"]["KORVANE_FIRST_FRAME"], "12");
+    EXPECT_EQ(chunk["format"]["tags"]["KORVANE_FRAME_COUNT"], "12");
+    EXPECT_EQ(chunk["streams"][0]["pix_fmt"], "bgr0");
+    EXPECT_EQ(chunk["streams"].size(), 1u) << "a chunk holds no sound; the join takes the source's";
+    ASSERT_EQ(Ffmpeg({"-i", Path("c12-23.mkv"), "-frames:v", "6", "-c", "copy", Path("short.mkv")}).exit_code, 0);
+    const std::vector<std::string> inputs = Entries();
+
+    struct Case {
+        std::vector<std::string> chunks;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"c0-11.mkv", "c24-35.mkv", "c36-47.mkv"}, "missing frames 12-23 (no chunk)"},
+        {{"c36-47.mkv", "c0-11.mkv", "c12-23.mkv"}, "missing frames 24-35 (no chunk)"},
+        {{"c0-11.mkv", "c12-23.mkv", "c24-35.mkv"}, "missing frames 36-47 (no chunk)"},
+        {{"c0-11.mkv", "short.mkv", "c24-35.mkv"}, "frames 18-23 ('" + Path("short.mkv") + "' ends early), frames 36-47 (no chunk)"},
+        {{"c0-11.mkv", "c6-17.mkv", "c12-23.mkv"}, "both hold frames 6-11"},
+        {{"c0-11.mkv", "c0-11.mkv"}, "both hold frames 0-11"},
+        {{"clip.mkv"}, "is no chunk of a clip"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"join", "-o", Path("out.mkv"), "--audio-from", clip_};
+        for (const std::string& name : c.chunks) args.push_back(Path(name));
+        SCOPED_TRACE(c.message);
+        const RunResult r = Korvane(args);
+        EXPECT_EQ(r.exit_code, 2) << r.err;
+        EXPECT_THAT(r.err, HasSubstr(c.message));
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_THAT(Entries(), UnorderedElementsAreArray(inputs));
+    }
+    RunResult r = Korvane({"join", Path("c0-11.mkv"), "-o", Path("c0-11.mkv"), "--audio-from", clip_});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_THAT(r.err, HasSubstr("would replace an input"));
+
+    r = Korvane(Concat({"render", clip_, "-o", Path("whole.mkv"), "-q"}, look_));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = Korvane({"join", Path("c36-47.mkv"), Path("c12-23.mkv"), Path("c0-11.mkv"), Path("c24-35.mkv"), "-o",
+                 Path("joined.mkv"), "--audio-from", clip_, "-q"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    ExpectSameClip(Path("joined.mkv"), Path("whole.mkv"));
+    // The final codec, pixel format and sound are chosen as render chooses them.
+    r = Korvane(Concat({"render", clip_, "-o", Path("whole.webm"), "-q"}, look_));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = Korvane({"join", Path("c0-11.mkv"), Path("c12-23.mkv"), Path("c24-35.mkv"), Path("c36-47.mkv"), "-o",
+                 Path("joined.webm"), "--audio-from", clip_, "-q"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const nlohmann::json joined = Probe(Path("joined.webm")), rendered = Probe(Path("whole.webm"));
+    for (const char* key : {"codec_name", "pix_fmt", "color_space", "sample_rate"})
+        for (int stream : {0, 1}) EXPECT_EQ(joined["streams"][stream].value(key, ""), rendered["streams"][stream].value(key, "")) << key;
+    EXPECT_EQ(joined["streams"][1]["codec_name"], "opus");
+}
+
+// The Slurm template parses, and each array task renders its own frames.
+TEST_F(CliFarmTest, SlurmTemplateRendersItsChunkAndJoins) {
+    const std::string sbatch = SourceData("scripts/farm/korvane.sbatch");
+    ASSERT_EQ(RunProgram("bash", {"-n", sbatch}).exit_code, 0);
+    WriteScript(Path("echo-korvane"), "printf '%s|' \"$@\"\n");
+    const std::vector<std::string> env = {"SOURCE=/clips/a b.mov", "OUT=/out/sorted.mov", "CHUNK_DIR=" + Path("chunks"),
+                                          "FRAMES=100", "CHUNK_FRAMES=48", "KORVANE=" + Path("echo-korvane"),
+                                          "RENDER_ARGS=--set angle=90 --mask 'M 0 0 H 9 V 9 Z'", "SLURM_CPUS_PER_TASK=4"};
+    RunResult r = RunProgram("bash", {sbatch}, Concat(env, {"SLURM_ARRAY_TASK_ID=1"}));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "render|/clips/a b.mov|--frames|48-95|-o|" + Path("chunks") +
+                         "/chunk_000048.mkv|-q|--threads|4|--set|angle=90|--mask|M 0 0 H 9 V 9 Z|");
+    r = RunProgram("bash", {sbatch}, Concat(env, {"SLURM_ARRAY_TASK_ID=2"}));
+    EXPECT_THAT(r.out, HasSubstr("|--frames|96-99|"));
+    r = RunProgram("bash", {sbatch}, Concat(env, {"SLURM_ARRAY_TASK_ID=3"}));
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_THAT(r.err, HasSubstr("past the clip's 100 frames"));
+    r = RunProgram("bash", {sbatch}, Concat(env, {"STEP=join", "JOIN_ARGS=--crf 20"}));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("|-o|/out/sorted.mov|--audio-from|/clips/a b.mov|--crf|20|"));
+}
+
+}  // namespace
+}  // namespace korvane::clitest
