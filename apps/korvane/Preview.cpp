@@ -430,6 +430,7 @@ int runPreview(const PreviewOptions& options) {
     // Bodies a little over the limit are read and refused with a JSON error naming the body; far
     // larger ones are cut off by the server with 413.
     server.set_payload_max_length(2 * kMaxBody);
+    server.set_tcp_nodelay(true);  // a response's head and body in separate writes would wait for a delayed ACK
     int port = 0;
     server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
         const std::string given = req.has_header("X-Korvane-Token") ? req.get_header_value("X-Korvane-Token")
