@@ -245,6 +245,19 @@ void ParamSettings::set(const std::string& name, const std::string& value, const
     settings_[row->index] = std::move(setting);
 }
 
+void ParamSettings::set(const std::string& name, const nlohmann::json& value, const std::string& origin) {
+    std::string value_text;
+    if (value.is_string())
+        value_text = value.get<std::string>();
+    else if (value.is_boolean())
+        value_text = value.get<bool>() ? "on" : "off";
+    else if (value.is_number())
+        value_text = value.dump();
+    else
+        throw UsageError(origin + ": '" + name + "' must be a number, true/false or text");
+    set(name, value_text, origin);
+}
+
 void ParamSettings::loadPreset(const std::string& path_or_json) {
     // A JSON object given inline, or the name of a file holding one.
     const std::size_t first = path_or_json.find_first_not_of(" \t\r\n");
@@ -274,18 +287,7 @@ void ParamSettings::loadPreset(const std::string& path_or_json) {
         throw UsageError(origin + ": not valid JSON: " + what);
     }
     if (!preset.is_object()) throw UsageError(origin + ": expected an object of NAME: VALUE, e.g. {\"angle\": 90}");
-    for (const auto& [name, value] : preset.items()) {
-        std::string value_text;
-        if (value.is_string())
-            value_text = value.get<std::string>();
-        else if (value.is_boolean())
-            value_text = value.get<bool>() ? "on" : "off";
-        else if (value.is_number())
-            value_text = value.dump();
-        else
-            throw UsageError(origin + ": '" + name + "' must be a number, true/false or text");
-        set(name, value_text, origin);
-    }
+    for (const auto& [name, value] : preset.items()) set(name, value, origin);
 }
 
 }  // namespace korvane::cli

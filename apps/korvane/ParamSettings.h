@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,8 @@ public:
     // "NAME=VALUE" from --set. `origin` names where it came from in messages. Throws UsageError.
     void set(const std::string& assignment, const std::string& origin = "--set");
     void set(const std::string& name, const std::string& value, const std::string& origin);
+    // A preset's value: a number, a boolean or the same text --set takes.
+    void set(const std::string& name, const nlohmann::json& value, const std::string& origin);
     // A JSON object of NAME: VALUE (numbers, booleans or the same text --set takes), given inline
     // ("{...}") or as the name of a file holding it. Throws UsageError.
     void loadPreset(const std::string& path_or_json);

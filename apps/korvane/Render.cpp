@@ -17,6 +17,7 @@
 #include "Interrupt.h"
 #include "ParamSettings.h"
 #include "Progress.h"
+#include "RenderFrame.h"
 #include "Sequence.h"
 #include "TestHooks.h"
 #include "SvgPath.h"
@@ -41,40 +42,6 @@ Image toImage(const World& world, const Image& input) {
     for (int y = 0; y < image.height; ++y)
         std::memcpy(image.data.data() + y * image.rowBytes(), world.Row(y), image.rowBytes());
     return image;
-}
-
-host::Path toHostPath(const SvgPath& svg) {
-    host::Path path;
-    for (const PathSegment& s : svg.segments) {
-        switch (s.kind) {
-        case PathSegment::Move:
-            path.MoveTo(s.p[0].x, s.p[0].y);
-            break;
-        case PathSegment::Line:
-            path.LineTo(s.p[0].x, s.p[0].y);
-            break;
-        case PathSegment::Quad:
-            path.QuadTo(s.p[0].x, s.p[0].y, s.p[1].x, s.p[1].y);
-            break;
-        case PathSegment::Cubic:
-            path.CubicTo(s.p[0].x, s.p[0].y, s.p[1].x, s.p[1].y, s.p[2].x, s.p[2].y);
-            break;
-        case PathSegment::Close:
-            path.Close();
-            break;
-        }
-    }
-    return path;
-}
-
-// Frame times are frame / fps seconds; a time scale of fps * 1000 with a step of 1000 keeps every
-// frame's time whole for rates given to three decimals.
-void setFrameRate(Host& host, double fps) {
-    const double scaled = std::round(fps * 1000.0);
-    if (std::fabs(scaled - fps * 1000.0) < 1e-6 && scaled <= 4.0e9)
-        host.SetTimeScale(static_cast<A_u_long>(scaled), 1000);
-    else
-        host.SetTimeScale(static_cast<A_u_long>(std::lround(fps * 1000000.0)), 1000000);
 }
 
 class Reporter {
@@ -344,27 +311,6 @@ std::vector<AEGP_MaskIDVal> applySettings(Host& host, const RenderPlan& plan, do
     return mask_ids;
 }
 
-// Renders one frame of pixels through the effect at `time`; throws on an effect error or Ctrl-C.
-Image renderPixels(Host& host, bool premiere, const Image& image, double time, const std::string& what) {
-    PF_Err err = PF_Err_NONE;
-    World output;
-    if (premiere) {
-        World input = toWorld(image).Converted(8, host::ChannelOrder::BGRA);
-        input.SetPremiereFormat(PrPixelFormat_BGRA_4444_8u);
-        output = World(image.width, image.height, 8, host::ChannelOrder::BGRA);
-        output.SetPremiereFormat(PrPixelFormat_BGRA_4444_8u);
-        err = host.RenderLegacy(time, input, output);
-    } else {
-        const World input = toWorld(image);
-        output = World(image.width, image.height, image.depth);
-        err = host.RenderSmart(time, image.depth, input, output);
-    }
-    throwIfInterrupted();
-    if (err == PF_Interrupt_CANCEL && host.cancelled()) throw Cancelled();
-    if (err != PF_Err_NONE) throwEffectError(host, err, what);
-    return toImage(output, image);
-}
-
 std::unique_ptr<FrameSink> makeSink(const RenderOptions& options, const RenderPlan& plan, bool had_alpha) {
     if (!plan.video_output) return ImageSink(*plan.output, plan.output_offset, options.write);
     VideoSinkSettings settings;
@@ -388,6 +334,61 @@ std::unique_ptr<FrameSink> makeSink(const RenderOptions& options, const RenderPl
 }
 
 }  // namespace
+
+host::Path toHostPath(const SvgPath& svg) {
+    host::Path path;
+    for (const PathSegment& s : svg.segments) {
+        switch (s.kind) {
+        case PathSegment::Move:
+            path.MoveTo(s.p[0].x, s.p[0].y);
+            break;
+        case PathSegment::Line:
+            path.LineTo(s.p[0].x, s.p[0].y);
+            break;
+        case PathSegment::Quad:
+            path.QuadTo(s.p[0].x, s.p[0].y, s.p[1].x, s.p[1].y);
+            break;
+        case PathSegment::Cubic:
+            path.CubicTo(s.p[0].x, s.p[0].y, s.p[1].x, s.p[1].y, s.p[2].x, s.p[2].y);
+            break;
+        case PathSegment::Close:
+            path.Close();
+            break;
+        }
+    }
+    return path;
+}
+
+// Frame times are frame / fps seconds; a time scale of fps * 1000 with a step of 1000 keeps every
+// frame's time whole for rates given to three decimals.
+void setFrameRate(Host& host, double fps) {
+    const double scaled = std::round(fps * 1000.0);
+    if (std::fabs(scaled - fps * 1000.0) < 1e-6 && scaled <= 4.0e9)
+        host.SetTimeScale(static_cast<A_u_long>(scaled), 1000);
+    else
+        host.SetTimeScale(static_cast<A_u_long>(std::lround(fps * 1000000.0)), 1000000);
+}
+
+// Renders one frame of pixels through the effect at `time`; throws on an effect error or Ctrl-C.
+Image renderPixels(Host& host, bool premiere, const Image& image, double time, const std::string& what) {
+    PF_Err err = PF_Err_NONE;
+    World output;
+    if (premiere) {
+        World input = toWorld(image).Converted(8, host::ChannelOrder::BGRA);
+        input.SetPremiereFormat(PrPixelFormat_BGRA_4444_8u);
+        output = World(image.width, image.height, 8, host::ChannelOrder::BGRA);
+        output.SetPremiereFormat(PrPixelFormat_BGRA_4444_8u);
+        err = host.RenderLegacy(time, input, output);
+    } else {
+        const World input = toWorld(image);
+        output = World(image.width, image.height, image.depth);
+        err = host.RenderSmart(time, image.depth, input, output);
+    }
+    throwIfInterrupted();
+    if (err == PF_Interrupt_CANCEL && host.cancelled()) throw Cancelled();
+    if (err != PF_Err_NONE) throwEffectError(host, err, what);
+    return toImage(output, image);
+}
 
 int runRender(const RenderOptions& options) {
     Reporter report(options.quiet);

@@ -4,9 +4,11 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "Errors.h"
 #include "korvane/host/Host.h"
@@ -32,6 +34,12 @@ void noteProgressCallForTestHook() {
         return value ? std::atol(value) : 0L;
     }();
     if (trigger > 0 && calls.fetch_add(1) + 1 == trigger) raise(testSignal());
+}
+
+void stallFirstPreviewRenderForTestHook() {
+    static std::atomic<bool> stalled{false};
+    const char* value = std::getenv("KORVANE_TEST_PREVIEW_STALL_MS");
+    if (value != nullptr && !stalled.exchange(true)) std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(value)));
 }
 
 void noteFileWrittenForTestHook() {

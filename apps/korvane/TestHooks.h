@@ -6,7 +6,9 @@
 //                                      temporary name, before it is renamed into place;
 //   KORVANE_TEST_FAIL_CALL=NAME:N:CODE the host's callback or suite function NAME fails on its N-th
 //                                      call with PF_Err CODE (the host's fault injection), so that
-//                                      the effect returns an error.
+//                                      the effect returns an error;
+//   KORVANE_TEST_PREVIEW_STALL_MS=N    the first progress call of the preview's first render waits
+//                                      N ms, so that a newer request surely finds it in flight.
 #pragma once
 
 namespace korvane::host {
@@ -17,6 +19,7 @@ namespace korvane::cli {
 
 void noteProgressCallForTestHook();
 void noteFileWrittenForTestHook();
+void stallFirstPreviewRenderForTestHook();
 void applyFaultTestHook(host::Host& host);  // throws UsageError for a malformed value
 
 }  // namespace korvane::cli

@@ -13,6 +13,7 @@
 #include "Errors.h"
 #include "Interrupt.h"
 #include "ParamSettings.h"
+#include "Preview.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ Examples:
   korvane render shot_####.png --frames 1-48 -o out_####.png --set angle=0@1,90@48
   korvane join chunk_*.mkv -o sorted.mp4 --audio-from clip.mp4
   korvane params
+  korvane preview data/coffee.png
 
 Exit codes: 0 done, 2 bad usage or unreadable input, 3 the effect returned an error, 130 Ctrl-C,
 143 SIGTERM, 129 SIGHUP. Run 'korvane render --help' for every option.)";
@@ -188,6 +190,20 @@ int main(int argc, char** argv) {
     params_cmd->add_option("--effect", params.effect, "Path of Korvane.so (default: next to the korvane executable)");
     params_cmd->footer("\nExample:\n  korvane params --host premiere");
 
+    PreviewOptions preview;
+    CLI::App* preview_cmd = app.add_subcommand("preview", "Tune a look live in a browser page, then copy its render command.");
+    preview_cmd->add_option("INPUT", preview.input, "Input image, image sequence (shot_####.png) or clip")->required();
+    preview_cmd->add_option("--port", preview.port, "Port to listen on (0: any free port)")
+        ->check(CLI::Range(0, 65535))
+        ->capture_default_str();
+    preview_cmd->add_flag("--no-open", preview.no_open, "Print the address only; do not open a browser");
+    preview_cmd->add_option("--host", preview.address,
+                            "Address to listen on (default 127.0.0.1: this machine only; the token still guards it)")
+        ->capture_default_str();
+    preview_cmd->add_option("--effect", preview.effect, "Path of Korvane.so (default: next to the korvane executable)");
+    preview_cmd->footer("\nThe first line of output is the page's address, http://127.0.0.1:PORT/?token=TOKEN; Ctrl-C stops.\n"
+                        "Example:\n  korvane preview data/coffee.png");
+
     // -o is optional for --dump-params only; check it after parsing.
     render_cmd->get_option("--output")->required(false);
 
@@ -202,7 +218,11 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         std::string message = e.what();
         std::fprintf(stderr, "korvane: %s (see 'korvane%s --help')\n", message.c_str(),
-                     render_cmd->parsed() ? " render" : join_cmd->parsed() ? " join" : params_cmd->parsed() ? " params" : "");
+                     render_cmd->parsed()    ? " render"
+                     : join_cmd->parsed()    ? " join"
+                     : preview_cmd->parsed() ? " preview"
+                     : params_cmd->parsed()  ? " params"
+                                             : "");
         return kExitUsage;
     }
 
@@ -220,6 +240,7 @@ int main(int argc, char** argv) {
             return runRender(render);
         }
         if (join_cmd->parsed()) return runJoin(join);
+        if (preview_cmd->parsed()) return runPreview(preview);
         return runParams(params);
     } catch (const CliError& e) {
         std::fprintf(stderr, "korvane: %s\n", e.what());

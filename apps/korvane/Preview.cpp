@@ -1,0 +1,515 @@
+// `korvane preview`: an HTTP server on the loopback address, a page embedded in the binary, and
+// renders through the same host calls as `korvane render`.
+#include "Preview.h"
+
+#include <httplib.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "Effect.h"
+#include "Errors.h"
+#include "FrameIO.h"
+#include "Interrupt.h"
+#include "ParamTable.h"
+#include "PreviewPage.h"
+#include "RenderFrame.h"
+#include "Sequence.h"
+#include "TestHooks.h"
+#include "VideoProbe.h"
+
+extern char** environ;
+
+namespace korvane::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr std::size_t kMaxBody = 1 << 20;
+constexpr int kMaxWidth = 65535;
+constexpr double kSequenceFps = 24.0;  // `korvane render`'s default --fps
+
+std::string newToken() {
+    std::random_device device;
+    static const char* hex = "0123456789abcdef";
+    std::string token;
+    for (int i = 0; i < 32; ++i) token += hex[device() & 15];
+    return token;
+}
+
+bool sameToken(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    unsigned char diff = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return diff == 0;
+}
+
+// Single-quotes a word for a POSIX shell where it needs quoting.
+std::string shellWord(const std::string& word) {
+    const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("@%_+=:,./-#", c) != nullptr;
+    });
+    if (plain && word[0] != '#') return word;
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+const char* typeName(PF_ParamType type) {
+    switch (type) {
+    case PF_Param_SLIDER: return "integer";
+    case PF_Param_ANGLE: return "angle";
+    case PF_Param_CHECKBOX: return "checkbox";
+    case PF_Param_POPUP: return "popup";
+    case PF_Param_FLOAT_SLIDER: return "float";
+    case PF_Param_PATH: return "path";
+    default: return "other";
+    }
+}
+
+// The settable parameters in table order, each with the group it sits in.
+json paramTable() {
+    json list = json::array();
+    std::string group;
+    for (const params::ParamSpec& row : params::kParams) {
+        if (row.type == PF_Param_GROUP_START) group = row.name;
+        if (row.type == PF_Param_GROUP_END) group.clear();
+        if (!isSettable(row)) continue;
+        json item = {{"index", row.index},     {"name", row.cli_name},
+                     {"label", row.name},      {"type", typeName(row.type)},
+                     {"default", row.dephault}, {"default_text", formatValue(row, row.dephault)},
+                     {"group", group},          {"description", std::string(params::Description(row.index))}};
+        if (row.type != PF_Param_PATH) {
+            item["min"] = row.valid_min;
+            item["max"] = row.valid_max;
+            item["range"] = describeRange(row);
+            item["precision"] = row.precision;
+        }
+        if (row.type == PF_Param_POPUP) {
+            json choices = json::array();
+            for (int p = 1; p <= params::CountItems(row.cli_values); ++p)
+                choices.push_back(std::string(params::ItemAt(row.cli_values, p)));
+            item["choices"] = choices;
+        }
+        list.push_back(item);
+    }
+    return list;
+}
+
+// The input: a still, an image sequence or a clip, with the picture of the frame last asked for.
+class PreviewInput {
+public:
+    explicit PreviewInput(const std::string& path) : path_(path), pattern_(path) {
+        if (pattern_.hasPlaceholder()) {
+            range_ = findFrames(pattern_);
+            fps_ = kSequenceFps;
+        } else {
+            clip_ = ProbeVideo(path);
+            if (clip_) {
+                fps_ = clip_->fps.value();
+                range_ = {0, std::max(clip_->frame_count, 1L) - 1};
+            }
+        }
+        picture(range_.first);  // the first frame is read now, so that a bad input ends the command
+    }
+
+    bool still() const { return !clip_ && !pattern_.hasPlaceholder(); }
+    bool clip() const { return clip_.has_value(); }
+    double fps() const { return fps_; }
+    const FrameRange& range() const { return range_; }
+
+    long frameAt(double time) const {
+        if (still()) return 0;
+        const long frame = std::lround(time * fps_);
+        return std::clamp(frame, range_.first, range_.last);
+    }
+
+    const Image& picture(long frame) {
+        if (picture_ && frame == frame_) return *picture_;
+        std::unique_ptr<FrameSource> source;
+        if (clip_)
+            source = ClipSource(path_, *clip_, clip_->bit_depth > 8 ? 16 : 8, FrameRange{frame, frame});
+        else if (pattern_.hasPlaceholder())
+            source = SequenceSource(pattern_);
+        else
+            source = StillSource(path_);
+        std::optional<Image> image = source->next(frame);
+        if (!image) throw UsageError("cannot read frame " + std::to_string(frame) + " of '" + path_ + "'" +
+                                     (source->problem().empty() ? "" : ": " + source->problem()));
+        picture_ = std::move(image);
+        frame_ = frame;
+        scaled_.reset();
+        return *picture_;
+    }
+
+    // The frame scaled to `width` pixels wide (box filter: no overshoot past the world's range).
+    const Image& scaled(long frame, int width) {
+        const Image& full = picture(frame);
+        if (width <= 0 || width >= full.width) return full;
+        if (scaled_ && scaled_->width == width) return *scaled_;
+        const int height = std::max(1, static_cast<int>(std::lround(static_cast<double>(full.height) * width / full.width)));
+        const OIIO::TypeDesc type = full.depth == 8 ? OIIO::TypeDesc::UINT8 : full.depth == 16 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::FLOAT;
+        const OIIO::ImageBuf source(OIIO::ImageSpec(full.width, full.height, 4, type), const_cast<std::byte*>(full.data.data()));
+        Image image = Image::blankLike(full, full.depth);
+        image.width = width;
+        image.height = height;
+        image.data.assign(image.rowBytes() * static_cast<std::size_t>(height), std::byte{0});
+        OIIO::ImageBuf target(OIIO::ImageSpec(width, height, 4, type), image.data.data());
+        if (!OIIO::ImageBufAlgo::resize(target, source, "box", 0.0f))
+            throw UsageError("cannot scale the preview: " + target.geterror());
+        scaled_ = std::move(image);
+        return *scaled_;
+    }
+
+private:
+    std::string path_;
+    FramePattern pattern_;
+    std::optional<VideoInfo> clip_;
+    FrameRange range_{0, 0};
+    double fps_ = kSequenceFps;
+    std::optional<Image> picture_;
+    long frame_ = -1;
+    std::optional<Image> scaled_;
+};
+
+// Renders looks one at a time; a newer request cancels the render in flight.
+class Renderer {
+public:
+    Renderer(const PreviewOptions& options, fs::path temp)
+        : options_(options), input_(options.input), temp_(std::move(temp)),
+          host_(openEffect(options.effect.empty() ? defaultEffectPath() : options.effect, host::Personality::AfterEffects)) {
+        setFrameRate(*host_, input_.fps());
+        host_->SetProgressListener([](A_long, A_long) {
+            noteProgressCallForTestHook();
+            stallFirstPreviewRenderForTestHook();
+        });
+    }
+    ~Renderer() { host_->GlobalSetdown(); }
+
+    host::Host& host() { return *host_; }
+    PreviewInput& input() { return input_; }
+
+    json inputInfo() {
+        std::lock_guard lock(mutex_);
+        const Image& first = input_.picture(input_.frameAt(0));
+        return {{"path", options_.input},
+                {"width", first.width},
+                {"height", first.height},
+                {"depth", first.depth},
+                {"kind", input_.still() ? "image" : input_.clip() ? "video" : "sequence"},
+                {"first_frame", input_.range().first},
+                {"frame_count", input_.range().count()},
+                {"fps", input_.fps()}};
+    }
+
+    // The command line that renders `look` at full size.
+    std::string command(const Look& look) {
+        std::lock_guard lock(mutex_);
+        return commandLine(look, input_.picture(input_.frameAt(look.time)).depth);
+    }
+
+    // The encoded picture and its MIME type, or nothing when a newer request superseded it.
+    std::optional<std::pair<std::string, std::string>> render(const Look& look) {
+        const unsigned long ticket = ++latest_;
+        host_->Cancel();  // the render in flight, if any, stops at its next progress call
+        std::lock_guard lock(mutex_);
+        if (ticket != latest_.load()) return std::nullopt;
+        host_->ResetCancel();
+        if (ticket != latest_.load()) return std::nullopt;
+
+        const long frame = input_.frameAt(look.time);
+        if (look.width > input_.picture(frame).width)
+            throw BadLook{"width", "wider than the input (" + std::to_string(input_.picture(frame).width) + " pixels)"};
+        const Image& picture = input_.scaled(frame, look.width);
+        const double scale = static_cast<double>(picture.width) / input_.picture(frame).width;
+        host_->ResetParams();
+        host_->ClearMasks();
+        std::vector<AEGP_MaskIDVal> mask_ids;
+        for (const std::string& text : look.masks) {
+            SvgPath path = parseSvgPath(text);
+            for (PathSegment& segment : path.segments)
+                for (auto& point : segment.p) {
+                    point.x *= scale;
+                    point.y *= scale;
+                }
+            mask_ids.push_back(host_->AddMask(host::Mask{0, toHostPath(path)}));
+        }
+        for (const auto& [index, setting] : look.settings.byIndex()) {
+            double value = setting.keys[0].value;
+            if (setting.row->type == PF_Param_PATH)
+                value = value >= 1 ? static_cast<double>(mask_ids[static_cast<std::size_t>(value) - 1]) : 0.0;
+            host_->Set(index, value);
+        }
+        Image result;
+        try {
+            result = renderPixels(*host_, false, picture, static_cast<double>(frame) / input_.fps(),
+                                  "the preview of frame " + std::to_string(frame));
+        } catch (const Cancelled&) {
+            if (interrupted()) throw;
+            return std::nullopt;
+        }
+        const std::string output = outputName(picture.depth);
+        WriteOptions write;
+        if (look.width > 0 && look.width < input_.picture(frame).width) write.png_compression = 1;  // speed over size
+        const fs::path file = temp_ / ("render-" + std::to_string(ticket) + fs::path(output).extension().string());
+        const std::string final_name = (temp_ / output).string();
+        writeImage(result, final_name, file.string(), write);
+        std::ifstream stream(file, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+        stream.close();
+        std::error_code ignored;
+        fs::remove(file, ignored);
+        return std::make_pair(bytes, std::string(fs::path(output).extension() == ".exr" ? "image/x-exr" : "image/png"));
+    }
+
+private:
+    bool sequence() const { return !input_.still() && !input_.clip(); }
+
+    // What the command writes: "coffee_sorted.png", "shot_sorted_####.png".
+    std::string outputName(int depth) const {
+        std::string stem = fs::path(options_.input).stem().string();
+        if (sequence()) stem = stem.substr(0, stem.find_first_of("#%"));
+        while (!stem.empty() && std::strchr("_-. ", stem.back()) != nullptr) stem.pop_back();
+        return (stem.empty() ? "look" : stem) + "_sorted" + (sequence() ? "_####" : "") + (depth == 32 ? ".exr" : ".png");
+    }
+
+    std::string commandLine(const Look& look, int depth) const {
+        std::string line = "korvane render " + shellWord(options_.input) + " -o " + shellWord(outputName(depth));
+        if (!input_.still()) {
+            const long frame = input_.frameAt(look.time);
+            line += " --frames " + std::to_string(frame) + "-" + std::to_string(frame);
+        }
+        for (const std::string& mask : look.masks) line += " --mask " + shellWord(mask);
+        for (const auto& [index, setting] : look.settings.byIndex())
+            line += " --set " + shellWord(std::string(setting.row->cli_name) + "=" + formatValue(*setting.row, setting.keys[0].value));
+        return line;
+    }
+
+    const PreviewOptions& options_;
+    PreviewInput input_;
+    fs::path temp_;
+    std::unique_ptr<host::Host> host_;
+    std::mutex mutex_;
+    std::atomic<unsigned long> latest_{0};
+};
+
+// A folder for the renders' files, removed with everything in it at the end.
+class TempFolder {
+public:
+    TempFolder() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/korvane-preview-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) throw UsageError("cannot make a temporary folder under " + pattern);
+        path_ = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+void sendError(httplib::Response& res, int status, const std::string& field, const std::string& message) {
+    res.status = status;
+    json body = {{"error", message}};
+    if (!field.empty()) body["field"] = field;
+    res.set_content(body.dump(), "application/json");
+}
+
+// The Host header names this server (not a name that a rebinding DNS points at it).
+bool hostHeaderAllowed(const std::string& header, const std::string& address, int port) {
+    const std::string suffix = ":" + std::to_string(port);
+    if (header.size() <= suffix.size() || header.compare(header.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    const std::string name = header.substr(0, header.size() - suffix.size());
+    if (name == "127.0.0.1" || name == "localhost" || name == "[::1]" || name == address || name == "[" + address + "]")
+        return true;
+    // Bound to every address: any address literal, but never a name.
+    if (address == "0.0.0.0" || address == "::")
+        return std::all_of(name.begin(), name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.'; }) ||
+               (name.size() > 2 && name.front() == '[' && name.back() == ']');
+    return false;
+}
+
+void openBrowser(const std::string& url) {
+    const char* argv[] = {"xdg-open", url.c_str(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "xdg-open", &actions, nullptr, const_cast<char**>(argv), environ) == 0)
+        std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+    else
+        std::fprintf(stderr, "korvane: could not start xdg-open; open the address above in a browser\n");
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+}  // namespace
+
+Look parseLook(const std::string& body) {
+    if (body.size() > kMaxBody) throw BadLook{"body", "the body is larger than 1 MiB"};
+    json parsed;
+    try {
+        parsed = json::parse(body.empty() ? std::string("{}") : body);
+    } catch (const json::exception&) {
+        throw BadLook{"body", "not valid JSON"};
+    }
+    if (!parsed.is_object()) throw BadLook{"body", "expected an object {\"params\": {...}, \"time\": s, \"width\": px}"};
+    Look look;
+    for (const auto& [key, value] : parsed.items()) {
+        if (key == "params") {
+            if (!value.is_object()) throw BadLook{"params", "expected an object of NAME: VALUE"};
+            for (const auto& [name, v] : value.items()) {
+                if (v.is_string() && v.get<std::string>().find('@') != std::string::npos)
+                    throw BadLook{"params." + name, "keyframes are for the command line; give one value"};
+                try {
+                    look.settings.set(name, v, "params");
+                } catch (const UsageError& e) {
+                    throw BadLook{"params." + name, e.what()};
+                }
+            }
+        } else if (key == "masks") {
+            if (!value.is_array()) throw BadLook{"masks", "expected a list of SVG path data"};
+            for (std::size_t i = 0; i < value.size(); ++i) {
+                const std::string field = "masks[" + std::to_string(i) + "]";
+                if (!value[i].is_string()) throw BadLook{field, "expected SVG path data"};
+                try {
+                    parseSvgPath(value[i].get<std::string>());
+                } catch (const PathSyntaxError& e) {
+                    throw BadLook{field, "cannot parse path at character " + std::to_string(e.position) + ": " + e.message};
+                }
+                look.masks.push_back(value[i].get<std::string>());
+            }
+        } else if (key == "time") {
+            if (!value.is_number() || !std::isfinite(value.get<double>()) || value.get<double>() < 0)
+                throw BadLook{"time", "expected seconds, a number >= 0"};
+            look.time = value.get<double>();
+        } else if (key == "width") {
+            if (!value.is_number_integer() || value.get<long long>() < 1 || value.get<long long>() > kMaxWidth)
+                throw BadLook{"width", "expected a whole number of pixels, 1 to " + std::to_string(kMaxWidth)};
+            look.width = static_cast<int>(value.get<long long>());
+        } else {
+            throw BadLook{key, "unknown field; expected params, masks, time or width"};
+        }
+    }
+    const auto& chosen = look.settings.byIndex();
+    if (const auto it = chosen.find(params::KRVN_MASK); it != chosen.end() && it->second.keys[0].value > static_cast<double>(look.masks.size()))
+        throw BadLook{"params.mask", "there " + std::string(look.masks.size() == 1 ? "is 1 mask" : "are " + std::to_string(look.masks.size()) + " masks")};
+    return look;
+}
+
+int runPreview(const PreviewOptions& options) {
+    TempFolder temp;
+    Renderer renderer(options, temp.path());
+    CancelOnInterrupt cancel_on_interrupt(renderer.host());
+    const std::string token = newToken();
+
+    httplib::Server server;
+    // Bodies a little over the limit are read and refused with a JSON error naming the body; far
+    // larger ones are cut off by the server with 413.
+    server.set_payload_max_length(2 * kMaxBody);
+    server.set_tcp_nodelay(true);  // a response's head and body in separate writes would wait for a delayed ACK
+    int port = 0;
+    server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
+        const std::string given = req.has_header("X-Korvane-Token") ? req.get_header_value("X-Korvane-Token")
+                                                                     : req.get_param_value("token");
+        if (!hostHeaderAllowed(req.get_header_value("Host"), options.address, port)) {
+            sendError(res, 403, "Host", "this server answers to its own address only");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (!sameToken(given, token)) {
+            sendError(res, 403, "token", "missing or wrong token; use the address korvane preview printed");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(kPreviewPage, "text/html; charset=utf-8");
+    });
+    server.Get("/api/params", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(paramTable().dump(), "application/json");
+    });
+    server.Get("/api/input", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(renderer.inputInfo().dump(), "application/json");
+    });
+    auto withLook = [](auto handler) {
+        return [handler](const httplib::Request& req, httplib::Response& res) {
+            try {
+                handler(parseLook(req.body), res);
+            } catch (const BadLook& e) {
+                sendError(res, 400, e.field, e.message);
+            } catch (const Cancelled&) {
+                sendError(res, 503, "", "the server is stopping");
+            } catch (const std::bad_alloc&) {
+                sendError(res, 500, "", "out of memory");
+            } catch (const std::exception& e) {
+                sendError(res, 500, "", e.what());
+            }
+        };
+    };
+    server.Post("/api/command", withLook([&](const Look& look, httplib::Response& res) {
+        res.set_content(renderer.command(look) + "\n", "text/plain; charset=utf-8");
+    }));
+    server.Post("/api/render", withLook([&](const Look& look, httplib::Response& res) {
+        const auto picture = renderer.render(look);
+        if (!picture) {
+            sendError(res, 409, "", "superseded by a newer render");
+            return;
+        }
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(picture->first, picture->second.c_str());
+    }));
+
+    if (options.port == 0) {
+        port = server.bind_to_any_port(options.address.c_str());
+        if (port <= 0) throw UsageError("cannot listen on " + options.address);
+    } else {
+        if (!server.bind_to_port(options.address.c_str(), options.port))
+            throw UsageError("cannot listen on " + options.address + " port " + std::to_string(options.port) +
+                             " (in use? try another --port, or --port 0 for any free one)");
+        port = options.port;
+    }
+    const std::string shown = options.address.find(':') != std::string::npos ? "[" + options.address + "]" : options.address;
+    const std::string url = "http://" + shown + ":" + std::to_string(port) + "/?token=" + token;
+    std::printf("%s\n", url.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "korvane: previewing '%s'; Ctrl-C stops\n", options.input.c_str());
+    if (!options.no_open) openBrowser(url);
+
+    std::atomic<bool> ended{false};
+    std::thread listener([&] {
+        server.listen_after_bind();
+        ended = true;
+    });
+    while (!server.is_running() && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!interrupted() && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    server.stop();
+    listener.join();
+    return interrupted() ? interruptExitCode() : kExitOk;
+}
+
+}  // namespace korvane::cli
