@@ -228,7 +228,7 @@ void ParamSettings::set(const std::string& name, const std::string& value, const
             const bool in_seconds = !when.empty() && when.back() == 's';
             if (in_seconds) when.pop_back();
             double number = 0;
-            if (at == std::string::npos || !parseNumber(when, number) || number < 0 ||
+            if (at == std::string::npos || !parseNumber(when, number) || number < 0 || number > 1e9 ||
                 (!in_seconds && number != std::floor(number)))
                 throw UsageError(where + ": keyframe '" + trim(item) +
                                  "' is not VALUE@FRAME or VALUE@SECONDSs, e.g. angle=0@0,90@48 or angle=0@0s,90@2.5s");

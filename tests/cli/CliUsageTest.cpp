@@ -105,6 +105,7 @@ TEST_F(CliUsage, ValuesOutOfRangeNameTheRange) {
     ExpectOneLineError(Render({"--preset", R"({"angle": 1e400})"}), "--preset: the value of 'angle' is too large a number");
     ExpectOneLineError(Render({"--set", "angle=1", "angle=2"}), "not expected: angle=2");  // one value per --set
     ExpectOneLineError(Render({"--set", "angle=0@0,90"}), "keyframe '90' is not VALUE@FRAME");
+    ExpectOneLineError(Render({"--set", "angle=0@0,90@1e300"}), "keyframe '90@1e300' is not VALUE@FRAME");
     ExpectOneLineError(Render({"--set", "affect_background=on@0,off@4"}), "cannot change over time");
     ExpectOneLineError(Render({"--set", "mask=2", "--mask", "M0 0 H4 V4 Z"}), "there is 1 --mask");
     ExpectOneLineError(Render({"--host", "premiere", "--set", "use_all_masks=on"}), "needs --host ae");
