@@ -58,4 +58,7 @@ std::string describeRange(const params::ParamSpec& row);
 
 bool isSettable(const params::ParamSpec& row);
 
+// A parameter type as listings name it: "float", "integer", "popup", ...
+const char* typeName(PF_ParamType type);
+
 }  // namespace korvane::cli

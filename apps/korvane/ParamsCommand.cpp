@@ -32,21 +32,6 @@ std::string gbkToUtf8(const std::string& gbk) {
     return out;
 }
 
-const char* typeName(PF_ParamType type) {
-    switch (type) {
-    case PF_Param_LAYER: return "layer";
-    case PF_Param_SLIDER: return "integer";
-    case PF_Param_ANGLE: return "angle";
-    case PF_Param_CHECKBOX: return "checkbox";
-    case PF_Param_POPUP: return "popup";
-    case PF_Param_FLOAT_SLIDER: return "float";
-    case PF_Param_PATH: return "path";
-    case PF_Param_GROUP_START: return "group";
-    case PF_Param_GROUP_END: return "group end";
-    case PF_Param_BUTTON: return "button";
-    default: return "other";
-    }
-}
 
 std::string rangeText(const params::ParamSpec& row) {
     switch (row.type) {

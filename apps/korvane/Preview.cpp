@@ -73,17 +73,6 @@ std::string shellWord(const std::string& word) {
     return quoted + "'";
 }
 
-const char* typeName(PF_ParamType type) {
-    switch (type) {
-    case PF_Param_SLIDER: return "integer";
-    case PF_Param_ANGLE: return "angle";
-    case PF_Param_CHECKBOX: return "checkbox";
-    case PF_Param_POPUP: return "popup";
-    case PF_Param_FLOAT_SLIDER: return "float";
-    case PF_Param_PATH: return "path";
-    default: return "other";
-    }
-}
 
 // The settable parameters in table order, each with the group it sits in.
 json paramTable() {
