@@ -280,6 +280,7 @@ void Host::State::FinishCall(CallContext& ctx, PF_Err result) {
                                     std::to_string(w.height()) + " at " + std::to_string(w.depth()) +
                                     " bits made during " + cmd + " was not disposed");
         }
+        world_storage.Give(it->second.world.ReleaseStorage());
         it = worlds.erase(it);
     }
     for (auto it = paths.begin(); it != paths.end();) {

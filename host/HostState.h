@@ -114,6 +114,24 @@ struct CallContext {
     std::deque<PF_EffectWorld> handed_worlds;  // stable copies of worlds handed to the effect
 };
 
+// The pixel memory of disposed worlds, handed to the next world of the same byte size: a sequence
+// of frames then clears memory it already touched instead of faulting in fresh pages every frame.
+// Holds at most kMaxBytes; the oldest buffers go first. Guarded by the host's mutex.
+class WorldStorageCache {
+public:
+    static constexpr size_t kMaxBytes = size_t{1} << 30;
+    static constexpr size_t kMaxBuffers = 16;
+
+    // A buffer of exactly `bytes`, or an empty storage.
+    WorldStorage Take(size_t bytes);
+    void Give(WorldStorage storage);
+    size_t HeldBytes() const { return held_; }
+
+private:
+    std::deque<WorldStorage> buffers_;  // oldest first
+    size_t held_ = 0;
+};
+
 struct Fault {
     std::string name;
     long fire_at = 0;  // call number (counted since the host was made) that fails first
@@ -178,6 +196,7 @@ struct Host::State {
 
     std::map<const void*, std::unique_ptr<HandleRecord>> handles;  // by PF_Handle
     std::map<const void*, WorldRecord> worlds;                      // by pixel data
+    WorldStorageCache world_storage;                                // memory of disposed worlds
     std::map<const void*, std::unique_ptr<MaskRef>> mask_refs;
     std::map<const void*, std::unique_ptr<OpenPath>> paths;
     std::vector<std::string> leak_messages;

@@ -10,6 +10,7 @@
 #include <new>
 #include <random>
 #include <stdexcept>
+#include <utility>
 
 #include "WorldPixels.h"
 
@@ -62,10 +63,6 @@ void CheckFormat(const WorldFormat& f) {
         throw std::invalid_argument("world depth must be 8, 16 or 32, not " + std::to_string(f.depth));
     }
 }
-
-struct AlignedDelete {
-    void operator()(uint8_t* p) const { ::operator delete[](p, std::align_val_t(64)); }
-};
 
 }  // namespace
 
@@ -149,10 +146,22 @@ int MemoryIndex(ChannelOrder order, int argb_index) {
     return order == ChannelOrder::ARGB ? argb_index : 3 - argb_index;
 }
 
+void WorldStorage::Delete::operator()(uint8_t* p) const { ::operator delete[](p, std::align_val_t(64)); }
+
+WorldStorage::WorldStorage() = default;
+WorldStorage::~WorldStorage() = default;
+WorldStorage::WorldStorage(WorldStorage&& other) noexcept
+    : data_(std::move(other.data_)), bytes_(std::exchange(other.bytes_, 0)) {}
+WorldStorage& WorldStorage::operator=(WorldStorage&& other) noexcept {
+    data_ = std::move(other.data_);
+    bytes_ = std::exchange(other.bytes_, 0);
+    return *this;
+}
+
 struct World::Impl {
     PF_EffectWorld def{};
     WorldFormat format;
-    std::unique_ptr<uint8_t[], AlignedDelete> buffer;
+    WorldStorage storage;
 };
 
 World::World() = default;
@@ -163,7 +172,14 @@ World& World::operator=(World&&) noexcept = default;
 World::World(A_long width, A_long height, int depth, ChannelOrder order)
     : World(width, height, WorldFormat{depth, order, DefaultPremiereFormat(depth, order)}) {}
 
-World::World(A_long width, A_long height, const WorldFormat& format) : impl_(std::make_unique<Impl>()) {
+World::World(A_long width, A_long height, const WorldFormat& format) : World(width, height, format, WorldStorage()) {}
+
+size_t World::StorageBytes(A_long width, A_long height, const WorldFormat& format) {
+    return static_cast<size_t>(PaddedRowbytes(width, format.PixelBytes())) * static_cast<size_t>(std::max<A_long>(height, 0));
+}
+
+World::World(A_long width, A_long height, const WorldFormat& format, WorldStorage&& reuse)
+    : impl_(std::make_unique<Impl>()) {
     CheckFormat(format);
     if (width <= 0 || height <= 0) throw std::invalid_argument("world size must be positive");
     impl_->format = format;
@@ -172,15 +188,22 @@ World::World(A_long width, A_long height, const WorldFormat& format) : impl_(std
     }
     const A_long rowbytes = PaddedRowbytes(width, format.PixelBytes());
     const size_t bytes = static_cast<size_t>(rowbytes) * static_cast<size_t>(height);
-    impl_->buffer.reset(static_cast<uint8_t*>(::operator new[](bytes, std::align_val_t(64))));
+    WorldStorage& storage = impl_->storage;
+    if (reuse.bytes() == bytes) {
+        storage = std::move(reuse);
+    } else {
+        reuse = WorldStorage();
+        storage.data_.reset(static_cast<uint8_t*>(::operator new[](bytes, std::align_val_t(64))));
+        storage.bytes_ = bytes;
+    }
     const size_t packed = static_cast<size_t>(width) * format.PixelBytes();
     for (A_long y = 0; y < height; ++y) {
-        uint8_t* row = impl_->buffer.get() + static_cast<size_t>(rowbytes) * y;
+        uint8_t* row = storage.data_.get() + static_cast<size_t>(rowbytes) * y;
         std::memset(row, 0, packed);
         std::memset(row + packed, kPaddingByte, rowbytes - packed);
     }
     PF_EffectWorld& d = impl_->def;
-    d.data = impl_->buffer.get();
+    d.data = storage.data_.get();
     d.rowbytes = rowbytes;
     d.width = width;
     d.height = height;
@@ -230,9 +253,16 @@ void World::SetPremiereFormat(PrPixelFormat format) {
 PF_EffectWorld* World::pf() { return impl_ ? &impl_->def : nullptr; }
 const PF_EffectWorld* World::pf() const { return impl_ ? &impl_->def : nullptr; }
 
-void* World::Row(A_long y) { return impl_->buffer.get() + static_cast<size_t>(impl_->def.rowbytes) * y; }
+void* World::Row(A_long y) { return impl_->storage.data_.get() + static_cast<size_t>(impl_->def.rowbytes) * y; }
 const void* World::Row(A_long y) const {
-    return impl_->buffer.get() + static_cast<size_t>(impl_->def.rowbytes) * y;
+    return impl_->storage.data_.get() + static_cast<size_t>(impl_->def.rowbytes) * y;
+}
+
+WorldStorage World::ReleaseStorage() {
+    if (!impl_) return WorldStorage();
+    WorldStorage storage = std::move(impl_->storage);
+    impl_.reset();
+    return storage;
 }
 
 Color World::Get(A_long x, A_long y) const {

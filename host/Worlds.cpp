@@ -1,5 +1,7 @@
 // Worlds the effect makes and disposes of through "PF World Suite" 1 and 2 and the Premiere
 // "PF Pixel Format Suite", tracked per call.
+#include <iterator>
+
 #include "HostState.h"
 #include "WorldPixels.h"
 
@@ -115,12 +117,38 @@ const PF_WorldSuite2 kWorldSuite2 = {&NewWorld2, &DisposeWorld2, &GetPixelFormat
 const PF_PixelFormatSuite1 kPixelFormatSuite = {&AddSupportedPixelFormat, &ClearSupportedPixelFormats,
                                                 &NewWorldOfPixelFormat, &DisposePrWorld, &GetPrPixelFormat};
 
+WorldStorage WorldStorageCache::Take(size_t bytes) {
+    for (auto it = buffers_.rbegin(); it != buffers_.rend(); ++it) {
+        if (it->bytes() != bytes) continue;
+        WorldStorage storage = std::move(*it);
+        buffers_.erase(std::next(it).base());
+        held_ -= bytes;
+        return storage;
+    }
+    return WorldStorage();
+}
+
+void WorldStorageCache::Give(WorldStorage storage) {
+    if (storage.empty() || storage.bytes() > kMaxBytes) return;
+    held_ += storage.bytes();
+    buffers_.push_back(std::move(storage));
+    while (held_ > kMaxBytes || buffers_.size() > kMaxBuffers) {
+        held_ -= buffers_.front().bytes();
+        buffers_.pop_front();
+    }
+}
+
 PF_Err Host::State::NewWorld(CallContext* ctx, A_long width, A_long height, const WorldFormat& format,
                              PF_EffectWorld* world) {
     if (!world || width <= 0 || height <= 0) return PF_Err_BAD_CALLBACK_PARAM;
+    WorldStorage reuse;
+    {
+        std::lock_guard lock(mutex);
+        reuse = world_storage.Take(World::StorageBytes(width, height, format));
+    }
     WorldRecord record;
     try {
-        record.world = World(width, height, format);
+        record.world = World(width, height, format, std::move(reuse));
     } catch (const std::bad_alloc&) {
         return PF_Err_OUT_OF_MEMORY;
     }
@@ -140,6 +168,7 @@ PF_Err Host::State::DisposeWorld(PF_EffectWorld* world) {
         leak_messages.push_back("dispose of a world the host did not make (or disposed twice)");
         return PF_Err_BAD_CALLBACK_PARAM;
     }
+    world_storage.Give(it->second.world.ReleaseStorage());
     worlds.erase(it);
     world->data = nullptr;
     return PF_Err_NONE;

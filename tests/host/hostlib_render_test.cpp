@@ -208,6 +208,50 @@ TEST_F(HostLibRender, NewWorldReadsAFormatInTheHostsOwnTerms) {
     EXPECT_TRUE(host_->Leaks().empty()) << ::testing::PrintToString(host_->Leaks());
 }
 
+// Disposed worlds lend their memory to the next world of the same size: it must come back
+// cleared, its padding refilled, while a world left live is still reported and its memory too is
+// handed out clean.
+TEST_F(HostLibRender, ReusedWorldMemoryComesBackCleared) {
+    const auto cleared = [](const PF_EffectWorld& w) {
+        const auto* bytes = static_cast<const unsigned char*>(w.data);
+        const size_t packed = static_cast<size_t>(w.width) * 16;
+        for (A_long y = 0; y < w.height; ++y) {
+            const auto* row = bytes + static_cast<size_t>(w.rowbytes) * y;
+            for (size_t i = 0; i < static_cast<size_t>(w.rowbytes); ++i) {
+                if (row[i] != (i < packed ? 0x00 : 0xA5)) return false;
+            }
+        }
+        return true;
+    };
+    // Makes a 32-bit 37x5 world, checks it, scribbles over every byte and disposes of it (or not).
+    const auto cycle = [&](bool dispose, const void** data) {
+        return Inside([&](PF_InData* in) {
+            auto* worlds = Acquire<PF_WorldSuite2>(in, kPFWorldSuite, 2);
+            PF_EffectWorld w{};
+            PF_Err err = worlds->PF_NewWorld(in->effect_ref, 37, 5, true, PF_PixelFormat_ARGB128, &w);
+            if (!err) {
+                *data = w.data;
+                EXPECT_TRUE(cleared(w));
+                std::memset(w.data, 0x3C, static_cast<size_t>(w.rowbytes) * w.height);
+                if (dispose) err = worlds->PF_DisposeWorld(in->effect_ref, &w);
+            }
+            Release(in, kPFWorldSuite, 2);
+            return err;
+        });
+    };
+    const void* first = nullptr;
+    const void* second = nullptr;
+    ASSERT_EQ(cycle(true, &first), PF_Err_NONE);
+    ASSERT_EQ(cycle(false, &second), PF_Err_NONE);
+    EXPECT_EQ(second, first);  // the same memory, not fresh pages
+    const auto leaks = host_->Leaks();
+    ASSERT_EQ(leaks.size(), 1u);
+    EXPECT_NE(leaks[0].find("37x5 at 32 bits made during"), std::string::npos) << leaks[0];
+    host_->ClearLeaks();
+    ASSERT_EQ(cycle(true, &second), PF_Err_NONE);
+    EXPECT_TRUE(host_->Leaks().empty()) << ::testing::PrintToString(host_->Leaks());
+}
+
 TEST(HostLibConcurrency, ConcurrentSmartRendersKeepTheirOwnCalls) {
     CurrentScript() = nullptr;
     Host host(host::EntryPoints{&FakeRegister, &FakeEffectMain}, Personality::AfterEffects);

@@ -50,12 +50,38 @@ WorldFormat FormatOf(const PF_EffectWorld& world);
 // Bytes per row for a width and pixel size: always larger than width * pixel_bytes.
 A_long PaddedRowbytes(A_long width, int pixel_bytes);
 
+// The pixel memory of a world apart from any world: what a host keeps of a disposed world to hand
+// to the next world of the same byte size instead of asking the system for fresh pages.
+class WorldStorage {
+public:
+    WorldStorage();
+    ~WorldStorage();
+    WorldStorage(WorldStorage&&) noexcept;
+    WorldStorage& operator=(WorldStorage&&) noexcept;
+    WorldStorage(const WorldStorage&) = delete;
+    WorldStorage& operator=(const WorldStorage&) = delete;
+
+    size_t bytes() const { return bytes_; }
+    bool empty() const { return data_ == nullptr; }
+
+private:
+    friend class World;
+    struct Delete {
+        void operator()(uint8_t* p) const;
+    };
+    std::unique_ptr<uint8_t[], Delete> data_;
+    size_t bytes_ = 0;
+};
+
 class World {
 public:
     World();  // empty: no pixels, null data
     // A cleared world (all channels zero). depth is 8, 16 or 32; BGRA is allowed at every depth.
     World(A_long width, A_long height, int depth = 8, ChannelOrder order = ChannelOrder::ARGB);
     World(A_long width, A_long height, const WorldFormat& format);
+    // The same, in `reuse` when it holds exactly the bytes this world needs (it is cleared like new
+    // memory); otherwise in fresh memory, and `reuse` is freed.
+    World(A_long width, A_long height, const WorldFormat& format, WorldStorage&& reuse);
     ~World();
     World(World&&) noexcept;
     World& operator=(World&&) noexcept;
@@ -100,6 +126,11 @@ public:
     void SetRaw(A_long x, A_long y, double a, double r, double g, double b);
     // Deterministic noise in every channel (every code at 8/16 bits, 0..1 at 32 bits).
     void FillRandom(uint32_t seed);
+
+    // Gives up the pixel memory and leaves the world empty.
+    WorldStorage ReleaseStorage();
+    // Bytes of pixel memory a world of this size and format takes (rows padded).
+    static size_t StorageBytes(A_long width, A_long height, const WorldFormat& format);
 
     // Pixel bytes only, rows packed, padding excluded.
     std::string PackedBytes() const;
