@@ -19,6 +19,7 @@
 #include "korvane/sdk/Suites.h"
 #include "sorting/Info.h"
 #include "sorting/LineIteration.h"
+#include "sorting/LineKernel.h"
 #include "sorting/RecordPool.h"
 #include "sources/PixelTransfer.h"
 #include "sources/RenderState.h"
@@ -375,6 +376,9 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
         rows.write = WorldContext(state, nullptr, output, bgra);
         rows.rows = row_functions;
         rows.info = &info;
+        // Plain sorts need of each pixel only its colour, its trigger test and its sort key.
+        rows.compact = utils::CompactRowsApply(info);
+        rows.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
     }
     // Rows sorted apart are written as they are sorted: a frame that fails or is cancelled from
     // here on shows the unsorted layer again.

@@ -2,6 +2,7 @@
 // kernel so that the hot loops need no call per pixel. Single precision, in the written order.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -96,15 +97,15 @@ inline float TriggerValueInline(float r, float g, float b, float a, int32_t key)
     }
 }
 
-inline float SortValueInline(const PixelRecord& record, int32_t key) {
-    const float r = record.sortSource.red;
-    const float g = record.sortSource.green;
-    const float b = record.sortSource.blue;
+inline float SortValueOf(const PF_PixelFloat& sortSource, int32_t key) {
+    const float r = sortSource.red;
+    const float g = sortSource.green;
+    const float b = sortSource.blue;
     switch (key) {
         case kSortRed: return r;
         case kSortGreen: return g;
         case kSortBlue: return b;
-        case kSortAlpha: return record.sortSource.alpha;
+        case kSortAlpha: return sortSource.alpha;
         case kSortMin: return Min3(r, g, b);
         case kSortMax: return Max3(r, g, b);
         case kSortXor: {
@@ -116,5 +117,51 @@ inline float SortValueInline(const PixelRecord& record, int32_t key) {
         default: return Luminance(r, g, b);
     }
 }
+
+inline float SortValueInline(const PixelRecord& record, int32_t key) { return SortValueOf(record.sortSource, key); }
+
+// Maps a key to an unsigned value whose order is the comparator's order; NaN keys go last, where
+// they never come before another record.
+inline uint32_t SortableBits(float key, bool descending) {
+    if (std::isnan(key)) {
+        return 0xffffffffu;
+    }
+    const uint32_t bits = std::bit_cast<uint32_t>(descending ? -key : key);
+    return (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
+}
+
+inline float Clamp01(float v) {
+    if (v < 0.0f) return 0.0f;
+    if (v > 1.0f) return 1.0f;
+    return v;  // NaN stays NaN
+}
+
+// Whether a key evaluates as luminance (the keys outside the lists do too).
+inline bool TriggerKeyIsLuminance(int32_t key) {
+    return key < kTriggerRed || key > kTriggerHue || key == kTriggerLuminance;
+}
+inline bool SortKeyIsLuminance(int32_t key) { return key < kSortRed || key > kSortHue || key == kSortLuminance; }
+
+// Whether a trigger colour (noise already added) closes a span: its trigger value against the
+// thresholds, clamped first when the settings say so.
+struct TriggerTest {
+    int32_t key = kTriggerLuminance;
+    int32_t thresholdMode = kThresholdInside;
+    float low = 0.0f;
+    float high = 0.5f;
+    bool clamp = true;
+
+    bool Breaks(float red, float green, float blue, float alpha) const {
+        if (clamp) {
+            red = Clamp01(red);
+            green = Clamp01(green);
+            blue = Clamp01(blue);
+            alpha = Clamp01(alpha);
+        }
+        const float value = TriggerValueInline(red, green, blue, alpha, key);
+        const bool inRange = low <= value && value < high;
+        return thresholdMode == kThresholdOutside ? inRange : !inRange;
+    }
+};
 
 }  // namespace korvane::utils

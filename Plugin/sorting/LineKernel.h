@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "sorting/Info.h"
+#include "sorting/KeyMath.h"
 
 namespace korvane::utils {
 
@@ -17,6 +18,23 @@ bool SortLineWithHead(Info& info, int32_t y, const PixelRecord* nextHead);
 // for a preparation where LinesAreImageRows holds, so that no line reads or writes another; the
 // records come out as SortLineWithHead leaves them in the grid.
 bool SortRowWithHead(Info& info, int32_t y, PixelRecord* row, const PixelRecord* nextHead);
+
+// The trigger test of the settings, as span detection applies it.
+inline TriggerTest TriggerTestOf(const SortSettings& s) {
+    return {s.triggerKey, s.thresholdMode, s.thresholdLow, s.thresholdHigh, s.clampTrigger};
+}
+
+// Whether the rows of a preparation by PrepareRowSorting can be sorted as compact rows: the sort
+// output mode with no step but the sort itself (no noise, mask gating, stretch, fills, blur, pop,
+// mirror, loop or feathers), so that a record needs only its colour, whether its trigger closes a
+// span, and its sort key, each known when the row is read.
+bool CompactRowsApply(const Info& info);
+
+// Sorts row y as SortRowWithHead sorts it, for a preparation where CompactRowsApply holds: the
+// row's lineLength colours, breaks[x] non-zero where the trigger of pixel x closes a span, and
+// keys[x] the SortableBits of the sort key of pixel x (descending unless reversed). Only the
+// colours change. False with a message when the preparation does not allow it.
+bool SortCompactRow(Info& info, int32_t y, PF_PixelFloat* colors, const uint8_t* breaks, const uint32_t* keys);
 
 // The per-line generator of random offsets: the classic 15-bit linear congruential generator
 // with seed, draw, seed as the only operations.

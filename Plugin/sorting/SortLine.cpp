@@ -23,22 +23,6 @@ struct LineScratch {
     std::vector<float> blur;            // three channels per record
 };
 
-inline float Clamp01(float v) {
-    if (v < 0.0f) return 0.0f;
-    if (v > 1.0f) return 1.0f;
-    return v;  // NaN stays NaN
-}
-
-// Maps a key to an unsigned value whose order is the comparator's order; NaN keys go last, where
-// they never come before another record.
-inline uint32_t SortableBits(float key, bool descending) {
-    if (std::isnan(key)) {
-        return 0xffffffffu;
-    }
-    const uint32_t bits = std::bit_cast<uint32_t>(descending ? -key : key);
-    return (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
-}
-
 // Sorts (key << 32 | index) values by key, equal keys by index: a least-significant-digit radix
 // sort over the four key bytes, skipping bytes that every key shares; short spans use std::sort.
 void SortKeyIndexPairs(std::vector<uint64_t>& values, std::vector<uint64_t>& spare) {
@@ -95,7 +79,8 @@ public:
           lineStart_(static_cast<int64_t>(y) * info.lineLength),
           nextLineStart_(lineStart_ + info.lineLength),
           nextHead_(nextHead),
-          y_(y) {}
+          y_(y),
+          trigger_(TriggerTestOf(info.settings)) {}
 
     void Run();
 
@@ -131,6 +116,7 @@ private:
     const int64_t nextLineStart_;
     const PixelRecord* nextHead_;
     const int32_t y_;
+    const TriggerTest trigger_;
     LineRandom random_;
     int64_t spanCounter_ = 0;
     LineScratch scratch_;
@@ -141,19 +127,7 @@ private:
 
 bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) {
     const float n = d_.noiseOn ? Noise(x) : 0.0f;
-    float red = t.red + n;
-    float green = t.green + n;
-    float blue = t.blue + n;
-    float alpha = t.alpha;
-    if (s_.clampTrigger) {
-        red = Clamp01(red);
-        green = Clamp01(green);
-        blue = Clamp01(blue);
-        alpha = Clamp01(alpha);
-    }
-    const float key = TriggerValueInline(red, green, blue, alpha, s_.triggerKey);
-    const bool inRange = s_.thresholdLow <= key && key < s_.thresholdHigh;
-    return s_.thresholdMode == kThresholdOutside ? inRange : !inRange;
+    return trigger_.Breaks(t.red + n, t.green + n, t.blue + n, t.alpha);
 }
 
 void LineKernel::StartNoise() {
@@ -525,6 +499,91 @@ bool SortLineWithHead(Info& info, int32_t y, const PixelRecord* nextHead) {
 }
 
 bool SortLine(Info& info, int32_t y) { return SortLineWithHead(info, y, nullptr); }
+
+bool CompactRowsApply(const Info& info) {
+    const SortSettings& s = info.settings;
+    const DerivedSettings& d = info.derived;
+    return info.rowsApart && info.blockLines == 1 && s.outputMode == kModeSort && !s.maskGating && !s.mirror &&
+           !d.noiseOn && !d.copyNeeded && !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn &&
+           !d.featherEndOn && !d.randomOffsetOn && !d.comparatorSort && !(d.rotationFraction > 0.0f);
+}
+
+namespace {
+
+// Buffers of one thread's compact rows, kept for its next rows.
+struct CompactScratch {
+    std::vector<uint64_t> order;
+    std::vector<uint64_t> orderSpare;
+    std::vector<PF_PixelFloat> copy;
+};
+
+// The records of span [start, start + n) ordered by key as SortSpan orders them; the span's keys
+// are those the row was read with, since no earlier span of the row reaches into it.
+void SortCompactSpan(CompactScratch& scratch, PF_PixelFloat* colors, const uint32_t* keys, int64_t start, int64_t n) {
+    std::vector<uint64_t>& order = scratch.order;
+    order.resize(static_cast<size_t>(n));
+    const uint32_t* spanKeys = keys + start;
+    for (int64_t i = 0; i < n; ++i) {
+        order[static_cast<size_t>(i)] = (static_cast<uint64_t>(spanKeys[i]) << 32) | static_cast<uint64_t>(i);
+    }
+    SortKeyIndexPairs(order, scratch.orderSpare);
+    PF_PixelFloat* span = colors + start;
+    scratch.copy.assign(span, span + n);
+    const PF_PixelFloat* source = scratch.copy.data();
+    for (int64_t i = 0; i < n; ++i) {
+        span[i] = source[order[static_cast<size_t>(i)] & 0xffffffffu];
+    }
+}
+
+}  // namespace
+
+bool SortCompactRow(Info& info, int32_t y, PF_PixelFloat* colors, const uint8_t* breaks, const uint32_t* keys) {
+    if (colors == nullptr || breaks == nullptr || keys == nullptr || y < 0 || y >= info.lineCount ||
+        !CompactRowsApply(info)) {
+        info.SetMessage("SortRow: line " + std::to_string(y) + " cannot be sorted as a compact row");
+        return false;
+    }
+    try {
+        thread_local CompactScratch scratch;
+        // Indices from the start of the line; the line's last index is lastIndex in the grid's
+        // terms, so the last line's final span ends one record short, as it does in the grid.
+        const int64_t width = info.lineLength;
+        const int64_t last = info.lastIndex - static_cast<int64_t>(y) * width;
+        const int64_t lastColumn = info.lastColumn;
+        const int64_t maxSpan = info.maxSpanLength;
+        const float g = info.derived.growth;
+        const float offset = info.derived.offset;
+        int64_t h = 0;
+        for (int64_t x = 0; x <= lastColumn; ++x) {
+            const int64_t cur = std::min(x, last);
+            if (x < width && cur - h <= maxSpan && breaks[cur] == 0) {
+                continue;
+            }
+            // The span's bounds as CloseSpan gives them without a random offset.
+            const int64_t len = cur - h;
+            int64_t start0 = h;
+            int64_t end0 = cur;
+            if (g > 1.0f) {
+                const int64_t k = static_cast<int64_t>((2.0f - g) * static_cast<float>(len));
+                start0 = h + len - k;
+                end0 = start0 + len;
+            } else if (g < 1.0f) {
+                end0 = h + static_cast<int64_t>(g * static_cast<float>(len));
+            }
+            const int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len)) : 0;
+            const int64_t start = start0 + shift;
+            const int64_t end = std::min(cur, end0 + shift);
+            if (end - start >= 2) {
+                SortCompactSpan(scratch, colors, keys, start, end - start);
+            }
+            h = cur;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
 
 bool SortRowWithHead(Info& info, int32_t y, PixelRecord* row, const PixelRecord* nextHead) {
     if (row == nullptr || y < 0 || y >= info.lineCount || !info.rowsApart) {

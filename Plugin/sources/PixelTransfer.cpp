@@ -8,6 +8,7 @@
 #include <exception>
 #include <execution>
 #include <iterator>
+#include <type_traits>
 #include <vector>
 
 #include "KRVN_Errors.h"
@@ -238,6 +239,8 @@ public:
         last_ = world->width - 1;
     }
     const Pixel& operator[](A_long x) const { return pixels_[std::clamp<A_long>(x, 0, last_)]; }
+    // The row's pixels when it has at least `width` of them (no clamping needed), else null.
+    const Pixel* Covering(A_long width) const { return pixels_ != nullptr && width <= last_ + 1 ? pixels_ : nullptr; }
 
 private:
     const Pixel* pixels_ = nullptr;
@@ -293,9 +296,167 @@ void WriteRow(const WorldFillContext& ctx, A_long y, const utils::PixelRecord* r
     for (A_long x = 0; x < end; ++x) pixels[x] = ToHostPixel<Pixel, Order>(row[x].color);
 }
 
+// Pixels [0, width) of a row as record colours; a row at least that wide is read straight, in a
+// loop the compiler vectorises, a narrower one with its columns clamped.
+template <typename Pixel, ChannelOrder Order>
+void ConvertRow(const RowOf<Pixel>& row, A_long width, PF_PixelFloat* out) {
+    if (const Pixel* pixels = row.Covering(width)) {
+        for (A_long x = 0; x < width; ++x) out[x] = ToRecordColor<Pixel, Order>(pixels[x]);
+        return;
+    }
+    for (A_long x = 0; x < width; ++x) out[x] = ToRecordColor<Pixel, Order>(row[x]);
+}
+
+// The trigger test of a luminance key over a row of trigger colours, as the kernel applies it
+// with no noise (0 added to each colour channel).
+template <bool Clamp>
+void LuminanceBreaks(const utils::TriggerTest& test, const PF_PixelFloat* trigger, A_long width, uint8_t* breaks) {
+    const float low = test.low;
+    const float high = test.high;
+    // Inside the thresholds a span closes out of range, outside them in range.
+    const uint8_t flip = test.thresholdMode == utils::kThresholdOutside ? 0 : 1;
+    // Clamp01 as two selects (NaN passes both), and both comparisons always made: branch-free.
+    const auto clamp01 = [](float v) {
+        v = v < 0.0f ? 0.0f : v;
+        return v > 1.0f ? 1.0f : v;
+    };
+    for (A_long x = 0; x < width; ++x) {
+        float red = trigger[x].red + 0.0f;
+        float green = trigger[x].green + 0.0f;
+        float blue = trigger[x].blue + 0.0f;
+        if constexpr (Clamp) {
+            red = clamp01(red);
+            green = clamp01(green);
+            blue = clamp01(blue);
+        }
+        const float value = utils::Luminance(red, green, blue);
+        const uint8_t inRange = static_cast<uint8_t>((low <= value) & (value < high));
+        breaks[x] = static_cast<uint8_t>(inRange ^ flip);
+    }
+}
+
+// SortableBits of the luminance of a row of sort-source colours, without branches.
+template <bool Descending>
+void LuminanceKeys(const PF_PixelFloat* source, A_long width, uint32_t* keys) {
+    for (A_long x = 0; x < width; ++x) {
+        const float value = utils::Luminance(source[x].red, source[x].green, source[x].blue);
+        const uint32_t bits = std::bit_cast<uint32_t>(Descending ? -value : value);
+        const uint32_t flip = static_cast<uint32_t>(static_cast<int32_t>(bits) >> 31) | 0x80000000u;
+        keys[x] = value != value ? 0xffffffffu : bits ^ flip;
+    }
+}
+
+// LuminanceBreaks without clamping and LuminanceKeys of the same colours, one luminance each.
+template <bool Descending>
+void LuminanceBreaksAndKeys(const utils::TriggerTest& test, const PF_PixelFloat* colors, A_long width,
+                            uint8_t* breaks, uint32_t* keys) {
+    const float low = test.low;
+    const float high = test.high;
+    const uint8_t flip = test.thresholdMode == utils::kThresholdOutside ? 0 : 1;
+    for (A_long x = 0; x < width; ++x) {
+        const float value = utils::Luminance(colors[x].red + 0.0f, colors[x].green + 0.0f, colors[x].blue + 0.0f);
+        const uint8_t inRange = static_cast<uint8_t>((low <= value) & (value < high));
+        breaks[x] = static_cast<uint8_t>(inRange ^ flip);
+        const uint32_t bits = std::bit_cast<uint32_t>(Descending ? -value : value);
+        const uint32_t turn = static_cast<uint32_t>(static_cast<int32_t>(bits) >> 31) | 0x80000000u;
+        keys[x] = value != value ? 0xffffffffu : bits ^ turn;
+    }
+}
+
+template <typename Pixel, ChannelOrder Order>
+void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_long y, A_long width,
+                    PF_PixelFloat* colors, uint8_t* breaks, uint32_t* sortKeys) {
+    const bool use_trigger = ctx.use_trigger_source;
+    const bool use_sort = ctx.use_sort_source;
+    const bool trigger_is_sorting = ctx.trigger_source == ctx.sorting;
+    const bool sort_is_sorting = ctx.sort_source == ctx.sorting;
+    ConvertRow<Pixel, Order>(RowOf<Pixel>(ctx.sorting, y), width, colors);
+    // The colours of a source world apart from "sorting", in a buffer of this thread.
+    thread_local std::vector<PF_PixelFloat> trigger_colors;
+    thread_local std::vector<PF_PixelFloat> sort_colors;
+    const auto source_row = [&](const PF_EffectWorld* world, std::vector<PF_PixelFloat>& buffer) {
+        if (buffer.size() < static_cast<size_t>(width)) buffer.resize(static_cast<size_t>(width));
+        ConvertRow<Pixel, Order>(RowOf<Pixel>(world, y), width, buffer.data());
+        return static_cast<const PF_PixelFloat*>(buffer.data());
+    };
+    const PF_PixelFloat* trigger = nullptr;  // null: the zero colour
+    if (use_trigger) trigger = trigger_is_sorting ? colors : source_row(ctx.trigger_source, trigger_colors);
+    // Without a sort source the key reads the colour with alpha 0.
+    const PF_PixelFloat* sort_source = colors;
+    if (use_sort && !sort_is_sorting) sort_source = source_row(ctx.sort_source, sort_colors);
+    const bool sort_alpha_zero = !use_sort;
+
+    const utils::TriggerTest test = keys.trigger;
+    const int32_t sort_key = keys.sortKey;
+    // Colours read from 8-bit pixels lie in [0, 1] (255 × the 1/255 constant is exactly 1), where
+    // clamping changes nothing, so a luminance trigger and a luminance key of the same colours share
+    // one luminance. 16-bit codes above 32768 read above 1.
+    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
+        if (trigger == sort_source && utils::TriggerKeyIsLuminance(test.key) && utils::SortKeyIsLuminance(sort_key)) {
+            if (keys.descending) LuminanceBreaksAndKeys<true>(test, colors, width, breaks, sortKeys);
+            else LuminanceBreaksAndKeys<false>(test, colors, width, breaks, sortKeys);
+            return;
+        }
+    }
+    if (trigger != nullptr && utils::TriggerKeyIsLuminance(test.key)) {
+        if (test.clamp) LuminanceBreaks<true>(test, trigger, width, breaks);
+        else LuminanceBreaks<false>(test, trigger, width, breaks);
+    } else {
+        for (A_long x = 0; x < width; ++x) {
+            const PF_PixelFloat t = trigger != nullptr ? trigger[x] : PF_PixelFloat{};
+            breaks[x] = test.Breaks(t.red + 0.0f, t.green + 0.0f, t.blue + 0.0f, t.alpha) ? 1 : 0;
+        }
+    }
+    if (utils::SortKeyIsLuminance(sort_key)) {
+        if (keys.descending) LuminanceKeys<true>(sort_source, width, sortKeys);
+        else LuminanceKeys<false>(sort_source, width, sortKeys);
+    } else {
+        for (A_long x = 0; x < width; ++x) {
+            PF_PixelFloat source = sort_source[x];
+            if (sort_alpha_zero) source.alpha = 0.0f;
+            sortKeys[x] = utils::SortableBits(utils::SortValueOf(source, sort_key), keys.descending);
+        }
+    }
+}
+
+// FloatToChannel8 and FloatToChannel16 as selects, so that a row of them vectorises: a NaN fails
+// both comparisons and ends at 0, as the branches leave it.
+template <typename Channel, int Full>
+Channel ToChannelSelect(float value) {
+    const float scaled = value * static_cast<float>(Full);
+    const float top = scaled >= static_cast<float>(Full) ? static_cast<float>(Full) : scaled;
+    return static_cast<Channel>(static_cast<int32_t>(top > 0.0f ? top : 0.0f));
+}
+
+template <typename Pixel, ChannelOrder Order>
+Pixel ToHostPixelSelect(const PF_PixelFloat& c) {
+    if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
+        return ToHostPixel<Pixel, Order>(c);
+    } else {
+        using Channel = typename PixelTraits<Pixel>::Channel;
+        constexpr int kFull = std::is_same_v<Pixel, PF_Pixel8> ? 255 : 32768;
+        const auto f = [](float v) { return ToChannelSelect<Channel, kFull>(v); };
+        if constexpr (Order == ChannelOrder::ARGB) {
+            return {f(c.alpha), f(c.red), f(c.green), f(c.blue)};
+        } else {
+            return {f(c.blue), f(c.green), f(c.red), f(c.alpha)};
+        }
+    }
+}
+
+template <typename Pixel, ChannelOrder Order>
+void WriteColorRow(const WorldFillContext& ctx, A_long y, const PF_PixelFloat* colors) {
+    if (y < 0 || y >= ctx.height || y >= ctx.record_height) return;
+    const A_long end = std::min(ctx.width, ctx.record_width);
+    auto* pixels = reinterpret_cast<Pixel*>(static_cast<char*>(ctx.output->data) +
+                                            static_cast<std::ptrdiff_t>(y) * ctx.output->rowbytes);
+    for (A_long x = 0; x < end; ++x) pixels[x] = ToHostPixelSelect<Pixel, Order>(colors[x]);
+}
+
 template <typename Pixel, ChannelOrder Order>
 RowFunctions RowsOf() {
-    return {&ReadRow<Pixel, Order>, &WriteRow<Pixel, Order>};
+    return {&ReadRow<Pixel, Order>, &WriteRow<Pixel, Order>, &ReadCompactRow<Pixel, Order>,
+            &WriteColorRow<Pixel, Order>};
 }
 
 }  // namespace
@@ -328,7 +489,7 @@ RowFunctions RowTransfers(int bit_depth, bool bgra) {
         case 8: return bgra ? RowsOf<PF_Pixel8, ChannelOrder::BGRA>() : RowsOf<PF_Pixel8, ChannelOrder::ARGB>();
         case 16: return bgra ? RowsOf<PF_Pixel16, ChannelOrder::BGRA>() : RowsOf<PF_Pixel16, ChannelOrder::ARGB>();
         case 32: return bgra ? RowsOf<PF_PixelFloat, ChannelOrder::BGRA>() : RowsOf<PF_PixelFloat, ChannelOrder::ARGB>();
-        default: return {nullptr, nullptr};
+        default: return {nullptr, nullptr, nullptr, nullptr};
     }
 }
 
@@ -337,6 +498,25 @@ bool SortImageRow(const RowSortContext& ctx, A_long y) {
     const A_long width = ctx.fill.width;
     // One buffer per thread, kept for the next rows and frames: the row stays in cache from the
     // read through the sort to the write.
+    if (ctx.compact) {
+        thread_local std::vector<PF_PixelFloat> colors;
+        thread_local std::vector<uint8_t> breaks;
+        thread_local std::vector<uint32_t> keys;
+        try {
+            if (colors.size() < static_cast<size_t>(width)) {
+                colors.resize(static_cast<size_t>(width));
+                breaks.resize(static_cast<size_t>(width));
+                keys.resize(static_cast<size_t>(width));
+            }
+        } catch (const std::exception& e) {
+            info.SetMessage(e.what());
+            return false;
+        }
+        ctx.rows.readCompact(ctx.fill, ctx.keys, y, width, colors.data(), breaks.data(), keys.data());
+        if (!utils::SortCompactRow(info, y, colors.data(), breaks.data(), keys.data())) return false;
+        ctx.rows.writeColors(ctx.write, y, colors.data());
+        return true;
+    }
     thread_local std::vector<utils::PixelRecord> row;
     try {
         if (row.size() < static_cast<size_t>(width)) row.resize(static_cast<size_t>(width));

@@ -6,6 +6,7 @@
 
 #include "korvane/sdk/Effect.h"
 #include "korvane/sdk/Suites.h"
+#include "sorting/KeyMath.h"
 #include "sorting/PixelRecord.h"
 
 namespace korvane::utils {
@@ -65,9 +66,22 @@ struct PixelFunctions {
 // Whole rows for lines sorted apart: `read` fills records [first, end) of image row y (record
 // x − first for pixel x) as FillRecord fills them; `write` writes a row of records as FillWorld
 // writes it. Null for bit depths other than 8, 16 and 32.
+//
+// Compact rows (utils::CompactRowsApply): `readCompact` reads pixels [0, width) of row y as
+// colours, with the trigger test and sort key of each computed as it is read (as the line kernel
+// computes them from the record ReadRow fills); `writeColors` writes a row of colours as WriteRow
+// writes records in the sort mode.
+struct CompactKeys {
+    utils::TriggerTest trigger;
+    int32_t sortKey = utils::kSortLuminance;
+    bool descending = true;
+};
 struct RowFunctions {
     void (*read)(const RecordFillContext& ctx, A_long y, A_long first, A_long end, utils::PixelRecord* out);
     void (*write)(const WorldFillContext& ctx, A_long y, const utils::PixelRecord* row);
+    void (*readCompact)(const RecordFillContext& ctx, const CompactKeys& keys, A_long y, A_long width,
+                        PF_PixelFloat* colors, uint8_t* breaks, uint32_t* sortKeys);
+    void (*writeColors)(const WorldFillContext& ctx, A_long y, const PF_PixelFloat* colors);
 };
 RowFunctions RowTransfers(int bit_depth, bool bgra);
 
@@ -78,6 +92,8 @@ struct RowSortContext {
     WorldFillContext write;
     RowFunctions rows{};
     utils::Info* info = nullptr;
+    bool compact = false;  // rows go through readCompact, SortCompactRow and writeColors
+    CompactKeys keys;
 };
 
 // Row y from the worlds into a buffer of this thread, through the line kernel and into the output

@@ -303,6 +303,73 @@ TEST(ConcurrencyPhasePlan, LinesThatReadTheirNeighbours) {
     ExpectPlanMatchesOneThread(g, MeetingLook, 400, 8, 12);
 }
 
+// Looks whose rows go through the compact path: angle 0, full resolution, the sort mode and no
+// step but the sort, with growth, offsets, thresholds, keys and the fill option left to chance.
+KRVN_Params PlainRowLook(std::mt19937& g) {
+    KRVN_Params p = RandomLook(g);
+    p.angle = 0.0f;
+    p.resolution = 1.0f;
+    p.block_height = 0.0f;
+    p.block_width = 1.0f;
+    p.random_offset = 0.0f;
+    p.mode = 1;
+    p.blur = 0;
+    p.pop = 0.0f;
+    p.mirror = false;
+    p.stretch = false;
+    p.preserve_alpha = false;
+    p.feather_start = 0.0f;
+    p.feather_end = 0.0f;
+    p.loop = 0.0f;
+    p.noise_amount = 0.0f;
+    p.has_masks = false;
+    return p;
+}
+
+// A row of colours with the trigger test and sort keys the compact path reads, sorted compactly,
+// comes out as the colours of the grid line the record kernel sorts; any other look is refused.
+TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
+    std::mt19937 g(2718);
+    int compact = 0;
+    for (int round = 0; round < 300; ++round) {
+        const KRVN_Params p = round % 10 == 9 ? RandomLook(g) : PlainRowLook(g);
+        const int32_t width = Pick(g, 1, 40);
+        const int32_t height = Pick(g, 1, 6);
+        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        Info sequential = Prepared(input, width, p);
+        ASSERT_TRUE(SortAllLinesSequentially(sequential)) << sequential.Message();
+        Info rows;
+        CopySettings(rows, p);
+        if (!LinesAreImageRows(rows, width, height) || !PrepareRowSorting(rows, width, height)) continue;
+        const TriggerTest test = TriggerTestOf(rows.settings);
+        std::vector<PF_PixelFloat> colors(static_cast<size_t>(width));
+        std::vector<uint8_t> breaks(static_cast<size_t>(width));
+        std::vector<uint32_t> keys(static_cast<size_t>(width));
+        if (!CompactRowsApply(rows)) {
+            EXPECT_FALSE(SortCompactRow(rows, 0, colors.data(), breaks.data(), keys.data()));
+            EXPECT_NE(rows.Message().find("compact"), std::string::npos);
+            continue;
+        }
+        ++compact;
+        for (int32_t y = height - 1; y >= 0; --y) {
+            for (int32_t x = 0; x < width; ++x) {
+                const PixelRecord& r = input[static_cast<size_t>(y) * width + x];
+                colors[x] = r.color;
+                breaks[x] = test.Breaks(r.trigger.red + 0.0f, r.trigger.green + 0.0f, r.trigger.blue + 0.0f,
+                                        r.trigger.alpha);
+                keys[x] = SortableBits(SortValueOf(r.sortSource, rows.settings.sortKey), !rows.settings.reverse);
+            }
+            ASSERT_TRUE(SortCompactRow(rows, y, colors.data(), breaks.data(), keys.data())) << rows.Message();
+            for (int32_t x = 0; x < width; ++x) {
+                const PF_PixelFloat& want = sequential.lineRecords[static_cast<size_t>(y) * width + x].color;
+                ASSERT_EQ(std::memcmp(&colors[x], &want, sizeof want), 0)
+                    << "round " << round << ", row " << y << ", x " << x << " of " << width;
+            }
+        }
+    }
+    EXPECT_GT(compact, 150);
+}
+
 TEST(ConcurrencyPhasePlan, BlockLooksUseEveryPhase) {
     KRVN_Params p;
     p.block_height = 0.5f;
