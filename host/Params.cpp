@@ -295,8 +295,19 @@ PF_Err CheckinParam(PF_ProgPtr ref, PF_ParamDef* param) {
                            [&](const ParamCheckout& c) { return same(c) && c.address == param; });
     if (it == ctx->checkouts.end()) it = std::find_if(ctx->checkouts.begin(), ctx->checkouts.end(), same);
     if (it == ctx->checkouts.end()) {
-        std::lock_guard state_lock(host.mutex);
-        ++host.stray_checkins;
+        {
+            std::lock_guard state_lock(host.mutex);
+            ++host.stray_checkins;
+        }
+        // A zeroed definition is what an effect checks in for a layer it never got to check out
+        // (its release step walks every entry); anything else is a second checkin or a definition
+        // that never came from this call's checkout_param.
+        const bool zeroed = param->uu.id == 0 && param->param_type == PF_Param_LAYER && param->u.ld.data == nullptr;
+        if (!zeroed) {
+            host.Note("checkin_param of parameter id " + std::to_string(param->uu.id) + " (type " +
+                      std::to_string(param->param_type) + ") during " + CommandName(ctx->cmd) +
+                      " matches no open checkout");
+        }
         return PF_Err_NONE;
     }
     it->open = false;

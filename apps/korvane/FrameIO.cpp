@@ -13,7 +13,10 @@ class Still final : public FrameSource {
 public:
     explicit Still(std::string path) : path_(std::move(path)) {}
     std::optional<Image> next(long) override {
-        if (!image_) image_ = readImage(path_);
+        if (!image_) {
+            image_ = readImage(path_);
+            noteStageForTestHook(TestStage::Read);
+        }
         return image_;
     }
 
@@ -25,7 +28,11 @@ private:
 class Sequence final : public FrameSource {
 public:
     explicit Sequence(FramePattern pattern) : pattern_(std::move(pattern)) {}
-    std::optional<Image> next(long frame) override { return readImage(pattern_.forFrame(frame)); }
+    std::optional<Image> next(long frame) override {
+        Image image = readImage(pattern_.forFrame(frame));
+        noteStageForTestHook(TestStage::Read);
+        return image;
+    }
 
 private:
     FramePattern pattern_;
@@ -37,7 +44,11 @@ class Clip final : public FrameSource {
 public:
     Clip(const std::string& path, const VideoInfo& info, int depth, const std::optional<FrameRange>& range)
         : reader_(path, info, depth, range) {}
-    std::optional<Image> next(long) override { return reader_.next(); }
+    std::optional<Image> next(long) override {
+        std::optional<Image> image = reader_.next();
+        if (image) noteStageForTestHook(TestStage::Read);
+        return image;
+    }
     std::string problem() const override { return reader_.problem(); }
 
 private:
@@ -51,6 +62,7 @@ public:
     void write(long frame, const Image& image, std::vector<std::string>& notes) override {
         const std::string name = pattern_.forFrame(frame + number_offset_);
         AtomicOutput file(name);
+        noteStageForTestHook(TestStage::Write);
         const WriteResult written = writeImage(image, name, file.tempPath(), options_);
         noteFileWrittenForTestHook();
         throwIfInterrupted();
@@ -76,10 +88,12 @@ public:
                 notes.push_back("video files hold at most 16 bits per channel; 32-bit frames are written at 16 bits");
             writer_ = std::make_unique<VideoWriter>(settings_.path, frames, settings_.audio, settings_.encode, notes);
         }
+        noteStageForTestHook(TestStage::Write);
         writer_->write(image);
     }
     void finish() override {
         if (!writer_) throw UsageError("cannot write '" + settings_.path + "': no frames were rendered");
+        noteStageForTestHook(TestStage::Write);
         writer_->finish();
     }
 

@@ -43,8 +43,6 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-constexpr std::size_t kMaxBody = 1 << 20;
-constexpr int kMaxWidth = 65535;
 constexpr double kSequenceFps = 24.0;  // `korvane render`'s default --fps
 
 std::string newToken() {
@@ -357,58 +355,6 @@ void openBrowser(const std::string& url) {
 
 }  // namespace
 
-Look parseLook(const std::string& body) {
-    if (body.size() > kMaxBody) throw BadLook{"body", "the body is larger than 1 MiB"};
-    json parsed;
-    try {
-        parsed = json::parse(body.empty() ? std::string("{}") : body);
-    } catch (const json::exception&) {
-        throw BadLook{"body", "not valid JSON"};
-    }
-    if (!parsed.is_object()) throw BadLook{"body", "expected an object {\"params\": {...}, \"time\": s, \"width\": px}"};
-    Look look;
-    for (const auto& [key, value] : parsed.items()) {
-        if (key == "params") {
-            if (!value.is_object()) throw BadLook{"params", "expected an object of NAME: VALUE"};
-            for (const auto& [name, v] : value.items()) {
-                if (v.is_string() && v.get<std::string>().find('@') != std::string::npos)
-                    throw BadLook{"params." + name, "keyframes are for the command line; give one value"};
-                try {
-                    look.settings.set(name, v, "params");
-                } catch (const UsageError& e) {
-                    throw BadLook{"params." + name, e.what()};
-                }
-            }
-        } else if (key == "masks") {
-            if (!value.is_array()) throw BadLook{"masks", "expected a list of SVG path data"};
-            for (std::size_t i = 0; i < value.size(); ++i) {
-                const std::string field = "masks[" + std::to_string(i) + "]";
-                if (!value[i].is_string()) throw BadLook{field, "expected SVG path data"};
-                try {
-                    parseSvgPath(value[i].get<std::string>());
-                } catch (const PathSyntaxError& e) {
-                    throw BadLook{field, "cannot parse path at character " + std::to_string(e.position) + ": " + e.message};
-                }
-                look.masks.push_back(value[i].get<std::string>());
-            }
-        } else if (key == "time") {
-            if (!value.is_number() || !std::isfinite(value.get<double>()) || value.get<double>() < 0)
-                throw BadLook{"time", "expected seconds, a number >= 0"};
-            look.time = value.get<double>();
-        } else if (key == "width") {
-            if (!value.is_number_integer() || value.get<long long>() < 1 || value.get<long long>() > kMaxWidth)
-                throw BadLook{"width", "expected a whole number of pixels, 1 to " + std::to_string(kMaxWidth)};
-            look.width = static_cast<int>(value.get<long long>());
-        } else {
-            throw BadLook{key, "unknown field; expected params, masks, time or width"};
-        }
-    }
-    const auto& chosen = look.settings.byIndex();
-    if (const auto it = chosen.find(params::KRVN_MASK); it != chosen.end() && it->second.keys[0].value > static_cast<double>(look.masks.size()))
-        throw BadLook{"params.mask", "there " + std::string(look.masks.size() == 1 ? "is 1 mask" : "are " + std::to_string(look.masks.size()) + " masks")};
-    return look;
-}
-
 int runPreview(const PreviewOptions& options) {
     TempFolder temp;
     Renderer renderer(options, temp.path());
@@ -418,7 +364,7 @@ int runPreview(const PreviewOptions& options) {
     httplib::Server server;
     // Bodies a little over the limit are read and refused with a JSON error naming the body; far
     // larger ones are cut off by the server with 413.
-    server.set_payload_max_length(2 * kMaxBody);
+    server.set_payload_max_length(2 * kMaxLookBody);
     server.set_tcp_nodelay(true);  // a response's head and body in separate writes would wait for a delayed ACK
     int port = 0;
     server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {

@@ -409,6 +409,7 @@ int runRender(const RenderOptions& options) {
     ProgressBar progress(!options.quiet, plan.expectedFrames());
     host->SetProgressListener([&progress](A_long current, A_long total) {
         noteProgressCallForTestHook();
+        noteStageForTestHook(TestStage::Render);
         progress.update(current, total);
     });
 

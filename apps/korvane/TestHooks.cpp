@@ -36,6 +36,26 @@ void noteProgressCallForTestHook() {
     if (trigger > 0 && calls.fetch_add(1) + 1 == trigger) raise(testSignal());
 }
 
+void noteStageForTestHook(TestStage stage) {
+    struct Trigger {
+        int stage = -1;
+        long at = 0;
+    };
+    static const Trigger trigger = [] {
+        const char* value = std::getenv("KORVANE_TEST_SIGNAL_AT");
+        if (value == nullptr || *value == '\0') return Trigger{};
+        const std::string text(value);
+        const std::size_t colon = text.find(':');
+        const std::string name = text.substr(0, colon);
+        const long at = colon == std::string::npos ? 1 : std::atol(text.c_str() + colon + 1);
+        const int stage = name == "read" ? 0 : name == "render" ? 1 : name == "write" ? 2 : -1;
+        return stage >= 0 && at >= 1 ? Trigger{stage, at} : Trigger{};  // malformed: never fires
+    }();
+    static std::atomic<long> reached[3] = {0, 0, 0};
+    const int index = static_cast<int>(stage);
+    if (trigger.stage == index && reached[index].fetch_add(1) + 1 == trigger.at) raise(testSignal());
+}
+
 void stallFirstPreviewRenderForTestHook() {
     static std::atomic<bool> stalled{false};
     const char* value = std::getenv("KORVANE_TEST_PREVIEW_STALL_MS");

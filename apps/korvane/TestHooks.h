@@ -4,6 +4,11 @@
 //                                      (KORVANE_TEST_SIGNAL=15 or 1 raises SIGTERM or SIGHUP instead);
 //   KORVANE_TEST_SIGNAL_AFTER_WRITE=1  the same signal once the first image file is written under its
 //                                      temporary name, before it is renamed into place;
+//   KORVANE_TEST_SIGNAL_AT=STAGE:N     the same signal the N-th time the run reaches STAGE: `read`
+//                                      (a frame of the input was read), `render` (a progress
+//                                      call) or `write` (an image file opened under its temporary
+//                                      name, a frame handed to the video encoder, or the end of
+//                                      the video);
 //   KORVANE_TEST_FAIL_CALL=NAME:N:CODE the host's callback or suite function NAME fails on its N-th
 //                                      call with PF_Err CODE (the host's fault injection), so that
 //                                      the effect returns an error;
@@ -17,7 +22,10 @@ class Host;
 
 namespace korvane::cli {
 
+enum class TestStage { Read, Render, Write };
+
 void noteProgressCallForTestHook();
+void noteStageForTestHook(TestStage stage);
 void noteFileWrittenForTestHook();
 void stallFirstPreviewRenderForTestHook();
 void applyFaultTestHook(host::Host& host);  // throws UsageError for a malformed value

@@ -179,6 +179,7 @@ TEST_F(CliPreviewTest, BadBodiesNameTheirField) {
         {R"({"width":1.5})", "width"},
         {R"({"time":-1})", "time"},
         {R"({"colour":1})", "colour"},
+        {R"({"":1})", R"("")"},
         {R"({"params":)", "body"},
         {"{\"params\":{},\"pad\":\"" + std::string(1 << 20, 'x') + "\"}", "body"},
     };

@@ -109,12 +109,14 @@ TEST_F(CliRender, EffectErrorsExitWithThreeAndLeaveTheOutputAlone) {
     EXPECT_EQ(FolderEntries(dir().string()), (std::vector<std::string>{"in.png", "out.png"}));
 }
 
-// Ctrl-C, SIGTERM and SIGHUP, during the render or while the file is being written: the exit code
-// names the signal, the earlier output stays and no temporary file is left.
+// Ctrl-C, SIGTERM and SIGHUP while the input is read, during the render, while the file is being
+// written and once it is written: the exit code names the signal, the earlier output stays and no
+// temporary file is left.
 TEST_F(CliRender, SignalsCancelExitWithTheirCodeAndLeaveTheOutputAlone) {
     std::ofstream(Path("out.png")) << "an earlier good render";
     for (const auto& [signal_number, exit_code] : {std::pair{"2", 130}, {"15", 143}, {"1", 129}}) {
-        for (const char* when : {"KORVANE_TEST_SIGINT_AT_PROGRESS=1", "KORVANE_TEST_SIGNAL_AFTER_WRITE=1"}) {
+        for (const char* when : {"KORVANE_TEST_SIGNAL_AT=read:1", "KORVANE_TEST_SIGINT_AT_PROGRESS=1", "KORVANE_TEST_SIGNAL_AT=render:2",
+                                 "KORVANE_TEST_SIGNAL_AT=write:1", "KORVANE_TEST_SIGNAL_AFTER_WRITE=1"}) {
             SCOPED_TRACE(std::string(when) + " signal " + signal_number);
             const RunResult r = Render(kSortMost, "out.png", {when, std::string("KORVANE_TEST_SIGNAL=") + signal_number});
             EXPECT_EQ(r.exit_code, exit_code) << r.err;
@@ -122,6 +124,39 @@ TEST_F(CliRender, SignalsCancelExitWithTheirCodeAndLeaveTheOutputAlone) {
             EXPECT_EQ(ReadBytes(Path("out.png")), "an earlier good render");
             EXPECT_EQ(FolderEntries(dir().string()), (std::vector<std::string>{"in.png", "out.png"}));
         }
+    }
+}
+
+// A sequence stopped at any stage of its first frame writes nothing; stopped while its second frame
+// is read or written, it keeps the first frame it finished and leaves every later file as it was.
+TEST_F(CliRender, SignalsDuringASequenceKeepFinishedFramesAndLeaveTheRestAlone) {
+    for (int f = 1; f <= 3; ++f) WriteFile(Path("in_" + std::to_string(f) + ".png"), RandomImage(12, 8, 4, TypeDesc::UINT8, f));
+    const std::vector<std::string> inputs = {"in.png", "in_1.png", "in_2.png", "in_3.png"};
+    const auto old_outputs = [&] {
+        for (int f = 1; f <= 3; ++f) std::ofstream(Path("out_" + std::to_string(f) + ".png")) << "old frame " << f;
+    };
+    struct Case {
+        const char* when;
+        const char* signal_number;
+        int exit_code;
+        int frames_done;
+    };
+    for (const Case& c : {Case{"read:1", "2", 130, 0}, Case{"render:1", "15", 143, 0}, Case{"write:1", "2", 130, 0},
+                          Case{"read:2", "15", 143, 1}, Case{"write:2", "2", 130, 1}}) {
+        SCOPED_TRACE(std::string(c.when) + " signal " + c.signal_number);
+        old_outputs();
+        const RunResult r = Korvane(Concat({"render", Path("in_#.png"), "-o", Path("out_#.png"), "--frames", "1-3"}, kSortMost),
+                                    {std::string("KORVANE_TEST_SIGNAL_AT=") + c.when, std::string("KORVANE_TEST_SIGNAL=") + c.signal_number});
+        EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("cancelled"));
+        for (int f = 1; f <= 3; ++f) {
+            const std::string old = "old frame " + std::to_string(f);
+            if (f <= c.frames_done)
+                EXPECT_NE(ReadBytes(Path("out_" + std::to_string(f) + ".png")), old) << "frame " << f;
+            else
+                EXPECT_EQ(ReadBytes(Path("out_" + std::to_string(f) + ".png")), old) << "frame " << f;
+        }
+        EXPECT_EQ(FolderEntries(dir().string()), Concat(inputs, {"out_1.png", "out_2.png", "out_3.png"}));
     }
 }
 

@@ -163,6 +163,10 @@ TEST_F(CliVideoTest, FailuresLeaveNothingBehind) {
         {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_SIGINT_AT_PROGRESS=20"}, 130, "cancelled"},
         {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_SIGINT_AT_PROGRESS=20", "KORVANE_TEST_SIGNAL=15"}, 143, "cancelled"},
         {{"render", clip, "-o", Path("a_##.png")}, {"KORVANE_TEST_SIGINT_AT_PROGRESS=20", "KORVANE_TEST_SIGNAL=1"}, 129, "cancelled"},
+        // While a frame is decoded, handed to the encoder, and while the encoder finishes the file.
+        {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_SIGNAL_AT=read:3"}, 130, "cancelled"},
+        {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_SIGNAL_AT=write:3", "KORVANE_TEST_SIGNAL=15"}, 143, "cancelled"},
+        {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_SIGNAL_AT=write:13"}, 130, "cancelled"},
     };
     const std::string before = ReadBytes(clip);
     for (const Case& c : cases) {

@@ -170,14 +170,39 @@ TEST_F(HostLibParams, UnbalancedAndStrayCheckinsAreReported) {
                   PF_CHECKOUT_PARAM(in, kPopup, 0, 1, 1, &b);
                   PF_CHECKIN_PARAM(in, &b);
                   PF_ParamDef zero{};
-                  return PF_CHECKIN_PARAM(in, &zero);  // tolerated, as hosts do, but counted
+                  PF_CHECKIN_PARAM(in, &zero);  // a layer never checked out: tolerated, but counted
+                  return PF_CHECKIN_PARAM(in, &b);  // a second checkin: reported
               }),
               PF_Err_NONE);
     const auto report = host_->Report();
     EXPECT_EQ(report.unbalanced_param_checkouts, 1);
-    EXPECT_EQ(report.stray_checkins, 1);
-    ASSERT_EQ(report.messages.size(), 1u);
-    EXPECT_NE(report.messages[0].find("parameter 3"), std::string::npos) << report.messages[0];
+    EXPECT_EQ(report.stray_checkins, 2);
+    ASSERT_EQ(report.messages.size(), 2u) << ::testing::PrintToString(report.messages);
+    EXPECT_NE(report.messages[0].find("matches no open checkout"), std::string::npos) << report.messages[0];
+    EXPECT_NE(report.messages[1].find("parameter 3"), std::string::npos) << report.messages[1];
+}
+
+TEST_F(HostLibParams, ALayerCheckedOutWithoutPixelsMustBeCheckedIn) {
+    World input(4, 4, 16), output(4, 4, 16);
+    auto render_with = [&](bool check_in) {
+        CurrentScript() = [check_in](PF_Cmd cmd, PF_InData* in, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, void*) -> PF_Err {
+            if (cmd != PF_Cmd_SMART_RENDER) return PF_Err_NONE;
+            PF_ParamDef d{};
+            const PF_Err err = PF_CHECKOUT_PARAM(in, kLayer, in->current_time, in->time_step, in->time_scale, &d);
+            return err || !check_in ? err : PF_CHECKIN_PARAM(in, &d);
+        };
+        host_->ClearLeaks();
+        EXPECT_EQ(host_->RenderSmart(0.0, 16, input, output), PF_Err_NONE);
+        CurrentScript() = nullptr;
+        return host_->Report();
+    };
+    host_->Set(kLayer, host::kNoLayer);
+    EXPECT_TRUE(render_with(true).clean());
+    const auto left_out = render_with(false);
+    EXPECT_EQ(left_out.unbalanced_param_checkouts, 1);
+    ASSERT_EQ(left_out.messages.size(), 1u);
+    EXPECT_NE(left_out.messages[0].find("parameter " + std::to_string(kLayer)), std::string::npos) << left_out.messages[0];
+    host_->ClearLeaks();
 }
 
 TEST_F(HostLibParams, AddParamOutsideParamsSetupIsRefused) {

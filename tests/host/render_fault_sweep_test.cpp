@@ -92,6 +92,8 @@ void ExpectBalanced(const Host& h, const std::string& failing) {
     EXPECT_EQ(unless("PF_DisposeWorld", unless("dispose_world", r.live_worlds)), 0);
     EXPECT_EQ(r.live_handles, h.global_data() != nullptr ? 1 : 0);
     EXPECT_EQ(unless("checkin_param", r.unbalanced_param_checkouts), 0);
+    // Checkins of layers never checked out are zeroed entries; anything else is checked in twice.
+    for (const std::string& line : r.messages) EXPECT_EQ(line.find("matches no open checkout"), std::string::npos) << line;
     EXPECT_EQ(unless("PF_CheckinPath", r.open_paths), 0);
     EXPECT_EQ(unless("AEGP_DisposeMask", r.live_mask_refs), 0);
     EXPECT_EQ(r.unreleased_suites, 0);

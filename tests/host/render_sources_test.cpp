@@ -15,30 +15,14 @@ class SourceLayerFailures : public RenderTest {};
 const Color kBlack{1, 0, 0, 0};
 const Color kWhite{1, 1, 1, 1};
 
-// Hands the render step an empty layer for one parameter while pre-render still sees the layer:
-// the use flag arrives set, and the step's own checkout finds no pixels.
-struct EmptyLayerAtRender {
-    static inline PF_Err (*original)(PF_ProgPtr, A_long, A_long, A_long, A_u_long, PF_ParamDef*) = nullptr;
-    static inline A_long index = 0;
-    static inline int commands = 0;
-
-    static PF_Err Checkout(PF_ProgPtr ref, A_long i, A_long t, A_long step, A_u_long scale, PF_ParamDef* def) {
-        if (i != index) return original(ref, i, t, step, scale, def);
-        *def = PF_ParamDef{};
-        def->param_type = PF_Param_LAYER;
-        return PF_Err_NONE;
-    }
-    static void Install(Host& h, A_long param) {
-        index = param;
-        commands = 0;
-        h.SetInDataHook([](PF_InData& in) {
-            if (++commands == 2) {  // the smart render after its pre-render
-                original = in.inter.checkout_param;
-                in.inter.checkout_param = &Checkout;
-            }
-        });
-    }
-};
+// Takes the layer away from a parameter between pre-render and the smart render: the use flag
+// arrives set, and the step's checkout (the host's own) finds no pixels, a checkout the host
+// tracks and the release step must check in.
+void EmptyLayerAtRender(Host& h, A_long param) {
+    h.SetInDataHook([&h, param, commands = 0](PF_InData&) mutable {
+        if (++commands == 2) h.Set(param, host::kNoLayer);  // the smart render after its pre-render
+    });
+}
 
 // The row of pixels at y as colours.
 std::vector<Color> Row(const World& w, A_long y) {
@@ -105,7 +89,7 @@ TEST_F(SourceLayers, WhatTheSortingCoreReceives) {
     h.Set(P::KRVN_TRIGGER_SOURCE, zeros);
     const World from_zeros = RenderAe(h, in);
     h.Set(P::KRVN_TRIGGER_SOURCE, black);
-    EmptyLayerAtRender::Install(h, P::KRVN_TRIGGER_SOURCE);
+    EmptyLayerAtRender(h, P::KRVN_TRIGGER_SOURCE);
     EXPECT_TRUE(RenderAe(h, in).SamePixels(from_zeros));
     h.SetInDataHook(nullptr);
     h.Set(P::KRVN_TRIGGER_SOURCE, host::kNoLayer);
@@ -113,7 +97,7 @@ TEST_F(SourceLayers, WhatTheSortingCoreReceives) {
     h.Set(P::KRVN_SORT_SOURCE, zeros);
     const World sorted_by_zeros = RenderAe(h, in);
     h.Set(P::KRVN_SORT_SOURCE, black);
-    EmptyLayerAtRender::Install(h, P::KRVN_SORT_SOURCE);
+    EmptyLayerAtRender(h, P::KRVN_SORT_SOURCE);
     EXPECT_TRUE(RenderAe(h, in).SamePixels(sorted_by_zeros));
     h.SetInDataHook(nullptr);
 }

@@ -81,6 +81,7 @@ struct LeakReport {
     int live_mask_refs = 0;               // AEGP_GetLayerMaskByIndex without AEGP_DisposeMask
     int reclaimed_worlds = 0;             // Premiere: effect worlds the host freed at call end
     int stray_checkins = 0;               // checkin_param of a definition that was not checked out
+                                          // (in `messages` unless it is a zeroed layer definition)
     std::vector<std::string> messages;    // one line per leak or imbalance; empty when clean
     bool clean() const { return messages.empty(); }
 };
