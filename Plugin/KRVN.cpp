@@ -17,21 +17,6 @@
 
 namespace korvane {
 
-bool IsPremiere(const PF_InData* in_data) {
-    return in_data != nullptr && static_cast<A_u_long>(in_data->appl_id) == PF_APPL_ID_PREMIERE;
-}
-
-std::string HostTag(const PF_InData* in_data) {
-    if (in_data == nullptr) return "";
-    std::string tag;
-    if (static_cast<A_u_long>(in_data->appl_id) == PF_APPL_ID_AE) {
-        tag = "ae";
-    } else if (IsPremiere(in_data)) {
-        tag = "premiere";
-    }
-    return tag + std::to_string(in_data->version.major);
-}
-
 std::string HelpLink(const PF_InData* in_data) {
     char link[512];
     std::snprintf(link, sizeof link, kHelpLinkFormat, platform::PlatformWord(), HostTag(in_data).c_str(),
@@ -180,7 +165,7 @@ extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_dat
     // that leaves EffectMain.
     try {
         err = korvane::Dispatch(cmd, in_data, out_data, params, output, extra);
-        if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) {
+        if (korvane::log::Logged(err)) {
             try {
                 KRVN_LOG_ERROR("EffectMain", CommandName(cmd) + ". Code: " + ErrorText(err));
             } catch (...) {

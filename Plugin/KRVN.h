@@ -4,6 +4,7 @@
 #include <string>
 
 #include "korvane/sdk/Effect.h"
+#include "korvane/sdk/HostKind.h"
 #include "korvane/sdk/Suites.h"
 
 #define KRVN_EXPORT __attribute__((visibility("default")))
@@ -44,11 +45,6 @@ struct KRVN_GlobalData {
     A_Boolean flag;
     AEGP_PluginID plugin_id;
 };
-
-bool IsPremiere(const PF_InData* in_data);
-
-// "ae13", "premiere13", or just the major API version for another host.
-std::string HostTag(const PF_InData* in_data);
 
 // The help page for this build's platform and the calling host.
 std::string HelpLink(const PF_InData* in_data);

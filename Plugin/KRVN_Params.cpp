@@ -179,23 +179,16 @@ PF_Err CollectAllClosedMasks(PF_InData* in_data, SuiteCache& suites, AEGP_LayerH
 // The ids of the closed masks that constrain the effect (After Effects only).
 PF_Err CollectMasks(PF_InData* in_data, PF_OutData* out_data, const std::array<PF_ParamDef, params::KRVN_NUM_PARAMS>& defs,
                     std::vector<A_long>* ids) {
-    const SPBasicSuite* basic = in_data->pica_basicP;
-    const void* mask_suite = nullptr;
-    if (basic == nullptr || basic->AcquireSuite == nullptr ||
-        basic->AcquireSuite(kPFMaskSuite, kPFMaskSuiteVersion1, &mask_suite) != kSPNoError) {
-        mask_suite = nullptr;
-    } else if (basic->ReleaseSuite != nullptr) {
+    {
         // Only its presence matters here; the constraint mask acquires it again to draw.
-        basic->ReleaseSuite(kPFMaskSuite, kPFMaskSuiteVersion1);
-    }
-    if (mask_suite == nullptr) {
-        SetReturnMessage(out_data, "Could not load Mask suite");
-        return PF_Err_BAD_CALLBACK_PARAM;
+        const ReportedSuite<PF_MaskSuite1> mask_suite(in_data, out_data, kPFMaskSuite, kPFMaskSuiteVersion1,
+                                                      "Could not load Mask suite");
+        if (const PF_Err err = mask_suite.result()) return err;
     }
 
     ScopedSuite<AEGP_PFInterfaceSuite1> pf_interface(in_data, out_data, kAEGPPFInterfaceSuite,
                                                      kAEGPPFInterfaceSuiteVersion1);
-    SuiteCache suites(basic);
+    SuiteCache suites(in_data->pica_basicP);
     AEGP_LayerH layer = nullptr;
     PF_Err err = pf_interface->AEGP_GetEffectLayer(in_data->effect_ref, &layer);
     if (err != PF_Err_NONE) return err;

@@ -49,7 +49,7 @@ struct KRVN_Params {
 
 namespace korvane {
 
-// Reads parameters 1..48 at the frame's time into `params`, and selects the constraint masks.
-PF_Err GetParams(PF_InData* in_data, PF_OutData* out_data, KRVN_Params* params);
+// Reads parameters 1..48 at the frame's time into `record`, and selects the constraint masks.
+PF_Err GetParams(PF_InData* in_data, PF_OutData* out_data, KRVN_Params* record);
 
 }  // namespace korvane

@@ -15,7 +15,7 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
-#include "KRVN.h"
+#include "korvane/sdk/HostKind.h"
 #include "platform/Platform.h"
 
 namespace korvane::log {
@@ -119,7 +119,7 @@ PF_Err LoggerInit(PF_InData* in_data, PF_OutData* out_data, const char* display_
         const std::string temp_folder = platform::TempFolder();
         const std::string file_path = temp_folder + (identifier != nullptr ? identifier : "") + ".log";
         // The location record holds MAX_PATH bytes each, the terminating NUL included.
-        if (temp_folder.size() >= 1 && file_path.size() < kMaxPath) {
+        if (!temp_folder.empty() && file_path.size() < kMaxPath) {
             StoreLocation(file_path, temp_folder);
             LogLine("Welcome!");
             LogLine(version_line);

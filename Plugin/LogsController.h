@@ -11,6 +11,9 @@ namespace korvane::log {
 // Starts the log for this process: stores the file path and writes the welcome and version lines.
 PF_Err LoggerInit(PF_InData* in_data, PF_OutData* out_data, const char* display_name, const char* identifier);
 
+// Whether a step's result deserves an error line: any failure but the user's cancel.
+inline bool Logged(PF_Err err) { return err != PF_Err_NONE && err != PF_Interrupt_CANCEL; }
+
 // Writes one line, tagged "[KORVN] ".
 void LogLine(const std::string& text);
 

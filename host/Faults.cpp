@@ -1,6 +1,7 @@
 // Fault injection, progress and cancellation, and the leak and balance report.
 #include <algorithm>
 
+#include "CallbackEntry.h"
 #include "HostState.h"
 
 namespace korvane::host {
@@ -82,9 +83,8 @@ PF_Err Progress(PF_ProgPtr ref, A_long current, A_long total) {
 }
 
 PF_Err Abort(PF_ProgPtr ref) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-    if (const PF_Err fault = ctx->host->Hit("abort")) return fault;
+    const auto [ctx, entry_err] = EnterCall(ref, "abort");
+    if (entry_err) return entry_err;
     return ctx->host->cancel.load() ? PF_Interrupt_CANCEL : PF_Err_NONE;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cairo.h>
 
+#include "CallbackEntry.h"
 #include "HostState.h"
 #include "WorldPixels.h"
 
@@ -39,9 +40,8 @@ const CallContext* ThisThreadsCall(const Host::State& host) {
 // ---- AEGP PF Interface Suite 1
 
 A_Err GetEffectLayer(PF_ProgPtr ref, AEGP_LayerH* layer_h) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return A_Err_PARAMETER;
-    if (const PF_Err fault = ctx->host->Hit("AEGP_GetEffectLayer")) return fault;
+    const auto [ctx, entry_err] = EnterCall(ref, "AEGP_GetEffectLayer", A_Err_PARAMETER);
+    if (entry_err) return entry_err;
     if (!layer_h) return A_Err_PARAMETER;
     *layer_h = &ctx->host->layers.front();
     return A_Err_NONE;
@@ -50,9 +50,8 @@ A_Err GetEffectLayer(PF_ProgPtr ref, AEGP_LayerH* layer_h) {
 // ---- AEGP Layer Mask Suite 5 and 7
 
 A_Err GetLayerNumMasks(AEGP_LayerH layer_h, A_long* count) {
-    Host::State* host = CurrentHost();
-    if (!host) return A_Err_GENERIC;
-    if (const PF_Err fault = host->Hit("AEGP_GetLayerNumMasks")) return fault;
+    const auto [host, entry_err] = EnterHost("AEGP_GetLayerNumMasks");
+    if (entry_err) return entry_err;
     Layer* layer = FindLayer(*host, layer_h);
     if (!layer || !count) return A_Err_PARAMETER;
     *count = static_cast<A_long>(layer->masks.size());
@@ -60,9 +59,8 @@ A_Err GetLayerNumMasks(AEGP_LayerH layer_h, A_long* count) {
 }
 
 A_Err GetLayerMaskByIndex(AEGP_LayerH layer_h, A_long index, AEGP_MaskRefH* mask_h) {
-    Host::State* host = CurrentHost();
-    if (!host) return A_Err_GENERIC;
-    if (const PF_Err fault = host->Hit("AEGP_GetLayerMaskByIndex")) return fault;
+    const auto [host, entry_err] = EnterHost("AEGP_GetLayerMaskByIndex");
+    if (entry_err) return entry_err;
     Layer* layer = FindLayer(*host, layer_h);
     if (!layer || !mask_h) return A_Err_PARAMETER;
     *mask_h = nullptr;
@@ -79,9 +77,8 @@ A_Err GetLayerMaskByIndex(AEGP_LayerH layer_h, A_long index, AEGP_MaskRefH* mask
 }
 
 A_Err DisposeMask(AEGP_MaskRefH mask_h) {
-    Host::State* host = CurrentHost();
-    if (!host) return A_Err_GENERIC;
-    if (const PF_Err fault = host->Hit("AEGP_DisposeMask")) return fault;
+    const auto [host, entry_err] = EnterHost("AEGP_DisposeMask");
+    if (entry_err) return entry_err;
     std::lock_guard lock(host->mutex);
     if (!host->mask_refs.erase(mask_h)) {
         host->leak_messages.push_back("AEGP_DisposeMask of a mask reference the host did not hand out");
@@ -91,9 +88,8 @@ A_Err DisposeMask(AEGP_MaskRefH mask_h) {
 }
 
 A_Err GetMaskID(AEGP_MaskRefH mask_h, AEGP_MaskIDVal* id) {
-    Host::State* host = CurrentHost();
-    if (!host) return A_Err_GENERIC;
-    if (const PF_Err fault = host->Hit("AEGP_GetMaskID")) return fault;
+    const auto [host, entry_err] = EnterHost("AEGP_GetMaskID");
+    if (entry_err) return entry_err;
     std::lock_guard lock(host->mutex);
     MaskRef* ref = FindMaskRef(*host, mask_h);
     if (!ref || !id) return A_Err_PARAMETER;
@@ -120,10 +116,9 @@ PF_Err PathInfo(PF_ProgPtr ref, A_long index, PF_PathID* id) {
 }
 
 PF_Err CheckoutPath(PF_ProgPtr ref, PF_PathID id, A_long, A_long, A_u_long, PF_PathOutlinePtr* path) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto [ctx, entry_err] = EnterCall(ref, "PF_CheckoutPath");
+    if (entry_err) return entry_err;
     Host::State& host = *ctx->host;
-    if (const PF_Err fault = host.Hit("PF_CheckoutPath")) return fault;
     if (!path) return PF_Err_BAD_CALLBACK_PARAM;
     *path = nullptr;
     const auto& masks = host.layers.front().masks;
@@ -143,10 +138,9 @@ PF_Err CheckoutPath(PF_ProgPtr ref, PF_PathID id, A_long, A_long, A_u_long, PF_P
 }
 
 PF_Err CheckinPath(PF_ProgPtr ref, PF_PathID id, PF_Boolean, PF_PathOutlinePtr path) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto [ctx, entry_err] = EnterCall(ref, "PF_CheckinPath");
+    if (entry_err) return entry_err;
     Host::State& host = *ctx->host;
-    if (const PF_Err fault = host.Hit("PF_CheckinPath")) return fault;
     std::lock_guard lock(host.mutex);
     OpenPath* open = FindPath(host, path);
     if (!open || open->id != id) {
@@ -192,10 +186,9 @@ std::vector<PF_PathVertex> Vertices(const Path& path) {
 }
 
 PF_Err PathIsOpen(PF_ProgPtr ref, PF_PathOutlinePtr path, PF_Boolean* open) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto [ctx, entry_err] = EnterCall(ref, "PF_PathIsOpen");
+    if (entry_err) return entry_err;
     Host::State& host = *ctx->host;
-    if (const PF_Err fault = host.Hit("PF_PathIsOpen")) return fault;
     std::lock_guard lock(host.mutex);
     OpenPath* p = FindPath(host, path);
     if (!p || !open) return PF_Err_BAD_CALLBACK_PARAM;
@@ -249,10 +242,9 @@ void TracePath(cairo_t* cr, const Path& path) {
 PF_Err MaskWorldWithPath(PF_ProgPtr ref, PF_PathOutlinePtr mask, PF_FpLong feather_x, PF_FpLong feather_y,
                          PF_Boolean invert, PF_FpLong opacity, PF_Quality /*quality*/, PF_EffectWorld* world,
                          PF_Rect* /*bbox*/) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto [ctx, entry_err] = EnterCall(ref, "PF_MaskWorldWithPath");
+    if (entry_err) return entry_err;
     Host::State& host = *ctx->host;
-    if (const PF_Err fault = host.Hit("PF_MaskWorldWithPath")) return fault;
     if (!world || !world->data || world->width <= 0 || world->height <= 0) return PF_Err_BAD_CALLBACK_PARAM;
     if (feather_x != 0.0 || feather_y != 0.0) return PF_Err_BAD_CALLBACK_PARAM;  // feathering is not offered
     Path path;

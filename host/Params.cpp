@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "CallbackEntry.h"
 #include "HostState.h"
 
 namespace korvane::host {
@@ -221,10 +222,9 @@ PF_ParamDef Host::ParamAt(int index, double time) const {
 // ---- Callbacks
 
 PF_Err AddParam(PF_ProgPtr ref, A_long index, PF_ParamDefPtr def) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto [ctx, entry_err] = EnterCall(ref, "add_param");
+    if (entry_err) return entry_err;
     Host::State& host = *ctx->host;
-    if (const PF_Err fault = host.Hit("add_param")) return fault;
     if (!def || ctx->cmd != PF_Cmd_PARAMS_SETUP) return PF_Err_BAD_CALLBACK_PARAM;
     if (index != -1 && index != static_cast<A_long>(host.params.size())) return PF_Err_INVALID_INDEX;
 
@@ -251,10 +251,9 @@ PF_Err AddParam(PF_ProgPtr ref, A_long index, PF_ParamDefPtr def) {
 
 PF_Err CheckoutParam(PF_ProgPtr ref, A_long index, A_long what_time, A_long /*time_step*/, A_u_long time_scale,
                      PF_ParamDef* param) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto [ctx, entry_err] = EnterCall(ref, "checkout_param");
+    if (entry_err) return entry_err;
     Host::State& host = *ctx->host;
-    if (const PF_Err fault = host.Hit("checkout_param")) return fault;
     if (!param) return PF_Err_BAD_CALLBACK_PARAM;
     if (index < 0 || index >= static_cast<A_long>(host.params.size())) return PF_Err_INVALID_INDEX;
 
@@ -280,10 +279,9 @@ PF_Err CheckoutParam(PF_ProgPtr ref, A_long index, A_long what_time, A_long /*ti
 }
 
 PF_Err CheckinParam(PF_ProgPtr ref, PF_ParamDef* param) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto [ctx, entry_err] = EnterCall(ref, "checkin_param");
+    if (entry_err) return entry_err;
     Host::State& host = *ctx->host;
-    if (const PF_Err fault = host.Hit("checkin_param")) return fault;
     if (!param) return PF_Err_BAD_CALLBACK_PARAM;
 
     const auto same = [param](const ParamCheckout& c) {

@@ -2,6 +2,7 @@
 // layer-pixel and output callbacks and the pre-render data) and the legacy PF_Cmd_RENDER.
 #include <algorithm>
 
+#include "CallbackEntry.h"
 #include "HostState.h"
 
 namespace korvane::host {
@@ -17,10 +18,9 @@ PF_LRect Intersect(const PF_LRect& a, const PF_LRect& b) {
 
 PF_Err CheckoutLayer(PF_ProgPtr ref, A_long index, A_long checkout_id, const PF_RenderRequest* req,
                      A_long what_time, A_long /*time_step*/, A_u_long time_scale, PF_CheckoutResult* result) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto [ctx, entry_err] = EnterCall(ref, "checkout_layer");
+    if (entry_err) return entry_err;
     Host::State& host = *ctx->host;
-    if (const PF_Err fault = host.Hit("checkout_layer")) return fault;
     if (!result || !ctx->frame || ctx->cmd != PF_Cmd_SMART_PRE_RENDER) return PF_Err_BAD_CALLBACK_PARAM;
     if (index < 0 || index >= static_cast<A_long>(host.params.size())) return PF_Err_INVALID_INDEX;
     if (host.params[index].def.param_type != PF_Param_LAYER) return PF_Err_BAD_CALLBACK_PARAM;
@@ -41,9 +41,8 @@ PF_Err CheckoutLayer(PF_ProgPtr ref, A_long index, A_long checkout_id, const PF_
 }
 
 PF_Err CheckoutLayerPixels(PF_ProgPtr ref, A_long checkout_id, PF_EffectWorld** pixels) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-    if (const PF_Err fault = ctx->host->Hit("checkout_layer_pixels")) return fault;
+    const auto [ctx, entry_err] = EnterCall(ref, "checkout_layer_pixels");
+    if (entry_err) return entry_err;
     if (!pixels || !ctx->frame || ctx->cmd != PF_Cmd_SMART_RENDER) return PF_Err_BAD_CALLBACK_PARAM;
     *pixels = nullptr;
     const auto it = ctx->frame->checkouts.find(checkout_id);
@@ -57,9 +56,8 @@ PF_Err CheckoutLayerPixels(PF_ProgPtr ref, A_long checkout_id, PF_EffectWorld** 
 }
 
 PF_Err CheckinLayerPixels(PF_ProgPtr ref, A_long checkout_id) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-    if (const PF_Err fault = ctx->host->Hit("checkin_layer_pixels")) return fault;
+    const auto [ctx, entry_err] = EnterCall(ref, "checkin_layer_pixels");
+    if (entry_err) return entry_err;
     if (!ctx->frame || ctx->cmd != PF_Cmd_SMART_RENDER) return PF_Err_BAD_CALLBACK_PARAM;
     const auto it = ctx->frame->checkouts.find(checkout_id);
     if (it == ctx->frame->checkouts.end()) return PF_Err_BAD_CALLBACK_PARAM;
@@ -69,9 +67,8 @@ PF_Err CheckinLayerPixels(PF_ProgPtr ref, A_long checkout_id) {
 }
 
 PF_Err CheckoutOutput(PF_ProgPtr ref, PF_EffectWorld** output) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-    if (const PF_Err fault = ctx->host->Hit("checkout_output")) return fault;
+    const auto [ctx, entry_err] = EnterCall(ref, "checkout_output");
+    if (entry_err) return entry_err;
     if (!output || !ctx->frame || ctx->cmd != PF_Cmd_SMART_RENDER || !ctx->output) return PF_Err_BAD_CALLBACK_PARAM;
     std::lock_guard lock(ctx->mutex);
     *output = &ctx->handed_worlds.emplace_back(*ctx->output);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "CallbackEntry.h"
 #include "HostState.h"
 
 namespace korvane::host {
@@ -90,9 +91,8 @@ const PF_HandleSuite2 kHandleSuite = {&NewHandle, &LockHandle, &UnlockHandle, &D
 A_Err ReportInfo(AEGP_PluginID, const A_char*) { return A_Err_NONE; }
 
 A_Err RegisterWithAEGP(AEGP_GlobalRefcon, const A_char* plugin_name, AEGP_PluginID* plugin_id) {
-    Host::State* host = CurrentHost();
-    if (!host) return A_Err_GENERIC;
-    if (const PF_Err fault = host->Hit("AEGP_RegisterWithAEGP")) return fault;
+    const auto [host, entry_err] = EnterHost("AEGP_RegisterWithAEGP");
+    if (entry_err) return entry_err;
     if (!plugin_id) return A_Err_PARAMETER;
     std::lock_guard lock(host->mutex);
     host->aegp_name = plugin_name ? plugin_name : "";
@@ -106,10 +106,9 @@ const AEGP_UtilitySuite11 kUtilitySuite = {&ReportInfo, &RegisterWithAEGP};
 // ---- PF Param Utils Suite 3
 
 PF_Err UpdateParamUI(PF_ProgPtr ref, A_long index, const PF_ParamDef* def) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto [ctx, entry_err] = EnterCall(ref, "PF_UpdateParamUI");
+    if (entry_err) return entry_err;
     Host::State& host = *ctx->host;
-    if (const PF_Err fault = host.Hit("PF_UpdateParamUI")) return fault;
     if (!def) return PF_Err_BAD_CALLBACK_PARAM;
     if (index < 1 || index >= static_cast<A_long>(host.params.size())) return PF_Err_INVALID_INDEX;
     // The control shows the new UI flags from now on, as the effect will see in params[].

@@ -106,6 +106,8 @@ struct ParamSpec {
 // Every float slider shares these.
 inline constexpr PF_FpShort kCurveTolerance = 0.05f;
 
+// The rows keep their three-line layout (identity, range and flags, popup text).
+// clang-format off
 // Rows for indices 1..48 in registration order, with the After Effects definitions at 6 and 7.
 inline constexpr std::array<ParamSpec, KRVN_NUM_PARAMS - 1> kParams{{
     {1, 24, PF_Param_BUTTON, "如何使用", "\xC8\xE7\xBA\xCE\xCA\xB9\xD3\xC3", "help",
@@ -263,6 +265,7 @@ inline constexpr std::array<ParamSpec, 2> kPremierePlaceholders{{
      0.0, 100.0, 0.0, 0, 0, 0, PF_PUI_INVISIBLE,
      0, "", "", "", "", "", false},
 }};
+// clang-format on
 
 // The row registered at `index` (1..48) in the given host; nullptr outside that range.
 constexpr const ParamSpec* FindParam(int index, bool premiere) {
@@ -385,7 +388,8 @@ static_assert(ItemAt(kParams[KRVN_SORT_KEY - 1].items, static_cast<int>(SortKeyC
 static_assert(ItemAt(kParams[KRVN_TRIGGER - 1].items, static_cast<int>(TriggerChoice::Alpha)) == "Alpha通道");
 
 // What each parameter does, for people: one line with its unit and what its ends mean. "" for
-// groups and the help button.
+// groups and the help button. One line per parameter, however long.
+// clang-format off
 constexpr std::string_view Description(int index) {
     switch (index) {
     case KRVN_THRESHOLD_LOW: return "lower end of the trigger band, 0-1, inclusive: a trigger equal to it is inside";
@@ -435,6 +439,7 @@ constexpr std::string_view Description(int index) {
     default: return "";
     }
 }
+// clang-format on
 
 constexpr bool EveryNamedParameterDescribed() {
     for (const ParamSpec& row : kParams)

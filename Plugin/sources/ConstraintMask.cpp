@@ -7,7 +7,6 @@
 namespace korvane::render {
 namespace {
 constexpr const char* kLabel = "UniversalRender::<lambda_10>::operator ()";
-bool Logged(PF_Err err) { return err != PF_Err_NONE && err != PF_Interrupt_CANCEL; }
 }  // namespace
 
 PF_Err ConstraintMaskStep(RenderState& state) {
@@ -38,7 +37,7 @@ PF_Err ConstraintMaskStep(RenderState& state) {
             err = paths->PF_CheckoutPath(in_data->effect_ref, id, in_data->current_time, in_data->time_step,
                                          in_data->time_scale, &path);
             checked_out = err == PF_Err_NONE;
-            if (Logged(err)) KRVN_LOG_ERROR(kLabel, "Checkout Path Error " + ErrorText(err));
+            if (log::Logged(err)) KRVN_LOG_ERROR(kLabel, "Checkout Path Error " + ErrorText(err));
         }
         {
             // The path goes back to the host on every way out of this pass.
@@ -53,7 +52,7 @@ PF_Err ConstraintMaskStep(RenderState& state) {
             if (err == PF_Err_NONE) {
                 err = (*mask_suite)->PF_MaskWorldWithPath(in_data->effect_ref, path, 0.0, 0.0, false, 1.0,
                                                           in_data->quality, &mask_world, nullptr);
-                if (Logged(err)) KRVN_LOG_ERROR(kLabel, "cannot create constraint world " + ErrorText(err));
+                if (log::Logged(err)) KRVN_LOG_ERROR(kLabel, "cannot create constraint world " + ErrorText(err));
             }
 
             const PF_Rect whole{0, 0, mask_world.width, mask_world.height};

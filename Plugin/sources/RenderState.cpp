@@ -10,7 +10,7 @@ PF_Err CreateBuffer(RenderState& state, const char* name, A_long width, A_long h
     if (state.err != PF_Err_NONE) return state.err;
     state.err = state.world_suite->PF_NewWorld(state.in_data->effect_ref, width, height, true, state.pixel_format,
                                                &state.World(name));
-    if (state.err != PF_Err_NONE && state.err != PF_Interrupt_CANCEL) {
+    if (log::Logged(state.err)) {
         KRVN_LOG_ERROR("UniversalRender::<lambda_5>::operator ()", "cannot create world " + ErrorText(state.err));
     }
     return state.err;
@@ -18,7 +18,7 @@ PF_Err CreateBuffer(RenderState& state, const char* name, A_long width, A_long h
 
 PF_Err CopyBuffer(RenderState& state, PF_EffectWorld* source, PF_EffectWorld* destination) {
     const PF_Err err = state.in_data->utils->copy(state.in_data->effect_ref, source, destination, nullptr, nullptr);
-    if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) {
+    if (log::Logged(err)) {
         KRVN_LOG_ERROR("UniversalRender::<lambda_7>::operator ()", "cannot copy world " + ErrorText(err));
     }
     return err;

@@ -10,6 +10,7 @@
 
 #include "KRVN_Params.h"
 #include "korvane/sdk/Effect.h"
+#include "korvane/sdk/HostKind.h"
 #include "korvane/sdk/SuiteHandler.h"
 #include "korvane/sdk/Suites.h"
 
@@ -28,47 +29,14 @@ private:
     Fn fn_;
 };
 
-// A suite acquired from the basic suite for one scope. When it is missing, the user is shown
-// `message` through out_data and result() is PF_Err_BAD_CALLBACK_PARAM; nothing is thrown.
-template <typename SuiteT>
-class ReportedSuite {
-public:
-    ReportedSuite(const PF_InData* in_data, PF_OutData* out_data, const char* name, int32_t version,
-                  const char* message)
-        : basic_(in_data != nullptr ? in_data->pica_basicP : nullptr), name_(name), version_(version) {
-        const void* suite = nullptr;
-        if (basic_ != nullptr && basic_->AcquireSuite != nullptr &&
-            basic_->AcquireSuite(name_, version_, &suite) == kSPNoError) {
-            acquired_ = true;
-            suite_ = static_cast<const SuiteT*>(suite);
-        }
-        if (suite_ == nullptr) SetReturnMessage(out_data, message);
-    }
-    ~ReportedSuite() {
-        if (acquired_ && basic_->ReleaseSuite != nullptr) basic_->ReleaseSuite(name_, version_);
-    }
-    ReportedSuite(const ReportedSuite&) = delete;
-    ReportedSuite& operator=(const ReportedSuite&) = delete;
-
-    PF_Err result() const { return suite_ != nullptr ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM; }
-    const SuiteT* get() const { return suite_; }
-    const SuiteT* operator->() const { return suite_; }
-
-private:
-    const SPBasicSuite* basic_;
-    const char* name_;
-    int32_t version_;
-    const SuiteT* suite_ = nullptr;
-    bool acquired_ = false;
-};
-
 inline constexpr const char* kSortingWorld = "sorting";
 inline constexpr const char* kTriggerSourceWorld = "trigger_source";
 inline constexpr const char* kSortSourceWorld = "sort_source";
 inline constexpr const char* kConstraintWorld = "constraint";
 inline constexpr const char* kConstraintMaskWorld = "constraint_mask";
 
-inline bool IsPremiere(const PF_InData* in_data) { return in_data->appl_id == PF_APPL_ID_PREMIERE; }
+// The render steps name the host check as render::IsPremiere.
+using korvane::IsPremiere;
 
 struct RenderState {
     PF_InData* in_data = nullptr;

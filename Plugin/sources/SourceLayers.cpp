@@ -18,8 +18,6 @@ struct SourceStep {
     bool checkout_failure_returns_at_once;
 };
 
-bool Logged(PF_Err err) { return err != PF_Err_NONE && err != PF_Interrupt_CANCEL; }
-
 PF_Err RunSourceStep(RenderState& state, const SourceStep& step) {
     PF_InData* in_data = state.in_data;
     PF_Err& err = state.err;
@@ -32,24 +30,24 @@ PF_Err RunSourceStep(RenderState& state, const SourceStep& step) {
             err = in_data->inter.checkout_param(in_data->effect_ref, step.param_index, in_data->current_time,
                                                 in_data->time_step, in_data->time_scale, &layer);
             if (err != PF_Err_NONE && step.checkout_failure_returns_at_once) return err;
-            if (Logged(err)) KRVN_LOG_ERROR(step.label, "cannot checkout param " + ErrorText(err));
+            if (log::Logged(err)) KRVN_LOG_ERROR(step.label, "cannot checkout param " + ErrorText(err));
         }
         // A parameter without a layer leaves the world as created: transparent black.
         if (layer.u.ld.data != nullptr && err == PF_Err_NONE) {
             err = CopyBuffer(state, &layer.u.ld, &state.World(step.world));
-            if (Logged(err)) KRVN_LOG_ERROR(step.label, step.layer_copy_message + ErrorText(err));
+            if (log::Logged(err)) KRVN_LOG_ERROR(step.label, step.layer_copy_message + ErrorText(err));
         }
     } else if (err == PF_Err_NONE) {
         err = in_data->utils->copy(in_data->effect_ref, &state.World(kSortingWorld), &state.World(step.world),
                                    nullptr, nullptr);
-        if (Logged(err)) {
+        if (log::Logged(err)) {
             KRVN_LOG_ERROR(step.label, "Can't copy world input layer to the source world " + ErrorText(err));
         }
         *step.is_input_copy = err == PF_Err_NONE;
     }
 
     if (err != PF_Err_NONE) {
-        if (Logged(err)) KRVN_LOG_ERROR(step.label, step.final_message + ErrorText(err));
+        if (log::Logged(err)) KRVN_LOG_ERROR(step.label, step.final_message + ErrorText(err));
         in_use = false;
         *step.is_input_copy = false;
     } else {

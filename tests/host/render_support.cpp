@@ -4,6 +4,8 @@
 #include <cctype>
 #include <random>
 
+#include "entry_support.h"
+
 namespace korvane::render_test {
 
 World PhotoLike(A_long width, A_long height, int depth, uint32_t seed, host::ChannelOrder order) {
@@ -86,22 +88,7 @@ Host& RenderTest::NewHost(Personality personality) {
 }
 
 std::vector<std::string> RenderTest::LogLines() const {
-    std::ifstream in(temp_ / "com.tsy.Korvane.log", std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    const std::string all = text.str();
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < all.size()) {
-        const size_t end = all.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(all.substr(start));
-            break;
-        }
-        lines.push_back(all.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
+    return entry_test::SplitLogLines(entry_test::ReadFile(temp_ / "com.tsy.Korvane.log"));
 }
 
 // "<date> <time> [KORVN] ERROR [file:line:function] :: message" into its parts.

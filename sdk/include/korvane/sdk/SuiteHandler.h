@@ -1,6 +1,7 @@
-// Acquiring host suites from the effect: a scoped wrapper for one suite, and a per-command cache
-// that acquires each suite on first use. Both report a missing suite by throwing a PF_Err, which
-// EffectMain turns into the command's result, and both release what they acquired at scope end.
+// Acquiring host suites from the effect: a scoped wrapper for one suite (reporting a missing suite
+// as a code, or throwing it as a PF_Err that EffectMain turns into the command's result), and a
+// per-command cache that acquires each suite on first use and throws when one is missing. Both
+// release what they acquired at scope end.
 #pragma once
 
 #include <cstddef>
@@ -25,44 +26,51 @@ inline void SetReturnMessage(PF_OutData* out_data, const char* message) {
     out_data->return_msg[PF_MAX_RETURN_MSG - 1] = '\0';
 }
 
-// One suite for one scope. When the host does not provide it, the user is told
-// "Not able to acquire AEFX Suite." and A_Err_MISSING_SUITE (13) is thrown.
+// A suite acquired from the basic suite for one scope and released at its end. When the host does
+// not provide it, the user is shown `message` through out_data and result() is
+// PF_Err_BAD_CALLBACK_PARAM; nothing is thrown.
 template <typename SuiteT>
-class ScopedSuite {
+class ReportedSuite {
 public:
-    ScopedSuite(const PF_InData* in_data, PF_OutData* out_data, const char* name, int32_t version)
+    ReportedSuite(const PF_InData* in_data, PF_OutData* out_data, const char* name, int32_t version,
+                  const char* message)
         : basic_(in_data != nullptr ? in_data->pica_basicP : nullptr), name_(name), version_(version) {
         const void* suite = nullptr;
         if (basic_ != nullptr && basic_->AcquireSuite != nullptr &&
             basic_->AcquireSuite(name_, version_, &suite) == kSPNoError) {
-            suite_ = static_cast<const SuiteT*>(suite);
             acquired_ = true;
+            suite_ = static_cast<const SuiteT*>(suite);
         }
-        if (suite_ == nullptr) {
-            Release();
-            SetReturnMessage(out_data, kMissingSuiteMessage);
-            throw static_cast<PF_Err>(A_Err_MISSING_SUITE);
-        }
+        if (suite_ == nullptr) SetReturnMessage(out_data, message);
     }
-    ~ScopedSuite() { Release(); }
-    ScopedSuite(const ScopedSuite&) = delete;
-    ScopedSuite& operator=(const ScopedSuite&) = delete;
+    ~ReportedSuite() {
+        if (acquired_ && basic_->ReleaseSuite != nullptr) basic_->ReleaseSuite(name_, version_);
+    }
+    ReportedSuite(const ReportedSuite&) = delete;
+    ReportedSuite& operator=(const ReportedSuite&) = delete;
 
+    PF_Err result() const { return suite_ != nullptr ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM; }
+    const SuiteT* get() const { return suite_; }
     const SuiteT* operator->() const { return suite_; }
     const SuiteT& operator*() const { return *suite_; }
-    const SuiteT* get() const { return suite_; }
 
 private:
-    void Release() noexcept {
-        if (acquired_ && basic_->ReleaseSuite != nullptr) basic_->ReleaseSuite(name_, version_);
-        acquired_ = false;
-    }
-
     const SPBasicSuite* basic_;
     const char* name_;
     int32_t version_;
     const SuiteT* suite_ = nullptr;
     bool acquired_ = false;
+};
+
+// A ReportedSuite for code that unwinds on failure: when the host does not provide the suite, the
+// user is told "Not able to acquire AEFX Suite." and A_Err_MISSING_SUITE (13) is thrown.
+template <typename SuiteT>
+class ScopedSuite : public ReportedSuite<SuiteT> {
+public:
+    ScopedSuite(const PF_InData* in_data, PF_OutData* out_data, const char* name, int32_t version)
+        : ReportedSuite<SuiteT>(in_data, out_data, name, version, kMissingSuiteMessage) {
+        if (this->get() == nullptr) throw static_cast<PF_Err>(A_Err_MISSING_SUITE);
+    }
 };
 
 // The suites of one command invocation, acquired on first use and all released when the cache goes
