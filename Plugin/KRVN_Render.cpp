@@ -19,8 +19,6 @@
 namespace korvane {
 namespace {
 
-bool Logged(PF_Err err) { return err != PF_Err_NONE && err != PF_Interrupt_CANCEL; }
-
 // Premiere pixel formats, by their four characters in memory order.
 struct PremiereFormatInfo {
     std::string_view formats[6];
@@ -117,7 +115,7 @@ PF_Err PreRender(PF_InData* in_data, PF_OutData* out_data, PF_PreRenderExtra* ex
     const PF_Err err = extra->cb->checkout_layer(in_data->effect_ref, 0, 0, &request, in_data->current_time,
                                                  in_data->time_step, in_data->time_scale, &checkout);
     if (err != PF_Err_NONE) {
-        if (Logged(err)) KRVN_LOG_ERROR("PreRender", "Can't checkout effect's layer " + ErrorText(err));
+        if (log::Logged(err)) KRVN_LOG_ERROR("PreRender", "Can't checkout effect's layer " + ErrorText(err));
         return err;
     }
     UnionRect(checkout.result_rect, extra->output->result_rect);
@@ -158,7 +156,7 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
         PF_EffectWorld* output = nullptr;
         err = extra->cb->checkout_output(in_data->effect_ref, &output);
         if (err != PF_Err_NONE) {
-            if (Logged(err)) KRVN_LOG_ERROR("SmartRender", "PreRender: output world error" + ErrorText(err));
+            if (log::Logged(err)) KRVN_LOG_ERROR("SmartRender", "PreRender: output world error" + ErrorText(err));
             return err;
         }
 
@@ -193,7 +191,7 @@ PF_Err LegacyRender(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* param
     int bit_depth = 8;
     PF_PixelFormat format = PF_PixelFormat_ARGB32;
     bool bgra = false;
-    if (render::IsPremiere(in_data)) {
+    if (IsPremiere(in_data)) {
         ScopedSuite<PF_PixelFormatSuite1> pixel_formats(in_data, out_data, kPFPixelFormatSuite,
                                                         kPFPixelFormatSuiteVersion1);
         PrPixelFormat premiere_format = 0;

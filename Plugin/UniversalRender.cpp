@@ -31,8 +31,6 @@ namespace {
 
 constexpr const char* kLabel = "UniversalRender";
 
-bool Logged(PF_Err err) { return err != PF_Err_NONE && err != PF_Interrupt_CANCEL; }
-
 double WorldPixelBytes(int bit_depth) {
     switch (bit_depth) {
         case 8: return 4.0;
@@ -114,7 +112,7 @@ PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bo
     PF_EffectWorld& sorting = state.World(kSortingWorld);
     state.err = sources::Iterate(sources::RecordFillers(bgra), state.input->height, &context, &sorting, &sorting,
                                  bit_depth, state.in_data);
-    if (Logged(state.err)) {
+    if (log::Logged(state.err)) {
         KRVN_LOG_ERROR("UniversalRender::<lambda_11>::operator ()", "cannot fill pixels vector " + ErrorText(state.err));
     }
     return state.err;
@@ -129,7 +127,7 @@ PF_Err FillWorld(RenderState& state, const utils::Info& info, const utils::GridS
     context.sampler = sampler;
     state.err = sources::Iterate(sources::WorldFillers(bgra), output->height, &context, output, output, bit_depth,
                                  state.in_data);
-    if (Logged(state.err)) {
+    if (log::Logged(state.err)) {
         KRVN_LOG_ERROR("UniversalRender::<lambda_12>::operator ()", "cannot fill world" + ErrorText(state.err));
     }
     return state.err;
@@ -160,7 +158,7 @@ PF_Err SortAllLines(RenderState& state, utils::Info& info, SuiteCache& suites, c
             err = iterate->iterate_generic(static_cast<A_long>(items), &ref, &PixelSortIterate);
         }
     }
-    if (!premiere && Logged(err)) KRVN_LOG_ERROR(kLabel, "Iterate Suite Error " + ErrorText(err));
+    if (!premiere && log::Logged(err)) KRVN_LOG_ERROR(kLabel, "Iterate Suite Error " + ErrorText(err));
     return err;
 }
 

@@ -35,9 +35,6 @@ inline constexpr const char* kSortSourceWorld = "sort_source";
 inline constexpr const char* kConstraintWorld = "constraint";
 inline constexpr const char* kConstraintMaskWorld = "constraint_mask";
 
-// The render steps name the host check as render::IsPremiere.
-using korvane::IsPremiere;
-
 struct RenderState {
     PF_InData* in_data = nullptr;
     PF_OutData* out_data = nullptr;
