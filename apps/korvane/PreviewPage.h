@@ -37,11 +37,13 @@ const api=(path,body)=>fetch(path,body===undefined?{headers:H}:{method:"POST",he
 function look(width){const params={};for(const p of table){if(values[p.name]!==p.default)params[p.name]=p.type==="popup"?p.choices[values[p.name]-1]:values[p.name];}
   const b={params,time:input.kind==="image"?0:(+$("time").value)/input.fps};if(masks.length)b.masks=masks;if(width)b.width=width;return b;}
 const viewWidth=()=>Math.min(960,input.width||960);
-// The server renders one request at a time and a newer one cancels the older: the before picture is
-// asked for only while no after picture is outstanding, so that it never cancels one.
+// The server renders one request at a time and the one that arrives last cancels the others: the
+// before picture is asked for only while no after picture is outstanding, so that it never cancels
+// one, and the latest look is asked for again when an older request overtook it on the way.
 let rendering=0,beforeWanted=false,beforeBusy=false;
-async function show(full){const mine=++seq;$("status").textContent="rendering…";const t0=performance.now();++rendering;let r;
-  try{r=await api("/api/render",look(full?0:viewWidth()));}finally{--rendering;}
+async function show(full){const mine=++seq;$("status").textContent="rendering…";const t0=performance.now();let r;
+  for(let tries=1;;++tries){++rendering;try{r=await api("/api/render",look(full?0:viewWidth()));}finally{--rendering;}
+    if(r.status!==409||mine!==seq||tries===3)break;}
   if(!rendering&&beforeWanted)showBefore();
   if(mine!==seq&&!full)return;
   if(r.status===409){if(mine===seq)$("status").textContent="";return;}if(!r.ok){$("status").textContent=(await r.json()).error;return;}

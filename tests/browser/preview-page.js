@@ -50,9 +50,14 @@ async function stopPreview(server) {
 
 // Resolves once the page has shown a rendered picture and has no render outstanding.
 async function settled(page) {
-  await page.waitForFunction(() => /^\d+ ms$/.test(document.getElementById("status").textContent) &&
-                                   document.getElementById("after").complete &&
-                                   document.getElementById("after").naturalWidth > 0);
+  try {
+    await page.waitForFunction(() => /^\d+ ms$/.test(document.getElementById("status").textContent) &&
+                                     document.getElementById("after").complete &&
+                                     document.getElementById("after").naturalWidth > 0);
+  } catch (e) {
+    e.message += "; the page's status reads '" + await page.locator("#status").textContent() + "'";
+    throw e;
+  }
 }
 
 module.exports = { SKIP, playwrightOrSkip, startPreview, stopPreview, settled };

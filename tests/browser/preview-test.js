@@ -32,6 +32,7 @@ async function main() {
     const context = await browser.newContext({ viewport: { width: 1280, height: 800 }, acceptDownloads: true });
     await context.grantPermissions(["clipboard-read", "clipboard-write"], { origin: new URL(url).origin });
     const page = await context.newPage();
+    page.setDefaultTimeout(90000);  // renders are slow on a loaded machine, and more so under the sanitizers
     page.on("pageerror", e => { throw e; });
     await page.goto(url);
     await settled(page);
