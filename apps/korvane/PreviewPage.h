@@ -36,7 +36,8 @@ let table=[],input={},values={},masks=[],drawing=null,seq=0;
 const api=(path,body)=>fetch(path,body===undefined?{headers:H}:{method:"POST",headers:H,body:JSON.stringify(body)});
 function look(width){const params={};for(const p of table){if(values[p.name]!==p.default)params[p.name]=p.type==="popup"?p.choices[values[p.name]-1]:values[p.name];}
   const b={params,time:input.kind==="image"?0:(+$("time").value)/input.fps};if(masks.length)b.masks=masks;if(width)b.width=width;return b;}
-const viewWidth=()=>Math.min(960,input.width||960);
+// Live previews at the width the picture takes on the screen, at most 960 pixels.
+const viewWidth=()=>Math.max(1,Math.min(960,input.width||960,Math.ceil($("stage").clientWidth*devicePixelRatio)||960));
 // The server renders one request at a time and the one that arrives last cancels the others: the
 // before picture is asked for only while no after picture is outstanding, so that it never cancels
 // one, and the latest look is asked for again when an older request overtook it on the way.

@@ -21,7 +21,7 @@ namespace {
 
 using nlohmann::json;
 
-// A preview server for one test; Ctrl-C at the end, which must stop it with 130 and remove its folder.
+// A preview server for one test; Ctrl-C at the end, which must stop it with 130 and leave no folder.
 class CliPreviewTest : public CliTest {
 protected:
     void Start(const std::string& input, const std::vector<std::string>& env = {}) {
@@ -63,7 +63,7 @@ protected:
         int status = 0;
         ::waitpid(pid_, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
-        // The effect keeps its log there (as for every render); the server's own folder is gone.
+        // The effect keeps its log there (as for every render); the server itself writes nothing.
         for (const std::string& name : FolderEntries(Path("tmp"))) EXPECT_EQ(name.rfind("korvane-preview", 0), std::string::npos);
     }
 
