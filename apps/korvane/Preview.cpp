@@ -229,6 +229,13 @@ public:
             throw BadLook{"width", "wider than the input (" + std::to_string(input_.picture(frame).width) + " pixels)"};
         const Image& picture = input_.scaled(frame, look.width);
         const double scale = static_cast<double>(picture.width) / input_.picture(frame).width;
+        // The effect scales what it measures in pixels by the host's downsample factor.
+        const PF_RationalScale down_x{picture.width, static_cast<A_u_long>(input_.picture(frame).width)};
+        const PF_RationalScale down_y{picture.height, static_cast<A_u_long>(input_.picture(frame).height)};
+        host_->SetInDataHook([down_x, down_y](PF_InData& in) {
+            in.downsample_x = down_x;
+            in.downsample_y = down_y;
+        });
         host_->ResetParams();
         host_->ClearMasks();
         std::vector<AEGP_MaskIDVal> mask_ids;

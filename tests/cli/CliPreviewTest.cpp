@@ -114,7 +114,7 @@ TEST_F(CliPreviewTest, ParamsAreTheCliParams) {
 
 TEST_F(CliPreviewTest, FullSizeRenderIsTheCommandsFile) {
     Start(SourceData("data/coffee.png"));
-    const json look = {{"params", {{"angle", 30}, {"threshold_low", 0.2}, {"trigger", "hue"}, {"reverse", true}}},
+    const json look = {{"params", {{"angle", 30}, {"threshold_low", 0.2}, {"trigger", "hue"}, {"reverse", true}, {"blur", 6}}},
                        {"masks", {"M 10 10 L 500 40 L 300 380 Z"}}};
     json with_mask = look;
     with_mask["params"]["mask"] = 1;
