@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Latency of `korvane preview` while a slider moves: POST /api/render at a preview width, one
-request after another with a new angle each time; prints the median and 90th percentile, and the
-load average before and after. With --against, a second build's server answers every other request
+request after another with a new angle each time; prints the median and 90th percentile, the
+server's processor time per request (which a loaded machine inflates less than the wall time), and
+the load average before and after. With --against, a second build's server answers every other request
 in the same run, and the line gives the ratio of the medians.
 
   bench/preview_latency.py build/release/bin/korvane INPUT [--width 960] [--count 60] [--against OTHER]
@@ -25,6 +26,11 @@ class Preview:
         self.base, self.token = self.server.stdout.readline().strip().split("/?token=")
         self.times = []
         self.render(0)  # the first request reads and scales the input
+        self.cpu_start = self.cpu_ms()
+
+    def cpu_ms(self):
+        fields = open(f"/proc/{self.server.pid}/stat").read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) * 1000 / os.sysconf("SC_CLK_TCK")
 
     def render(self, angle):
         body = json.dumps({"params": {"angle": angle, "threshold_low": 0.25}, "width": args.width}).encode()
@@ -35,6 +41,7 @@ class Preview:
         return (time.perf_counter() - start) * 1000
 
     def close(self):
+        self.cpu_per_request = (self.cpu_ms() - self.cpu_start) / max(len(self.times), 1)
         self.server.terminate()
         self.server.wait()
 
@@ -55,7 +62,8 @@ finally:
 load_after = os.getloadavg()[0]
 for preview in previews:
     print(f"{preview.name}: {args.input} at width {args.width}: median {statistics.median(preview.times):.1f} ms, "
-          f"p90 {p90(preview.times):.1f} ms over {len(preview.times)} renders")
+          f"p90 {p90(preview.times):.1f} ms over {len(preview.times)} renders, "
+          f"{preview.cpu_per_request:.1f} ms of processor time each")
 if args.against:
     print(f"ratio of medians {statistics.median(previews[0].times) / statistics.median(previews[1].times):.2f}")
 print(f"load average {load_before:.2f} before, {load_after:.2f} after")
