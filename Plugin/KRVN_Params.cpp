@@ -203,6 +203,16 @@ PF_Err CollectMasks(PF_InData* in_data, PF_OutData* out_data, const std::array<P
     return err;
 }
 
+// The frame's size relative to full size, from in_data's downsample factors (the mean of the two
+// sides); 1 for factors that are missing, not positive or above 1.
+double DownsampleScale(const PF_InData& in_data) {
+    auto factor = [](const PF_RationalScale& r) {
+        if (r.den == 0 || r.num <= 0 || static_cast<A_u_long>(r.num) >= r.den) return 1.0;
+        return static_cast<double>(r.num) / static_cast<double>(r.den);
+    };
+    return std::sqrt(factor(in_data.downsample_x) * factor(in_data.downsample_y));
+}
+
 void FillRecord(Reader& read, bool premiere, const std::array<PF_ParamDef, params::KRVN_NUM_PARAMS>& defs,
                 const std::vector<A_long>& mask_ids, KRVN_Params* p) {
     using namespace params;
@@ -295,6 +305,14 @@ PF_Err GetParams(PF_InData* in_data, PF_OutData* out_data, KRVN_Params* record) 
 
     Reader read(defs);
     FillRecord(read, premiere, defs, mask_ids, record);
+    // A host that renders a downsampled preview says so in in_data: what the effect measures in
+    // pixels (the blur radius, the noise's features) shrinks with the frame, so that the preview
+    // looks like the full-size render. At full size nothing changes.
+    const double scale = DownsampleScale(*in_data);
+    if (scale != 1.0) {
+        record->pixel_scale = static_cast<float>(scale);
+        record->blur = static_cast<int32_t>(read.SliderDouble(params::KRVN_BLUR) * scale);
+    }
     return err != PF_Err_NONE ? err : read.error();
 }
 

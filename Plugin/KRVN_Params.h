@@ -45,6 +45,7 @@ struct KRVN_Params {
     bool has_masks = false;
     bool has_trigger_source = false;
     bool has_sort_source = false;
+    float pixel_scale = 1.0f;     // the host's downsample factor (preview size / full size); 1 at full size
 };
 
 namespace korvane {

@@ -74,6 +74,8 @@ void DeriveSettings(Info& info) {
     DerivedSettings& d = info.derived;
     const float noiseSize = s.noiseSize;
     d.noiseFrequency = 1.0f / std::max(noiseSize * noiseSize * 1000.0f, 1.0f);
+    // A downsampled frame has the same noise features in fewer pixels.
+    if (s.pixelScale > 0.0f && s.pixelScale < 1.0f) d.noiseFrequency /= s.pixelScale;
     const float blockWidth = ClampFloat(s.blockWidth, 0.0f, 1.0f);
     const float blockHeight = ClampFloat(s.blockHeight, 0.0f, 1.0f);
     d.blockWidthSquared = blockWidth * blockWidth;
@@ -314,6 +316,7 @@ void CopySettings(Info& info, const KRVN_Params& p) {
     s.noiseSeed = p.noise_seed;
     s.randomSeed = p.random_seed;
     s.blur = p.blur;
+    s.pixelScale = p.pixel_scale;
     s.reverse = p.reverse;
     s.fillLineEnd = p.fill;
     s.preserveAlpha = p.preserve_alpha;

@@ -45,6 +45,7 @@ struct SortSettings {
     int32_t noiseSeed = 0;
     int32_t randomSeed = 0;
     int32_t blur = 0;
+    float pixelScale = 1.0f;                   // pixel_scale: frame size / full size
     bool reverse = false;
     bool fillLineEnd = true;                   // fill: walk on to x = line length
     bool preserveAlpha = false;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
@@ -388,8 +389,11 @@ void checkOutputFolder(const std::string& path) {
     if (fs::is_directory(path, ec)) throw UsageError(prefix + "is a directory");
 }
 
-WriteResult writeImage(const Image& image, const std::string& final_path, const std::string& temp_path,
-                       const WriteOptions& options) {
+namespace {
+
+// Writes to `temp_path`, or through `proxy` when there is one.
+WriteResult writeImageTo(const Image& image, const std::string& final_path, const std::string& temp_path,
+                         const WriteOptions& options, OIIO::Filesystem::IOProxy* proxy) {
     const std::string prefix = "cannot write '" + final_path + "': ";
     auto out = OIIO::ImageOutput::create(final_path);
     if (!out) throw UsageError(prefix + oneLine(OIIO::geterror()));
@@ -452,13 +456,33 @@ WriteResult writeImage(const Image& image, const std::string& final_path, const 
     file_spec.attribute("oiio:UnassociatedAlpha", 1);
     if (format == "jpeg") file_spec.attribute("Compression", "jpeg:" + std::to_string(options.jpeg_quality));
     if (format == "png") file_spec.attribute("png:compressionLevel", options.png_compression);
+    if (format == "png" && options.png_filter != 0) file_spec.attribute("png:filter", options.png_filter);
     if (format == "openexr") {
         file_spec.attribute("Compression", options.exr_compression);
         if (options.exr_half) file_spec.set_format(OIIO::TypeDesc::HALF);
     }
+    if (proxy) {
+        if (!out->supports("ioproxy")) throw UsageError(prefix + displayName(format) + " cannot be encoded in memory");
+        void* pointer = proxy;
+        file_spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &pointer);
+    }
     if (!out->open(temp_path, file_spec) || !out->write_image(type, buffer.data()) || !out->close())
         throw UsageError(prefix + oneLine(out->geterror()));
     return result;
+}
+
+}  // namespace
+
+WriteResult writeImage(const Image& image, const std::string& final_path, const std::string& temp_path,
+                       const WriteOptions& options) {
+    return writeImageTo(image, final_path, temp_path, options, nullptr);
+}
+
+std::string encodeImage(const Image& image, const std::string& name, const WriteOptions& options) {
+    std::vector<unsigned char> bytes;
+    OIIO::Filesystem::IOVecOutput proxy(bytes);
+    writeImageTo(image, name, name, options, &proxy);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace korvane::cli

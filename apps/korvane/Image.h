@@ -66,6 +66,7 @@ std::vector<int> formatDepths(const std::string& format_name);
 struct WriteOptions {
     int jpeg_quality = 95;         // 1..100
     int png_compression = 6;       // 0 (none, fastest) .. 9 (smallest)
+    int png_filter = 0;            // libpng's row filters to choose from (PNG_FILTER_* bits); 0: its default, all
     bool exr_half = false;         // EXR: 16-bit half floats instead of 32-bit floats
     std::string exr_compression = "zip";  // none, rle, zip, zips, piz, pxr24, b44, b44a, dwaa, dwab
 };
@@ -88,5 +89,8 @@ std::string checkWritable(const std::string& path);
 // grey. Throws UsageError on failure.
 WriteResult writeImage(const Image& image, const std::string& final_path, const std::string& temp_path,
                        const WriteOptions& options = {});
+
+// The bytes that writeImage puts into a file named `name`, encoded in memory. Throws UsageError.
+std::string encodeImage(const Image& image, const std::string& name, const WriteOptions& options = {});
 
 }  // namespace korvane::cli

@@ -4,7 +4,7 @@
 namespace korvane::cli {
 
 inline constexpr const char* kPreviewPage = R"PAGE(<!doctype html>
-<html lang="en"><head><meta charset="utf-8"><title>korvane preview</title>
+<html lang="en"><head><meta charset="utf-8"><title>korvane preview</title><link rel="icon" href="data:,">
 <style>
 body{margin:0;font:13px system-ui,sans-serif;background:#1b1b1d;color:#ddd;display:flex;height:100vh}
 #view{flex:1;display:flex;flex-direction:column;min-width:0}
@@ -36,14 +36,26 @@ let table=[],input={},values={},masks=[],drawing=null,seq=0;
 const api=(path,body)=>fetch(path,body===undefined?{headers:H}:{method:"POST",headers:H,body:JSON.stringify(body)});
 function look(width){const params={};for(const p of table){if(values[p.name]!==p.default)params[p.name]=p.type==="popup"?p.choices[values[p.name]-1]:values[p.name];}
   const b={params,time:input.kind==="image"?0:(+$("time").value)/input.fps};if(masks.length)b.masks=masks;if(width)b.width=width;return b;}
-const viewWidth=()=>Math.min(960,input.width||960);
-async function show(full){const mine=++seq;$("status").textContent="rendering…";const t0=performance.now();
-  const r=await api("/api/render",look(full?0:viewWidth()));if(mine!==seq&&!full)return;
-  if(r.status===409)return;if(!r.ok){$("status").textContent=(await r.json()).error;return;}
+// Live previews at the width the picture takes on the screen, at most 960 pixels.
+const viewWidth=()=>Math.max(1,Math.min(960,input.width||960,Math.ceil($("stage").clientWidth*devicePixelRatio)||960));
+// The server renders one request at a time and the one that arrives last cancels the others: the
+// before picture is asked for only while no after picture is outstanding, so that it never cancels
+// one, and the latest look is asked for again when an older request overtook it on the way.
+let rendering=0,beforeWanted=false,beforeBusy=false;
+async function show(full){const mine=++seq;$("status").textContent="rendering…";const t0=performance.now();let r;
+  for(let tries=1;;++tries){++rendering;try{r=await api("/api/render",look(full?0:viewWidth()));}finally{--rendering;}
+    if(r.status!==409||mine!==seq||tries===3)break;}
+  if(!rendering&&beforeWanted)showBefore();
+  if(mine!==seq&&!full)return;
+  if(r.status===409){if(mine===seq)$("status").textContent="";return;}if(!r.ok){$("status").textContent=(await r.json()).error;return;}
   const url=URL.createObjectURL(await r.blob());const old=$("after").src;$("after").src=url;if(old.startsWith("blob:"))URL.revokeObjectURL(old);
   $("status").textContent=Math.round(performance.now()-t0)+" ms";}
-async function showBefore(){const b=look(viewWidth());b.params={threshold_low:0,threshold_high:0};delete b.masks;
-  const r=await api("/api/render",b);if(r.ok)$("before").src=URL.createObjectURL(await r.blob());}
+async function showBefore(){beforeWanted=true;if(rendering||beforeBusy)return;beforeWanted=false;beforeBusy=true;
+  const b=look(viewWidth());b.params={threshold_low:0,threshold_high:0};delete b.masks;let r;
+  try{r=await api("/api/render",b);}finally{beforeBusy=false;}
+  if(r.ok){const old=$("before").src;$("before").src=URL.createObjectURL(await r.blob());if(old.startsWith("blob:"))URL.revokeObjectURL(old);}
+  else if(r.status===409)beforeWanted=true;
+  if(beforeWanted&&!rendering)showBefore();}
 function build(){const side=$("side");let box=side,group=null;
   for(const p of table){if(p.group!==group){group=p.group;if(group){box=document.createElement("fieldset");box.innerHTML="<legend></legend>";box.firstChild.textContent=group;side.appendChild(box);}else box=side;}
     const row=document.createElement("div");row.className="row";row.title=p.description+" ("+(p.range||"")+")";
@@ -79,7 +91,8 @@ async function start(){table=await (await api("/api/params")).json();input=await
   $("resetall").onclick=()=>{for(const p of table){values[p.name]=p.default;p.set(p.default,false);}masks=[];redrawMasks();show(true);};
   $("copy").onclick=async()=>{const text=await (await api("/api/command",look(0))).text();try{await navigator.clipboard.writeText(text.trim());}catch(e){}$("status").textContent=text;};
   $("preset").onclick=()=>{const a=document.createElement("a");a.href=URL.createObjectURL(new Blob([JSON.stringify(look(0).params,null,2)],{type:"application/json"}));a.download="look.json";a.click();};
-  $("full").onclick=async()=>{const r=await api("/api/render",look(0));if(!r.ok)return;const a=document.createElement("a");a.href=URL.createObjectURL(await r.blob());
+  $("full").onclick=async()=>{$("status").textContent="rendering full size…";++rendering;let r;try{r=await api("/api/render",look(0));}finally{--rendering;}
+    if(!rendering&&beforeWanted)showBefore();if(!r.ok){$("status").textContent=r.status===409?"":(await r.json()).error;return;}$("status").textContent="";const a=document.createElement("a");a.href=URL.createObjectURL(await r.blob());
     const cmd=await (await api("/api/command",look(0))).text();a.download=cmd.split(" -o ")[1].split(" ")[0].replace(/'/g,"");a.click();};
   $("mask").onclick=()=>{drawing=[];$("draw").style.cursor="crosshair";$("status").textContent="click points; double-click closes the mask";};
   $("clearmask").onclick=()=>{masks=[];drawing=null;values.mask=0;show(true);redrawMasks();};

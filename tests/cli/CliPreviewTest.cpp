@@ -21,7 +21,7 @@ namespace {
 
 using nlohmann::json;
 
-// A preview server for one test; Ctrl-C at the end, which must stop it with 130 and remove its folder.
+// A preview server for one test; Ctrl-C at the end, which must stop it with 130 and leave no folder.
 class CliPreviewTest : public CliTest {
 protected:
     void Start(const std::string& input, const std::vector<std::string>& env = {}) {
@@ -63,7 +63,7 @@ protected:
         int status = 0;
         ::waitpid(pid_, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
-        // The effect keeps its log there (as for every render); the server's own folder is gone.
+        // The effect keeps its log there (as for every render); the server itself writes nothing.
         for (const std::string& name : FolderEntries(Path("tmp"))) EXPECT_EQ(name.rfind("korvane-preview", 0), std::string::npos);
     }
 
@@ -114,7 +114,7 @@ TEST_F(CliPreviewTest, ParamsAreTheCliParams) {
 
 TEST_F(CliPreviewTest, FullSizeRenderIsTheCommandsFile) {
     Start(SourceData("data/coffee.png"));
-    const json look = {{"params", {{"angle", 30}, {"threshold_low", 0.2}, {"trigger", "hue"}, {"reverse", true}}},
+    const json look = {{"params", {{"angle", 30}, {"threshold_low", 0.2}, {"trigger", "hue"}, {"reverse", true}, {"blur", 6}}},
                        {"masks", {"M 10 10 L 500 40 L 300 380 Z"}}};
     json with_mask = look;
     with_mask["params"]["mask"] = 1;

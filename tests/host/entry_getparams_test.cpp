@@ -147,6 +147,33 @@ TEST_F(GetParamsTest, Conversions) {
     EXPECT_EQ(p.loop, -0.25f);  // a fraction of a turn that keeps its sign
 }
 
+// A downsampled frame: the blur radius shrinks with it (the noise follows pixel_scale when the
+// settings are derived); factors a host should not send leave full size.
+TEST_F(GetParamsTest, DownsampleScalesThePixelMeasures) {
+    Host& h = SetUpProbedHost(Personality::AfterEffects);
+    h.Set(22, 37.9);  // blur
+    const struct {
+        PF_RationalScale x, y;
+        int32_t blur;
+        float scale;
+    } cases[] = {
+        {{1, 1}, {1, 1}, 37, 1.0f},      {{1, 2}, {1, 2}, 18, 0.5f},  {{1, 2}, {1, 8}, 9, 0.25f},
+        {{480, 1920}, {270, 1080}, 9, 0.25f},
+        {{1, 0}, {1, 0}, 37, 1.0f},      {{3, 2}, {3, 2}, 37, 1.0f},  {{-1, 2}, {0, 2}, 37, 1.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.x.num) + "/" + std::to_string(c.x.den) + " " + std::to_string(c.y.num) + "/" + std::to_string(c.y.den));
+        h.SetInDataHook([&](PF_InData& in) {
+            in.downsample_x = c.x;
+            in.downsample_y = c.y;
+        });
+        KRVN_Params p;
+        ASSERT_EQ(Read(h, &p).err, PF_Err_NONE);
+        EXPECT_EQ(p.blur, c.blur);
+        EXPECT_FLOAT_EQ(p.pixel_scale, c.scale);
+    }
+}
+
 TEST_F(GetParamsTest, SourceLayersCountOnlyInAfterEffects) {
     Host& ae = SetUpProbedHost(Personality::AfterEffects);
     ae.Set(15, ae.AddLayer(host::World(4, 3)));

@@ -126,6 +126,9 @@ TEST(GridSize, DerivedValues) {
     EXPECT_EQ(info.lastColumn, 40);     // fill on
     EXPECT_EQ(info.derived.rotationFraction, 0.75f);
     EXPECT_EQ(info.derived.noiseFrequency, 1.0f / (0.1f * 0.1f * 1000.0f));
+    p.pixel_scale = 0.5f;  // a frame at half size: the same noise in half the pixels
+    EXPECT_EQ(Prepared(Indexed(40, 20), 40, p).derived.noiseFrequency, 2.0f / (0.1f * 0.1f * 1000.0f));
+    p.pixel_scale = 1.0f;
     p.fill = false;
     p.block_height = 1.0f;
     Info capped = Prepared(Indexed(4, 20), 4, p);
