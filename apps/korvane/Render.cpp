@@ -297,8 +297,9 @@ std::vector<AEGP_MaskIDVal> applySettings(Host& host, const RenderPlan& plan, do
     std::vector<AEGP_MaskIDVal> mask_ids;
     for (const host::Path& path : plan.masks) mask_ids.push_back(host.AddMask(host::Mask{0, path}));
     for (const auto& [index, setting] : plan.settings.byIndex()) {
-        auto hostValue = [&](double value) {
-            if (setting.row->type == PF_Param_PATH)
+        // Captures the row, not the structured binding: clang 14 cannot capture bindings.
+        auto hostValue = [&mask_ids, row = setting.row](double value) {
+            if (row->type == PF_Param_PATH)
                 return value >= 1 ? static_cast<double>(mask_ids[static_cast<std::size_t>(value) - 1]) : 0.0;
             return value;
         };
