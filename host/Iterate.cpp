@@ -8,12 +8,13 @@
 #include <tbb/task_arena.h>
 
 #include "HostState.h"
+#include "korvane/sdk/ForkJoinEdges.h"
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
 
 // Debian's oneTBB is not built with ThreadSanitizer, so the happens-before edges of its task spawn
-// and join are invisible to it. The iteration states them itself (SpawnEdges), and the reports
+// and join are invisible to it. The iteration states them itself (ForkJoinEdges), and the reports
 // that remain lie wholly inside oneTBB's inline task machinery (or OpenImageIO's thread pool),
 // which these patterns name; no pattern names a caller of the effect's pixel functions. Library calls
 // made from inside libtbb itself (its memcmp over arena memory another thread set up) are ignored.
@@ -48,26 +49,6 @@ extern "C" const char* __tsan_default_suppressions() {
 namespace korvane::host {
 
 namespace {
-
-// Happens-before edges from the code before a parallel loop to every task, and from every task to
-// the code after it (no-ops unless built with ThreadSanitizer).
-class SpawnEdges {
-public:
-#if defined(__SANITIZE_THREAD__)
-    void BeforeSpawn() { __tsan_release(&start_); }
-    void TaskBegin() { __tsan_acquire(&start_); }
-    void TaskEnd() { __tsan_release(&done_); }
-    void AfterJoin() { __tsan_acquire(&done_); }
-
-private:
-    char start_ = 0, done_ = 0;
-#else
-    void BeforeSpawn() {}
-    void TaskBegin() {}
-    void TaskEnd() {}
-    void AfterJoin() {}
-#endif
-};
 
 int ArenaThreads(const Host::State& host) {
     if (host.threads > 0) return host.threads;
@@ -124,14 +105,14 @@ PF_Err IterateRows(PF_InData* in_data, A_long /*progress_base*/, A_long /*progre
 
     FirstError first;
     std::atomic<bool> stop{false};
-    SpawnEdges edges;
-    edges.BeforeSpawn();
+    ForkJoinEdges edges;
+    edges.BeforeFork();
     tbb::task_arena arena(ArenaThreads(host));
     arena.execute([&] {
         tbb::parallel_for(tbb::blocked_range<A_long>(r.top, r.bottom, 1), [&](const tbb::blocked_range<A_long>& rows) {
             edges.TaskBegin();
             struct End {
-                SpawnEdges& e;
+                ForkJoinEdges& e;
                 ~End() { e.TaskEnd(); }
             } end{edges};
             for (A_long y = rows.begin(); y != rows.end(); ++y) {
@@ -173,14 +154,14 @@ PF_Err IterateGeneric(A_long iterations, void* refcon, PF_IterateGenericFunc fn)
 
     FirstError first;
     std::atomic<bool> stop{false};
-    SpawnEdges edges;
-    edges.BeforeSpawn();
+    ForkJoinEdges edges;
+    edges.BeforeFork();
     tbb::task_arena arena(threads);
     arena.execute([&] {
         tbb::parallel_for(tbb::blocked_range<A_long>(0, n, 1), [&](const tbb::blocked_range<A_long>& items) {
             edges.TaskBegin();
             struct End {
-                SpawnEdges& e;
+                ForkJoinEdges& e;
                 ~End() { e.TaskEnd(); }
             } end{edges};
             const A_long thread_index = tbb::this_task_arena::current_thread_index();

@@ -13,13 +13,11 @@
 
 #include "KRVN_Errors.h"
 #include "LogsController.h"
+#include "korvane/sdk/ForkJoinEdges.h"
 #include "korvane/sdk/SuiteHandler.h"
 #include "sorting/Info.h"
 #include "sorting/LineKernel.h"
 
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
 
 namespace korvane::sources {
 namespace {
@@ -119,40 +117,19 @@ private:
     A_long row_ = 0;
 };
 
-// Happens-before edges from the render thread into every row and back after the loop. The
-// standard library's parallel loop runs on oneTBB, whose own synchronisation ThreadSanitizer
-// cannot see; without sanitizers these are no-ops.
-class RowEdges {
-public:
-#if defined(__SANITIZE_THREAD__)
-    void BeforeLoop() { __tsan_release(&start_); }
-    void RowBegin() { __tsan_acquire(&start_); }
-    void RowEnd() { __tsan_release(&done_); }
-    void AfterLoop() { __tsan_acquire(&done_); }
-
-private:
-    char start_ = 0, done_ = 0;
-#else
-    void BeforeLoop() {}
-    void RowBegin() {}
-    void RowEnd() {}
-    void AfterLoop() {}
-#endif
-};
-
 // Premiere Pro: the rows of the destination in parallel, each row left to right.
 template <typename Pixel, typename Fn>
 PF_Err IterateRows(Fn function, void* context, const PF_EffectWorld& destination) {
     const A_long width = destination.width;
-    RowEdges edges;
-    edges.BeforeLoop();
+    ForkJoinEdges edges;
+    edges.BeforeFork();
     std::for_each(std::execution::par, RowNumber(0), RowNumber(std::max<A_long>(destination.height, 0)),
                   [&edges, function, context, width](A_long y) {
-                      edges.RowBegin();
+                      edges.TaskBegin();
                       for (A_long x = 0; x < width; ++x) function(context, x, y, nullptr, nullptr);
-                      edges.RowEnd();
+                      edges.TaskEnd();
                   });
-    edges.AfterLoop();
+    edges.AfterJoin();
     return PF_Err_NONE;
 }
 
