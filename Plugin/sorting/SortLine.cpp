@@ -5,6 +5,7 @@
 #include <cmath>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "sorting/KeyMath.h"
 #include "sorting/LineKernel.h"
@@ -125,6 +126,18 @@ private:
     NoiseAlongX octaves_[kMaxOctaves];
 };
 
+// The bounds [start, end) of the span [h, cur) after the growth animation: above 1 the span
+// slides in from its end, below 1 it is cut short.
+std::pair<int64_t, int64_t> GrownSpan(int64_t h, int64_t cur, float g) {
+    const int64_t len = cur - h;
+    if (g > 1.0f) {
+        const int64_t start = h + len - static_cast<int64_t>((2.0f - g) * static_cast<float>(len));
+        return {start, start + len};
+    }
+    if (g < 1.0f) return {h, h + static_cast<int64_t>(g * static_cast<float>(len))};
+    return {h, cur};
+}
+
 bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) {
     const float n = d_.noiseOn ? Noise(x) : 0.0f;
     return trigger_.Breaks(t.red + n, t.green + n, t.blue + n, t.alpha);
@@ -203,16 +216,7 @@ void LineKernel::Run() {
 
 void LineKernel::CloseSpan(int64_t h, int64_t cur, int64_t x) {
     const int64_t len = cur - h;
-    const float g = d_.growth;
-    int64_t start0 = h;
-    int64_t end0 = cur;
-    if (g > 1.0f) {
-        const int64_t k = static_cast<int64_t>((2.0f - g) * static_cast<float>(len));
-        start0 = h + len - k;
-        end0 = start0 + len;
-    } else if (g < 1.0f) {
-        end0 = h + static_cast<int64_t>(g * static_cast<float>(len));
-    }
+    const auto [start0, end0] = GrownSpan(h, cur, d_.growth);
     int64_t shift = 0;
     if (len >= 1) {
         if (d_.offset > 0.0f) {
@@ -561,15 +565,7 @@ bool SortCompactRow(Info& info, int32_t y, PF_PixelFloat* colors, const uint8_t*
             }
             // The span's bounds as CloseSpan gives them without a random offset.
             const int64_t len = cur - h;
-            int64_t start0 = h;
-            int64_t end0 = cur;
-            if (g > 1.0f) {
-                const int64_t k = static_cast<int64_t>((2.0f - g) * static_cast<float>(len));
-                start0 = h + len - k;
-                end0 = start0 + len;
-            } else if (g < 1.0f) {
-                end0 = h + static_cast<int64_t>(g * static_cast<float>(len));
-            }
+            const auto [start0, end0] = GrownSpan(h, cur, g);
             const int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len)) : 0;
             const int64_t start = start0 + shift;
             const int64_t end = std::min(cur, end0 + shift);
