@@ -20,16 +20,6 @@ constexpr int64_t kMaxGridRecords = std::numeric_limits<int32_t>::max();
 
 float ClampFloat(float value, float low, float high) { return std::min(std::max(value, low), high); }
 
-// Truncates toward zero and clamps into 0..size − 1; NaN gives 0.
-int32_t ToClampedIndex(float value, int32_t size) {
-    if (!(value >= 0.0f)) {
-        return 0;
-    }
-    if (value >= static_cast<float>(size - 1)) {
-        return size - 1;
-    }
-    return static_cast<int32_t>(value);
-}
 
 // trunc(value) for a non-negative grid side, or -1 when it does not fit a 32-bit count.
 int64_t GridSide(float value) {
@@ -396,21 +386,8 @@ bool SampleGridBack(Info& info, GridSampler& sampler) {
             return false;
         }
         SetUpTransform(info, 2);
-        const TransferTransform& tf = info.transform;
-        sampler.t_ = 1.0f / tf.factor;
-        const float s = std::sin(tf.radians);
-        const float k = std::cos(tf.radians);
-        sampler.kt_ = k * sampler.t_;
-        sampler.st_ = s * sampler.t_;
-        sampler.rotated_ = info.settings.angle != 0.0f;
-        sampler.scaled_ = info.derived.scale != 1.0f;
+        sampler.map_ = TransferMapping(info);
         sampler.keepBackground_ = !info.settings.affectBackground;
-        sampler.destCentreY_ = static_cast<float>(tf.destCentreY);
-        sampler.dcx_ = static_cast<float>(tf.destCentreX);
-        sampler.scx_ = static_cast<float>(tf.sourceCentreX);
-        sampler.scy_ = static_cast<float>(tf.sourceCentreY);
-        sampler.gridWidth_ = tf.sourceWidth;
-        sampler.gridHeight_ = tf.sourceHeight;
         sampler.imageWidth_ = info.imageWidth;
         sampler.grid_ = info.lineRecords.data();
         sampler.image_ = info.imageRecords.data();
@@ -505,27 +482,31 @@ bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, unsig
     return ok;
 }
 
+TransferMapping::TransferMapping(const Info& info) {
+    const TransferTransform& tf = info.transform;
+    t = 1.0f / tf.factor;
+    const float s = std::sin(tf.radians);
+    const float k = std::cos(tf.radians);
+    kt = k * t;
+    st = s * t;
+    rotated = info.settings.angle != 0.0f;
+    scaled = info.derived.scale != 1.0f;
+    destCentreY = static_cast<float>(tf.destCentreY);
+    dcx = static_cast<float>(tf.destCentreX);
+    scx = static_cast<float>(tf.sourceCentreX);
+    scy = static_cast<float>(tf.sourceCentreY);
+    sourceWidth = tf.sourceWidth;
+    sourceHeight = tf.sourceHeight;
+}
+
 namespace {
 
 // The transform of one transfer in the form the copy loop uses. Everything the loop reads is a
 // copy here: a record store may alias any object (the record holds a byte), which would otherwise
 // reload the settings every pixel.
 struct RowTransfer {
-    explicit RowTransfer(Info& info) {
+    explicit RowTransfer(Info& info) : map(info) {
         const TransferTransform& tf = info.transform;
-        t = 1.0f / tf.factor;
-        const float s = std::sin(tf.radians);
-        const float k = std::cos(tf.radians);
-        kt = k * t;
-        st = s * t;
-        rotated = info.settings.angle != 0.0f;
-        scaled = info.derived.scale != 1.0f;
-        destCentreY = static_cast<float>(tf.destCentreY);
-        dcx = static_cast<float>(tf.destCentreX);
-        scx = static_cast<float>(tf.sourceCentreX);
-        scy = static_cast<float>(tf.sourceCentreY);
-        sourceWidth = tf.sourceWidth;
-        sourceHeight = tf.sourceHeight;
         destWidth = tf.destWidth;
         destHeight = tf.destHeight;
         const bool toLines = tf.direction == 1;
@@ -536,29 +517,12 @@ struct RowTransfer {
 
     // Destination records [firstColumn, endColumn) of one row.
     void Run(int32_t row, int32_t firstColumn, int32_t endColumn) const {
-        const float py = static_cast<float>(row) + 0.5f;
-        const float dy = py - destCentreY;
-        const float stdy = st * dy;
-        const float ktdy = kt * dy;
         PixelRecord* const out = dest + static_cast<int64_t>(row) * destWidth;
         for (int32_t x = firstColumn; x < endColumn; ++x) {
             int32_t sx;
             int32_t sy;
-            if (rotated) {
-                const float px = static_cast<float>(x) + 0.5f;
-                const float fx = kt * (px - dcx) - stdy + scx;
-                const float fy = st * (px - dcx) + ktdy + scy;
-                sx = ToClampedIndex(fx, sourceWidth);
-                sy = ToClampedIndex(fy, sourceHeight);
-            } else if (scaled) {
-                const float px = static_cast<float>(x) + 0.5f;
-                sx = ToClampedIndex(t * px, sourceWidth);
-                sy = ToClampedIndex(t * py, sourceHeight);
-            } else {
-                sx = std::min(x, sourceWidth - 1);
-                sy = std::min(row, sourceHeight - 1);
-            }
-            const PixelRecord& from = source[sx + static_cast<int64_t>(sy) * sourceWidth];
+            map.SourceOf(x, row, sx, sy);
+            const PixelRecord& from = source[sx + static_cast<int64_t>(sy) * map.sourceWidth];
             if (keepBackground && from.spanWeight != 1.0f) {
                 continue;
             }
@@ -566,17 +530,7 @@ struct RowTransfer {
         }
     }
 
-    float t = 1.0f;
-    float kt = 1.0f;
-    float st = 0.0f;
-    bool rotated = false;
-    bool scaled = false;
-    float destCentreY = 0.0f;
-    float dcx = 0.0f;
-    float scx = 0.0f;
-    float scy = 0.0f;
-    int32_t sourceWidth = 0;
-    int32_t sourceHeight = 0;
+    TransferMapping map;
     int32_t destWidth = 0;
     int32_t destHeight = 0;
     const PixelRecord* source = nullptr;

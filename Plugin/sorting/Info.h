@@ -193,32 +193,60 @@ bool PrepareRowSorting(Info& info, int32_t width, int32_t height);
 // leaving lineRecords empty). False with a message on failure.
 bool TakeOutPixels(Info& info);
 
+// Where each pixel of a transfer's destination takes its record from in the source: the transform
+// SetUpTransform leaves in info.transform, reduced to what each pixel needs.
+struct TransferMapping {
+    TransferMapping() = default;
+    explicit TransferMapping(const Info& info);
+
+    // The source column and row of destination pixel (x, y), clamped into the source.
+    void SourceOf(int32_t x, int32_t y, int32_t& sx, int32_t& sy) const {
+        if (rotated) {
+            const float py = static_cast<float>(y) + 0.5f;
+            const float dy = py - destCentreY;
+            const float px = static_cast<float>(x) + 0.5f;
+            const float fx = kt * (px - dcx) - st * dy + scx;
+            const float fy = st * (px - dcx) + kt * dy + scy;
+            sx = ClampedIndex(fx, sourceWidth);
+            sy = ClampedIndex(fy, sourceHeight);
+        } else if (scaled) {
+            sx = ClampedIndex(t * (static_cast<float>(x) + 0.5f), sourceWidth);
+            sy = ClampedIndex(t * (static_cast<float>(y) + 0.5f), sourceHeight);
+        } else {
+            sx = x < sourceWidth - 1 ? x : sourceWidth - 1;
+            sy = y < sourceHeight - 1 ? y : sourceHeight - 1;
+        }
+    }
+
+    // Truncates toward zero and clamps into 0..size − 1; NaN gives 0.
+    static int32_t ClampedIndex(float value, int32_t size) {
+        if (!(value >= 0.0f)) return 0;
+        if (value >= static_cast<float>(size - 1)) return size - 1;
+        return static_cast<int32_t>(value);
+    }
+
+    float t = 1.0f;
+    float kt = 1.0f;
+    float st = 0.0f;
+    bool rotated = false;
+    bool scaled = false;
+    float destCentreY = 0.0f;
+    float dcx = 0.0f;
+    float scx = 0.0f;
+    float scy = 0.0f;
+    int32_t sourceWidth = 0;
+    int32_t sourceHeight = 0;
+};
+
 // Where each image pixel takes its record from after the sort, for a resampled grid: the record
-// TakeOutPixels would write into the image records at (x, y), read without writing them. The
-// transform is the one TakeOutPixels sets up, computed per pixel exactly as its rows compute it.
+// TakeOutPixels would write into the image records at (x, y), read without writing them.
 class GridSampler {
 public:
     const PixelRecord& At(int32_t x, int32_t y) const {
         int32_t sx;
         int32_t sy;
-        if (rotated_) {
-            const float py = static_cast<float>(y) + 0.5f;
-            const float dy = py - destCentreY_;
-            const float stdy = st_ * dy;
-            const float ktdy = kt_ * dy;
-            const float px = static_cast<float>(x) + 0.5f;
-            const float fx = kt_ * (px - dcx_) - stdy + scx_;
-            const float fy = st_ * (px - dcx_) + ktdy + scy_;
-            sx = ClampedIndex(fx, gridWidth_);
-            sy = ClampedIndex(fy, gridHeight_);
-        } else if (scaled_) {
-            sx = ClampedIndex(t_ * (static_cast<float>(x) + 0.5f), gridWidth_);
-            sy = ClampedIndex(t_ * (static_cast<float>(y) + 0.5f), gridHeight_);
-        } else {
-            sx = x < gridWidth_ - 1 ? x : gridWidth_ - 1;
-            sy = y < gridHeight_ - 1 ? y : gridHeight_ - 1;
-        }
-        const PixelRecord& from = grid_[sx + static_cast<int64_t>(sy) * gridWidth_];
+        map_.SourceOf(x, y, sx, sy);
+        const PixelRecord& from = grid_[sx + static_cast<int64_t>(sy) * map_.sourceWidth];
         if (keepBackground_ && from.spanWeight != 1.0f) {
             return image_[x + static_cast<int64_t>(y) * imageWidth_];
         }
@@ -228,25 +256,8 @@ public:
 private:
     friend bool SampleGridBack(Info& info, GridSampler& sampler);
 
-    // Truncates toward zero and clamps into 0..size − 1; NaN gives 0.
-    static int32_t ClampedIndex(float value, int32_t size) {
-        if (!(value >= 0.0f)) return 0;
-        if (value >= static_cast<float>(size - 1)) return size - 1;
-        return static_cast<int32_t>(value);
-    }
-
-    float t_ = 1.0f;
-    float kt_ = 1.0f;
-    float st_ = 0.0f;
-    bool rotated_ = false;
-    bool scaled_ = false;
+    TransferMapping map_;
     bool keepBackground_ = false;
-    float destCentreY_ = 0.0f;
-    float dcx_ = 0.0f;
-    float scx_ = 0.0f;
-    float scy_ = 0.0f;
-    int32_t gridWidth_ = 0;
-    int32_t gridHeight_ = 0;
     int32_t imageWidth_ = 0;
     const PixelRecord* grid_ = nullptr;
     const PixelRecord* image_ = nullptr;
