@@ -10,6 +10,7 @@
 #include "sorting/KeyMath.h"
 #include "sorting/LineKernel.h"
 #include "sorting/Noise.h"
+#include "sorting/RadixSort.h"
 
 namespace korvane::utils {
 
@@ -23,49 +24,6 @@ struct LineScratch {
     std::vector<uint64_t> orderSpare;   // second buffer of the radix sort
     std::vector<float> blur;            // three channels per record
 };
-
-// Sorts (key << 32 | index) values by key, equal keys by index: a least-significant-digit radix
-// sort over the four key bytes, skipping bytes that every key shares; short spans use std::sort.
-void SortKeyIndexPairs(std::vector<uint64_t>& values, std::vector<uint64_t>& spare) {
-    const size_t n = values.size();
-    if (n < 128) {
-        std::sort(values.begin(), values.end());
-        return;
-    }
-    uint32_t counts[4][256] = {};
-    for (const uint64_t v : values) {
-        const uint32_t key = static_cast<uint32_t>(v >> 32);
-        ++counts[0][key & 0xffu];
-        ++counts[1][(key >> 8) & 0xffu];
-        ++counts[2][(key >> 16) & 0xffu];
-        ++counts[3][key >> 24];
-    }
-    spare.resize(n);
-    uint64_t* from = values.data();
-    uint64_t* to = spare.data();
-    const uint32_t firstKey = static_cast<uint32_t>(values[0] >> 32);
-    for (int pass = 0; pass < 4; ++pass) {
-        const int shift = 32 + pass * 8;
-        uint32_t* count = counts[pass];
-        if (count[(firstKey >> (pass * 8)) & 0xffu] == n) {
-            continue;
-        }
-        uint32_t offset = 0;
-        for (int digit = 0; digit < 256; ++digit) {
-            const uint32_t c = count[digit];
-            count[digit] = offset;
-            offset += c;
-        }
-        for (size_t i = 0; i < n; ++i) {
-            const uint64_t v = from[i];
-            to[count[(v >> shift) & 0xffu]++] = v;
-        }
-        std::swap(from, to);
-    }
-    if (from != values.data()) {
-        std::copy(from, from + n, values.data());
-    }
-}
 
 class LineKernel {
 public:
@@ -304,7 +262,7 @@ void LineKernel::SortSpan(PixelRecord* span, int64_t n) {
         const uint64_t bits = SortableBits(SortValueInline(span[i], key), descending);
         order[static_cast<size_t>(i)] = (bits << 32) | static_cast<uint64_t>(i);
     }
-    SortKeyIndexPairs(order, scratch_.orderSpare);
+    SortByHighHalf(order.data(), order.size(), scratch_.orderSpare);
     const PixelRecord* source;
     if (d_.copyNeeded) {
         source = scratch_.unsorted.data();
@@ -530,7 +488,7 @@ void SortCompactSpan(CompactScratch& scratch, PF_PixelFloat* colors, const uint3
     for (int64_t i = 0; i < n; ++i) {
         order[static_cast<size_t>(i)] = (static_cast<uint64_t>(spanKeys[i]) << 32) | static_cast<uint64_t>(i);
     }
-    SortKeyIndexPairs(order, scratch.orderSpare);
+    SortByHighHalf(order.data(), order.size(), scratch.orderSpare);
     PF_PixelFloat* span = colors + start;
     scratch.copy.assign(span, span + n);
     const PF_PixelFloat* source = scratch.copy.data();

@@ -10,6 +10,7 @@
 
 #include "SortingTestSupport.h"
 #include "sorting/LineKernel.h"
+#include "sorting/RadixSort.h"
 
 namespace korvane::utils::test {
 namespace {
@@ -164,6 +165,22 @@ TEST(SortProperties, KeyedSortOrdersLikeTheComparator) {
             ASSERT_EQ(SortValue(keyed.lineRecords[i], p.sort_key), SortValue(compared.lineRecords[i], p.sort_key))
                 << "round " << round << " index " << i;
         }
+    }
+}
+
+TEST(SortProperties, RadixSortIsStableByTheHighHalf) {
+    std::mt19937 g(11);
+    std::vector<uint64_t> spare;
+    for (int round = 0; round < 300; ++round) {
+        const size_t n = static_cast<size_t>(Chance(g, 0.3) ? Pick(g, 0, 70) : Pick(g, 64, 3000));
+        // Few distinct keys give long runs of ties; some rounds share all but one key byte.
+        const uint32_t keyMask = Chance(g, 0.5) ? 0x7u : Chance(g, 0.5) ? 0x00ff0000u : 0xffffffffu;
+        std::vector<uint64_t> values(n);
+        for (uint64_t& v : values) v = (static_cast<uint64_t>(g() & keyMask) << 32) | g();
+        std::vector<uint64_t> expected = values;
+        std::stable_sort(expected.begin(), expected.end(), [](uint64_t a, uint64_t b) { return (a >> 32) < (b >> 32); });
+        SortByHighHalf(values.data(), values.size(), spare);
+        ASSERT_EQ(values, expected) << "round " << round << ", " << n << " values";
     }
 }
 
