@@ -1,6 +1,7 @@
 // The line kernel behind SortLine, with the next line's head supplied by the caller.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "sorting/Info.h"
@@ -31,10 +32,13 @@ inline TriggerTest TriggerTestOf(const SortSettings& s) {
 bool CompactRowsApply(const Info& info);
 
 // Sorts row y as SortRowWithHead sorts it, for a preparation where CompactRowsApply holds: the
-// row's lineLength colours, breaks[x] non-zero where the trigger of pixel x closes a span, and
-// keys[x] the SortableBits of the sort key of pixel x (descending unless reversed). Only the
-// colours change. False with a message when the preparation does not allow it.
-bool SortCompactRow(Info& info, int32_t y, PF_PixelFloat* colors, const uint8_t* breaks, const uint32_t* keys);
+// row's lineLength pixels of pixelBytes bytes each (4, 8 or 16: one pixel of 8, 16 or 32 bits,
+// in whatever channel order, moved whole and never read), breaks[x] non-zero where the trigger of
+// pixel x closes a span, and keys[x] the SortableBits of the sort key of pixel x (descending unless
+// reversed). Only the pixels move. False with a message when the preparation or the pixel size
+// does not allow it.
+bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks,
+                    const uint32_t* keys);
 
 // The per-line generator of random offsets: the classic 15-bit linear congruential generator
 // with seed, draw, seed as the only operations.

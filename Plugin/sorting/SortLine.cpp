@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <utility>
@@ -476,12 +477,33 @@ namespace {
 struct CompactScratch {
     std::vector<uint64_t> order;
     std::vector<uint64_t> orderSpare;
-    std::vector<PF_PixelFloat> copy;
+    std::vector<unsigned char> copy;
 };
 
-// The records of span [start, start + n) ordered by key as SortSpan orders them; the span's keys
-// are those the row was read with, since no earlier span of the row reaches into it.
-void SortCompactSpan(CompactScratch& scratch, PF_PixelFloat* colors, const uint32_t* keys, int64_t start, int64_t n) {
+// The pixels of span [start, start + n) ordered by key as SortSpan orders the records; the span's
+// keys are those the row was read with, since no earlier span of the row reaches into it. A 4-byte
+// pixel travels in the low half of its sort value, so the sorted values are the sorted span; wider
+// pixels are gathered by the sorted indices.
+void SortPackedSpan(CompactScratch& scratch, unsigned char* pixels, const uint32_t* keys, int64_t start, int64_t n) {
+    std::vector<uint64_t>& order = scratch.order;
+    order.resize(static_cast<size_t>(n));
+    unsigned char* span = pixels + start * 4;
+    const uint32_t* spanKeys = keys + start;
+    for (int64_t i = 0; i < n; ++i) {
+        uint32_t pixel;
+        std::memcpy(&pixel, span + i * 4, 4);
+        order[static_cast<size_t>(i)] = (static_cast<uint64_t>(spanKeys[i]) << 32) | pixel;
+    }
+    SortByHighHalf(order.data(), order.size(), scratch.orderSpare);
+    for (int64_t i = 0; i < n; ++i) {
+        const auto pixel = static_cast<uint32_t>(order[static_cast<size_t>(i)]);
+        std::memcpy(span + i * 4, &pixel, 4);
+    }
+}
+
+template <size_t Bytes>
+void SortGatheredSpan(CompactScratch& scratch, unsigned char* pixels, const uint32_t* keys, int64_t start,
+                      int64_t n) {
     std::vector<uint64_t>& order = scratch.order;
     order.resize(static_cast<size_t>(n));
     const uint32_t* spanKeys = keys + start;
@@ -489,22 +511,28 @@ void SortCompactSpan(CompactScratch& scratch, PF_PixelFloat* colors, const uint3
         order[static_cast<size_t>(i)] = (static_cast<uint64_t>(spanKeys[i]) << 32) | static_cast<uint64_t>(i);
     }
     SortByHighHalf(order.data(), order.size(), scratch.orderSpare);
-    PF_PixelFloat* span = colors + start;
-    scratch.copy.assign(span, span + n);
-    const PF_PixelFloat* source = scratch.copy.data();
+    unsigned char* span = pixels + start * static_cast<int64_t>(Bytes);
+    scratch.copy.assign(span, span + n * static_cast<int64_t>(Bytes));
+    const unsigned char* source = scratch.copy.data();
     for (int64_t i = 0; i < n; ++i) {
-        span[i] = source[order[static_cast<size_t>(i)] & 0xffffffffu];
+        std::memcpy(span + i * static_cast<int64_t>(Bytes), source + (order[static_cast<size_t>(i)] & 0xffffffffu) * Bytes,
+                    Bytes);
     }
 }
 
 }  // namespace
 
-bool SortCompactRow(Info& info, int32_t y, PF_PixelFloat* colors, const uint8_t* breaks, const uint32_t* keys) {
-    if (colors == nullptr || breaks == nullptr || keys == nullptr || y < 0 || y >= info.lineCount ||
-        !CompactRowsApply(info)) {
+bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks,
+                    const uint32_t* keys) {
+    if (pixels == nullptr || breaks == nullptr || keys == nullptr || y < 0 || y >= info.lineCount ||
+        !(pixelBytes == 4 || pixelBytes == 8 || pixelBytes == 16) || !CompactRowsApply(info)) {
         info.SetMessage("SortRow: line " + std::to_string(y) + " cannot be sorted as a compact row");
         return false;
     }
+    const auto sortSpan = pixelBytes == 4   ? &SortPackedSpan
+                          : pixelBytes == 8 ? &SortGatheredSpan<8>
+                                            : &SortGatheredSpan<16>;
+    auto* row = static_cast<unsigned char*>(pixels);
     try {
         thread_local CompactScratch scratch;
         // Indices from the start of the line; the line's last index is lastIndex in the grid's
@@ -528,7 +556,7 @@ bool SortCompactRow(Info& info, int32_t y, PF_PixelFloat* colors, const uint8_t*
             const int64_t start = start0 + shift;
             const int64_t end = std::min(cur, end0 + shift);
             if (end - start >= 2) {
-                SortCompactSpan(scratch, colors, keys, start, end - start);
+                sortSpan(scratch, row, keys, start, end - start);
             }
             h = cur;
         }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <execution>
 #include <iterator>
@@ -340,27 +341,67 @@ void LuminanceBreaksAndKeys(const utils::TriggerTest& test, const PF_PixelFloat*
     }
 }
 
+// A pixel as the row write gives it back from the colour it reads as: 8-bit pixels unchanged,
+// 16-bit channels above 32768 at 32768, 32-bit values that are not finite at 0.
+template <typename Pixel>
+Pixel Canonical(const Pixel& p) {
+    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
+        return p;
+    } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
+        const auto c = [](A_u_short v) { return static_cast<A_u_short>(v > 32768 ? 32768 : v); };
+        return {c(p.alpha), c(p.red), c(p.green), c(p.blue)};
+    } else {
+        const auto c = [](float v) { return std::isfinite(v) ? v : 0.0f; };
+        return {c(p.alpha), c(p.red), c(p.green), c(p.blue)};
+    }
+}
+
+// Pixels [0, width) of a row, each as Canonical gives it, into bytes of the row buffer.
+template <typename Pixel>
+void CanonicalRow(const RowOf<Pixel>& row, A_long width, unsigned char* out) {
+    if (const Pixel* pixels = row.Covering(width)) {
+        if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
+            std::memcpy(out, pixels, static_cast<size_t>(width) * sizeof(Pixel));
+        } else {
+            for (A_long x = 0; x < width; ++x) {
+                const Pixel p = Canonical(pixels[x]);
+                std::memcpy(out + static_cast<size_t>(x) * sizeof(Pixel), &p, sizeof(Pixel));
+            }
+        }
+        return;
+    }
+    for (A_long x = 0; x < width; ++x) {
+        const Pixel p = Canonical(row[x]);
+        std::memcpy(out + static_cast<size_t>(x) * sizeof(Pixel), &p, sizeof(Pixel));
+    }
+}
+
 template <typename Pixel, ChannelOrder Order>
 void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_long y, A_long width,
-                    PF_PixelFloat* colors, uint8_t* breaks, uint32_t* sortKeys) {
+                    void* pixels, uint8_t* breaks, uint32_t* sortKeys) {
     const bool use_trigger = ctx.use_trigger_source;
     const bool use_sort = ctx.use_sort_source;
     const bool trigger_is_sorting = ctx.trigger_source == ctx.sorting;
     const bool sort_is_sorting = ctx.sort_source == ctx.sorting;
-    ConvertRow<Pixel, Order>(RowOf<Pixel>(ctx.sorting, y), width, colors);
-    // The colours of a source world apart from "sorting", in a buffer of this thread.
+    const RowOf<Pixel> sorting_row(ctx.sorting, y);
+    CanonicalRow<Pixel>(sorting_row, width, static_cast<unsigned char*>(pixels));
+    // The colours the records would hold, in buffers of this thread: the keys read them.
+    thread_local std::vector<PF_PixelFloat> sorting_colors;
     thread_local std::vector<PF_PixelFloat> trigger_colors;
     thread_local std::vector<PF_PixelFloat> sort_colors;
-    const auto source_row = [&](const PF_EffectWorld* world, std::vector<PF_PixelFloat>& buffer) {
+    const auto source_row = [&](const RowOf<Pixel>& row, std::vector<PF_PixelFloat>& buffer) {
         if (buffer.size() < static_cast<size_t>(width)) buffer.resize(static_cast<size_t>(width));
-        ConvertRow<Pixel, Order>(RowOf<Pixel>(world, y), width, buffer.data());
+        ConvertRow<Pixel, Order>(row, width, buffer.data());
         return static_cast<const PF_PixelFloat*>(buffer.data());
     };
+    const PF_PixelFloat* colors = source_row(sorting_row, sorting_colors);
     const PF_PixelFloat* trigger = nullptr;  // null: the zero colour
-    if (use_trigger) trigger = trigger_is_sorting ? colors : source_row(ctx.trigger_source, trigger_colors);
+    if (use_trigger) {
+        trigger = trigger_is_sorting ? colors : source_row(RowOf<Pixel>(ctx.trigger_source, y), trigger_colors);
+    }
     // Without a sort source the key reads the colour with alpha 0.
     const PF_PixelFloat* sort_source = colors;
-    if (use_sort && !sort_is_sorting) sort_source = source_row(ctx.sort_source, sort_colors);
+    if (use_sort && !sort_is_sorting) sort_source = source_row(RowOf<Pixel>(ctx.sort_source, y), sort_colors);
     const bool sort_alpha_zero = !use_sort;
 
     const utils::TriggerTest test = keys.trigger;
@@ -396,44 +437,19 @@ void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_lon
     }
 }
 
-// FloatToChannel8 and FloatToChannel16 as selects, so that a row of them vectorises: a NaN fails
-// both comparisons and ends at 0, as the branches leave it.
-template <typename Channel, int Full>
-Channel ToChannelSelect(float value) {
-    const float scaled = value * static_cast<float>(Full);
-    const float top = scaled >= static_cast<float>(Full) ? static_cast<float>(Full) : scaled;
-    return static_cast<Channel>(static_cast<int32_t>(top > 0.0f ? top : 0.0f));
-}
-
-template <typename Pixel, ChannelOrder Order>
-Pixel ToHostPixelSelect(const PF_PixelFloat& c) {
-    if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
-        return ToHostPixel<Pixel, Order>(c);
-    } else {
-        using Channel = typename PixelTraits<Pixel>::Channel;
-        constexpr int kFull = std::is_same_v<Pixel, PF_Pixel8> ? 255 : 32768;
-        const auto f = [](float v) { return ToChannelSelect<Channel, kFull>(v); };
-        if constexpr (Order == ChannelOrder::ARGB) {
-            return {f(c.alpha), f(c.red), f(c.green), f(c.blue)};
-        } else {
-            return {f(c.blue), f(c.green), f(c.red), f(c.alpha)};
-        }
-    }
-}
-
-template <typename Pixel, ChannelOrder Order>
-void WriteColorRow(const WorldFillContext& ctx, A_long y, const PF_PixelFloat* colors) {
+template <typename Pixel>
+void WritePixelRow(const WorldFillContext& ctx, A_long y, const void* pixels) {
     if (y < 0 || y >= ctx.height || y >= ctx.record_height) return;
     const A_long end = std::min(ctx.width, ctx.record_width);
-    auto* pixels = reinterpret_cast<Pixel*>(static_cast<char*>(ctx.output->data) +
-                                            static_cast<std::ptrdiff_t>(y) * ctx.output->rowbytes);
-    for (A_long x = 0; x < end; ++x) pixels[x] = ToHostPixelSelect<Pixel, Order>(colors[x]);
+    if (end <= 0) return;
+    char* row = static_cast<char*>(ctx.output->data) + static_cast<std::ptrdiff_t>(y) * ctx.output->rowbytes;
+    std::memcpy(row, pixels, static_cast<size_t>(end) * sizeof(Pixel));
 }
 
 template <typename Pixel, ChannelOrder Order>
 RowFunctions RowsOf() {
-    return {&ReadRow<Pixel, Order>, &WriteRow<Pixel, Order>, &ReadCompactRow<Pixel, Order>,
-            &WriteColorRow<Pixel, Order>};
+    return {&ReadRow<Pixel, Order>, &WriteRow<Pixel, Order>, &ReadCompactRow<Pixel, Order>, &WritePixelRow<Pixel>,
+            sizeof(Pixel)};
 }
 
 }  // namespace
@@ -466,7 +482,7 @@ RowFunctions RowTransfers(int bit_depth, bool bgra) {
         case 8: return bgra ? RowsOf<PF_Pixel8, ChannelOrder::BGRA>() : RowsOf<PF_Pixel8, ChannelOrder::ARGB>();
         case 16: return bgra ? RowsOf<PF_Pixel16, ChannelOrder::BGRA>() : RowsOf<PF_Pixel16, ChannelOrder::ARGB>();
         case 32: return bgra ? RowsOf<PF_PixelFloat, ChannelOrder::BGRA>() : RowsOf<PF_PixelFloat, ChannelOrder::ARGB>();
-        default: return {nullptr, nullptr, nullptr, nullptr};
+        default: return {nullptr, nullptr, nullptr, nullptr, 0};
     }
 }
 
@@ -476,12 +492,14 @@ bool SortImageRow(const RowSortContext& ctx, A_long y) {
     // One buffer per thread, kept for the next rows and frames: the row stays in cache from the
     // read through the sort to the write.
     if (ctx.compact) {
-        thread_local std::vector<PF_PixelFloat> colors;
+        // Whole 8-byte words, so that every pixel size lies aligned in it.
+        thread_local std::vector<uint64_t> pixels;
         thread_local std::vector<uint8_t> breaks;
         thread_local std::vector<uint32_t> keys;
+        const size_t bytes = static_cast<size_t>(width) * ctx.rows.pixelBytes;
         try {
-            if (colors.size() < static_cast<size_t>(width)) {
-                colors.resize(static_cast<size_t>(width));
+            if (pixels.size() * sizeof(uint64_t) < bytes) pixels.resize((bytes + 7) / 8);
+            if (breaks.size() < static_cast<size_t>(width)) {
                 breaks.resize(static_cast<size_t>(width));
                 keys.resize(static_cast<size_t>(width));
             }
@@ -489,9 +507,11 @@ bool SortImageRow(const RowSortContext& ctx, A_long y) {
             info.SetMessage(e.what());
             return false;
         }
-        ctx.rows.readCompact(ctx.fill, ctx.keys, y, width, colors.data(), breaks.data(), keys.data());
-        if (!utils::SortCompactRow(info, y, colors.data(), breaks.data(), keys.data())) return false;
-        ctx.rows.writeColors(ctx.write, y, colors.data());
+        ctx.rows.readCompact(ctx.fill, ctx.keys, y, width, pixels.data(), breaks.data(), keys.data());
+        if (!utils::SortCompactRow(info, y, pixels.data(), ctx.rows.pixelBytes, breaks.data(), keys.data())) {
+            return false;
+        }
+        ctx.rows.writePixels(ctx.write, y, pixels.data());
         return true;
     }
     thread_local std::vector<utils::PixelRecord> row;
