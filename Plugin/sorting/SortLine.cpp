@@ -520,6 +520,23 @@ void SortGatheredSpan(CompactScratch& scratch, unsigned char* pixels, const uint
     }
 }
 
+// The first column in [x, end) whose break flag is set, or end; eight flags at a time.
+int64_t NextBreak(const uint8_t* breaks, int64_t x, int64_t end) {
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; x + 8 <= end; x += 8) {
+            uint64_t word;
+            std::memcpy(&word, breaks + x, 8);
+            if (word != 0) {
+                return x + std::countr_zero(word) / 8;
+            }
+        }
+    }
+    while (x < end && breaks[x] == 0) {
+        ++x;
+    }
+    return x;
+}
+
 }  // namespace
 
 bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks,
@@ -543,14 +560,25 @@ bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, cons
         const int64_t maxSpan = info.maxSpanLength;
         const float g = info.derived.growth;
         const float offset = info.derived.offset;
+        // Up to `plainEnd` a column reads its own flag, so after a column that leaves the span
+        // open the next ones are skipped to the next set flag or the span's length limit.
+        const int64_t plainEnd = std::min({width, last + 1, lastColumn + 1});
         int64_t h = 0;
         for (int64_t x = 0; x <= lastColumn; ++x) {
             const int64_t cur = std::min(x, last);
             if (x < width && cur - h <= maxSpan && breaks[cur] == 0) {
+                if (x < plainEnd) {
+                    x = NextBreak(breaks, x + 1, std::min(plainEnd, h + maxSpan + 1)) - 1;
+                }
                 continue;
             }
-            // The span's bounds as CloseSpan gives them without a random offset.
+            // The span's bounds as CloseSpan gives them without a random offset; growth and offset
+            // never lengthen a span, so one shorter than 2 sorts nothing.
             const int64_t len = cur - h;
+            if (len < 2) {
+                h = cur;
+                continue;
+            }
             const auto [start0, end0] = GrownSpan(h, cur, g);
             const int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len)) : 0;
             const int64_t start = start0 + shift;
