@@ -493,12 +493,17 @@ bool SortImageRow(const RowSortContext& ctx, A_long y) {
     // read through the sort to the write.
     if (ctx.compact) {
         // Whole 8-byte words, so that every pixel size lies aligned in it.
-        thread_local std::vector<uint64_t> pixels;
+        thread_local std::vector<uint64_t> buffer;
         thread_local std::vector<uint8_t> breaks;
         thread_local std::vector<uint32_t> keys;
-        const size_t bytes = static_cast<size_t>(width) * ctx.rows.pixelBytes;
+        // A row the output takes whole is read, sorted and left in the output itself; the write
+        // copies any other from this thread's buffer.
+        const WorldFillContext& out = ctx.write;
+        const bool direct = y >= 0 && y < out.height && y < out.record_height && width <= out.width &&
+                            width <= out.record_width;
         try {
-            if (pixels.size() * sizeof(uint64_t) < bytes) pixels.resize((bytes + 7) / 8);
+            const size_t bytes = static_cast<size_t>(width) * ctx.rows.pixelBytes;
+            if (!direct && buffer.size() * sizeof(uint64_t) < bytes) buffer.resize((bytes + 7) / 8);
             if (breaks.size() < static_cast<size_t>(width)) {
                 breaks.resize(static_cast<size_t>(width));
                 keys.resize(static_cast<size_t>(width));
@@ -507,11 +512,14 @@ bool SortImageRow(const RowSortContext& ctx, A_long y) {
             info.SetMessage(e.what());
             return false;
         }
-        ctx.rows.readCompact(ctx.fill, ctx.keys, y, width, pixels.data(), breaks.data(), keys.data());
-        if (!utils::SortCompactRow(info, y, pixels.data(), ctx.rows.pixelBytes, breaks.data(), keys.data())) {
+        void* pixels = direct ? static_cast<void*>(static_cast<char*>(out.output->data) +
+                                                   static_cast<std::ptrdiff_t>(y) * out.output->rowbytes)
+                              : static_cast<void*>(buffer.data());
+        ctx.rows.readCompact(ctx.fill, ctx.keys, y, width, pixels, breaks.data(), keys.data());
+        if (!utils::SortCompactRow(info, y, pixels, ctx.rows.pixelBytes, breaks.data(), keys.data())) {
             return false;
         }
-        ctx.rows.writePixels(ctx.write, y, pixels.data());
+        if (!direct) ctx.rows.writePixels(out, y, pixels);
         return true;
     }
     thread_local std::vector<utils::PixelRecord> row;
