@@ -171,12 +171,23 @@ TEST(SortProperties, KeyedSortOrdersLikeTheComparator) {
 TEST(SortProperties, RadixSortIsStableByTheHighHalf) {
     std::mt19937 g(11);
     std::vector<uint64_t> spare;
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 600; ++round) {
         const size_t n = static_cast<size_t>(Chance(g, 0.3) ? Pick(g, 0, 70) : Pick(g, 64, 3000));
-        // Few distinct keys give long runs of ties; some rounds share all but one key byte.
+        // Few distinct keys give long runs of ties; some rounds share all but one key byte; some
+        // lie close together across byte boundaries (0x3fffff.. next to 0x400000..), at the ends
+        // of the key range, or all equal.
         const uint32_t keyMask = Chance(g, 0.5) ? 0x7u : Chance(g, 0.5) ? 0x00ff0000u : 0xffffffffu;
+        const int spread = Pick(g, 0, 5);
+        const uint32_t centre = Chance(g, 0.5) ? 0x40000000u : g();
         std::vector<uint64_t> values(n);
-        for (uint64_t& v : values) v = (static_cast<uint64_t>(g() & keyMask) << 32) | g();
+        for (uint64_t& v : values) {
+            uint32_t key = g() & keyMask;
+            if (spread == 1) key = centre + (g() % 513u) - 256u;                // wraps round 0 too
+            if (spread == 2) key = centre + (g() % (1u << Pick(g, 8, 24))) - (1u << 7);
+            if (spread == 3) key = Chance(g, 0.5) ? 0u : Chance(g, 0.5) ? 0xffffffffu : g();
+            if (spread == 4) key = centre;
+            v = (static_cast<uint64_t>(key) << 32) | g();
+        }
         std::vector<uint64_t> expected = values;
         std::stable_sort(expected.begin(), expected.end(), [](uint64_t a, uint64_t b) { return (a >> 32) < (b >> 32); });
         SortByHighHalf(values.data(), values.size(), spare);
