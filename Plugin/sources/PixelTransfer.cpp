@@ -362,6 +362,16 @@ void CanonicalRow(const RowOf<Pixel>& row, A_long width, unsigned char* out) {
     if (const Pixel* pixels = row.Covering(width)) {
         if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
             std::memcpy(out, pixels, static_cast<size_t>(width) * sizeof(Pixel));
+        } else if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
+            // On the bits, in a loop the compiler vectorises: a value with every exponent bit set
+            // (an infinity or not a number) becomes +0.
+            const auto* in = reinterpret_cast<const unsigned char*>(pixels);
+            for (size_t i = 0; i < static_cast<size_t>(width) * 4; ++i) {
+                uint32_t bits;
+                std::memcpy(&bits, in + i * 4, 4);
+                bits = (bits & 0x7f800000u) == 0x7f800000u ? 0u : bits;
+                std::memcpy(out + i * 4, &bits, 4);
+            }
         } else {
             for (A_long x = 0; x < width; ++x) {
                 const Pixel p = Canonical(pixels[x]);

@@ -252,7 +252,7 @@ void FillRandom(World& w, std::mt19937& g) {
 TEST_F(PixelTransfer, CompactRowsWriteWhatRecordRowsWrite) {
     std::mt19937 g(1207);
     int compact = 0;
-    for (int round = 0; round < 120; ++round) {
+    for (int round = 0; round < 240; ++round) {
         const int depth = (round % 3 == 0) ? 8 : (round % 3 == 1) ? 16 : 32;
         const bool bgra = round % 2 == 1;
         const A_long width = static_cast<A_long>(1 + g() % 60);
@@ -302,7 +302,7 @@ TEST_F(PixelTransfer, CompactRowsWriteWhatRecordRowsWrite) {
                 << width << " x " << height << ", trigger " << p.trigger << ", key " << p.sort_key;
         }
     }
-    EXPECT_EQ(compact, 120);
+    EXPECT_EQ(compact, 240);
 }
 
 TEST_F(PixelTransfer, MaskAndMapOutputsAreOpaqueGreys) {
