@@ -26,6 +26,45 @@ struct LineScratch {
     std::vector<float> blur;            // three channels per record
 };
 
+// The noise added to each channel of the trigger colours along line y: per octave, what depends
+// on y alone once per line (the complexity is clamped to 8 in preparation).
+class LineNoise {
+public:
+    void Start(const Info& info, int32_t y);
+    float At(int64_t x);
+
+private:
+    static constexpr int32_t kMaxOctaves = 8;
+    const DerivedSettings* d_ = nullptr;
+    float amount_ = 0.0f;
+    NoiseAlongX octaves_[kMaxOctaves];
+};
+
+void LineNoise::Start(const Info& info, int32_t y) {
+    d_ = &info.derived;
+    amount_ = info.settings.noiseAmount;
+    const float ny = d_->noiseFrequency * static_cast<float>(y);
+    double scale = 1.0;
+    for (int32_t o = 0; o < d_->noiseComplexity && o < kMaxOctaves; ++o) {
+        octaves_[o] = NoiseAlongX(static_cast<double>(ny) * scale, 0.34567, info.noiseTable);
+        scale *= 2.0;
+    }
+}
+
+float LineNoise::At(int64_t x) {
+    const float nx = d_->noiseFrequency * static_cast<float>(x);
+    double sum = 0.0;
+    double scale = 1.0;
+    double weight = 1.0;
+    for (int32_t o = 0; o < d_->noiseComplexity && o < kMaxOctaves; ++o) {
+        sum += octaves_[o].At(static_cast<double>(nx) * scale) * weight;
+        scale *= 2.0;
+        weight *= 0.5;
+    }
+    sum = std::clamp(sum, -1.0, 1.0);
+    return static_cast<float>(static_cast<double>(amount_) * sum);
+}
+
 class LineKernel {
 public:
     // base holds the records from index baseIndex of the grid on: the whole grid, or one line.
@@ -52,8 +91,6 @@ private:
         return base_[index - baseIndex_];
     }
 
-    void StartNoise();
-    float Noise(int64_t x);
     bool Breaks(const PF_PixelFloat& t, int64_t x);
     void CloseSpan(int64_t h, int64_t cur, int64_t x);
     void ProcessSpan(int64_t start, int64_t count, int64_t x);
@@ -80,9 +117,7 @@ private:
     LineRandom random_;
     int64_t spanCounter_ = 0;
     LineScratch scratch_;
-    // The noise along this line, one per octave (the complexity is clamped to 8 in preparation).
-    static constexpr int32_t kMaxOctaves = 8;
-    NoiseAlongX octaves_[kMaxOctaves];
+    LineNoise noise_;
 };
 
 // The bounds [start, end) of the span [h, cur) after the growth animation: above 1 the span
@@ -98,31 +133,8 @@ std::pair<int64_t, int64_t> GrownSpan(int64_t h, int64_t cur, float g) {
 }
 
 bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) {
-    const float n = d_.noiseOn ? Noise(x) : 0.0f;
+    const float n = d_.noiseOn ? noise_.At(x) : 0.0f;
     return trigger_.Breaks(t.red + n, t.green + n, t.blue + n, t.alpha);
-}
-
-void LineKernel::StartNoise() {
-    const float ny = d_.noiseFrequency * static_cast<float>(y_);
-    double scale = 1.0;
-    for (int32_t o = 0; o < d_.noiseComplexity && o < kMaxOctaves; ++o) {
-        octaves_[o] = NoiseAlongX(static_cast<double>(ny) * scale, 0.34567, info_.noiseTable);
-        scale *= 2.0;
-    }
-}
-
-float LineKernel::Noise(int64_t x) {
-    const float nx = d_.noiseFrequency * static_cast<float>(x);
-    double sum = 0.0;
-    double scale = 1.0;
-    double weight = 1.0;
-    for (int32_t o = 0; o < d_.noiseComplexity && o < kMaxOctaves; ++o) {
-        sum += octaves_[o].At(static_cast<double>(nx) * scale) * weight;
-        scale *= 2.0;
-        weight *= 0.5;
-    }
-    sum = std::clamp(sum, -1.0, 1.0);
-    return static_cast<float>(static_cast<double>(s_.noiseAmount) * sum);
 }
 
 void LineKernel::Run() {
@@ -135,7 +147,7 @@ void LineKernel::Run() {
 
     random_.Seed(LineSeed(s_.randomSeed, y_));
     if (d_.noiseOn) {
-        StartNoise();
+        noise_.Start(info_, y_);
     }
     int64_t h = lineStart_;
     bool inSpan = false;
@@ -463,11 +475,23 @@ bool SortLineWithHead(Info& info, int32_t y, const PixelRecord* nextHead) {
 
 bool SortLine(Info& info, int32_t y) { return SortLineWithHead(info, y, nullptr); }
 
+void LineNoiseValues(const Info& info, int32_t y, int64_t count, float* noise) {
+    if (!info.derived.noiseOn) {
+        std::fill(noise, noise + count, 0.0f);
+        return;
+    }
+    LineNoise line;
+    line.Start(info, y);
+    for (int64_t x = 0; x < count; ++x) {
+        noise[x] = line.At(x);
+    }
+}
+
 bool CompactRowsApply(const Info& info) {
     const SortSettings& s = info.settings;
     const DerivedSettings& d = info.derived;
     return info.rowsApart && info.blockLines == 1 && s.outputMode == kModeSort && !s.maskGating && !s.mirror &&
-           !d.noiseOn && !d.copyNeeded && !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn &&
+           !d.copyNeeded && !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn &&
            !d.featherEndOn && !d.randomOffsetOn && !d.comparatorSort && !(d.rotationFraction > 0.0f);
 }
 

@@ -285,10 +285,11 @@ void ConvertRow(const RowOf<Pixel>& row, A_long width, PF_PixelFloat* out) {
     for (A_long x = 0; x < width; ++x) out[x] = ToRecordColor<Pixel, Order>(row[x]);
 }
 
-// The trigger test of a luminance key over a row of trigger colours, as the kernel applies it
-// with no noise (0 added to each colour channel).
-template <bool Clamp>
-void LuminanceBreaks(const utils::TriggerTest& test, const PF_PixelFloat* trigger, A_long width, uint8_t* breaks) {
+// The trigger test of a luminance key over a row of trigger colours, as the kernel applies it:
+// with noise[x] added to each colour channel of column x, or 0 without noise.
+template <bool Clamp, bool Noisy>
+void LuminanceBreaks(const utils::TriggerTest& test, const PF_PixelFloat* trigger, const float* noise, A_long width,
+                     uint8_t* breaks) {
     const float low = test.low;
     const float high = test.high;
     // Inside the thresholds a span closes out of range, outside them in range.
@@ -299,9 +300,10 @@ void LuminanceBreaks(const utils::TriggerTest& test, const PF_PixelFloat* trigge
         return v > 1.0f ? 1.0f : v;
     };
     for (A_long x = 0; x < width; ++x) {
-        float red = trigger[x].red + 0.0f;
-        float green = trigger[x].green + 0.0f;
-        float blue = trigger[x].blue + 0.0f;
+        const float n = Noisy ? noise[x] : 0.0f;
+        float red = trigger[x].red + n;
+        float green = trigger[x].green + n;
+        float blue = trigger[x].blue + n;
         if constexpr (Clamp) {
             red = clamp01(red);
             green = clamp01(green);
@@ -388,7 +390,7 @@ void CanonicalRow(const RowOf<Pixel>& row, A_long width, unsigned char* out) {
 
 template <typename Pixel, ChannelOrder Order>
 void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_long y, A_long width,
-                    void* pixels, uint8_t* breaks, uint32_t* sortKeys) {
+                    const float* noise, void* pixels, uint8_t* breaks, uint32_t* sortKeys) {
     const bool use_trigger = ctx.use_trigger_source;
     const bool use_sort = ctx.use_sort_source;
     const bool trigger_is_sorting = ctx.trigger_source == ctx.sorting;
@@ -420,19 +422,26 @@ void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_lon
     // clamping changes nothing, so a luminance trigger and a luminance key of the same colours share
     // one luminance. 16-bit codes above 32768 read above 1.
     if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
-        if (trigger == sort_source && utils::TriggerKeyIsLuminance(test.key) && utils::SortKeyIsLuminance(sort_key)) {
+        if (noise == nullptr && trigger == sort_source && utils::TriggerKeyIsLuminance(test.key) &&
+            utils::SortKeyIsLuminance(sort_key)) {
             if (keys.descending) LuminanceBreaksAndKeys<true>(test, colors, width, breaks, sortKeys);
             else LuminanceBreaksAndKeys<false>(test, colors, width, breaks, sortKeys);
             return;
         }
     }
     if (trigger != nullptr && utils::TriggerKeyIsLuminance(test.key)) {
-        if (test.clamp) LuminanceBreaks<true>(test, trigger, width, breaks);
-        else LuminanceBreaks<false>(test, trigger, width, breaks);
+        if (noise != nullptr) {
+            if (test.clamp) LuminanceBreaks<true, true>(test, trigger, noise, width, breaks);
+            else LuminanceBreaks<false, true>(test, trigger, noise, width, breaks);
+        } else {
+            if (test.clamp) LuminanceBreaks<true, false>(test, trigger, noise, width, breaks);
+            else LuminanceBreaks<false, false>(test, trigger, noise, width, breaks);
+        }
     } else {
         for (A_long x = 0; x < width; ++x) {
             const PF_PixelFloat t = trigger != nullptr ? trigger[x] : PF_PixelFloat{};
-            breaks[x] = test.Breaks(t.red + 0.0f, t.green + 0.0f, t.blue + 0.0f, t.alpha) ? 1 : 0;
+            const float n = noise != nullptr ? noise[x] : 0.0f;
+            breaks[x] = test.Breaks(t.red + n, t.green + n, t.blue + n, t.alpha) ? 1 : 0;
         }
     }
     if (utils::SortKeyIsLuminance(sort_key)) {
@@ -525,7 +534,19 @@ bool SortImageRow(const RowSortContext& ctx, A_long y) {
         void* pixels = direct ? static_cast<void*>(static_cast<char*>(out.output->data) +
                                                    static_cast<std::ptrdiff_t>(y) * out.output->rowbytes)
                               : static_cast<void*>(buffer.data());
-        ctx.rows.readCompact(ctx.fill, ctx.keys, y, width, pixels, breaks.data(), keys.data());
+        const float* noise = nullptr;
+        if (info.derived.noiseOn) {
+            thread_local std::vector<float> noise_row;
+            try {
+                if (noise_row.size() < static_cast<size_t>(width)) noise_row.resize(static_cast<size_t>(width));
+            } catch (const std::exception& e) {
+                info.SetMessage(e.what());
+                return false;
+            }
+            utils::LineNoiseValues(info, y, width, noise_row.data());
+            noise = noise_row.data();
+        }
+        ctx.rows.readCompact(ctx.fill, ctx.keys, y, width, noise, pixels, breaks.data(), keys.data());
         if (!utils::SortCompactRow(info, y, pixels, ctx.rows.pixelBytes, breaks.data(), keys.data())) {
             return false;
         }

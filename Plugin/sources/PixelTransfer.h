@@ -72,7 +72,8 @@ struct PixelFunctions {
 // `pixels` as the world holds them (width × pixelBytes bytes, the channel order kept), each brought
 // to the pixel the row write gives back for the colour it reads as (16 bits: channels above 32768
 // at 32768; 32 bits: values that are not finite at 0), with the trigger test and sort key of each
-// computed as the line kernel computes them from the record ReadRow fills; `writePixels` copies
+// computed as the line kernel computes them from the record ReadRow fills (the trigger test with
+// noise[x] added to each channel, or 0 when `noise` is null); `writePixels` copies
 // such a row into the output world, which is what WriteRow writes for those colours in the sort
 // mode.
 struct CompactKeys {
@@ -84,7 +85,7 @@ struct RowFunctions {
     void (*read)(const RecordFillContext& ctx, A_long y, A_long first, A_long end, utils::PixelRecord* out);
     void (*write)(const WorldFillContext& ctx, A_long y, const utils::PixelRecord* row);
     void (*readCompact)(const RecordFillContext& ctx, const CompactKeys& keys, A_long y, A_long width,
-                        void* pixels, uint8_t* breaks, uint32_t* sortKeys);
+                        const float* noise, void* pixels, uint8_t* breaks, uint32_t* sortKeys);
     void (*writePixels)(const WorldFillContext& ctx, A_long y, const void* pixels);
     size_t pixelBytes;  // 4, 8 or 16
 };

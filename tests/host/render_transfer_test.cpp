@@ -248,7 +248,7 @@ void FillRandom(World& w, std::mt19937& g) {
 
 // Rows sorted as compact rows (pixels as the worlds hold them) come out byte for byte as rows of
 // records sorted by the line kernel, at every depth and channel order, with trigger and sort
-// colours read from "sorting" or from worlds of their own, for looks left to chance.
+// colours read from "sorting" or from worlds of their own, for looks left to chance (noise too).
 TEST_F(PixelTransfer, CompactRowsWriteWhatRecordRowsWrite) {
     std::mt19937 g(1207);
     int compact = 0;
@@ -266,6 +266,12 @@ TEST_F(PixelTransfer, CompactRowsWriteWhatRecordRowsWrite) {
         p.reverse = g() % 2 == 0;
         p.animate_growth = g() % 3 == 0 ? static_cast<float>(g() % 200) / 100.0f : 1.0f;
         p.offset = g() % 4 == 0 ? static_cast<float>(g() % 60) / 100.0f : 0.0f;
+        if (g() % 3 == 0) {
+            p.noise_amount = static_cast<float>(g() % 100) / 100.0f;
+            p.noise_size = static_cast<float>(g() % 30) / 100.0f;
+            p.noise_complexity = static_cast<int>(1 + g() % 8);
+            p.noise_seed = static_cast<int>(g() % 500);
+        }
         utils::Info info;
         utils::CopySettings(info, p);
         ASSERT_TRUE(utils::LinesAreImageRows(info, width, height));

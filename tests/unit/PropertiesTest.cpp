@@ -332,7 +332,8 @@ TEST(ConcurrencyPhasePlan, LinesThatReadTheirNeighbours) {
 }
 
 // Looks whose rows go through the compact path: angle 0, full resolution, the sort mode and no
-// step but the sort, with growth, offsets, thresholds, keys and the fill option left to chance.
+// step but the sort, with growth, offsets, thresholds, keys, noise and the fill option left to
+// chance.
 KRVN_Params PlainRowLook(std::mt19937& g) {
     KRVN_Params p = RandomLook(g);
     p.angle = 0.0f;
@@ -349,7 +350,8 @@ KRVN_Params PlainRowLook(std::mt19937& g) {
     p.feather_start = 0.0f;
     p.feather_end = 0.0f;
     p.loop = 0.0f;
-    p.noise_amount = 0.0f;
+    p.noise_amount = Chance(g, 0.6) ? 0.0f : Uniform(g, 0.05f, 1.0f);
+    p.noise_complexity = Pick(g, 1, 9);
     p.has_masks = false;
     return p;
 }
@@ -361,6 +363,7 @@ KRVN_Params PlainRowLook(std::mt19937& g) {
 TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
     std::mt19937 g(2718);
     int compact = 0;
+    int noisy = 0;
     for (int round = 0; round < 450; ++round) {
         const size_t pixelBytes = round % 3 == 0 ? 4 : round % 3 == 1 ? 8 : 16;
         const KRVN_Params p = round % 10 == 9 ? RandomLook(g) : PlainRowLook(g);
@@ -378,6 +381,7 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
         std::vector<uint32_t> tags(static_cast<size_t>(width) * 2);
         std::vector<uint8_t> breaks(static_cast<size_t>(width));
         std::vector<uint32_t> keys(static_cast<size_t>(width));
+        std::vector<float> noise(static_cast<size_t>(width));
         void* pixels = pixelBytes == 16 ? static_cast<void*>(colors.data()) : static_cast<void*>(tags.data());
         if (!CompactRowsApply(rows)) {
             EXPECT_FALSE(SortCompactRow(rows, 0, pixels, pixelBytes, breaks.data(), keys.data()));
@@ -386,7 +390,9 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
         }
         ++compact;
         EXPECT_FALSE(SortCompactRow(rows, 0, pixels, 12, breaks.data(), keys.data()));
+        if (rows.derived.noiseOn) ++noisy;
         for (int32_t y = height - 1; y >= 0; --y) {
+            LineNoiseValues(rows, y, width, noise.data());
             for (int32_t x = 0; x < width; ++x) {
                 const PixelRecord& r = input[static_cast<size_t>(y) * width + x];
                 colors[x] = r.color;
@@ -396,8 +402,8 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
                     tags[2 * static_cast<size_t>(x)] = static_cast<uint32_t>(x);
                     tags[2 * static_cast<size_t>(x) + 1] = ~static_cast<uint32_t>(x);
                 }
-                breaks[x] = test.Breaks(r.trigger.red + 0.0f, r.trigger.green + 0.0f, r.trigger.blue + 0.0f,
-                                        r.trigger.alpha);
+                const float n = noise[x];
+                breaks[x] = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n, r.trigger.alpha);
                 keys[x] = SortableBits(SortValueOf(r.sortSource, rows.settings.sortKey), !rows.settings.reverse);
             }
             ASSERT_TRUE(SortCompactRow(rows, y, pixels, pixelBytes, breaks.data(), keys.data())) << rows.Message();
@@ -419,6 +425,7 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
         }
     }
     EXPECT_GT(compact, 220);
+    EXPECT_GT(noisy, 60);
 }
 
 TEST(ConcurrencyPhasePlan, BlockLooksUseEveryPhase) {
