@@ -294,10 +294,13 @@ void LuminanceBreaks(const utils::TriggerTest& test, const PF_PixelFloat* trigge
     const float high = test.high;
     // Inside the thresholds a span closes out of range, outside them in range.
     const uint8_t flip = test.thresholdMode == utils::kThresholdOutside ? 0 : 1;
-    // Clamp01 as two selects (NaN passes both), and both comparisons always made: branch-free.
+    // Clamp01 as two selects on the bits, through masks of the comparisons (NaN fails both and
+    // passes), so that the loop has no branch and vectorises.
     const auto clamp01 = [](float v) {
-        v = v < 0.0f ? 0.0f : v;
-        return v > 1.0f ? 1.0f : v;
+        uint32_t bits = std::bit_cast<uint32_t>(v);
+        bits &= ~(0u - static_cast<uint32_t>(v < 0.0f));
+        const uint32_t over = 0u - static_cast<uint32_t>(v > 1.0f);
+        return std::bit_cast<float>((bits & ~over) | (0x3f800000u & over));
     };
     for (A_long x = 0; x < width; ++x) {
         const float n = Noisy ? noise[x] : 0.0f;
