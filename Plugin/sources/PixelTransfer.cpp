@@ -346,6 +346,37 @@ void LuminanceBreaksAndKeys(const utils::TriggerTest& test, const PF_PixelFloat*
     }
 }
 
+// The trigger key whose value is the value of the sort key of the same colour (the sort keys here
+// read no alpha), or 0 when the two differ.
+int32_t SharedTriggerKey(int32_t trigger_key, int32_t sort_key) {
+    static constexpr int32_t kPairs[][2] = {
+        {utils::kTriggerRed, utils::kSortRed},   {utils::kTriggerGreen, utils::kSortGreen},
+        {utils::kTriggerBlue, utils::kSortBlue}, {utils::kTriggerMin, utils::kSortMin},
+        {utils::kTriggerMax, utils::kSortMax},   {utils::kTriggerSaturation, utils::kSortSaturation},
+        {utils::kTriggerHue, utils::kSortHue}};
+    for (const auto& pair : kPairs) {
+        if (trigger_key == pair[0] && sort_key == pair[1]) return trigger_key;
+    }
+    return 0;
+}
+
+// The trigger test without clamping or noise and the sort keys of one row of colours whose trigger
+// value and sort value are the same (trigger key `key`), each value computed once.
+template <bool Descending>
+void SharedBreaksAndKeys(const utils::TriggerTest& test, int32_t key, const PF_PixelFloat* colors, A_long width,
+                         uint8_t* breaks, uint32_t* keys) {
+    const float low = test.low;
+    const float high = test.high;
+    const uint8_t flip = test.thresholdMode == utils::kThresholdOutside ? 0 : 1;
+    for (A_long x = 0; x < width; ++x) {
+        const PF_PixelFloat& c = colors[x];
+        const float value = utils::TriggerValueInline(c.red + 0.0f, c.green + 0.0f, c.blue + 0.0f, c.alpha, key);
+        const uint8_t inRange = static_cast<uint8_t>((low <= value) & (value < high));
+        breaks[x] = static_cast<uint8_t>(inRange ^ flip);
+        keys[x] = utils::SortableBits(value, Descending);
+    }
+}
+
 // A pixel as the row write gives it back from the colour it reads as: 8-bit pixels unchanged,
 // 16-bit channels above 32768 at 32768, 32-bit values that are not finite at 0.
 template <typename Pixel>
@@ -422,13 +453,20 @@ void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_lon
     const utils::TriggerTest test = keys.trigger;
     const int32_t sort_key = keys.sortKey;
     // Colours read from 8-bit pixels lie in [0, 1] (255 × the 1/255 constant is exactly 1), where
-    // clamping changes nothing, so a luminance trigger and a luminance key of the same colours share
-    // one luminance. 16-bit codes above 32768 read above 1.
+    // clamping and adding 0 change nothing, so a luminance trigger and a luminance key of the same
+    // colours share one luminance. 16-bit codes above 32768 read above 1.
     if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
         if (noise == nullptr && trigger == sort_source && utils::TriggerKeyIsLuminance(test.key) &&
             utils::SortKeyIsLuminance(sort_key)) {
             if (keys.descending) LuminanceBreaksAndKeys<true>(test, colors, width, breaks, sortKeys);
             else LuminanceBreaksAndKeys<false>(test, colors, width, breaks, sortKeys);
+            return;
+        }
+        // So do the other keys whose trigger and sort values are one function of the colour.
+        const int32_t shared_key = SharedTriggerKey(test.key, sort_key);
+        if (noise == nullptr && trigger == sort_source && shared_key != 0) {
+            if (keys.descending) SharedBreaksAndKeys<true>(test, shared_key, colors, width, breaks, sortKeys);
+            else SharedBreaksAndKeys<false>(test, shared_key, colors, width, breaks, sortKeys);
             return;
         }
     }

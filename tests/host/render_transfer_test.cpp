@@ -260,6 +260,8 @@ TEST_F(PixelTransfer, CompactRowsWriteWhatRecordRowsWrite) {
         KRVN_Params p;
         p.trigger = static_cast<int>(g() % 11);
         p.sort_key = static_cast<int>(g() % 12);
+        // A third of the looks trigger on and sort by the same value of the colour.
+        if (g() % 3 == 0) p.sort_key = p.trigger + (p.trigger >= 7 ? 1 : 0);
         p.effect = static_cast<int>(1 + g() % 2);
         p.threshold_low = static_cast<float>(g() % 60) / 100.0f;
         p.threshold_high = p.threshold_low + static_cast<float>(g() % 70) / 100.0f;
