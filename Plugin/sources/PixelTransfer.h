@@ -74,8 +74,8 @@ struct PixelFunctions {
 // at 32768; 32 bits: values that are not finite at 0), with the trigger test and sort key of each
 // computed as the line kernel computes them from the record ReadRow fills (the trigger test with
 // noise[x] added to each channel, or 0 when `noise` is null); `writePixels` copies
-// such a row into the output world, which is what WriteRow writes for those colours in the sort
-// mode.
+// such a row of record_width pixels into output row y (as far as the output reaches), which is
+// what WriteRow writes for those colours in the sort mode.
 struct CompactKeys {
     utils::TriggerTest trigger;
     int32_t sortKey = utils::kSortLuminance;
