@@ -1,6 +1,7 @@
 // The line kernel behind SortLine, with the next line's head supplied by the caller.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "sorting/Info.h"
@@ -25,16 +26,24 @@ inline TriggerTest TriggerTestOf(const SortSettings& s) {
 }
 
 // Whether the rows of a preparation by PrepareRowSorting can be sorted as compact rows: the sort
-// output mode with no step but the sort itself (no noise, mask gating, stretch, fills, blur, pop,
-// mirror, loop or feathers), so that a record needs only its colour, whether its trigger closes a
-// span, and its sort key, each known when the row is read.
+// output mode with no step but the sort itself (no mask gating, stretch, fills, blur, pop, mirror,
+// loop or feathers), so that a record needs only its colour, whether its trigger closes a span
+// (with noise, of the trigger colour plus the noise of LineNoiseValues), and its sort key, each
+// known when the row is read.
 bool CompactRowsApply(const Info& info);
 
+// The noise the line kernel adds to each channel of the trigger colour of columns [0, count) of
+// line y before the trigger test: 0 everywhere when the noise is off.
+void LineNoiseValues(const Info& info, int32_t y, int64_t count, float* noise);
+
 // Sorts row y as SortRowWithHead sorts it, for a preparation where CompactRowsApply holds: the
-// row's lineLength colours, breaks[x] non-zero where the trigger of pixel x closes a span, and
-// keys[x] the SortableBits of the sort key of pixel x (descending unless reversed). Only the
-// colours change. False with a message when the preparation does not allow it.
-bool SortCompactRow(Info& info, int32_t y, PF_PixelFloat* colors, const uint8_t* breaks, const uint32_t* keys);
+// row's lineLength pixels of pixelBytes bytes each (4, 8 or 16: one pixel of 8, 16 or 32 bits,
+// in whatever channel order, moved whole and never read), breaks[x] non-zero where the trigger of
+// pixel x closes a span, and keys[x] the SortableBits of the sort key of pixel x (descending unless
+// reversed). Only the pixels move. False with a message when the preparation or the pixel size
+// does not allow it.
+bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks,
+                    const uint32_t* keys);
 
 // The per-line generator of random offsets: the classic 15-bit linear congruential generator
 // with seed, draw, seed as the only operations.

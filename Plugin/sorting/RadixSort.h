@@ -10,8 +10,9 @@ namespace korvane::utils {
 
 // Orders values[0, n) by their high 32 bits as unsigned integers; values with equal high halves
 // keep the order they had (a stable sort), whatever their low halves. A least-significant-digit
-// radix sort over the four key bytes, skipping bytes every key shares; short runs are sorted by
-// insertion. `spare` is the radix sort's second buffer, grown as needed and kept by the caller.
+// radix sort over the bytes of each key's distance from the smallest key, as many as the largest
+// distance needs, skipping bytes every distance shares; short runs are sorted by insertion. `spare`
+// is the radix sort's second buffer, grown as needed and kept by the caller.
 void SortByHighHalf(uint64_t* values, size_t n, std::vector<uint64_t>& spare);
 
 }  // namespace korvane::utils

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <utility>
@@ -24,6 +25,45 @@ struct LineScratch {
     std::vector<uint64_t> orderSpare;   // second buffer of the radix sort
     std::vector<float> blur;            // three channels per record
 };
+
+// The noise added to each channel of the trigger colours along line y: per octave, what depends
+// on y alone once per line (the complexity is clamped to 8 in preparation).
+class LineNoise {
+public:
+    void Start(const Info& info, int32_t y);
+    float At(int64_t x);
+
+private:
+    static constexpr int32_t kMaxOctaves = 8;
+    const DerivedSettings* d_ = nullptr;
+    float amount_ = 0.0f;
+    NoiseAlongX octaves_[kMaxOctaves];
+};
+
+void LineNoise::Start(const Info& info, int32_t y) {
+    d_ = &info.derived;
+    amount_ = info.settings.noiseAmount;
+    const float ny = d_->noiseFrequency * static_cast<float>(y);
+    double scale = 1.0;
+    for (int32_t o = 0; o < d_->noiseComplexity && o < kMaxOctaves; ++o) {
+        octaves_[o] = NoiseAlongX(static_cast<double>(ny) * scale, 0.34567, info.noiseTable);
+        scale *= 2.0;
+    }
+}
+
+float LineNoise::At(int64_t x) {
+    const float nx = d_->noiseFrequency * static_cast<float>(x);
+    double sum = 0.0;
+    double scale = 1.0;
+    double weight = 1.0;
+    for (int32_t o = 0; o < d_->noiseComplexity && o < kMaxOctaves; ++o) {
+        sum += octaves_[o].At(static_cast<double>(nx) * scale) * weight;
+        scale *= 2.0;
+        weight *= 0.5;
+    }
+    sum = std::clamp(sum, -1.0, 1.0);
+    return static_cast<float>(static_cast<double>(amount_) * sum);
+}
 
 class LineKernel {
 public:
@@ -51,8 +91,6 @@ private:
         return base_[index - baseIndex_];
     }
 
-    void StartNoise();
-    float Noise(int64_t x);
     bool Breaks(const PF_PixelFloat& t, int64_t x);
     void CloseSpan(int64_t h, int64_t cur, int64_t x);
     void ProcessSpan(int64_t start, int64_t count, int64_t x);
@@ -79,9 +117,7 @@ private:
     LineRandom random_;
     int64_t spanCounter_ = 0;
     LineScratch scratch_;
-    // The noise along this line, one per octave (the complexity is clamped to 8 in preparation).
-    static constexpr int32_t kMaxOctaves = 8;
-    NoiseAlongX octaves_[kMaxOctaves];
+    LineNoise noise_;
 };
 
 // The bounds [start, end) of the span [h, cur) after the growth animation: above 1 the span
@@ -97,31 +133,8 @@ std::pair<int64_t, int64_t> GrownSpan(int64_t h, int64_t cur, float g) {
 }
 
 bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) {
-    const float n = d_.noiseOn ? Noise(x) : 0.0f;
+    const float n = d_.noiseOn ? noise_.At(x) : 0.0f;
     return trigger_.Breaks(t.red + n, t.green + n, t.blue + n, t.alpha);
-}
-
-void LineKernel::StartNoise() {
-    const float ny = d_.noiseFrequency * static_cast<float>(y_);
-    double scale = 1.0;
-    for (int32_t o = 0; o < d_.noiseComplexity && o < kMaxOctaves; ++o) {
-        octaves_[o] = NoiseAlongX(static_cast<double>(ny) * scale, 0.34567, info_.noiseTable);
-        scale *= 2.0;
-    }
-}
-
-float LineKernel::Noise(int64_t x) {
-    const float nx = d_.noiseFrequency * static_cast<float>(x);
-    double sum = 0.0;
-    double scale = 1.0;
-    double weight = 1.0;
-    for (int32_t o = 0; o < d_.noiseComplexity && o < kMaxOctaves; ++o) {
-        sum += octaves_[o].At(static_cast<double>(nx) * scale) * weight;
-        scale *= 2.0;
-        weight *= 0.5;
-    }
-    sum = std::clamp(sum, -1.0, 1.0);
-    return static_cast<float>(static_cast<double>(s_.noiseAmount) * sum);
 }
 
 void LineKernel::Run() {
@@ -134,7 +147,7 @@ void LineKernel::Run() {
 
     random_.Seed(LineSeed(s_.randomSeed, y_));
     if (d_.noiseOn) {
-        StartNoise();
+        noise_.Start(info_, y_);
     }
     int64_t h = lineStart_;
     bool inSpan = false;
@@ -462,11 +475,23 @@ bool SortLineWithHead(Info& info, int32_t y, const PixelRecord* nextHead) {
 
 bool SortLine(Info& info, int32_t y) { return SortLineWithHead(info, y, nullptr); }
 
+void LineNoiseValues(const Info& info, int32_t y, int64_t count, float* noise) {
+    if (!info.derived.noiseOn) {
+        std::fill(noise, noise + count, 0.0f);
+        return;
+    }
+    LineNoise line;
+    line.Start(info, y);
+    for (int64_t x = 0; x < count; ++x) {
+        noise[x] = line.At(x);
+    }
+}
+
 bool CompactRowsApply(const Info& info) {
     const SortSettings& s = info.settings;
     const DerivedSettings& d = info.derived;
     return info.rowsApart && info.blockLines == 1 && s.outputMode == kModeSort && !s.maskGating && !s.mirror &&
-           !d.noiseOn && !d.copyNeeded && !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn &&
+           !d.copyNeeded && !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn &&
            !d.featherEndOn && !d.randomOffsetOn && !d.comparatorSort && !(d.rotationFraction > 0.0f);
 }
 
@@ -476,12 +501,33 @@ namespace {
 struct CompactScratch {
     std::vector<uint64_t> order;
     std::vector<uint64_t> orderSpare;
-    std::vector<PF_PixelFloat> copy;
+    std::vector<unsigned char> copy;
 };
 
-// The records of span [start, start + n) ordered by key as SortSpan orders them; the span's keys
-// are those the row was read with, since no earlier span of the row reaches into it.
-void SortCompactSpan(CompactScratch& scratch, PF_PixelFloat* colors, const uint32_t* keys, int64_t start, int64_t n) {
+// The pixels of span [start, start + n) ordered by key as SortSpan orders the records; the span's
+// keys are those the row was read with, since no earlier span of the row reaches into it. A 4-byte
+// pixel travels in the low half of its sort value, so the sorted values are the sorted span; wider
+// pixels are gathered by the sorted indices.
+void SortPackedSpan(CompactScratch& scratch, unsigned char* pixels, const uint32_t* keys, int64_t start, int64_t n) {
+    std::vector<uint64_t>& order = scratch.order;
+    order.resize(static_cast<size_t>(n));
+    unsigned char* span = pixels + start * 4;
+    const uint32_t* spanKeys = keys + start;
+    for (int64_t i = 0; i < n; ++i) {
+        uint32_t pixel;
+        std::memcpy(&pixel, span + i * 4, 4);
+        order[static_cast<size_t>(i)] = (static_cast<uint64_t>(spanKeys[i]) << 32) | pixel;
+    }
+    SortByHighHalf(order.data(), order.size(), scratch.orderSpare);
+    for (int64_t i = 0; i < n; ++i) {
+        const auto pixel = static_cast<uint32_t>(order[static_cast<size_t>(i)]);
+        std::memcpy(span + i * 4, &pixel, 4);
+    }
+}
+
+template <size_t Bytes>
+void SortGatheredSpan(CompactScratch& scratch, unsigned char* pixels, const uint32_t* keys, int64_t start,
+                      int64_t n) {
     std::vector<uint64_t>& order = scratch.order;
     order.resize(static_cast<size_t>(n));
     const uint32_t* spanKeys = keys + start;
@@ -489,22 +535,45 @@ void SortCompactSpan(CompactScratch& scratch, PF_PixelFloat* colors, const uint3
         order[static_cast<size_t>(i)] = (static_cast<uint64_t>(spanKeys[i]) << 32) | static_cast<uint64_t>(i);
     }
     SortByHighHalf(order.data(), order.size(), scratch.orderSpare);
-    PF_PixelFloat* span = colors + start;
-    scratch.copy.assign(span, span + n);
-    const PF_PixelFloat* source = scratch.copy.data();
+    unsigned char* span = pixels + start * static_cast<int64_t>(Bytes);
+    scratch.copy.assign(span, span + n * static_cast<int64_t>(Bytes));
+    const unsigned char* source = scratch.copy.data();
     for (int64_t i = 0; i < n; ++i) {
-        span[i] = source[order[static_cast<size_t>(i)] & 0xffffffffu];
+        std::memcpy(span + i * static_cast<int64_t>(Bytes), source + (order[static_cast<size_t>(i)] & 0xffffffffu) * Bytes,
+                    Bytes);
     }
+}
+
+// The first column in [x, end) whose break flag is set, or end; eight flags at a time.
+int64_t NextBreak(const uint8_t* breaks, int64_t x, int64_t end) {
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; x + 8 <= end; x += 8) {
+            uint64_t word;
+            std::memcpy(&word, breaks + x, 8);
+            if (word != 0) {
+                return x + std::countr_zero(word) / 8;
+            }
+        }
+    }
+    while (x < end && breaks[x] == 0) {
+        ++x;
+    }
+    return x;
 }
 
 }  // namespace
 
-bool SortCompactRow(Info& info, int32_t y, PF_PixelFloat* colors, const uint8_t* breaks, const uint32_t* keys) {
-    if (colors == nullptr || breaks == nullptr || keys == nullptr || y < 0 || y >= info.lineCount ||
-        !CompactRowsApply(info)) {
+bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks,
+                    const uint32_t* keys) {
+    if (pixels == nullptr || breaks == nullptr || keys == nullptr || y < 0 || y >= info.lineCount ||
+        !(pixelBytes == 4 || pixelBytes == 8 || pixelBytes == 16) || !CompactRowsApply(info)) {
         info.SetMessage("SortRow: line " + std::to_string(y) + " cannot be sorted as a compact row");
         return false;
     }
+    const auto sortSpan = pixelBytes == 4   ? &SortPackedSpan
+                          : pixelBytes == 8 ? &SortGatheredSpan<8>
+                                            : &SortGatheredSpan<16>;
+    auto* row = static_cast<unsigned char*>(pixels);
     try {
         thread_local CompactScratch scratch;
         // Indices from the start of the line; the line's last index is lastIndex in the grid's
@@ -515,20 +584,31 @@ bool SortCompactRow(Info& info, int32_t y, PF_PixelFloat* colors, const uint8_t*
         const int64_t maxSpan = info.maxSpanLength;
         const float g = info.derived.growth;
         const float offset = info.derived.offset;
+        // Up to `plainEnd` a column reads its own flag, so after a column that leaves the span
+        // open the next ones are skipped to the next set flag or the span's length limit.
+        const int64_t plainEnd = std::min({width, last + 1, lastColumn + 1});
         int64_t h = 0;
         for (int64_t x = 0; x <= lastColumn; ++x) {
             const int64_t cur = std::min(x, last);
             if (x < width && cur - h <= maxSpan && breaks[cur] == 0) {
+                if (x < plainEnd) {
+                    x = NextBreak(breaks, x + 1, std::min(plainEnd, h + maxSpan + 1)) - 1;
+                }
                 continue;
             }
-            // The span's bounds as CloseSpan gives them without a random offset.
+            // The span's bounds as CloseSpan gives them without a random offset; growth and offset
+            // never lengthen a span, so one shorter than 2 sorts nothing.
             const int64_t len = cur - h;
+            if (len < 2) {
+                h = cur;
+                continue;
+            }
             const auto [start0, end0] = GrownSpan(h, cur, g);
             const int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len)) : 0;
             const int64_t start = start0 + shift;
             const int64_t end = std::min(cur, end0 + shift);
             if (end - start >= 2) {
-                SortCompactSpan(scratch, colors, keys, start, end - start);
+                sortSpan(scratch, row, keys, start, end - start);
             }
             h = cur;
         }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <execution>
 #include <iterator>
@@ -284,23 +285,28 @@ void ConvertRow(const RowOf<Pixel>& row, A_long width, PF_PixelFloat* out) {
     for (A_long x = 0; x < width; ++x) out[x] = ToRecordColor<Pixel, Order>(row[x]);
 }
 
-// The trigger test of a luminance key over a row of trigger colours, as the kernel applies it
-// with no noise (0 added to each colour channel).
-template <bool Clamp>
-void LuminanceBreaks(const utils::TriggerTest& test, const PF_PixelFloat* trigger, A_long width, uint8_t* breaks) {
+// The trigger test of a luminance key over a row of trigger colours, as the kernel applies it:
+// with noise[x] added to each colour channel of column x, or 0 without noise.
+template <bool Clamp, bool Noisy>
+void LuminanceBreaks(const utils::TriggerTest& test, const PF_PixelFloat* trigger, const float* noise, A_long width,
+                     uint8_t* breaks) {
     const float low = test.low;
     const float high = test.high;
     // Inside the thresholds a span closes out of range, outside them in range.
     const uint8_t flip = test.thresholdMode == utils::kThresholdOutside ? 0 : 1;
-    // Clamp01 as two selects (NaN passes both), and both comparisons always made: branch-free.
+    // Clamp01 as two selects on the bits, through masks of the comparisons (NaN fails both and
+    // passes), so that the loop has no branch and vectorises.
     const auto clamp01 = [](float v) {
-        v = v < 0.0f ? 0.0f : v;
-        return v > 1.0f ? 1.0f : v;
+        uint32_t bits = std::bit_cast<uint32_t>(v);
+        bits &= ~(0u - static_cast<uint32_t>(v < 0.0f));
+        const uint32_t over = 0u - static_cast<uint32_t>(v > 1.0f);
+        return std::bit_cast<float>((bits & ~over) | (0x3f800000u & over));
     };
     for (A_long x = 0; x < width; ++x) {
-        float red = trigger[x].red + 0.0f;
-        float green = trigger[x].green + 0.0f;
-        float blue = trigger[x].blue + 0.0f;
+        const float n = Noisy ? noise[x] : 0.0f;
+        float red = trigger[x].red + n;
+        float green = trigger[x].green + n;
+        float blue = trigger[x].blue + n;
         if constexpr (Clamp) {
             red = clamp01(red);
             green = clamp01(green);
@@ -340,48 +346,143 @@ void LuminanceBreaksAndKeys(const utils::TriggerTest& test, const PF_PixelFloat*
     }
 }
 
+// The trigger key whose value is the value of the sort key of the same colour (the sort keys here
+// read no alpha), or 0 when the two differ.
+int32_t SharedTriggerKey(int32_t trigger_key, int32_t sort_key) {
+    static constexpr int32_t kPairs[][2] = {
+        {utils::kTriggerRed, utils::kSortRed},   {utils::kTriggerGreen, utils::kSortGreen},
+        {utils::kTriggerBlue, utils::kSortBlue}, {utils::kTriggerMin, utils::kSortMin},
+        {utils::kTriggerMax, utils::kSortMax},   {utils::kTriggerSaturation, utils::kSortSaturation},
+        {utils::kTriggerHue, utils::kSortHue}};
+    for (const auto& pair : kPairs) {
+        if (trigger_key == pair[0] && sort_key == pair[1]) return trigger_key;
+    }
+    return 0;
+}
+
+// The trigger test without clamping or noise and the sort keys of one row of colours whose trigger
+// value and sort value are the same (trigger key `key`), each value computed once.
+template <bool Descending>
+void SharedBreaksAndKeys(const utils::TriggerTest& test, int32_t key, const PF_PixelFloat* colors, A_long width,
+                         uint8_t* breaks, uint32_t* keys) {
+    const float low = test.low;
+    const float high = test.high;
+    const uint8_t flip = test.thresholdMode == utils::kThresholdOutside ? 0 : 1;
+    for (A_long x = 0; x < width; ++x) {
+        const PF_PixelFloat& c = colors[x];
+        const float value = utils::TriggerValueInline(c.red + 0.0f, c.green + 0.0f, c.blue + 0.0f, c.alpha, key);
+        const uint8_t inRange = static_cast<uint8_t>((low <= value) & (value < high));
+        breaks[x] = static_cast<uint8_t>(inRange ^ flip);
+        keys[x] = utils::SortableBits(value, Descending);
+    }
+}
+
+// A pixel as the row write gives it back from the colour it reads as: 8-bit pixels unchanged,
+// 16-bit channels above 32768 at 32768, 32-bit values that are not finite at 0.
+template <typename Pixel>
+Pixel Canonical(const Pixel& p) {
+    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
+        return p;
+    } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
+        const auto c = [](A_u_short v) { return static_cast<A_u_short>(v > 32768 ? 32768 : v); };
+        return {c(p.alpha), c(p.red), c(p.green), c(p.blue)};
+    } else {
+        const auto c = [](float v) { return std::isfinite(v) ? v : 0.0f; };
+        return {c(p.alpha), c(p.red), c(p.green), c(p.blue)};
+    }
+}
+
+// Pixels [0, width) of a row, each as Canonical gives it, into bytes of the row buffer.
+template <typename Pixel>
+void CanonicalRow(const RowOf<Pixel>& row, A_long width, unsigned char* out) {
+    if (const Pixel* pixels = row.Covering(width)) {
+        if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
+            std::memcpy(out, pixels, static_cast<size_t>(width) * sizeof(Pixel));
+        } else if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
+            // On the bits, in a loop the compiler vectorises: a value with every exponent bit set
+            // (an infinity or not a number) becomes +0.
+            const auto* in = reinterpret_cast<const unsigned char*>(pixels);
+            for (size_t i = 0; i < static_cast<size_t>(width) * 4; ++i) {
+                uint32_t bits;
+                std::memcpy(&bits, in + i * 4, 4);
+                bits = (bits & 0x7f800000u) == 0x7f800000u ? 0u : bits;
+                std::memcpy(out + i * 4, &bits, 4);
+            }
+        } else {
+            for (A_long x = 0; x < width; ++x) {
+                const Pixel p = Canonical(pixels[x]);
+                std::memcpy(out + static_cast<size_t>(x) * sizeof(Pixel), &p, sizeof(Pixel));
+            }
+        }
+        return;
+    }
+    for (A_long x = 0; x < width; ++x) {
+        const Pixel p = Canonical(row[x]);
+        std::memcpy(out + static_cast<size_t>(x) * sizeof(Pixel), &p, sizeof(Pixel));
+    }
+}
+
 template <typename Pixel, ChannelOrder Order>
 void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_long y, A_long width,
-                    PF_PixelFloat* colors, uint8_t* breaks, uint32_t* sortKeys) {
+                    const float* noise, void* pixels, uint8_t* breaks, uint32_t* sortKeys) {
     const bool use_trigger = ctx.use_trigger_source;
     const bool use_sort = ctx.use_sort_source;
     const bool trigger_is_sorting = ctx.trigger_source == ctx.sorting;
     const bool sort_is_sorting = ctx.sort_source == ctx.sorting;
-    ConvertRow<Pixel, Order>(RowOf<Pixel>(ctx.sorting, y), width, colors);
-    // The colours of a source world apart from "sorting", in a buffer of this thread.
+    const RowOf<Pixel> sorting_row(ctx.sorting, y);
+    CanonicalRow<Pixel>(sorting_row, width, static_cast<unsigned char*>(pixels));
+    // The colours the records would hold, in buffers of this thread: the keys read them.
+    thread_local std::vector<PF_PixelFloat> sorting_colors;
     thread_local std::vector<PF_PixelFloat> trigger_colors;
     thread_local std::vector<PF_PixelFloat> sort_colors;
-    const auto source_row = [&](const PF_EffectWorld* world, std::vector<PF_PixelFloat>& buffer) {
+    const auto source_row = [&](const RowOf<Pixel>& row, std::vector<PF_PixelFloat>& buffer) {
         if (buffer.size() < static_cast<size_t>(width)) buffer.resize(static_cast<size_t>(width));
-        ConvertRow<Pixel, Order>(RowOf<Pixel>(world, y), width, buffer.data());
+        ConvertRow<Pixel, Order>(row, width, buffer.data());
         return static_cast<const PF_PixelFloat*>(buffer.data());
     };
+    const PF_PixelFloat* colors = source_row(sorting_row, sorting_colors);
     const PF_PixelFloat* trigger = nullptr;  // null: the zero colour
-    if (use_trigger) trigger = trigger_is_sorting ? colors : source_row(ctx.trigger_source, trigger_colors);
+    if (use_trigger) {
+        trigger = trigger_is_sorting ? colors : source_row(RowOf<Pixel>(ctx.trigger_source, y), trigger_colors);
+    }
     // Without a sort source the key reads the colour with alpha 0.
     const PF_PixelFloat* sort_source = colors;
-    if (use_sort && !sort_is_sorting) sort_source = source_row(ctx.sort_source, sort_colors);
+    if (use_sort && !sort_is_sorting) sort_source = source_row(RowOf<Pixel>(ctx.sort_source, y), sort_colors);
     const bool sort_alpha_zero = !use_sort;
 
     const utils::TriggerTest test = keys.trigger;
     const int32_t sort_key = keys.sortKey;
     // Colours read from 8-bit pixels lie in [0, 1] (255 × the 1/255 constant is exactly 1), where
-    // clamping changes nothing, so a luminance trigger and a luminance key of the same colours share
-    // one luminance. 16-bit codes above 32768 read above 1.
+    // clamping and adding 0 change nothing, so a luminance trigger and a luminance key of the same
+    // colours share one luminance. 16-bit codes above 32768 read above 1.
     if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
-        if (trigger == sort_source && utils::TriggerKeyIsLuminance(test.key) && utils::SortKeyIsLuminance(sort_key)) {
+        if (noise == nullptr && trigger == sort_source && utils::TriggerKeyIsLuminance(test.key) &&
+            utils::SortKeyIsLuminance(sort_key)) {
             if (keys.descending) LuminanceBreaksAndKeys<true>(test, colors, width, breaks, sortKeys);
             else LuminanceBreaksAndKeys<false>(test, colors, width, breaks, sortKeys);
             return;
         }
+        // So do the other keys whose trigger and sort values are one function of the colour.
+        const int32_t shared_key = SharedTriggerKey(test.key, sort_key);
+        if (noise == nullptr && trigger == sort_source && shared_key != 0) {
+            if (keys.descending) SharedBreaksAndKeys<true>(test, shared_key, colors, width, breaks, sortKeys);
+            else SharedBreaksAndKeys<false>(test, shared_key, colors, width, breaks, sortKeys);
+            return;
+        }
     }
     if (trigger != nullptr && utils::TriggerKeyIsLuminance(test.key)) {
-        if (test.clamp) LuminanceBreaks<true>(test, trigger, width, breaks);
-        else LuminanceBreaks<false>(test, trigger, width, breaks);
+        if (noise != nullptr) {
+            if (test.clamp) LuminanceBreaks<true, true>(test, trigger, noise, width, breaks);
+            else LuminanceBreaks<false, true>(test, trigger, noise, width, breaks);
+        } else {
+            if (test.clamp) LuminanceBreaks<true, false>(test, trigger, noise, width, breaks);
+            else LuminanceBreaks<false, false>(test, trigger, noise, width, breaks);
+        }
     } else {
         for (A_long x = 0; x < width; ++x) {
             const PF_PixelFloat t = trigger != nullptr ? trigger[x] : PF_PixelFloat{};
-            breaks[x] = test.Breaks(t.red + 0.0f, t.green + 0.0f, t.blue + 0.0f, t.alpha) ? 1 : 0;
+            const float n = noise != nullptr ? noise[x] : 0.0f;
+            breaks[x] = test.Breaks(t.red + n, t.green + n, t.blue + n, t.alpha) ? 1 : 0;
         }
     }
     if (utils::SortKeyIsLuminance(sort_key)) {
@@ -396,44 +497,19 @@ void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_lon
     }
 }
 
-// FloatToChannel8 and FloatToChannel16 as selects, so that a row of them vectorises: a NaN fails
-// both comparisons and ends at 0, as the branches leave it.
-template <typename Channel, int Full>
-Channel ToChannelSelect(float value) {
-    const float scaled = value * static_cast<float>(Full);
-    const float top = scaled >= static_cast<float>(Full) ? static_cast<float>(Full) : scaled;
-    return static_cast<Channel>(static_cast<int32_t>(top > 0.0f ? top : 0.0f));
-}
-
-template <typename Pixel, ChannelOrder Order>
-Pixel ToHostPixelSelect(const PF_PixelFloat& c) {
-    if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
-        return ToHostPixel<Pixel, Order>(c);
-    } else {
-        using Channel = typename PixelTraits<Pixel>::Channel;
-        constexpr int kFull = std::is_same_v<Pixel, PF_Pixel8> ? 255 : 32768;
-        const auto f = [](float v) { return ToChannelSelect<Channel, kFull>(v); };
-        if constexpr (Order == ChannelOrder::ARGB) {
-            return {f(c.alpha), f(c.red), f(c.green), f(c.blue)};
-        } else {
-            return {f(c.blue), f(c.green), f(c.red), f(c.alpha)};
-        }
-    }
-}
-
-template <typename Pixel, ChannelOrder Order>
-void WriteColorRow(const WorldFillContext& ctx, A_long y, const PF_PixelFloat* colors) {
+template <typename Pixel>
+void WritePixelRow(const WorldFillContext& ctx, A_long y, const void* pixels) {
     if (y < 0 || y >= ctx.height || y >= ctx.record_height) return;
     const A_long end = std::min(ctx.width, ctx.record_width);
-    auto* pixels = reinterpret_cast<Pixel*>(static_cast<char*>(ctx.output->data) +
-                                            static_cast<std::ptrdiff_t>(y) * ctx.output->rowbytes);
-    for (A_long x = 0; x < end; ++x) pixels[x] = ToHostPixelSelect<Pixel, Order>(colors[x]);
+    if (end <= 0) return;
+    char* row = static_cast<char*>(ctx.output->data) + static_cast<std::ptrdiff_t>(y) * ctx.output->rowbytes;
+    std::memcpy(row, pixels, static_cast<size_t>(end) * sizeof(Pixel));
 }
 
 template <typename Pixel, ChannelOrder Order>
 RowFunctions RowsOf() {
-    return {&ReadRow<Pixel, Order>, &WriteRow<Pixel, Order>, &ReadCompactRow<Pixel, Order>,
-            &WriteColorRow<Pixel, Order>};
+    return {&ReadRow<Pixel, Order>, &WriteRow<Pixel, Order>, &ReadCompactRow<Pixel, Order>, &WritePixelRow<Pixel>,
+            sizeof(Pixel)};
 }
 
 }  // namespace
@@ -466,7 +542,7 @@ RowFunctions RowTransfers(int bit_depth, bool bgra) {
         case 8: return bgra ? RowsOf<PF_Pixel8, ChannelOrder::BGRA>() : RowsOf<PF_Pixel8, ChannelOrder::ARGB>();
         case 16: return bgra ? RowsOf<PF_Pixel16, ChannelOrder::BGRA>() : RowsOf<PF_Pixel16, ChannelOrder::ARGB>();
         case 32: return bgra ? RowsOf<PF_PixelFloat, ChannelOrder::BGRA>() : RowsOf<PF_PixelFloat, ChannelOrder::ARGB>();
-        default: return {nullptr, nullptr, nullptr, nullptr};
+        default: return {nullptr, nullptr, nullptr, nullptr, 0};
     }
 }
 
@@ -476,12 +552,19 @@ bool SortImageRow(const RowSortContext& ctx, A_long y) {
     // One buffer per thread, kept for the next rows and frames: the row stays in cache from the
     // read through the sort to the write.
     if (ctx.compact) {
-        thread_local std::vector<PF_PixelFloat> colors;
+        // Whole 8-byte words, so that every pixel size lies aligned in it.
+        thread_local std::vector<uint64_t> buffer;
         thread_local std::vector<uint8_t> breaks;
         thread_local std::vector<uint32_t> keys;
+        // A row the output takes whole is read, sorted and left in the output itself; the write
+        // copies any other from this thread's buffer.
+        const WorldFillContext& out = ctx.write;
+        const bool direct = y >= 0 && y < out.height && y < out.record_height && width <= out.width &&
+                            width <= out.record_width;
         try {
-            if (colors.size() < static_cast<size_t>(width)) {
-                colors.resize(static_cast<size_t>(width));
+            const size_t bytes = static_cast<size_t>(width) * ctx.rows.pixelBytes;
+            if (!direct && buffer.size() * sizeof(uint64_t) < bytes) buffer.resize((bytes + 7) / 8);
+            if (breaks.size() < static_cast<size_t>(width)) {
                 breaks.resize(static_cast<size_t>(width));
                 keys.resize(static_cast<size_t>(width));
             }
@@ -489,9 +572,26 @@ bool SortImageRow(const RowSortContext& ctx, A_long y) {
             info.SetMessage(e.what());
             return false;
         }
-        ctx.rows.readCompact(ctx.fill, ctx.keys, y, width, colors.data(), breaks.data(), keys.data());
-        if (!utils::SortCompactRow(info, y, colors.data(), breaks.data(), keys.data())) return false;
-        ctx.rows.writeColors(ctx.write, y, colors.data());
+        void* pixels = direct ? static_cast<void*>(static_cast<char*>(out.output->data) +
+                                                   static_cast<std::ptrdiff_t>(y) * out.output->rowbytes)
+                              : static_cast<void*>(buffer.data());
+        const float* noise = nullptr;
+        if (info.derived.noiseOn) {
+            thread_local std::vector<float> noise_row;
+            try {
+                if (noise_row.size() < static_cast<size_t>(width)) noise_row.resize(static_cast<size_t>(width));
+            } catch (const std::exception& e) {
+                info.SetMessage(e.what());
+                return false;
+            }
+            utils::LineNoiseValues(info, y, width, noise_row.data());
+            noise = noise_row.data();
+        }
+        ctx.rows.readCompact(ctx.fill, ctx.keys, y, width, noise, pixels, breaks.data(), keys.data());
+        if (!utils::SortCompactRow(info, y, pixels, ctx.rows.pixelBytes, breaks.data(), keys.data())) {
+            return false;
+        }
+        if (!direct) ctx.rows.writePixels(out, y, pixels);
         return true;
     }
     thread_local std::vector<utils::PixelRecord> row;

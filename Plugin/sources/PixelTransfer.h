@@ -2,6 +2,7 @@
 // fill world (records to the output world), at 8, 16 and 32 bits, in ARGB or BGRA channel order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "korvane/sdk/Effect.h"
@@ -67,10 +68,14 @@ struct PixelFunctions {
 // x − first for pixel x) as FillRecord fills them; `write` writes a row of records as FillWorld
 // writes it. Null for bit depths other than 8, 16 and 32.
 //
-// Compact rows (utils::CompactRowsApply): `readCompact` reads pixels [0, width) of row y as
-// colours, with the trigger test and sort key of each computed as it is read (as the line kernel
-// computes them from the record ReadRow fills); `writeColors` writes a row of colours as WriteRow
-// writes records in the sort mode.
+// Compact rows (utils::CompactRowsApply): `readCompact` reads pixels [0, width) of row y into
+// `pixels` as the world holds them (width × pixelBytes bytes, the channel order kept), each brought
+// to the pixel the row write gives back for the colour it reads as (16 bits: channels above 32768
+// at 32768; 32 bits: values that are not finite at 0), with the trigger test and sort key of each
+// computed as the line kernel computes them from the record ReadRow fills (the trigger test with
+// noise[x] added to each channel, or 0 when `noise` is null); `writePixels` copies
+// such a row of record_width pixels into output row y (as far as the output reaches), which is
+// what WriteRow writes for those colours in the sort mode.
 struct CompactKeys {
     utils::TriggerTest trigger;
     int32_t sortKey = utils::kSortLuminance;
@@ -80,8 +85,9 @@ struct RowFunctions {
     void (*read)(const RecordFillContext& ctx, A_long y, A_long first, A_long end, utils::PixelRecord* out);
     void (*write)(const WorldFillContext& ctx, A_long y, const utils::PixelRecord* row);
     void (*readCompact)(const RecordFillContext& ctx, const CompactKeys& keys, A_long y, A_long width,
-                        PF_PixelFloat* colors, uint8_t* breaks, uint32_t* sortKeys);
-    void (*writeColors)(const WorldFillContext& ctx, A_long y, const PF_PixelFloat* colors);
+                        const float* noise, void* pixels, uint8_t* breaks, uint32_t* sortKeys);
+    void (*writePixels)(const WorldFillContext& ctx, A_long y, const void* pixels);
+    size_t pixelBytes;  // 4, 8 or 16
 };
 RowFunctions RowTransfers(int bit_depth, bool bgra);
 
@@ -92,7 +98,7 @@ struct RowSortContext {
     WorldFillContext write;
     RowFunctions rows{};
     utils::Info* info = nullptr;
-    bool compact = false;  // rows go through readCompact, SortCompactRow and writeColors
+    bool compact = false;  // rows go through readCompact, SortCompactRow and writePixels
     CompactKeys keys;
 };
 

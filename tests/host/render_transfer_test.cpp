@@ -3,8 +3,11 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <random>
 
 #include "render_support.h"
+#include "sorting/Info.h"
+#include "sorting/LineKernel.h"
 #include "sources/PixelTransfer.h"
 
 namespace korvane::render_test {
@@ -219,6 +222,95 @@ TEST_F(PixelTransfer, EveryCodeComesBackThroughTheRender) {
         }
     }
     EXPECT_TRUE(RenderAe(h, in16).SamePixels(in16));
+}
+
+// Random pixels of a world, with the codes and values the channel conversions treat apart: 16-bit
+// codes above 32768, and floats outside [0, 1], not finite, or negative zero.
+void FillRandom(World& w, std::mt19937& g) {
+    for (A_long y = 0; y < w.height(); ++y) {
+        auto* bytes = static_cast<unsigned char*>(w.Row(y));
+        for (A_long x = 0; x < w.width() * 4; ++x) {
+            const uint32_t r = g();
+            if (w.depth() == 8) {
+                bytes[x] = static_cast<unsigned char>(r);
+            } else if (w.depth() == 16) {
+                const auto v = static_cast<A_u_short>(r % 8 == 0 ? 32760 + (r >> 8) % 40 : r % 8 == 1 ? r >> 16 : (r >> 8) % 32769);
+                std::memcpy(bytes + x * 2, &v, 2);
+            } else {
+                const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                                          -std::numeric_limits<float>::infinity(), -0.0f, 1.75f, -0.5f, 0.5f};
+                const float v = r % 5 == 0 ? specials[(r >> 8) % 7] : static_cast<float>((r >> 8) % 1000) / 999.0f;
+                std::memcpy(bytes + x * 4, &v, 4);
+            }
+        }
+    }
+}
+
+// Rows sorted as compact rows (pixels as the worlds hold them) come out byte for byte as rows of
+// records sorted by the line kernel, at every depth and channel order, with trigger and sort
+// colours read from "sorting" or from worlds of their own, for looks left to chance (noise too).
+TEST_F(PixelTransfer, CompactRowsWriteWhatRecordRowsWrite) {
+    std::mt19937 g(1207);
+    int compact = 0;
+    for (int round = 0; round < 240; ++round) {
+        const int depth = (round % 3 == 0) ? 8 : (round % 3 == 1) ? 16 : 32;
+        const bool bgra = round % 2 == 1;
+        const A_long width = static_cast<A_long>(1 + g() % 60);
+        const A_long height = static_cast<A_long>(1 + g() % 4);
+        KRVN_Params p;
+        p.trigger = static_cast<int>(g() % 11);
+        p.sort_key = static_cast<int>(g() % 12);
+        // A third of the looks trigger on and sort by the same value of the colour.
+        if (g() % 3 == 0) p.sort_key = p.trigger + (p.trigger >= 7 ? 1 : 0);
+        p.effect = static_cast<int>(1 + g() % 2);
+        p.threshold_low = static_cast<float>(g() % 60) / 100.0f;
+        p.threshold_high = p.threshold_low + static_cast<float>(g() % 70) / 100.0f;
+        p.reverse = g() % 2 == 0;
+        p.animate_growth = g() % 3 == 0 ? static_cast<float>(g() % 200) / 100.0f : 1.0f;
+        p.offset = g() % 4 == 0 ? static_cast<float>(g() % 60) / 100.0f : 0.0f;
+        if (g() % 3 == 0) {
+            p.noise_amount = static_cast<float>(g() % 100) / 100.0f;
+            p.noise_size = static_cast<float>(g() % 30) / 100.0f;
+            p.noise_complexity = static_cast<int>(1 + g() % 8);
+            p.noise_seed = static_cast<int>(g() % 500);
+        }
+        utils::Info info;
+        utils::CopySettings(info, p);
+        ASSERT_TRUE(utils::LinesAreImageRows(info, width, height));
+        ASSERT_TRUE(utils::PrepareRowSorting(info, width, height)) << info.Message();
+        ASSERT_TRUE(utils::CompactRowsApply(info)) << round;
+        ++compact;
+
+        const auto order = bgra ? host::ChannelOrder::BGRA : host::ChannelOrder::ARGB;
+        World sorting(width, height, depth, order), trigger(width, height, depth, order), sort(width, height, depth, order);
+        FillRandom(sorting, g);
+        FillRandom(trigger, g);
+        FillRandom(sort, g);
+        World by_records(width, height, depth, order), compacted(width, height, depth, order);
+        sources::RowSortContext ctx;
+        ctx.fill.sorting = sorting.pf();
+        ctx.fill.use_trigger_source = g() % 4 != 0;
+        ctx.fill.trigger_source = !ctx.fill.use_trigger_source ? nullptr : g() % 2 == 0 ? sorting.pf() : trigger.pf();
+        ctx.fill.use_sort_source = g() % 2 == 0;
+        ctx.fill.sort_source = !ctx.fill.use_sort_source ? nullptr : g() % 2 == 0 ? sorting.pf() : sort.pf();
+        ctx.fill.width = ctx.write.width = ctx.write.record_width = width;
+        ctx.fill.height = ctx.write.height = ctx.write.record_height = height;
+        ctx.fill.bgra = ctx.write.bgra = bgra;
+        ctx.rows = sources::RowTransfers(depth, bgra);
+        ctx.info = &info;
+        ctx.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
+        for (const bool compact_rows : {false, true}) {
+            ctx.compact = compact_rows;
+            ctx.write.output = compact_rows ? compacted.pf() : by_records.pf();
+            for (A_long y = 0; y < height; ++y) ASSERT_TRUE(sources::SortImageRow(ctx, y)) << info.Message();
+        }
+        for (A_long y = 0; y < height; ++y) {
+            ASSERT_EQ(std::memcmp(by_records.Row(y), compacted.Row(y), static_cast<size_t>(width) * depth / 2), 0)
+                << "round " << round << ", " << depth << " bits" << (bgra ? " BGRA" : "") << ", row " << y << " of "
+                << width << " x " << height << ", trigger " << p.trigger << ", key " << p.sort_key;
+        }
+    }
+    EXPECT_EQ(compact, 240);
 }
 
 TEST_F(PixelTransfer, MaskAndMapOutputsAreOpaqueGreys) {

@@ -171,12 +171,23 @@ TEST(SortProperties, KeyedSortOrdersLikeTheComparator) {
 TEST(SortProperties, RadixSortIsStableByTheHighHalf) {
     std::mt19937 g(11);
     std::vector<uint64_t> spare;
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 600; ++round) {
         const size_t n = static_cast<size_t>(Chance(g, 0.3) ? Pick(g, 0, 70) : Pick(g, 64, 3000));
-        // Few distinct keys give long runs of ties; some rounds share all but one key byte.
+        // Few distinct keys give long runs of ties; some rounds share all but one key byte; some
+        // lie close together across byte boundaries (0x3fffff.. next to 0x400000..), at the ends
+        // of the key range, or all equal.
         const uint32_t keyMask = Chance(g, 0.5) ? 0x7u : Chance(g, 0.5) ? 0x00ff0000u : 0xffffffffu;
+        const int spread = Pick(g, 0, 5);
+        const uint32_t centre = Chance(g, 0.5) ? 0x40000000u : g();
         std::vector<uint64_t> values(n);
-        for (uint64_t& v : values) v = (static_cast<uint64_t>(g() & keyMask) << 32) | g();
+        for (uint64_t& v : values) {
+            uint32_t key = g() & keyMask;
+            if (spread == 1) key = centre + (g() % 513u) - 256u;                // wraps round 0 too
+            if (spread == 2) key = centre + (g() % (1u << Pick(g, 8, 24))) - (1u << 7);
+            if (spread == 3) key = Chance(g, 0.5) ? 0u : Chance(g, 0.5) ? 0xffffffffu : g();
+            if (spread == 4) key = centre;
+            v = (static_cast<uint64_t>(key) << 32) | g();
+        }
         std::vector<uint64_t> expected = values;
         std::stable_sort(expected.begin(), expected.end(), [](uint64_t a, uint64_t b) { return (a >> 32) < (b >> 32); });
         SortByHighHalf(values.data(), values.size(), spare);
@@ -321,7 +332,8 @@ TEST(ConcurrencyPhasePlan, LinesThatReadTheirNeighbours) {
 }
 
 // Looks whose rows go through the compact path: angle 0, full resolution, the sort mode and no
-// step but the sort, with growth, offsets, thresholds, keys and the fill option left to chance.
+// step but the sort, with growth, offsets, thresholds, keys, noise and the fill option left to
+// chance.
 KRVN_Params PlainRowLook(std::mt19937& g) {
     KRVN_Params p = RandomLook(g);
     p.angle = 0.0f;
@@ -338,21 +350,27 @@ KRVN_Params PlainRowLook(std::mt19937& g) {
     p.feather_start = 0.0f;
     p.feather_end = 0.0f;
     p.loop = 0.0f;
-    p.noise_amount = 0.0f;
+    p.noise_amount = Chance(g, 0.6) ? 0.0f : Uniform(g, 0.05f, 1.0f);
+    p.noise_complexity = Pick(g, 1, 9);
     p.has_masks = false;
     return p;
 }
 
-// A row of colours with the trigger test and sort keys the compact path reads, sorted compactly,
-// comes out as the colours of the grid line the record kernel sorts; any other look is refused.
+// A row of pixels with the trigger test and sort keys the compact path reads, sorted compactly,
+// comes out as the grid line the record kernel sorts; any other look is refused. The pixels are
+// 16-byte colours, or 4 and 8-byte tags naming the record they came from (the record's colour made
+// unique, so that the kernel's output names it too).
 TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
     std::mt19937 g(2718);
     int compact = 0;
-    for (int round = 0; round < 300; ++round) {
+    int noisy = 0;
+    for (int round = 0; round < 450; ++round) {
+        const size_t pixelBytes = round % 3 == 0 ? 4 : round % 3 == 1 ? 8 : 16;
         const KRVN_Params p = round % 10 == 9 ? RandomLook(g) : PlainRowLook(g);
-        const int32_t width = Pick(g, 1, 40);
+        const int32_t width = Pick(g, 1, round % 7 == 0 ? 400 : 40);
         const int32_t height = Pick(g, 1, 6);
-        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        for (size_t i = 0; i < input.size(); ++i) input[i].color.alpha = static_cast<float>(i);
         Info sequential = Prepared(input, width, p);
         ASSERT_TRUE(SortAllLinesSequentially(sequential)) << sequential.Message();
         Info rows;
@@ -360,31 +378,54 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
         if (!LinesAreImageRows(rows, width, height) || !PrepareRowSorting(rows, width, height)) continue;
         const TriggerTest test = TriggerTestOf(rows.settings);
         std::vector<PF_PixelFloat> colors(static_cast<size_t>(width));
+        std::vector<uint32_t> tags(static_cast<size_t>(width) * 2);
         std::vector<uint8_t> breaks(static_cast<size_t>(width));
         std::vector<uint32_t> keys(static_cast<size_t>(width));
+        std::vector<float> noise(static_cast<size_t>(width));
+        void* pixels = pixelBytes == 16 ? static_cast<void*>(colors.data()) : static_cast<void*>(tags.data());
         if (!CompactRowsApply(rows)) {
-            EXPECT_FALSE(SortCompactRow(rows, 0, colors.data(), breaks.data(), keys.data()));
+            EXPECT_FALSE(SortCompactRow(rows, 0, pixels, pixelBytes, breaks.data(), keys.data()));
             EXPECT_NE(rows.Message().find("compact"), std::string::npos);
             continue;
         }
         ++compact;
+        EXPECT_FALSE(SortCompactRow(rows, 0, pixels, 12, breaks.data(), keys.data()));
+        if (rows.derived.noiseOn) ++noisy;
         for (int32_t y = height - 1; y >= 0; --y) {
+            LineNoiseValues(rows, y, width, noise.data());
             for (int32_t x = 0; x < width; ++x) {
                 const PixelRecord& r = input[static_cast<size_t>(y) * width + x];
                 colors[x] = r.color;
-                breaks[x] = test.Breaks(r.trigger.red + 0.0f, r.trigger.green + 0.0f, r.trigger.blue + 0.0f,
-                                        r.trigger.alpha);
+                // 8 bytes: the index, then its complement, so that both halves travel.
+                if (pixelBytes == 4) tags[x] = static_cast<uint32_t>(x);
+                if (pixelBytes == 8) {
+                    tags[2 * static_cast<size_t>(x)] = static_cast<uint32_t>(x);
+                    tags[2 * static_cast<size_t>(x) + 1] = ~static_cast<uint32_t>(x);
+                }
+                const float n = noise[x];
+                breaks[x] = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n, r.trigger.alpha);
                 keys[x] = SortableBits(SortValueOf(r.sortSource, rows.settings.sortKey), !rows.settings.reverse);
             }
-            ASSERT_TRUE(SortCompactRow(rows, y, colors.data(), breaks.data(), keys.data())) << rows.Message();
+            ASSERT_TRUE(SortCompactRow(rows, y, pixels, pixelBytes, breaks.data(), keys.data())) << rows.Message();
             for (int32_t x = 0; x < width; ++x) {
                 const PF_PixelFloat& want = sequential.lineRecords[static_cast<size_t>(y) * width + x].color;
-                ASSERT_EQ(std::memcmp(&colors[x], &want, sizeof want), 0)
-                    << "round " << round << ", row " << y << ", x " << x << " of " << width;
+                PF_PixelFloat got = colors[x];
+                if (pixelBytes != 16) {
+                    const uint32_t tag = pixelBytes == 4 ? tags[x] : tags[2 * static_cast<size_t>(x)];
+                    ASSERT_LT(tag, static_cast<uint32_t>(width)) << "round " << round << ", x " << x;
+                    if (pixelBytes == 8) {
+                        ASSERT_EQ(tags[2 * static_cast<size_t>(x) + 1], ~tag);
+                    }
+                    got = input[static_cast<size_t>(y) * width + tag].color;
+                }
+                ASSERT_EQ(std::memcmp(&got, &want, sizeof want), 0)
+                    << "round " << round << ", " << pixelBytes << "-byte pixels, row " << y << ", x " << x << " of "
+                    << width;
             }
         }
     }
-    EXPECT_GT(compact, 150);
+    EXPECT_GT(compact, 220);
+    EXPECT_GT(noisy, 60);
 }
 
 TEST(ConcurrencyPhasePlan, BlockLooksUseEveryPhase) {
