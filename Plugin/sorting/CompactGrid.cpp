@@ -48,8 +48,14 @@ std::pair<int64_t, int64_t> Grown(int64_t h, int64_t cur, float g) {
     return {h, cur};
 }
 
+// TransferMapping::ClampedIndex as selects: a NaN fails both comparisons and ends at 0. The top
+// index is exact in a float for every side a compact grid allows.
+inline int32_t ClampedSelect(float value, float top) {
+    const float below = value >= top ? top : value;
+    return static_cast<int32_t>(below >= 0.0f ? below : 0.0f);
+}
+
 struct LineBuffers {
-    std::vector<uint8_t> breaks;
     std::vector<uint64_t> spare;
 };
 
@@ -90,28 +96,64 @@ void SizeCompactGrid(CompactGrid& grid, const Info& info) {
     SizeWords(grid.cells, static_cast<size_t>(std::max<int64_t>(info.gridCount, 0)));
 }
 
+void SourcesOfRow(const TransferMapping& map, int32_t y, int32_t x0, int32_t x1, int32_t* sx, int32_t* sy) {
+    const int32_t n = x1 - x0;
+    const float topX = static_cast<float>(map.sourceWidth - 1);
+    const float topY = static_cast<float>(map.sourceHeight - 1);
+    if (map.rotated) {
+        // The same operations in the same order as SourceOf, with the row's terms taken once.
+        const float dy = (static_cast<float>(y) + 0.5f) - map.destCentreY;
+        const float sdy = map.st * dy;
+        const float kdy = map.kt * dy;
+        const float kt = map.kt;
+        const float st = map.st;
+        const float dcx = map.dcx;
+        const float scx = map.scx;
+        const float scy = map.scy;
+        for (int32_t i = 0; i < n; ++i) {
+            const float u = (static_cast<float>(x0 + i) + 0.5f) - dcx;
+            sx[i] = ClampedSelect(kt * u - sdy + scx, topX);
+            sy[i] = ClampedSelect(st * u + kdy + scy, topY);
+        }
+    } else if (map.scaled) {
+        const float t = map.t;
+        const int32_t row = ClampedSelect(t * (static_cast<float>(y) + 0.5f), topY);
+        for (int32_t i = 0; i < n; ++i) {
+            sx[i] = ClampedSelect(t * (static_cast<float>(x0 + i) + 0.5f), topX);
+            sy[i] = row;
+        }
+    } else {
+        const int32_t row = std::min(y, map.sourceHeight - 1);
+        for (int32_t i = 0; i < n; ++i) {
+            sx[i] = std::min(x0 + i, map.sourceWidth - 1);
+            sy[i] = row;
+        }
+    }
+}
+
 int32_t CompactBandCount(int32_t rows) {
     const int64_t n = std::max(rows, 0);
-    return static_cast<int32_t>((n + kTransferBandRows - 1) / kTransferBandRows);
+    return static_cast<int32_t>((n + kGridBandRows - 1) / kGridBandRows);
 }
 
 bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band) {
     const TransferMapping map(info);
     const int64_t destWidth = info.lineLength;
-    const int64_t first = static_cast<int64_t>(band) * kTransferBandRows;
-    const int64_t end = std::min<int64_t>(first + kTransferBandRows, info.lineCount);
+    const int64_t first = static_cast<int64_t>(band) * kGridBandRows;
+    const int64_t end = std::min<int64_t>(first + kGridBandRows, info.lineCount);
     const uint64_t* const image = grid.image.data();
     const int64_t imageWidth = map.sourceWidth;
     uint64_t* const cells = grid.cells.data();
-    for (int64_t column = 0; column < destWidth; column += kTransferBlockColumns) {
-        const auto blockEnd = static_cast<int32_t>(std::min<int64_t>(column + kTransferBlockColumns, destWidth));
+    int32_t sx[kGridBlockColumns];
+    int32_t sy[kGridBlockColumns];
+    for (int64_t column = 0; column < destWidth; column += kGridBlockColumns) {
+        const auto x0 = static_cast<int32_t>(column);
+        const auto blockEnd = static_cast<int32_t>(std::min<int64_t>(column + kGridBlockColumns, destWidth));
         for (int64_t row = first; row < end; ++row) {
-            uint64_t* const out = cells + row * destWidth;
-            for (auto x = static_cast<int32_t>(column); x < blockEnd; ++x) {
-                int32_t sx;
-                int32_t sy;
-                map.SourceOf(x, static_cast<int32_t>(row), sx, sy);
-                out[x] = image[sx + sy * imageWidth];
+            uint64_t* const out = cells + row * destWidth + x0;
+            SourcesOfRow(map, static_cast<int32_t>(row), x0, blockEnd, sx, sy);
+            for (int32_t i = 0; i < blockEnd - x0; ++i) {
+                out[i] = image[sx[i] + static_cast<int64_t>(sy[i]) * imageWidth];
             }
         }
     }
@@ -128,13 +170,6 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y) {
         thread_local LineBuffers buffers;
         const int64_t width = info.lineLength;
         uint64_t* const line = grid.cells.data() + static_cast<int64_t>(y) * width;
-        // The breaks leave the cells, whose flag then starts over as "not covered".
-        std::vector<uint8_t>& breaks = buffers.breaks;
-        breaks.resize(static_cast<size_t>(width));
-        for (int64_t x = 0; x < width; ++x) {
-            breaks[static_cast<size_t>(x)] = CellFlag(line[x]) ? 1 : 0;
-            line[x] &= ~kCellFlag;
-        }
         // Indices from the start of the line; the last line's final span ends one cell short, as
         // it does in the record grid, whose last index is lastIndex.
         const int64_t last = info.lastIndex - static_cast<int64_t>(y) * width;
@@ -144,9 +179,17 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y) {
         const float offset = info.derived.offset;
         int64_t h = 0;
         for (int64_t x = 0; x <= lastColumn; ++x) {
-            const int64_t cur = std::min(x, last);
-            if (x < width && cur - h <= maxSpan && breaks[static_cast<size_t>(cur)] == 0) {
-                continue;
+            // Every cell is read here, before any span reaches it: its break leaves it, and its
+            // flag starts over as "not covered". Before the line end cur is x.
+            int64_t cur = x;
+            if (x < width) {
+                const uint64_t cell = line[x];
+                line[x] = cell & ~kCellFlag;
+                if (x - h <= maxSpan && !CellFlag(cell)) {
+                    continue;
+                }
+            } else {
+                cur = std::min(x, last);
             }
             const int64_t len = cur - h;
             const auto [start0, end0] = Grown(h, cur, g);

@@ -46,8 +46,16 @@ bool CompactGridFits(const SortSettings& settings, int32_t width, int32_t height
 // Sizes `grid` for the prepared image and line grid, keeping memory it already has.
 void SizeCompactGrid(CompactGrid& grid, const Info& info);
 
-// Grid rows in bands of kTransferBandRows, each walked in blocks of kTransferBlockColumns columns,
-// as the record transfer walks them: cell (x, y) takes the image word of the pixel the transform
+// The passes that read along diagonals walk their destination in bands of kGridBandRows rows,
+// each band in blocks of kGridBlockColumns columns, so that the source is read one patch at a time.
+constexpr int32_t kGridBandRows = 32;
+constexpr int32_t kGridBlockColumns = 64;
+
+// Columns [x0, x1) of destination row y through `map`: sx[i] and sy[i] the source column and row
+// of column x0 + i, exactly as map.SourceOf gives them, in loops the compiler vectorises.
+void SourcesOfRow(const TransferMapping& map, int32_t y, int32_t x0, int32_t x1, int32_t* sx, int32_t* sy);
+
+// Grid rows in bands, each walked in blocks of columns: cell (x, y) takes the image word of the pixel the transform
 // in info.transform (direction 1) gives for it. Bands are independent.
 int32_t CompactBandCount(int32_t rows);
 bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band);

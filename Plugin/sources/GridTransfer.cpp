@@ -69,20 +69,22 @@ void WriteOutputBand(const GridRun& run, int32_t band) {
     PF_EffectWorld& output = *run.output;
     const int64_t width = std::min<int64_t>(output.width, info.imageWidth);
     const int64_t height = std::min<int64_t>(output.height, info.imageHeight);
-    const int64_t first = static_cast<int64_t>(band) * utils::kTransferBandRows;
-    const int64_t end = std::min<int64_t>(first + utils::kTransferBandRows, height);
+    const int64_t first = static_cast<int64_t>(band) * utils::kGridBandRows;
+    const int64_t end = std::min<int64_t>(first + utils::kGridBandRows, height);
     const uint64_t* const cells = run.grid->cells.data();
     const int64_t lineLength = info.lineLength;
     const bool keepBackground = !info.settings.affectBackground;
-    for (int64_t column = 0; column < width; column += utils::kTransferBlockColumns) {
-        const int64_t blockEnd = std::min<int64_t>(column + utils::kTransferBlockColumns, width);
+    int32_t gxs[utils::kGridBlockColumns];
+    int32_t gys[utils::kGridBlockColumns];
+    for (int64_t column = 0; column < width; column += utils::kGridBlockColumns) {
+        const int64_t blockEnd = std::min<int64_t>(column + utils::kGridBlockColumns, width);
         for (int64_t y = first; y < end; ++y) {
             auto* out = reinterpret_cast<Pixel*>(static_cast<char*>(output.data) + y * output.rowbytes);
+            utils::SourcesOfRow(map, static_cast<int32_t>(y), static_cast<int32_t>(column),
+                                static_cast<int32_t>(blockEnd), gxs, gys);
             for (int64_t x = column; x < blockEnd; ++x) {
-                int32_t gx;
-                int32_t gy;
-                map.SourceOf(static_cast<int32_t>(x), static_cast<int32_t>(y), gx, gy);
-                const uint64_t cell = cells[gx + gy * lineLength];
+                const int64_t i = x - column;
+                const uint64_t cell = cells[gxs[i] + static_cast<int64_t>(gys[i]) * lineLength];
                 const Pixel* from = keepBackground && !utils::CellFlag(cell)
                                         ? RowIn<Pixel>(sorting, y) + x
                                         : RowIn<Pixel>(sorting, utils::CellRow(cell)) + utils::CellColumn(cell);

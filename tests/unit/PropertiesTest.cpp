@@ -461,6 +461,42 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
     EXPECT_GT(kept, 50);
 }
 
+// The batched mapping of a row gives every column the source SourceOf gives it, both ways, for
+// turned, scaled and plain transforms and blocks that start anywhere in the row.
+TEST(SortProperties, RowSourcesAreThoseOfTheMapping) {
+    std::mt19937 g(99);
+    for (int round = 0; round < 200; ++round) {
+        KRVN_Params p;
+        p.angle = Chance(g, 0.2) ? 0.0f : Uniform(g, -720.0f, 720.0f);
+        p.resolution = Chance(g, 0.3) ? 1.0f : Uniform(g, 0.0f, 1.0f);
+        Info info;
+        CopySettings(info, p);
+        const int32_t width = Pick(g, 1, 90);
+        const int32_t height = Pick(g, 1, 90);
+        ASSERT_TRUE(PrepareGridSorting(info, width, height)) << info.Message();
+        if (info.gridCount == 0) continue;
+        for (const int32_t direction : {1, 2}) {
+            SetUpTransform(info, direction);
+            const TransferMapping map(info);
+            const int32_t rows = info.transform.destHeight;
+            const int32_t columns = info.transform.destWidth;
+            std::vector<int32_t> sx(static_cast<size_t>(columns));
+            std::vector<int32_t> sy(static_cast<size_t>(columns));
+            for (int32_t y = 0; y < rows; ++y) {
+                const int32_t x0 = Pick(g, 0, columns - 1);
+                SourcesOfRow(map, y, x0, columns, sx.data(), sy.data());
+                for (int32_t x = x0; x < columns; ++x) {
+                    int32_t wantX;
+                    int32_t wantY;
+                    map.SourceOf(x, y, wantX, wantY);
+                    ASSERT_EQ(sx[static_cast<size_t>(x - x0)], wantX) << "round " << round << ", direction " << direction;
+                    ASSERT_EQ(sy[static_cast<size_t>(x - x0)], wantY) << "round " << round << ", direction " << direction;
+                }
+            }
+        }
+    }
+}
+
 TEST(ConcurrencyPhasePlan, BlockLooksUseEveryPhase) {
     KRVN_Params p;
     p.block_height = 0.5f;
