@@ -401,6 +401,7 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
             p.angle = Chance(g, 0.8) ? Uniform(g, -360.0f, 360.0f) : 0.0f;
             p.resolution = Chance(g, 0.5) ? 1.0f : Uniform(g, 0.0f, 1.0f);
             p.affect_background = Chance(g, 0.5);
+            p.block_width = Chance(g, 0.5) ? 1.0f : Uniform(g, 0.0f, 1.0f);
         }
         const int32_t width = Pick(g, 1, 40);
         const int32_t height = Pick(g, 1, 30);
