@@ -17,7 +17,6 @@
 #include "LogsController.h"
 #include "korvane/sdk/SuiteHandler.h"
 #include "korvane/sdk/Suites.h"
-#include "sorting/CompactGrid.h"
 #include "sorting/Info.h"
 #include "sorting/LineIteration.h"
 #include "sorting/LineKernel.h"
@@ -164,81 +163,6 @@ PF_Err SortAllLines(RenderState& state, utils::Info& info, SuiteCache& suites, c
     return err;
 }
 
-// Whether the frame is a plain sort on a turned or scaled grid, sorted on the compact grid.
-bool CompactGridLook(const KRVN_Params& params, A_long width, A_long height, int bit_depth, bool bgra) {
-    if (sources::RowTransfers(bit_depth, bgra).readCompact == nullptr) return false;
-    utils::Info probe;
-    utils::CopySettings(probe, params);
-    return utils::CompactGridFits(probe.settings, width, height);
-}
-
-// The steps of a frame sorted on the compact grid, in place of fill pixels vector, the sort
-// preparation, the line sort, the transfer back and fill world, with their progress points: the
-// worlds into image words, the grid built from them, its lines sorted, the output written from it.
-// A failure or cancel while the output is written shows the unsorted input again.
-template <typename Progress>
-PF_Err CompactGridSteps(RenderState& state, utils::Info& info, SuiteCache& suites, PF_EffectWorld* output,
-                        int bit_depth, bool bgra, Progress&& progress) {
-    PF_Err& err = state.err;
-    utils::CompactGrid grid = utils::TakeCompactGrid();
-    ScopeExit keep_grid([&] { utils::GiveCompactGrid(std::move(grid)); });
-    // A pass that fails gives the lines the line sort gives for its iteration, then its own.
-    const auto report = [&](const std::string& what) {
-        if (!IsPremiere(state.in_data) && log::Logged(err)) KRVN_LOG_ERROR(kLabel, "Iterate Suite Error " + ErrorText(err));
-        if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, what + ErrorText(err));
-        const std::string message = info.Message();
-        if (!message.empty() && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "from info: " + message);
-        return err;
-    };
-    if (!utils::PrepareGridSorting(info, state.input->width, state.input->height) || !utils::CompactGridApplies(info)) {
-        KRVN_LOG_ERROR(kLabel, "Error preparing sorting " + ErrorText(err));
-        const std::string message = info.Message();
-        if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
-    try {
-        utils::SizeCompactGrid(grid, info);
-    } catch (const std::bad_alloc&) {
-        KRVN_LOG_ERROR(kLabel, "cannot allocate the compact grid " + ErrorText(PF_Err_OUT_OF_MEMORY));
-        return PF_Err_OUT_OF_MEMORY;
-    }
-    sources::GridRun run;
-    run.fill = RecordContext(state, nullptr, bgra);
-    run.output = output;
-    run.rows = sources::RowTransfers(bit_depth, bgra);
-    run.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
-    run.info = &info;
-    run.grid = &grid;
-    run.bit_depth = bit_depth;
-    const PF_Iterate8Suite1* iterate = nullptr;
-    if (!IsPremiere(state.in_data)) iterate = suites.Get<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterateSuiteVersion1);
-    const auto pass = [&](int which) {
-        if (err == PF_Err_NONE) err = sources::RunGridPass(run, which, iterate);
-        return err == PF_Err_NONE;
-    };
-    const auto show_input = [&] {
-        state.in_data->utils->copy(state.in_data->effect_ref, state.input, output, nullptr, nullptr);
-        return err;
-    };
-
-    if (!pass(sources::kReadImage)) return report("cannot read the image words ");
-    if (progress(30)) return err;
-    utils::SetUpTransform(info, 1);
-    if (!pass(sources::kBuildGrid)) return report("cannot build the compact grid ");
-    if (progress(50)) return err;
-    if (!pass(sources::kSortLines)) return report("Iterator encountered an error: ");
-    if (progress(60)) return err;
-    utils::SetUpTransform(info, 2);
-    if (progress(70)) return err;
-    if (!pass(sources::kWriteOutput)) {
-        report("cannot write the output from the compact grid ");
-        return show_input();
-    }
-    progress(100);
-    if (err == PF_Interrupt_CANCEL) return show_input();
-    return err;
-}
-
 // The release step: every layer parameter checked in, every world the render made disposed (the
 // host reclaims them under Premiere Pro). Never throws.
 void Release(RenderState& state, SuiteCache& suites) noexcept {
@@ -359,7 +283,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     if (width <= 0 || height <= 0) return PF_Err_NONE;
 
     const bool with_constraint = params->has_masks && !IsPremiere(in_data);
-    const bool compact_grid = CompactGridLook(*params, width, height, bit_depth, bgra);
+    const bool compact_grid = sources::CompactGridLook(*params, width, height, bit_depth, bgra);
     // Record memory the pool holds from earlier frames is used again, not asked for anew.
     utils::RecordPool& pool = utils::FrameRecordPool();
     const double need =
@@ -428,7 +352,11 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
 
     utils::CopySettings(info, *params);
     if (progress(25)) return err;
-    if (compact_grid) return CompactGridSteps(state, info, suites, output, bit_depth, bgra, progress);
+    // A plain sort on a turned or scaled grid goes from here on through the compact grid.
+    if (compact_grid) {
+        return sources::SortOnCompactGrid({in_data, input, output, RecordContext(state, nullptr, bgra), bit_depth, bgra},
+                                          info, err, progress);
+    }
 
     // Lines that are the image rows and never reach each other go from the worlds through the line
     // kernel into the output a row at a time, in cache, without frame-sized record arrays.

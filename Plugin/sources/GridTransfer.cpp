@@ -8,7 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "KRVN_Errors.h"
+#include "LogsController.h"
+#include "korvane/sdk/HostKind.h"
+#include "korvane/sdk/SuiteHandler.h"
 #include "sorting/Info.h"
+#include "sorting/LineKernel.h"
 
 namespace korvane::sources {
 namespace {
@@ -172,6 +177,81 @@ PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterat
     }
     if (items <= 0) return PF_Err_NONE;
     return iterate->iterate_generic(static_cast<A_long>(items), &ref, &GridPassIterate);
+}
+
+bool CompactGridLook(const KRVN_Params& params, A_long width, A_long height, int bit_depth, bool bgra) {
+    if (RowTransfers(bit_depth, bgra).readCompact == nullptr) return false;
+    utils::Info probe;
+    utils::CopySettings(probe, params);
+    return utils::CompactGridFits(probe.settings, width, height);
+}
+
+PF_Err SortOnCompactGrid(const GridFrame& frame, utils::Info& info, PF_Err& err,
+                         const std::function<bool(A_long)>& progress) {
+    constexpr const char* kLabel = "SortOnCompactGrid";
+    PF_InData* in_data = frame.in_data;
+    const bool premiere = IsPremiere(in_data);
+    utils::CompactGrid grid = utils::TakeCompactGrid();
+    struct GiveBack {
+        utils::CompactGrid& grid;
+        ~GiveBack() { utils::GiveCompactGrid(std::move(grid)); }
+    } give_back{grid};
+    // A pass that fails gives the line the line sort's iteration gives, then its own.
+    const auto report = [&](const std::string& what) {
+        if (!premiere && log::Logged(err)) KRVN_LOG_ERROR(kLabel, "Iterate Suite Error " + ErrorText(err));
+        if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, what + ErrorText(err));
+        const std::string message = info.Message();
+        if (!message.empty() && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "from info: " + message);
+        return err;
+    };
+    if (!utils::PrepareGridSorting(info, frame.input->width, frame.input->height) || !utils::CompactGridApplies(info)) {
+        KRVN_LOG_ERROR(kLabel, "Error preparing sorting " + ErrorText(err));
+        const std::string message = info.Message();
+        if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    try {
+        utils::SizeCompactGrid(grid, info);
+    } catch (const std::bad_alloc&) {
+        KRVN_LOG_ERROR(kLabel, "cannot allocate the compact grid " + ErrorText(PF_Err_OUT_OF_MEMORY));
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    GridRun run;
+    run.fill = frame.fill;
+    run.output = frame.output;
+    run.rows = RowTransfers(frame.bit_depth, frame.bgra);
+    run.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
+    run.info = &info;
+    run.grid = &grid;
+    run.bit_depth = frame.bit_depth;
+    SuiteCache suites(in_data->pica_basicP);
+    const PF_Iterate8Suite1* iterate = nullptr;
+    if (!premiere && err == PF_Err_NONE) iterate = suites.Get<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterateSuiteVersion1);
+    const auto pass = [&](int which) {
+        if (err == PF_Err_NONE) err = RunGridPass(run, which, iterate);
+        return err == PF_Err_NONE;
+    };
+    const auto show_input = [&] {
+        in_data->utils->copy(in_data->effect_ref, frame.input, frame.output, nullptr, nullptr);
+        return err;
+    };
+
+    if (!pass(kReadImage)) return report("cannot read the image words ");
+    if (progress(30)) return err;
+    utils::SetUpTransform(info, 1);
+    if (!pass(kBuildGrid)) return report("cannot build the compact grid ");
+    if (progress(50)) return err;
+    if (!pass(kSortLines)) return report("Iterator encountered an error: ");
+    if (progress(60)) return err;
+    utils::SetUpTransform(info, 2);
+    if (progress(70)) return err;
+    if (!pass(kWriteOutput)) {
+        report("cannot write the output from the compact grid ");
+        return show_input();
+    }
+    progress(100);
+    if (err == PF_Interrupt_CANCEL) return show_input();
+    return err;
 }
 
 }  // namespace korvane::sources
