@@ -13,6 +13,7 @@
 #include "params/ParamTable.h"
 #include "korvane/sdk/SuiteHandler.h"
 #include "platform/Platform.h"
+#include "sorting/CompactGrid.h"
 #include "sorting/RecordPool.h"
 
 namespace korvane {
@@ -81,6 +82,7 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData*, PF_ParamDef*[], PF_LayerDe
         if (in_data->global_data != nullptr) {
             log::LogLine("plugin setdown");
             utils::FrameRecordPool().Release();
+            utils::ReleaseCompactGrid();
             SuiteCache suites(in_data->pica_basicP);
             suites.Get<PF_HandleSuite2>(kPFHandleSuite, kPFHandleSuiteVersion2)->host_dispose_handle(in_data->global_data);
         }

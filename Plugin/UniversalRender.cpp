@@ -21,6 +21,7 @@
 #include "sorting/LineIteration.h"
 #include "sorting/LineKernel.h"
 #include "sorting/RecordPool.h"
+#include "sources/GridTransfer.h"
 #include "sources/PixelTransfer.h"
 #include "sources/RenderState.h"
 
@@ -190,7 +191,7 @@ void Release(RenderState& state, SuiteCache& suites) noexcept {
 }  // namespace
 
 double FrameMemoryNeed(int64_t width, int64_t height, float angle_degrees, float resolution, int bit_depth,
-                       bool with_constraint) {
+                       bool with_constraint, bool compact_grid) {
     const double w = static_cast<double>(std::max<int64_t>(width, 0));
     const double h = static_cast<double>(std::max<int64_t>(height, 0));
     if (w == 0.0 || h == 0.0) return 0.0;
@@ -210,10 +211,17 @@ double FrameMemoryNeed(int64_t width, int64_t height, float angle_degrees, float
     grid_w = std::floor(grid_w * scale) + 1.0;
     grid_h = std::floor(grid_h * scale) + 1.0;
 
-    const double image_records = w * h * record;
-    const double grid_records = grid_w * grid_h * record;
     const double worlds = (3.0 + (with_constraint ? 2.0 : 0.0)) * w * h * WorldPixelBytes(bit_depth);
     const double threads = std::max(1u, std::thread::hardware_concurrency());
+    if (compact_grid) {
+        // One word per image pixel and per cell; a line's breaks and the radix sort's spare buffer,
+        // and an image row's colours, breaks and keys, per thread.
+        const double word = sizeof(uint64_t);
+        const double scratch = threads * (grid_w * (word + 1.0) + w * (sizeof(PF_PixelFloat) + 5.0));
+        return w * h * word + grid_w * grid_h * word + worlds + scratch;
+    }
+    const double image_records = w * h * record;
+    const double grid_records = grid_w * grid_h * record;
     const double line_scratch = 4.0 * grid_w * record * threads;
     return image_records + grid_records + worlds + line_scratch;
 }
@@ -275,10 +283,13 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     if (width <= 0 || height <= 0) return PF_Err_NONE;
 
     const bool with_constraint = params->has_masks && !IsPremiere(in_data);
+    const bool compact_grid = sources::CompactGridLook(*params, width, height, bit_depth, bgra);
     // Record memory the pool holds from earlier frames is used again, not asked for anew.
     utils::RecordPool& pool = utils::FrameRecordPool();
-    const double need = FrameMemoryNeed(width, height, params->angle, params->resolution, bit_depth, with_constraint);
-    const double available = AvailableMemory() + static_cast<double>(pool.HeldBytes());
+    const double need =
+        FrameMemoryNeed(width, height, params->angle, params->resolution, bit_depth, with_constraint, compact_grid);
+    const double available = AvailableMemory() + static_cast<double>(pool.HeldBytes()) +
+                             static_cast<double>(utils::CompactGridHeldBytes());
     if (need > available) {
         char text[160];
         std::snprintf(text, sizeof text, "Not enough memory to sort a %dx%d frame: it needs %.0f MiB, %.0f MiB are available ",
@@ -341,6 +352,11 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
 
     utils::CopySettings(info, *params);
     if (progress(25)) return err;
+    // A plain sort on a turned or scaled grid goes from here on through the compact grid.
+    if (compact_grid) {
+        return sources::SortOnCompactGrid({in_data, input, output, RecordContext(state, nullptr, bgra), bit_depth, bgra},
+                                          info, err, progress);
+    }
 
     // Lines that are the image rows and never reach each other go from the worlds through the line
     // kernel into the output a row at a time, in cache, without frame-sized record arrays.

@@ -91,6 +91,8 @@ void DeriveSettings(Info& info) {
     d.randomOffsetOn = d.randomOffset > 0.0f;
 }
 
+}  // namespace
+
 void SetUpTransform(Info& info, int32_t direction) {
     TransferTransform& t = info.transform;
     t.direction = direction;
@@ -114,6 +116,8 @@ void SetUpTransform(Info& info, int32_t direction) {
     t.sourceCentreX = t.sourceWidth / 2;
     t.sourceCentreY = t.sourceHeight / 2;
 }
+
+namespace {
 
 
 // A rotation reads its source along diagonals: banded, it reads one small patch at a time. A
@@ -146,7 +150,12 @@ int32_t BlockLines(float lineCount, float lineLength, float blockHeightSquared) 
     return std::max(static_cast<int32_t>(std::min(blockLines, lineLength)), 1);
 }
 
-bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height, bool rowsApart) {
+// What a preparation makes: the record grid from the image records, or only the sizes and derived
+// values for lines sorted apart or for a grid kept elsewhere.
+enum class Preparation { kRecords, kRowsApart, kSizesOnly };
+
+bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height, Preparation preparation) {
+    const bool rowsApart = preparation == Preparation::kRowsApart;
     ClearGrid(info);
     if (rowsApart && !LinesAreImageRows(info, width, height)) {
         info.SetMessage("The lines of this frame cannot be sorted apart");
@@ -160,7 +169,7 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height, bool row
     info.imageWidth = width;
     info.imageHeight = height;
     info.imageCount = static_cast<int64_t>(width) * height;
-    if (!rowsApart && static_cast<int64_t>(info.imageRecords.size()) != info.imageCount) {
+    if (preparation == Preparation::kRecords && static_cast<int64_t>(info.imageRecords.size()) != info.imageCount) {
         info.SetMessage("The image holds " + std::to_string(info.imageRecords.size()) +
                         " records where " + std::to_string(width) + " x " + std::to_string(height) +
                         " are needed");
@@ -209,8 +218,8 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height, bool row
     info.blockLines = BlockLines(static_cast<float>(lineCount), static_cast<float>(lineLength),
                                  info.derived.blockHeightSquared);
     info.lastColumn = info.settings.fillLineEnd ? info.lineLength : info.lineLength - 1;
-    if (rowsApart) {
-        info.rowsApart = true;
+    if (preparation != Preparation::kRecords) {
+        info.rowsApart = rowsApart;
         return true;
     }
 
@@ -331,7 +340,7 @@ bool LinesAreImageRows(const Info& info, int32_t width, int32_t height) {
 
 bool PrepareRowSorting(Info& info, int32_t width, int32_t height) {
     try {
-        return PrepareSortingUnguarded(info, width, height, true);
+        return PrepareSortingUnguarded(info, width, height, Preparation::kRowsApart);
     } catch (const std::exception& e) {
         info.SetMessage(e.what());
         return false;
@@ -340,7 +349,16 @@ bool PrepareRowSorting(Info& info, int32_t width, int32_t height) {
 
 bool PrepareSorting(Info& info, int32_t width, int32_t height) {
     try {
-        return PrepareSortingUnguarded(info, width, height, false);
+        return PrepareSortingUnguarded(info, width, height, Preparation::kRecords);
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
+
+bool PrepareGridSorting(Info& info, int32_t width, int32_t height) {
+    try {
+        return PrepareSortingUnguarded(info, width, height, Preparation::kSizesOnly);
     } catch (const std::exception& e) {
         info.SetMessage(e.what());
         return false;

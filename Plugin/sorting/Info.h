@@ -189,6 +189,14 @@ bool LinesAreImageRows(const Info& info, int32_t width, int32_t height);
 // message when LinesAreImageRows does not hold or PrepareSorting would fail.
 bool PrepareRowSorting(Info& info, int32_t width, int32_t height);
 
+// PrepareSorting without image records or a grid: the settings, sizes and derived values as
+// PrepareSorting gives them, for a grid the caller keeps (CompactGrid.h). False with a message
+// where PrepareSorting would fail for a reason other than the image records.
+bool PrepareGridSorting(Info& info, int32_t width, int32_t height);
+
+// Sets up info.transform for a transfer: direction 1 from the image to the line grid, 2 back.
+void SetUpTransform(Info& info, int32_t direction);
+
 // Writes the line grid back into the image records (at angle 0 and scale 1 by moving them back,
 // leaving lineRecords empty). False with a message on failure.
 bool TakeOutPixels(Info& info);

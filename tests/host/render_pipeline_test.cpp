@@ -2,7 +2,9 @@
 // fault injection, cancellation at every progress point, pixel formats, bit depths, odd sizes, and
 // the same bytes on any thread count and in either host.
 #include <array>
+#include <cmath>
 #include <limits>
+#include <random>
 #include <set>
 
 #include "UniversalRender.h"
@@ -155,6 +157,55 @@ TEST_F(RenderFailures, PreparationRefusingTheSettingsIsLogged) {
     EXPECT_TRUE(out.SamePixels(in));
 }
 
+// A plain sort on a turned grid runs on the compact grid: each of its passes, and a world the
+// effect cannot create before them, fails with its own line after the iteration's and leaves the
+// input, at every depth.
+TEST_F(RenderFailures, EachFailingCompactGridPassGivesItsLinesAndLeavesTheInput) {
+    const PF_Err X = PF_Err_OUT_OF_MEMORY;
+    const auto lines = [&](const std::string& step) {
+        const std::string file = "GridTransfer";
+        const std::string function = "SortOnCompactGrid";
+        return std::vector<ErrorRecord>{Err(file, function, "Iterate Suite Error " + ErrorText(X)),
+                                        Err(file, function, step + ErrorText(X))};
+    };
+    struct Case {
+        const char* call;
+        int nth;
+        std::vector<ErrorRecord> lines;
+    };
+    const std::vector<Case> cases = {
+        {"PF_NewWorld", 1,
+         Concat({Err("RenderState", kCreate, "cannot create world " + ErrorText(X))}, lines("cannot read the image words "))},
+        {"iterate_generic", 1, lines("cannot read the image words ")},
+        {"iterate_generic", 2, lines("cannot build the compact grid ")},
+        {"iterate_generic", 3, lines("Iterator encountered an error: ")},
+        {"iterate_generic", 4, lines("cannot write the output from the compact grid ")},
+    };
+    Host& h = NewHost();
+    h.Set(P::KRVN_ANGLE, 20);
+    h.Set(P::KRVN_RESOLUTION, 70);
+    for (const int depth : {8, 16, 32})
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.call) + " #" + std::to_string(c.nth) + " at " + std::to_string(depth));
+        const World in = PhotoLike(24, 16, depth);
+        const long before = h.call_count(c.call);
+        const World sorted = RenderAe(h, in);
+        EXPECT_FALSE(sorted.SamePixels(in));
+        const long per_frame = h.call_count(c.call) - before;
+        // One iteration per pass.
+        if (std::string(c.call) == "iterate_generic") {
+            ASSERT_EQ(per_frame, 4);
+        }
+        ASSERT_GE(per_frame, c.nth);
+        h.FailCall(c.call, c.nth, X);
+        const size_t mark = LogMark();
+        const World out = RenderAe(h, in, X);
+        EXPECT_EQ(ErrorsSince(mark), Concat(c.lines, EntryLine("PF_Cmd_SMART_RENDER", X)));
+        EXPECT_TRUE(out.SamePixels(in));
+        h.ClearFaults();
+    }
+}
+
 TEST_F(RenderFailures, EachFailingHostCallGivesItsLinesAndLeavesTheInput) {
     struct Case {
         const char* call;
@@ -186,6 +237,8 @@ TEST_F(RenderFailures, EachFailingHostCallGivesItsLinesAndLeavesTheInput) {
     };
     Host& h = NewHost();
     h.Set(P::KRVN_ANGLE, 20);
+    // A mirror keeps the turned grid on the records (a plain sort takes the compact grid).
+    h.Set(P::KRVN_MIRROR, 1);
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.call) + " #" + std::to_string(c.nth) + " at " + std::to_string(c.depth));
         const World in = PhotoLike(24, 16, c.depth);
@@ -239,6 +292,12 @@ TEST_F(RenderFailures, MemoryNeedGrowsWithTheRotatedGrid) {
     EXPECT_LT(render::FrameMemoryNeed(1920, 1080, 0.0f, 0.0f, 8, false), flat);
     EXPECT_GT(render::FrameMemoryNeed(30000, 30000, 33.0f, 1.0f, 32, true), 1e11);
     EXPECT_GT(render::AvailableMemory(), 0.0);
+    // The compact grid: a word per pixel and per cell of the turned grid, and the scratch worlds.
+    const double words = render::FrameMemoryNeed(3840, 2160, 33.0f, 1.0f, 8, false, true);
+    const auto [bw, bh] = utils::RotatedBounds(3840, 2160, 33.0f);
+    EXPECT_GT(words, 8.0 * (3840.0 * 2160 + static_cast<double>(bw * bh)) + 3.0 * 3840 * 2160 * 4);
+    EXPECT_LT(words, render::FrameMemoryNeed(3840, 2160, 33.0f, 1.0f, 8, false) / 4.0);
+    EXPECT_LT(render::FrameMemoryNeed(3840, 2160, 0.0f, 0.5f, 8, false, true), words);
 }
 
 // ---- Pre-render, smart render, legacy render
@@ -516,6 +575,56 @@ TEST_F(RenderSizes, OutputOfAnotherSizeThanTheInput) {
 }
 
 // ---- Determinism
+
+// Plain sorts on turned and scaled grids go through the compact grid; a feather too short to
+// reach one pixel changes no byte but keeps the same look on the records. Both give the same bytes
+// at every depth, for 16-bit codes above full intensity and float channels out of range or not
+// finite too.
+TEST_F(RenderDeterminism, CompactGridGivesTheRecordBytes) {
+    std::mt19937 g(1212);
+    const auto unit = [&] { return static_cast<double>(g()) / 4294967296.0; };
+    const auto pick = [&](int low, int high) { return low + static_cast<int>(g() % static_cast<uint32_t>(high - low + 1)); };
+    Host& h = NewHost();
+    int compact = 0;
+    for (int round = 0; round < 36; ++round) {
+        const int depth = std::array{8, 16, 32}[round % 3];
+        const double low = std::floor(unit() * 60.0) / 100.0;
+        h.Set(P::KRVN_THRESHOLD_LOW, low);
+        h.Set(P::KRVN_THRESHOLD_HIGH, low + std::floor(unit() * 60.0 + 5.0) / 100.0);
+        h.Set(P::KRVN_EFFECT, pick(1, 2));
+        h.Set(P::KRVN_ANGLE, round % 6 == 5 ? 0.0 : pick(-360, 360));
+        h.Set(P::KRVN_RESOLUTION, round % 2 == 0 ? 100.0 : std::floor(unit() * 100.0));
+        h.Set(P::KRVN_TRIGGER, pick(1, 9));
+        h.Set(P::KRVN_SORT_KEY, pick(1, 10));
+        h.Set(P::KRVN_FILL, pick(0, 1));
+        h.Set(P::KRVN_REVERSE, pick(0, 1));
+        h.Set(P::KRVN_AFFECT_BACKGROUND, pick(0, 1));
+        h.Set(P::KRVN_BLOCK_WIDTH, pick(0, 1) == 1 ? 100.0 : std::floor(10.0 + unit() * 90.0));
+        h.Set(P::KRVN_ANIMATE_GROWTH, pick(0, 1) == 1 ? 100.0 : std::floor(unit() * 200.0));
+        h.Set(P::KRVN_OFFSET, pick(0, 1) == 1 ? 0.0 : std::floor(unit() * 60.0));
+        World in = PhotoLike(pick(1, 60), pick(1, 40), depth, static_cast<uint32_t>(round));
+        for (int i = 0; i < 12; ++i) {
+            const A_long x = pick(0, in.width() - 1);
+            const A_long y = pick(0, in.height() - 1);
+            if (depth == 16) in.At<PF_Pixel16>(x, y).red = static_cast<A_u_short>(pick(32769, 65535));
+            if (depth == 32) {
+                const float odd[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                                     -0.75f, 3.5f};
+                in.At<PF_PixelFloat>(x, y).green = odd[pick(0, 3)];
+            }
+        }
+        SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(in.width()) + " x " +
+                     std::to_string(in.height()) + " at " + std::to_string(depth) + " bits");
+        h.Set(P::KRVN_FEATHER_START, 0.0);
+        const long before = h.call_count("iterate_generic");
+        const World grid = RenderAe(h, in);
+        compact += h.call_count("iterate_generic") - before == 4 ? 1 : 0;
+        h.Set(P::KRVN_FEATHER_START, 1e-4);
+        const World records = RenderAe(h, in);
+        EXPECT_TRUE(grid.SamePixels(records));
+    }
+    EXPECT_GT(compact, 20);
+}
 
 TEST_F(RenderDeterminism, SameBytesTwiceOnAnyThreadCountAndInEitherHost) {
     Host& ae = NewHost();

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "SortingTestSupport.h"
+#include "sorting/CompactGrid.h"
 #include "sorting/LineKernel.h"
 #include "sorting/RadixSort.h"
 
@@ -426,6 +427,116 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
     }
     EXPECT_GT(compact, 220);
     EXPECT_GT(noisy, 60);
+}
+
+// A plain look on a turned or scaled grid, sorted on the compact grid built from image words and
+// read back as the output reads it, gives every image pixel the colour the record grid gives it
+// after TakeOutPixels, with the background kept or not; other looks are refused.
+TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
+    std::mt19937 g(1618);
+    int compact = 0;
+    int kept = 0;
+    for (int round = 0; round < 300; ++round) {
+        KRVN_Params p = round % 10 == 9 ? RandomLook(g) : PlainRowLook(g);
+        if (round % 10 != 9) {
+            p.angle = Chance(g, 0.8) ? Uniform(g, -360.0f, 360.0f) : 0.0f;
+            p.resolution = Chance(g, 0.5) ? 1.0f : Uniform(g, 0.0f, 1.0f);
+            p.affect_background = Chance(g, 0.5);
+            p.block_width = Chance(g, 0.5) ? 1.0f : Uniform(g, 0.0f, 1.0f);
+        }
+        const int32_t width = Pick(g, 1, 40);
+        const int32_t height = Pick(g, 1, 30);
+        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        Info records = Prepared(input, width, p);
+        ASSERT_TRUE(SortAllLinesSequentially(records)) << records.Message();
+        ASSERT_TRUE(TakeOutPixels(records)) << records.Message();
+
+        Info info;
+        CopySettings(info, p);
+        ASSERT_TRUE(PrepareGridSorting(info, width, height)) << info.Message();
+        EXPECT_EQ(CompactGridFits(info.settings, width, height), CompactGridApplies(info));
+        CompactGrid grid;
+        SizeCompactGrid(grid, info);
+        if (!CompactGridApplies(info)) {
+            EXPECT_FALSE(SortGridLine(info, grid, 0));
+            continue;
+        }
+        ++compact;
+        kept += p.affect_background ? 0 : 1;
+        const TriggerTest test = TriggerTestOf(info.settings);
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                const PixelRecord& r = input[static_cast<size_t>(y) * width + x];
+                const bool breaks =
+                    test.Breaks(r.trigger.red + 0.0f, r.trigger.green + 0.0f, r.trigger.blue + 0.0f, r.trigger.alpha);
+                const uint32_t key = SortableBits(SortValueOf(r.sortSource, info.settings.sortKey), !info.settings.reverse);
+                grid.image[static_cast<size_t>(y) * width + x] = PackCell(key, breaks, x, y);
+            }
+        }
+        SetUpTransform(info, 1);
+        // Bands and lines in reverse order: none may depend on another.
+        for (int32_t band = CompactBandCount(info.lineCount) - 1; band >= 0; --band) {
+            ASSERT_TRUE(BuildGridBand(info, grid, band));
+        }
+        for (int32_t y = info.lineCount - 1; y >= 0; --y) {
+            ASSERT_TRUE(SortGridLine(info, grid, y)) << info.Message();
+        }
+        SetUpTransform(info, 2);
+        const TransferMapping back(info);
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                int32_t gx;
+                int32_t gy;
+                back.SourceOf(x, y, gx, gy);
+                const uint64_t cell = grid.cells[static_cast<size_t>(gx) + static_cast<size_t>(gy) * info.lineLength];
+                const bool own = !p.affect_background && !CellFlag(cell);
+                const size_t from = own ? static_cast<size_t>(y) * width + x
+                                        : static_cast<size_t>(CellRow(cell)) * width + CellColumn(cell);
+                const PF_PixelFloat& want = records.imageRecords[static_cast<size_t>(y) * width + x].color;
+                ASSERT_TRUE(SameBytes(input[from].color, want))
+                    << "round " << round << ": " << width << " x " << height << " at " << p.angle << " degrees, x "
+                    << x << ", y " << y;
+            }
+        }
+    }
+    EXPECT_GT(compact, 150);
+    EXPECT_GT(kept, 50);
+}
+
+// The batched mapping of a row gives every column the source SourceOf gives it, both ways, for
+// turned, scaled and plain transforms and blocks that start anywhere in the row.
+TEST(SortProperties, RowSourcesAreThoseOfTheMapping) {
+    std::mt19937 g(99);
+    for (int round = 0; round < 200; ++round) {
+        KRVN_Params p;
+        p.angle = Chance(g, 0.2) ? 0.0f : Uniform(g, -720.0f, 720.0f);
+        p.resolution = Chance(g, 0.3) ? 1.0f : Uniform(g, 0.0f, 1.0f);
+        Info info;
+        CopySettings(info, p);
+        const int32_t width = Pick(g, 1, 90);
+        const int32_t height = Pick(g, 1, 90);
+        ASSERT_TRUE(PrepareGridSorting(info, width, height)) << info.Message();
+        if (info.gridCount == 0) continue;
+        for (const int32_t direction : {1, 2}) {
+            SetUpTransform(info, direction);
+            const TransferMapping map(info);
+            const int32_t rows = info.transform.destHeight;
+            const int32_t columns = info.transform.destWidth;
+            std::vector<int32_t> sx(static_cast<size_t>(columns));
+            std::vector<int32_t> sy(static_cast<size_t>(columns));
+            for (int32_t y = 0; y < rows; ++y) {
+                const int32_t x0 = Pick(g, 0, columns - 1);
+                SourcesOfRow(map, y, x0, columns, sx.data(), sy.data());
+                for (int32_t x = x0; x < columns; ++x) {
+                    int32_t wantX;
+                    int32_t wantY;
+                    map.SourceOf(x, y, wantX, wantY);
+                    ASSERT_EQ(sx[static_cast<size_t>(x - x0)], wantX) << "round " << round << ", direction " << direction;
+                    ASSERT_EQ(sy[static_cast<size_t>(x - x0)], wantY) << "round " << round << ", direction " << direction;
+                }
+            }
+        }
+    }
 }
 
 TEST(ConcurrencyPhasePlan, BlockLooksUseEveryPhase) {

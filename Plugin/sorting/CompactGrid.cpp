@@ -1,0 +1,243 @@
+// The compact grid: built from the image words, its lines sorted in place, kept between frames.
+#include "sorting/CompactGrid.h"
+
+#include <algorithm>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include <sys/mman.h>
+
+#include "sorting/RadixSort.h"
+#include "sorting/RecordPool.h"
+
+namespace korvane::utils {
+
+namespace {
+
+// Grows `words` to `count`, asking fresh memory of more than a few huge pages to be backed by them.
+void SizeWords(std::vector<uint64_t>& words, size_t count) {
+    if (words.capacity() >= count) {
+        words.resize(count);
+        return;
+    }
+    std::vector<uint64_t>().swap(words);
+    words.reserve(count);
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+    const auto begin = reinterpret_cast<uintptr_t>(words.data());
+    const uintptr_t end = begin + count * sizeof(uint64_t);
+    const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t last = end & ~(kHugePage - 1);
+    if (last > first) {
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+#endif
+    words.resize(count);
+}
+
+// The span [h, cur) after the growth animation, as the line kernel grows it.
+std::pair<int64_t, int64_t> Grown(int64_t h, int64_t cur, float g) {
+    const int64_t len = cur - h;
+    if (g > 1.0f) {
+        const int64_t start = h + len - static_cast<int64_t>((2.0f - g) * static_cast<float>(len));
+        return {start, start + len};
+    }
+    if (g < 1.0f) return {h, h + static_cast<int64_t>(g * static_cast<float>(len))};
+    return {h, cur};
+}
+
+// TransferMapping::ClampedIndex as selects: a NaN fails both comparisons and ends at 0. The top
+// index is exact in a float for every side a compact grid allows.
+inline int32_t ClampedSelect(float value, float top) {
+    const float below = value >= top ? top : value;
+    return static_cast<int32_t>(below >= 0.0f ? below : 0.0f);
+}
+
+struct LineBuffers {
+    std::vector<uint64_t> spare;
+};
+
+size_t Bytes(const CompactGrid& grid) {
+    return (grid.image.capacity() + grid.cells.capacity()) * sizeof(uint64_t);
+}
+
+std::mutex& PoolMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+CompactGrid& Held() {
+    static CompactGrid held;
+    return held;
+}
+
+}  // namespace
+
+bool CompactGridApplies(const Info& info) {
+    const SortSettings& s = info.settings;
+    const DerivedSettings& d = info.derived;
+    return Resamples(info) && !info.rowsApart && info.imageWidth > 0 && info.imageHeight > 0 &&
+           info.imageWidth <= kCompactMaxWidth && info.imageHeight <= kCompactMaxHeight && info.blockLines == 1 &&
+           s.outputMode == kModeSort && !s.maskGating && !s.mirror && !d.noiseOn && !d.copyNeeded && !d.stretchOn &&
+           !d.blurOn && !d.popOn && !d.featherStartOn && !d.featherEndOn && !d.randomOffsetOn && !d.comparatorSort &&
+           !(d.rotationFraction > 0.0f);
+}
+
+bool CompactGridFits(const SortSettings& settings, int32_t width, int32_t height) {
+    Info probe;
+    probe.settings = settings;
+    return PrepareGridSorting(probe, width, height) && CompactGridApplies(probe);
+}
+
+void SizeCompactGrid(CompactGrid& grid, const Info& info) {
+    SizeWords(grid.image, static_cast<size_t>(std::max<int64_t>(info.imageCount, 0)));
+    SizeWords(grid.cells, static_cast<size_t>(std::max<int64_t>(info.gridCount, 0)));
+}
+
+void SourcesOfRow(const TransferMapping& map, int32_t y, int32_t x0, int32_t x1, int32_t* sx, int32_t* sy) {
+    const int32_t n = x1 - x0;
+    const float topX = static_cast<float>(map.sourceWidth - 1);
+    const float topY = static_cast<float>(map.sourceHeight - 1);
+    if (map.rotated) {
+        // The same operations in the same order as SourceOf, with the row's terms taken once.
+        const float dy = (static_cast<float>(y) + 0.5f) - map.destCentreY;
+        const float sdy = map.st * dy;
+        const float kdy = map.kt * dy;
+        const float kt = map.kt;
+        const float st = map.st;
+        const float dcx = map.dcx;
+        const float scx = map.scx;
+        const float scy = map.scy;
+        for (int32_t i = 0; i < n; ++i) {
+            const float u = (static_cast<float>(x0 + i) + 0.5f) - dcx;
+            sx[i] = ClampedSelect(kt * u - sdy + scx, topX);
+            sy[i] = ClampedSelect(st * u + kdy + scy, topY);
+        }
+    } else if (map.scaled) {
+        const float t = map.t;
+        const int32_t row = ClampedSelect(t * (static_cast<float>(y) + 0.5f), topY);
+        for (int32_t i = 0; i < n; ++i) {
+            sx[i] = ClampedSelect(t * (static_cast<float>(x0 + i) + 0.5f), topX);
+            sy[i] = row;
+        }
+    } else {
+        const int32_t row = std::min(y, map.sourceHeight - 1);
+        for (int32_t i = 0; i < n; ++i) {
+            sx[i] = std::min(x0 + i, map.sourceWidth - 1);
+            sy[i] = row;
+        }
+    }
+}
+
+int32_t CompactBandCount(int32_t rows) {
+    const int64_t n = std::max(rows, 0);
+    return static_cast<int32_t>((n + kGridBandRows - 1) / kGridBandRows);
+}
+
+bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band) {
+    const TransferMapping map(info);
+    const int64_t destWidth = info.lineLength;
+    const int64_t first = static_cast<int64_t>(band) * kGridBandRows;
+    const int64_t end = std::min<int64_t>(first + kGridBandRows, info.lineCount);
+    const uint64_t* const image = grid.image.data();
+    const int64_t imageWidth = map.sourceWidth;
+    uint64_t* const cells = grid.cells.data();
+    int32_t sx[kGridBlockColumns];
+    int32_t sy[kGridBlockColumns];
+    for (int64_t column = 0; column < destWidth; column += kGridBlockColumns) {
+        const auto x0 = static_cast<int32_t>(column);
+        const auto blockEnd = static_cast<int32_t>(std::min<int64_t>(column + kGridBlockColumns, destWidth));
+        for (int64_t row = first; row < end; ++row) {
+            uint64_t* const out = cells + row * destWidth + x0;
+            SourcesOfRow(map, static_cast<int32_t>(row), x0, blockEnd, sx, sy);
+            for (int32_t i = 0; i < blockEnd - x0; ++i) {
+                out[i] = image[sx[i] + static_cast<int64_t>(sy[i]) * imageWidth];
+            }
+        }
+    }
+    return true;
+}
+
+bool SortGridLine(Info& info, CompactGrid& grid, int32_t y) {
+    if (y < 0 || y >= info.lineCount || static_cast<int64_t>(grid.cells.size()) != info.gridCount ||
+        !CompactGridApplies(info)) {
+        info.SetMessage("SortGridLine: line " + std::to_string(y) + " cannot be sorted on the compact grid");
+        return false;
+    }
+    try {
+        thread_local LineBuffers buffers;
+        const int64_t width = info.lineLength;
+        uint64_t* const line = grid.cells.data() + static_cast<int64_t>(y) * width;
+        // Indices from the start of the line; the last line's final span ends one cell short, as
+        // it does in the record grid, whose last index is lastIndex.
+        const int64_t last = info.lastIndex - static_cast<int64_t>(y) * width;
+        const int64_t lastColumn = info.lastColumn;
+        const int64_t maxSpan = info.maxSpanLength;
+        const float g = info.derived.growth;
+        const float offset = info.derived.offset;
+        int64_t h = 0;
+        for (int64_t x = 0; x <= lastColumn; ++x) {
+            // Every cell is read here, before any span reaches it: its break leaves it, and its
+            // flag starts over as "not covered". Before the line end cur is x.
+            int64_t cur = x;
+            if (x < width) {
+                const uint64_t cell = line[x];
+                line[x] = cell & ~kCellFlag;
+                if (x - h <= maxSpan && !CellFlag(cell)) {
+                    continue;
+                }
+            } else {
+                cur = std::min(x, last);
+            }
+            const int64_t len = cur - h;
+            const auto [start0, end0] = Grown(h, cur, g);
+            const int64_t shift =
+                len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len)) : 0;
+            const int64_t start = start0 + shift;
+            const int64_t end = std::min(cur, end0 + shift);
+            if (end - start >= 2) {
+                // Stable by key: the cells come out in the order the record kernel gives the
+                // records, whatever their low halves.
+                uint64_t* const span = line + start;
+                const auto n = static_cast<size_t>(end - start);
+                SortByHighHalf(span, n, buffers.spare);
+                for (size_t i = 0; i < n; ++i) span[i] |= kCellFlag;
+            }
+            h = cur;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
+
+CompactGrid TakeCompactGrid() {
+    std::lock_guard lock(PoolMutex());
+    CompactGrid taken = std::move(Held());
+    Held() = CompactGrid{};
+    return taken;
+}
+
+void GiveCompactGrid(CompactGrid&& grid) noexcept {
+    CompactGrid given = std::move(grid);
+    grid = CompactGrid{};
+    if (Bytes(given) > RecordPool::kDefaultCapBytes) return;  // freed here, outside the lock
+    std::lock_guard lock(PoolMutex());
+    std::swap(Held(), given);  // an older grid still held is freed with `given`
+}
+
+size_t CompactGridHeldBytes() {
+    std::lock_guard lock(PoolMutex());
+    return Bytes(Held());
+}
+
+void ReleaseCompactGrid() noexcept {
+    CompactGrid freed;
+    std::lock_guard lock(PoolMutex());
+    std::swap(Held(), freed);
+}
+
+}  // namespace korvane::utils

@@ -1,0 +1,74 @@
+// The compact grid of a plain sort on a turned or scaled grid: each cell one 64-bit word with the
+// sort key of its pixel in the high half and, in the low half, where that pixel lies in the image
+// and one flag. The grid is built straight from an image of such words, its lines are sorted in
+// place, and the output takes each pixel from the world at the place its cell names.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "sorting/Info.h"
+
+namespace korvane::utils {
+
+// Low half of a cell: the flag in bit 31, the image row in bits 15..30, the column in bits 0..14.
+// The flag is the pixel's break (its trigger closes a span) until the cell's line is sorted, and
+// afterwards whether a processed span covered the cell.
+constexpr uint64_t kCellFlag = uint64_t{1} << 31;
+constexpr int32_t kCompactMaxWidth = 1 << 15;
+constexpr int32_t kCompactMaxHeight = 1 << 16;
+
+inline uint64_t PackCell(uint32_t key, bool flag, int32_t x, int32_t y) {
+    return (static_cast<uint64_t>(key) << 32) | (flag ? kCellFlag : 0) | (static_cast<uint64_t>(y) << 15) |
+           static_cast<uint64_t>(x);
+}
+inline int32_t CellColumn(uint64_t cell) { return static_cast<int32_t>(cell & 0x7fffu); }
+inline int32_t CellRow(uint64_t cell) { return static_cast<int32_t>((cell >> 15) & 0xffffu); }
+inline bool CellFlag(uint64_t cell) { return (cell & kCellFlag) != 0; }
+
+// The words of one frame: `image` W × H cells read from the worlds (index x + y × W), `cells` the
+// line grid (index x + y × lineLength).
+struct CompactGrid {
+    std::vector<uint64_t> image;
+    std::vector<uint64_t> cells;
+};
+
+// Whether a preparation by PrepareGridSorting can be sorted on a compact grid: a resampled grid
+// (angle not 0 or scale not 1), one line per block, the sort output mode and no step but the sort
+// itself (no noise, mask gating, stretch, fills, blur, pop, mirror, loop, feathers or random
+// offset), and an image small enough for a cell to name its pixels.
+bool CompactGridApplies(const Info& info);
+
+// CompactGridApplies for a frame of these settings and size, prepared on a copy.
+bool CompactGridFits(const SortSettings& settings, int32_t width, int32_t height);
+
+// Sizes `grid` for the prepared image and line grid, keeping memory it already has.
+void SizeCompactGrid(CompactGrid& grid, const Info& info);
+
+// The passes that read along diagonals walk their destination in bands of kGridBandRows rows,
+// each band in blocks of kGridBlockColumns columns, so that the source is read one patch at a time.
+constexpr int32_t kGridBandRows = 32;
+constexpr int32_t kGridBlockColumns = 64;
+
+// Columns [x0, x1) of destination row y through `map`: sx[i] and sy[i] the source column and row
+// of column x0 + i, exactly as map.SourceOf gives them, in loops the compiler vectorises.
+void SourcesOfRow(const TransferMapping& map, int32_t y, int32_t x0, int32_t x1, int32_t* sx, int32_t* sy);
+
+// Grid rows in bands, each walked in blocks of columns: cell (x, y) takes the image word of the pixel the transform
+// in info.transform (direction 1) gives for it. Bands are independent.
+int32_t CompactBandCount(int32_t rows);
+bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band);
+
+// Sorts line y of the grid as the line kernel sorts the records of a plain sort, and leaves the
+// flag of each cell set where a processed span covered it. Lines are independent. False with a
+// message when the grid does not match the preparation.
+bool SortGridLine(Info& info, CompactGrid& grid, int32_t y);
+
+// Grid memory kept from one frame to the next (the last frame's, up to the record pool's cap).
+CompactGrid TakeCompactGrid();
+void GiveCompactGrid(CompactGrid&& grid) noexcept;
+size_t CompactGridHeldBytes();
+void ReleaseCompactGrid() noexcept;
+
+}  // namespace korvane::utils

@@ -1,0 +1,257 @@
+// The passes of a plain sort on the compact grid, between the host worlds and the grid's words.
+#include "sources/GridTransfer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "KRVN_Errors.h"
+#include "LogsController.h"
+#include "korvane/sdk/HostKind.h"
+#include "korvane/sdk/SuiteHandler.h"
+#include "sorting/Info.h"
+#include "sorting/LineKernel.h"
+
+namespace korvane::sources {
+namespace {
+
+// A pixel as the record path gives it back after reading it into a record and writing the record:
+// 8-bit channels unchanged, 16-bit ones above full intensity at full intensity, float channels
+// that are not finite at 0 (a record reads them so).
+inline PF_Pixel8 RoundTrip(const PF_Pixel8& p) { return p; }
+
+inline PF_Pixel16 RoundTrip(const PF_Pixel16& p) {
+    const auto c = [](uint16_t v) { return v > 32768 ? uint16_t{32768} : v; };
+    return {c(p.alpha), c(p.red), c(p.green), c(p.blue)};
+}
+
+inline PF_PixelFloat RoundTrip(const PF_PixelFloat& p) {
+    const auto c = [](float v) { return std::isfinite(v) ? v : 0.0f; };
+    return {c(p.alpha), c(p.red), c(p.green), c(p.blue)};
+}
+
+template <typename Pixel>
+const Pixel* RowIn(const PF_EffectWorld& world, int64_t y) {
+    return reinterpret_cast<const Pixel*>(static_cast<const char*>(world.data) + y * world.rowbytes);
+}
+
+// Image row y of the worlds as image words: the colour reader of the compact rows gives each
+// pixel's break and key.
+bool ReadImageRow(const GridRun& run, int32_t y) {
+    utils::Info& info = *run.info;
+    const int32_t width = run.fill.width;
+    thread_local std::vector<PF_PixelFloat> colors;
+    thread_local std::vector<uint8_t> breaks;
+    thread_local std::vector<uint32_t> keys;
+    if (colors.size() < static_cast<size_t>(width)) {
+        colors.resize(static_cast<size_t>(width));
+        breaks.resize(static_cast<size_t>(width));
+        keys.resize(static_cast<size_t>(width));
+    }
+    if (static_cast<int64_t>(run.grid->image.size()) != info.imageCount) {
+        info.SetMessage("The image words do not match the prepared image");
+        return false;
+    }
+    run.rows.readCompact(run.fill, run.keys, y, width, colors.data(), breaks.data(), keys.data());
+    uint64_t* const out = run.grid->image.data() + static_cast<int64_t>(y) * width;
+    for (int32_t x = 0; x < width; ++x) {
+        out[x] = utils::PackCell(keys[static_cast<size_t>(x)], breaks[static_cast<size_t>(x)] != 0, x, y);
+    }
+    return true;
+}
+
+// Band `band` of output rows: pixel (x, y) from the world pixel its grid cell names (transform
+// direction 2), or its own pixel when the background is kept and no processed span covered the
+// cell; in blocks of columns so that the grid is read one small patch at a time.
+template <typename Pixel>
+void WriteOutputBand(const GridRun& run, int32_t band) {
+    const utils::Info& info = *run.info;
+    const utils::TransferMapping map(info);
+    const PF_EffectWorld& sorting = *run.fill.sorting;
+    PF_EffectWorld& output = *run.output;
+    const int64_t width = std::min<int64_t>(output.width, info.imageWidth);
+    const int64_t height = std::min<int64_t>(output.height, info.imageHeight);
+    const int64_t first = static_cast<int64_t>(band) * utils::kGridBandRows;
+    const int64_t end = std::min<int64_t>(first + utils::kGridBandRows, height);
+    const uint64_t* const cells = run.grid->cells.data();
+    const int64_t lineLength = info.lineLength;
+    const bool keepBackground = !info.settings.affectBackground;
+    int32_t gxs[utils::kGridBlockColumns];
+    int32_t gys[utils::kGridBlockColumns];
+    for (int64_t column = 0; column < width; column += utils::kGridBlockColumns) {
+        const int64_t blockEnd = std::min<int64_t>(column + utils::kGridBlockColumns, width);
+        for (int64_t y = first; y < end; ++y) {
+            auto* out = reinterpret_cast<Pixel*>(static_cast<char*>(output.data) + y * output.rowbytes);
+            utils::SourcesOfRow(map, static_cast<int32_t>(y), static_cast<int32_t>(column),
+                                static_cast<int32_t>(blockEnd), gxs, gys);
+            for (int64_t x = column; x < blockEnd; ++x) {
+                const int64_t i = x - column;
+                const uint64_t cell = cells[gxs[i] + static_cast<int64_t>(gys[i]) * lineLength];
+                const Pixel* from = keepBackground && !utils::CellFlag(cell)
+                                        ? RowIn<Pixel>(sorting, y) + x
+                                        : RowIn<Pixel>(sorting, utils::CellRow(cell)) + utils::CellColumn(cell);
+                out[x] = RoundTrip(*from);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int64_t GridPassSize(const GridRun& run, int pass) {
+    const utils::Info& info = *run.info;
+    switch (pass) {
+        case kReadImage: return info.imageHeight;
+        case kBuildGrid: return utils::CompactBandCount(info.lineCount);
+        case kSortLines: return info.lineCount;
+        case kWriteOutput:
+            return utils::CompactBandCount(std::min<int32_t>(run.output->height, info.imageHeight));
+        default: return 0;
+    }
+}
+
+bool RunGridItem(const GridRun& run, int pass, int64_t item) {
+    utils::Info& info = *run.info;
+    if (item < 0 || item >= GridPassSize(run, pass)) {
+        info.SetMessage("Grid pass " + std::to_string(pass) + " has no item " + std::to_string(item));
+        return false;
+    }
+    const auto i = static_cast<int32_t>(item);
+    try {
+        switch (pass) {
+            case kReadImage: return ReadImageRow(run, i);
+            case kBuildGrid:
+                if (static_cast<int64_t>(run.grid->cells.size()) != info.gridCount ||
+                    static_cast<int64_t>(run.grid->image.size()) != info.imageCount) {
+                    info.SetMessage("The compact grid does not match the prepared sizes");
+                    return false;
+                }
+                return utils::BuildGridBand(info, *run.grid, i);
+            case kSortLines: return utils::SortGridLine(info, *run.grid, i);
+            case kWriteOutput:
+                switch (run.bit_depth) {
+                    case 8: WriteOutputBand<PF_Pixel8>(run, i); return true;
+                    case 16: WriteOutputBand<PF_Pixel16>(run, i); return true;
+                    case 32: WriteOutputBand<PF_PixelFloat>(run, i); return true;
+                    default: break;
+                }
+                info.SetMessage("The compact grid cannot write " + std::to_string(run.bit_depth) + "-bit pixels");
+                return false;
+            default: break;
+        }
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+    info.SetMessage("There is no grid pass " + std::to_string(pass));
+    return false;
+}
+
+PF_Err GridPassIterate(void* refcon, A_long /*thread_index*/, A_long i, A_long /*iterations*/) {
+    const auto* ref = static_cast<const GridPassRef*>(refcon);
+    bool done = false;
+    try {
+        done = RunGridItem(*ref->run, ref->pass, i);
+    } catch (...) {
+        ref->run->info->SetMessage("unknown exception in a grid pass");
+    }
+    return done ? PF_Err_NONE : PF_Err_INTERNAL_STRUCT_DAMAGED;
+}
+
+PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterate) {
+    const int64_t items = GridPassSize(run, pass);
+    GridPassRef ref{&run, pass};
+    if (iterate == nullptr) {
+        for (int64_t item = 0; item < items; ++item) {
+            const PF_Err err = GridPassIterate(&ref, 0, static_cast<A_long>(item), static_cast<A_long>(items));
+            if (err != PF_Err_NONE) return err;
+        }
+        return PF_Err_NONE;
+    }
+    if (items > std::numeric_limits<A_long>::max()) {
+        run.info->SetMessage("a pass of " + std::to_string(items) + " items is more than one iteration can run");
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    if (items <= 0) return PF_Err_NONE;
+    return iterate->iterate_generic(static_cast<A_long>(items), &ref, &GridPassIterate);
+}
+
+bool CompactGridLook(const KRVN_Params& params, A_long width, A_long height, int bit_depth, bool bgra) {
+    if (RowTransfers(bit_depth, bgra).readCompact == nullptr) return false;
+    utils::Info probe;
+    utils::CopySettings(probe, params);
+    return utils::CompactGridFits(probe.settings, width, height);
+}
+
+PF_Err SortOnCompactGrid(const GridFrame& frame, utils::Info& info, PF_Err& err,
+                         const std::function<bool(A_long)>& progress) {
+    constexpr const char* kLabel = "SortOnCompactGrid";
+    PF_InData* in_data = frame.in_data;
+    const bool premiere = IsPremiere(in_data);
+    utils::CompactGrid grid = utils::TakeCompactGrid();
+    struct GiveBack {
+        utils::CompactGrid& grid;
+        ~GiveBack() { utils::GiveCompactGrid(std::move(grid)); }
+    } give_back{grid};
+    // A pass that fails gives the line the line sort's iteration gives, then its own.
+    const auto report = [&](const std::string& what) {
+        if (!premiere && log::Logged(err)) KRVN_LOG_ERROR(kLabel, "Iterate Suite Error " + ErrorText(err));
+        if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, what + ErrorText(err));
+        const std::string message = info.Message();
+        if (!message.empty() && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "from info: " + message);
+        return err;
+    };
+    if (!utils::PrepareGridSorting(info, frame.input->width, frame.input->height) || !utils::CompactGridApplies(info)) {
+        KRVN_LOG_ERROR(kLabel, "Error preparing sorting " + ErrorText(err));
+        const std::string message = info.Message();
+        if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    try {
+        utils::SizeCompactGrid(grid, info);
+    } catch (const std::bad_alloc&) {
+        KRVN_LOG_ERROR(kLabel, "cannot allocate the compact grid " + ErrorText(PF_Err_OUT_OF_MEMORY));
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    GridRun run;
+    run.fill = frame.fill;
+    run.output = frame.output;
+    run.rows = RowTransfers(frame.bit_depth, frame.bgra);
+    run.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
+    run.info = &info;
+    run.grid = &grid;
+    run.bit_depth = frame.bit_depth;
+    SuiteCache suites(in_data->pica_basicP);
+    const PF_Iterate8Suite1* iterate = nullptr;
+    if (!premiere && err == PF_Err_NONE) iterate = suites.Get<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterateSuiteVersion1);
+    const auto pass = [&](int which) {
+        if (err == PF_Err_NONE) err = RunGridPass(run, which, iterate);
+        return err == PF_Err_NONE;
+    };
+    const auto show_input = [&] {
+        in_data->utils->copy(in_data->effect_ref, frame.input, frame.output, nullptr, nullptr);
+        return err;
+    };
+
+    if (!pass(kReadImage)) return report("cannot read the image words ");
+    if (progress(30)) return err;
+    utils::SetUpTransform(info, 1);
+    if (!pass(kBuildGrid)) return report("cannot build the compact grid ");
+    if (progress(50)) return err;
+    if (!pass(kSortLines)) return report("Iterator encountered an error: ");
+    if (progress(60)) return err;
+    utils::SetUpTransform(info, 2);
+    if (progress(70)) return err;
+    if (!pass(kWriteOutput)) {
+        report("cannot write the output from the compact grid ");
+        return show_input();
+    }
+    progress(100);
+    if (err == PF_Interrupt_CANCEL) return show_input();
+    return err;
+}
+
+}  // namespace korvane::sources

@@ -1,0 +1,78 @@
+// A plain sort on a turned or scaled grid without records: the worlds are read into image words
+// (utils::CompactGrid), the grid is built from them, its lines are sorted, and the output is
+// written from the grid, each pass through the host's iteration.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "KRVN_Params.h"
+#include "korvane/sdk/Effect.h"
+#include "korvane/sdk/Suites.h"
+#include "sorting/CompactGrid.h"
+#include "sources/PixelTransfer.h"
+
+namespace korvane::sources {
+
+// The passes, in order:
+enum GridPass : int {
+    kReadImage = 0,  // image row i of the worlds into image words
+    kBuildGrid = 1,  // band i of grid rows from the image words (transform direction 1 set up)
+    kSortLines = 2,  // grid line i
+    kWriteOutput = 3,  // band i of output rows from the grid (transform direction 2 set up)
+};
+
+// What every pass reads. `fill` names the worlds as the record fill does (its records unused),
+// `output` the world written; output pixels beyond the image are left as they are.
+struct GridRun {
+    RecordFillContext fill;
+    PF_EffectWorld* output = nullptr;
+    RowFunctions rows{};
+    CompactKeys keys;
+    utils::Info* info = nullptr;
+    utils::CompactGrid* grid = nullptr;
+    int bit_depth = 8;
+};
+
+// Items in `pass` (0 for a pass that has nothing to do).
+int64_t GridPassSize(const GridRun& run, int pass);
+
+// Runs item `item` of `pass`. False with the reason in the message of Info.
+bool RunGridItem(const GridRun& run, int pass, int64_t item);
+
+// iterate_generic callback: refcon is a GridPassRef.
+struct GridPassRef {
+    const GridRun* run;
+    int pass;
+};
+PF_Err GridPassIterate(void* refcon, A_long thread_index, A_long i, A_long iterations);
+
+// Every item of `pass` through `iterate`, or one by one on this thread when it is null (Premiere
+// Pro). The first failure is returned; its reason is in the message of Info.
+PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterate);
+
+// Whether a frame of these parameters and size is a plain sort on a turned or scaled grid that the
+// compact grid sorts (at 8, 16 and 32 bits).
+bool CompactGridLook(const KRVN_Params& params, A_long width, A_long height, int bit_depth, bool bgra);
+
+// The frame a render hands to the compact grid once its worlds are made: `fill` names "sorting"
+// and the source worlds as the record fill does.
+struct GridFrame {
+    PF_InData* in_data = nullptr;
+    PF_EffectWorld* input = nullptr;
+    PF_EffectWorld* output = nullptr;
+    RecordFillContext fill;
+    int bit_depth = 8;
+    bool bgra = false;
+};
+
+// The rest of a render on the compact grid, in place of fill pixels vector, the sort preparation,
+// the line sort, the transfer back and fill world, at their progress points (`progress` returns
+// true for a cancel): the worlds into image words, the grid built from them, its lines sorted, the
+// output written from it. `err` is the render's shared code: each pass runs only while it is zero
+// and leaves its outcome there. The grid's memory comes from and goes back to the frames' pool.
+// A failure or cancel while the output is written shows the unsorted input again.
+PF_Err SortOnCompactGrid(const GridFrame& frame, utils::Info& info, PF_Err& err,
+                         const std::function<bool(A_long)>& progress);
+
+}  // namespace korvane::sources
