@@ -43,7 +43,7 @@ const Pixel* RowIn(const PF_EffectWorld& world, int64_t y) {
 bool ReadImageRow(const GridRun& run, int32_t y) {
     utils::Info& info = *run.info;
     const int32_t width = run.fill.width;
-    thread_local std::vector<PF_PixelFloat> colors;
+    thread_local std::vector<PF_PixelFloat> colors;  // the pixels the reader gives (unused): 16 bytes each at most
     thread_local std::vector<uint8_t> breaks;
     thread_local std::vector<uint32_t> keys;
     if (colors.size() < static_cast<size_t>(width)) {
@@ -55,7 +55,7 @@ bool ReadImageRow(const GridRun& run, int32_t y) {
         info.SetMessage("The image words do not match the prepared image");
         return false;
     }
-    run.rows.readCompact(run.fill, run.keys, y, width, colors.data(), breaks.data(), keys.data());
+    run.rows.readCompact(run.fill, run.keys, y, width, nullptr, colors.data(), breaks.data(), keys.data());
     uint64_t* const out = run.grid->image.data() + static_cast<int64_t>(y) * width;
     for (int32_t x = 0; x < width; ++x) {
         out[x] = utils::PackCell(keys[static_cast<size_t>(x)], breaks[static_cast<size_t>(x)] != 0, x, y);
