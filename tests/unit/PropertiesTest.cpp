@@ -443,6 +443,8 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
             p.resolution = Chance(g, 0.5) ? 1.0f : Uniform(g, 0.0f, 1.0f);
             p.affect_background = Chance(g, 0.5);
             p.block_width = Chance(g, 0.5) ? 1.0f : Uniform(g, 0.0f, 1.0f);
+            // Noise moves with the grid's places, not the image's: the compact grid leaves it out.
+            if (Chance(g, 0.8)) p.noise_amount = 0.0f;
         }
         const int32_t width = Pick(g, 1, 40);
         const int32_t height = Pick(g, 1, 30);
