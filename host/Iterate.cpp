@@ -7,7 +7,7 @@
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
-#include "HostState.h"
+#include "CallbackEntry.h"
 #include "korvane/sdk/ForkJoinEdges.h"
 
 #if defined(__SANITIZE_THREAD__)
@@ -84,10 +84,9 @@ template <typename Pixel>
 PF_Err IterateRows(PF_InData* in_data, A_long /*progress_base*/, A_long /*progress_final*/, PF_EffectWorld* src,
                    const PF_Rect* area, void* refcon,
                    PF_Err (*pix_fn)(void*, A_long, A_long, Pixel*, Pixel*), PF_EffectWorld* dst) {
-    CallContext* ctx = in_data ? ResolveCall(in_data->effect_ref) : nullptr;
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto [ctx, entry_err] = EnterCall(in_data ? in_data->effect_ref : nullptr, "iterate");
+    if (entry_err) return entry_err;
     Host::State& host = *ctx->host;
-    if (const PF_Err fault = host.Hit("iterate")) return fault;
     if (!dst || !dst->data || !pix_fn) return PF_Err_BAD_CALLBACK_PARAM;
     constexpr int depth = DepthOf<Pixel>();
     if (FormatOf(*dst).depth != depth || (src && src->data && FormatOf(*src).depth != depth)) {
