@@ -193,12 +193,14 @@ double Image::normalized(std::size_t i) const {
 
 bool Image::colourIsGrey() const {
     const std::size_t count = static_cast<std::size_t>(width) * height;
-    auto grey = [&](const auto* px) {
+    auto all_grey = [&](const auto* px) {
         for (std::size_t p = 0; p < count; ++p, px += 4)
             if (!(px[1] == px[2] && px[2] == px[3])) return false;
         return true;
     };
-    return depth == 8 ? grey(channels<uint8_t>()) : depth == 16 ? grey(channels<uint16_t>()) : grey(channels<float>());
+    return depth == 8    ? all_grey(channels<uint8_t>())
+           : depth == 16 ? all_grey(channels<uint16_t>())
+                         : all_grey(channels<float>());
 }
 
 bool Image::alphaIsFull() const {
