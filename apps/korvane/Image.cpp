@@ -101,7 +101,7 @@ std::string describeMissing(const std::string& path) {
     return {};
 }
 
-int depthOfFormat(OIIO::TypeDesc format) {
+int depthOfFormat(const OIIO::TypeDesc& format) {
     switch (format.basetype) {
     case OIIO::TypeDesc::UINT8:
     case OIIO::TypeDesc::INT8:
@@ -251,7 +251,7 @@ Image readImage(const std::string& path, const std::string& what) {
     image.metadata = std::move(metadata);
 
     const std::size_t samples = static_cast<std::size_t>(file_spec.width) * file_spec.height * nchannels;
-    auto read = [&](OIIO::TypeDesc type, void* buffer) {
+    auto read = [&](const OIIO::TypeDesc& type, void* buffer) {
         if (!in->read_image(0, 0, 0, nchannels, type, buffer)) throw UsageError(prefix + oneLine(in->geterror()));
         if (orientation <= 1 || orientation > 8) return;
         OIIO::ImageSpec stored(file_spec.width, file_spec.height, nchannels, type);
