@@ -7,7 +7,7 @@
 
 #include "UniversalRender.h"
 #include "sorting/Info.h"
-#include "render_support.h"
+#include "RenderSupport.h"
 
 namespace korvane::render_test {
 namespace {

@@ -19,7 +19,7 @@
 
 #include "KRVN.h"
 #include "KRVN_Errors.h"
-#include "entry_support.h"
+#include "EntrySupport.h"
 #include "korvane/host/Host.h"
 #include "params/ParamTable.h"
 

@@ -2,7 +2,7 @@
 #include <stdexcept>
 
 #include "KRVN_Errors.h"
-#include "entry_support.h"
+#include "EntrySupport.h"
 
 namespace korvane::entry_test {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "render_support.h"
+#include "RenderSupport.h"
 #include "sources/PixelTransfer.h"
 
 namespace korvane::render_test {

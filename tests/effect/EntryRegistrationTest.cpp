@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "entry_support.h"
+#include "EntrySupport.h"
 #include "params/ParamTable.h"
 
 namespace korvane::entry_test {

@@ -1,4 +1,4 @@
-#include "render_support.h"
+#include "RenderSupport.h"
 
 #include <algorithm>
 #include <cctype>
