@@ -174,31 +174,28 @@ extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_dat
             }
         }
     } catch (PF_Err thrown) {
-        if (err != PF_Interrupt_CANCEL) {
+        // A thrown code is logged unless it is a cancel, as a returned one is.
+        err = thrown;
+        if (thrown != PF_Interrupt_CANCEL) {
             try {
                 KRVN_LOG_ERROR("EffectMain", "Try Catch Exception code at event " + CommandName(cmd) + " is " +
                                                  ErrorText(thrown));
             } catch (...) {
             }
         }
-        err = thrown;
     } catch (const std::exception& ex) {
-        if (err != PF_Interrupt_CANCEL) {
-            try {
-                KRVN_LOG_ERROR("EffectMain", "Try Catch Exception at event " + CommandName(cmd) + ". Error is " +
-                                                 ex.what());
-            } catch (...) {
-            }
+        err = PF_Err_INTERNAL_STRUCT_DAMAGED;  // never a cancel: always logged
+        try {
+            KRVN_LOG_ERROR("EffectMain",
+                           "Try Catch Exception at event " + CommandName(cmd) + ". Error is " + ex.what());
+        } catch (...) {
         }
-        err = PF_Err_INTERNAL_STRUCT_DAMAGED;
     } catch (...) {
-        if (err != PF_Interrupt_CANCEL) {
-            try {
-                KRVN_LOG_ERROR("EffectMain", "Try Catch Uknown Exception at event " + CommandName(cmd));
-            } catch (...) {
-            }
-        }
         err = PF_Err_INTERNAL_STRUCT_DAMAGED;
+        try {
+            KRVN_LOG_ERROR("EffectMain", "Try Catch Uknown Exception at event " + CommandName(cmd));
+        } catch (...) {
+        }
     }
     return err;
 }

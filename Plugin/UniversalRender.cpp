@@ -67,13 +67,13 @@ double CgroupHeadroomBytes() {
     }
 }
 
-// What every record read from the worlds needs: "sorting", the sources in use and the constraint.
+// What every record read from the worlds needs: the sorting world, the sources in use and the constraint.
 sources::RecordFillContext RecordContext(RenderState& state, utils::PixelRecord* records, bool bgra) {
     const KRVN_Params& params = *state.params;
-    PF_EffectWorld& sorting = state.World(kSortingWorld);
-    PF_EffectWorld& trigger = state.World(kTriggerSourceWorld);
-    PF_EffectWorld& sort_source = state.World(kSortSourceWorld);
-    PF_EffectWorld& constraint = state.World(kConstraintWorld);
+    PF_EffectWorld& sorting = state.worlds.sorting;
+    PF_EffectWorld& trigger = state.worlds.trigger_source;
+    PF_EffectWorld& sort_source = state.worlds.sort_source;
+    PF_EffectWorld& constraint = state.worlds.constraint;
 
     sources::RecordFillContext context;
     context.sorting = &sorting;
@@ -110,7 +110,7 @@ sources::WorldFillContext WorldContext(const RenderState& state, const utils::Pi
 PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bool bgra) {
     if (state.err != PF_Err_NONE) return state.err;
     sources::RecordFillContext context = RecordContext(state, info.imageRecords.data(), bgra);
-    PF_EffectWorld& sorting = state.World(kSortingWorld);
+    PF_EffectWorld& sorting = state.worlds.sorting;
     state.err = sources::Iterate(sources::RecordFillers(bgra), state.input->height, &context, &sorting, &sorting,
                                  bit_depth, state.in_data);
     if (log::Logged(state.err)) {
@@ -170,16 +170,20 @@ void Release(RenderState& state, SuiteCache& suites) noexcept {
     auto keep_first = [&](PF_Err err) {
         if (err != PF_Err_NONE && state.err == PF_Err_NONE) state.err = err;
     };
-    for (auto& [name, param] : state.layer_params) {
-        keep_first(in_data->inter.checkin_param(in_data->effect_ref, &param));
+    if (!state.scratch_in_use) return;
+    CheckedOutLayers& layers = state.layer_params;
+    for (PF_ParamDef* param : {&layers.constraint, &layers.constraint_mask, &layers.sort_source, &layers.trigger_source}) {
+        keep_first(in_data->inter.checkin_param(in_data->effect_ref, param));
     }
     if (IsPremiere(in_data)) return;
     try {
         const PF_WorldSuite1* worlds = nullptr;
-        for (auto& [name, world] : state.worlds) {
-            if (world.data == nullptr) continue;
+        RenderWorlds& made = state.worlds;
+        for (PF_EffectWorld* world :
+             {&made.constraint, &made.constraint_mask, &made.sort_source, &made.sorting, &made.trigger_source}) {
+            if (world->data == nullptr) continue;
             if (worlds == nullptr) worlds = suites.Get<PF_WorldSuite1>(kPFWorldSuite, kPFWorldSuiteVersion1);
-            keep_first(worlds->dispose_world(in_data->effect_ref, &world));
+            keep_first(worlds->dispose_world(in_data->effect_ref, world));
         }
     } catch (PF_Err thrown) {
         keep_first(thrown);
@@ -324,27 +328,22 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     };
 
     if (progress(1)) return err;
-    for (const char* name : {kSortingWorld, kTriggerSourceWorld, kSortSourceWorld, kConstraintWorld, kConstraintMaskWorld}) {
-        state.worlds[name] = PF_EffectWorld{};
-    }
-    for (const char* name : {kTriggerSourceWorld, kSortSourceWorld, kConstraintWorld, kConstraintMaskWorld}) {
-        state.layer_params[name] = PF_ParamDef{};
-    }
+    state.scratch_in_use = true;
     if (progress(10)) return err;
 
-    CreateBuffer(state, kSortingWorld, width, height);
-    if (err == PF_Err_NONE) err = CopyBuffer(state, input, &state.World(kSortingWorld));
+    CreateBuffer(state, state.worlds.sorting, width, height);
+    if (err == PF_Err_NONE) err = CopyBuffer(state, input, &state.worlds.sorting);
     if (err == PF_Interrupt_CANCEL || progress(11)) return err;
 
     if (with_constraint) {
-        CreateBuffer(state, kConstraintWorld, width, height);
-        CreateBuffer(state, kConstraintMaskWorld, width, height);
+        CreateBuffer(state, state.worlds.constraint, width, height);
+        CreateBuffer(state, state.worlds.constraint_mask, width, height);
         if (err == PF_Err_NONE) err = ConstraintMaskStep(state);
     }
     if (err == PF_Err_NONE) {
-        CreateBuffer(state, kTriggerSourceWorld, width, height);
+        CreateBuffer(state, state.worlds.trigger_source, width, height);
         if (err == PF_Err_NONE) TriggerSourceStep(state);
-        if (err == PF_Err_NONE) CreateBuffer(state, kSortSourceWorld, width, height);
+        if (err == PF_Err_NONE) CreateBuffer(state, state.worlds.sort_source, width, height);
         if (err == PF_Err_NONE) SortSourceStep(state);
         if (progress(20)) return err;
     }

@@ -7,44 +7,8 @@
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
-#include "HostState.h"
+#include "CallbackEntry.h"
 #include "korvane/sdk/ForkJoinEdges.h"
-
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-
-// Debian's oneTBB is not built with ThreadSanitizer, so the happens-before edges of its task spawn
-// and join are invisible to it. The iteration states them itself (ForkJoinEdges), and the reports
-// that remain lie wholly inside oneTBB's inline task machinery (or OpenImageIO's thread pool),
-// which these patterns name; no pattern names a caller of the effect's pixel functions. Library calls
-// made from inside libtbb itself (its memcmp over arena memory another thread set up) are ignored.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:tbb::detail::d1::blocked_range<*>::blocked_range\n"
-           "race:tbb::detail::d1::blocked_range<*>::begin\n"
-           "race:tbb::detail::d1::blocked_range<*>::end\n"
-           "race:tbb::detail::d1::blocked_range<*>::is_divisible\n"
-           "race:tbb::detail::d1::small_object_allocator\n"
-           "race:tbb::detail::d1::small_object_pool\n"
-           "race:tbb::detail::d1::affinity_slot\n"
-           "race:tbb::detail::d1::context(\n"
-           "race:tbb::detail::d1::task::task\n"
-           "race:tbb::detail::d1::node::node\n"
-           "race:tbb::detail::d1::tree_node::tree_node\n"
-           "race:tbb::detail::d1::wait_tree_vertex\n"
-           "race:tbb::detail::d1::start_for<*>::start_for\n"
-           "race:tbb::detail::d1::start_for<*>::finalize\n"
-           "race:^finalize$\n"  // the same, symbolised as an inlined frame of a loaded module (frei0r)
-           "race:tbb::detail::d1::fold_tree\n"
-           "race:tbb::detail::d1::task_group_context\n"
-           "called_from_lib:libtbb.so\n"
-           "race:offer_work_impl\n"
-           "race:check_being_stolen\n"
-           "race:tbb::detail::d1::auto_partition_type::is_divisible\n"
-           "race:tbb::detail::d1::dynamic_grainsize_mode<*>::dynamic_grainsize_mode\n"
-           "race:tbb::detail::d1::adaptive_mode<*>::adaptive_mode\n"
-           "race:libOpenImageIO_Util.so\n";
-}
-#endif
 
 namespace korvane::host {
 
@@ -84,10 +48,9 @@ template <typename Pixel>
 PF_Err IterateRows(PF_InData* in_data, A_long /*progress_base*/, A_long /*progress_final*/, PF_EffectWorld* src,
                    const PF_Rect* area, void* refcon,
                    PF_Err (*pix_fn)(void*, A_long, A_long, Pixel*, Pixel*), PF_EffectWorld* dst) {
-    CallContext* ctx = in_data ? ResolveCall(in_data->effect_ref) : nullptr;
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
+    const auto [ctx, entry_err] = EnterCall(in_data ? in_data->effect_ref : nullptr, "iterate");
+    if (entry_err) return entry_err;
     Host::State& host = *ctx->host;
-    if (const PF_Err fault = host.Hit("iterate")) return fault;
     if (!dst || !dst->data || !pix_fn) return PF_Err_BAD_CALLBACK_PARAM;
     constexpr int depth = DepthOf<Pixel>();
     if (FormatOf(*dst).depth != depth || (src && src->data && FormatOf(*src).depth != depth)) {

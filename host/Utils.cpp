@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "HostState.h"
+#include "CallbackEntry.h"
 #include "Resample.h"
 #include "WorldPixels.h"
 
@@ -29,9 +29,8 @@ PF_EffectWorld SubWorld(const PF_EffectWorld& w, const PF_Rect& r) {
 }
 
 PF_Err Copy(PF_ProgPtr ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-    if (const PF_Err fault = ctx->host->Hit("copy")) return fault;
+    const auto [ctx, entry_err] = EnterCall(ref, "copy");
+    if (entry_err) return entry_err;
     if (!src || !dst || !src->data || !dst->data) return PF_Err_BAD_CALLBACK_PARAM;
     const PF_Rect sr = Clip(src_r ? *src_r : PF_Rect{0, 0, src->width, src->height}, *src);
     const PF_Rect dr = Clip(dst_r ? *dst_r : PF_Rect{0, 0, dst->width, dst->height}, *dst);
@@ -50,9 +49,7 @@ PF_Err Copy(PF_ProgPtr ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* s
 }
 
 PF_Err Fill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* dst_rect, PF_EffectWorld* world) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-    if (const PF_Err fault = ctx->host->Hit("fill")) return fault;
+    if (const PF_Err entry_err = EnterCall(ref, "fill").err) return entry_err;
     if (!world || !world->data) return PF_Err_BAD_CALLBACK_PARAM;
     const PF_Rect r = Clip(dst_rect ? *dst_rect : PF_Rect{0, 0, world->width, world->height}, *world);
     if (Empty(r)) return PF_Err_NONE;
@@ -74,9 +71,7 @@ PF_Err Fill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* dst_rect, PF_E
 PF_Err TransferRect(PF_ProgPtr ref, PF_Quality /*quality*/, PF_ModeFlags /*m_flags*/, PF_Field /*field*/,
                     const PF_Rect* src_rec, const PF_EffectWorld* src, const PF_CompositeMode* mode,
                     const PF_MaskWorld* mask, A_long dest_x, A_long dest_y, PF_EffectWorld* dst) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-    if (const PF_Err fault = ctx->host->Hit("transfer_rect")) return fault;
+    if (const PF_Err entry_err = EnterCall(ref, "transfer_rect").err) return entry_err;
     if (!src || !dst || !src->data || !dst->data || !mode || mask) return PF_Err_BAD_CALLBACK_PARAM;
     if (mode->xfer != PF_Xfer_COPY && mode->xfer != PF_Xfer_ADD) return PF_Err_BAD_CALLBACK_PARAM;
     const WorldFormat sf = FormatOf(*src), df = FormatOf(*dst);

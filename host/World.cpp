@@ -289,7 +289,7 @@ void World::FillRandom(uint32_t seed) {
     for (A_long y = 0; y < height(); ++y) {
         uint8_t* px = static_cast<uint8_t*>(Row(y));
         for (A_long x = 0; x < width() * 4; ++x) {
-            const uint32_t r = rng();
+            const uint32_t r = static_cast<uint32_t>(rng());  // a 32-bit engine
             if (d == 8) px[x] = static_cast<uint8_t>(r & 0xFF);
             else if (d == 16) reinterpret_cast<uint16_t*>(px)[x] = static_cast<uint16_t>(r % 32769u);
             else reinterpret_cast<float*>(px)[x] = static_cast<float>(r >> 8) / static_cast<float>(1u << 24);

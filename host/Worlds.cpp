@@ -2,7 +2,7 @@
 // "PF Pixel Format Suite", tracked per call.
 #include <iterator>
 
-#include "HostState.h"
+#include "CallbackEntry.h"
 #include "WorldPixels.h"
 
 namespace korvane::host {
@@ -30,18 +30,16 @@ std::optional<WorldFormat> StorageFor(PF_PixelFormat format, Personality persona
 
 PF_Err NewWorldCommon(PF_ProgPtr ref, const char* name, A_long width, A_long height, PF_PixelFormat format,
                       PF_EffectWorld* world) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-    if (const PF_Err fault = ctx->host->Hit(name)) return fault;
+    const auto [ctx, entry_err] = EnterCall(ref, name);
+    if (entry_err) return entry_err;
     const auto storage = StorageFor(format, ctx->host->personality);
     if (!storage) return PF_Err_BAD_CALLBACK_PARAM;
     return ctx->host->NewWorld(ctx, width, height, *storage, world);
 }
 
 PF_Err DisposeCommon(PF_ProgPtr ref, const char* name, PF_EffectWorld* world) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-    if (const PF_Err fault = ctx->host->Hit(name)) return fault;
+    const auto [ctx, entry_err] = EnterCall(ref, name);
+    if (entry_err) return entry_err;
     return ctx->host->DisposeWorld(world);
 }
 
@@ -75,18 +73,16 @@ PF_Err GetPixelFormat2(const PF_EffectWorld* world, PF_PixelFormat* format) {
 
 // PF Pixel Format Suite 1
 PF_Err AddSupportedPixelFormat(PF_ProgPtr ref, PrPixelFormat format) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-    if (const PF_Err fault = ctx->host->Hit("AddSupportedPixelFormat")) return fault;
+    const auto [ctx, entry_err] = EnterCall(ref, "AddSupportedPixelFormat");
+    if (entry_err) return entry_err;
     std::lock_guard lock(ctx->host->mutex);
     ctx->host->supported_formats.push_back(format);
     return PF_Err_NONE;
 }
 
 PF_Err ClearSupportedPixelFormats(PF_ProgPtr ref) {
-    CallContext* ctx = ResolveCall(ref);
-    if (!ctx) return PF_Err_BAD_CALLBACK_PARAM;
-    if (const PF_Err fault = ctx->host->Hit("ClearSupportedPixelFormats")) return fault;
+    const auto [ctx, entry_err] = EnterCall(ref, "ClearSupportedPixelFormats");
+    if (entry_err) return entry_err;
     std::lock_guard lock(ctx->host->mutex);
     ctx->host->supported_formats.clear();
     ++ctx->host->clear_format_calls;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "korvane/sdk/Effect.h"
+#include "params/ParamTable.h"
 
 namespace korvane::utils {
 
@@ -20,49 +21,48 @@ struct PixelRecord {
 };
 static_assert(sizeof(PixelRecord) == 60, "PixelRecord is moved as a 60-byte value");
 
-// Popup values of the trigger list (no XOR entry, so from 7 on it is shifted against SortKey).
-enum TriggerKey : int32_t {
-    kTriggerRed = 1,
-    kTriggerGreen = 2,
-    kTriggerBlue = 3,
-    kTriggerAlpha = 4,
-    kTriggerMin = 5,
-    kTriggerMax = 6,
-    kTriggerLuminance = 7,
-    kTriggerSaturation = 8,
-    kTriggerHue = 9,
-};
+// The popups' values as the core reads them: int32_t names for the parameter table's choices, so
+// that switches and comparisons over the values the host reports need no casts.
+template <typename Choice>
+constexpr int32_t PopupValue(Choice choice) {
+    return static_cast<int32_t>(choice);
+}
 
-// Popup values of the sort list.
-enum SortKey : int32_t {
-    kSortRed = 1,
-    kSortGreen = 2,
-    kSortBlue = 3,
-    kSortAlpha = 4,
-    kSortMin = 5,
-    kSortMax = 6,
-    kSortXor = 7,
-    kSortLuminance = 8,
-    kSortSaturation = 9,
-    kSortHue = 10,
-};
+// Trigger list (no XOR entry, so from 7 on it is shifted against the sort list).
+inline constexpr int32_t kTriggerRed = PopupValue(params::TriggerChoice::Red);
+inline constexpr int32_t kTriggerGreen = PopupValue(params::TriggerChoice::Green);
+inline constexpr int32_t kTriggerBlue = PopupValue(params::TriggerChoice::Blue);
+inline constexpr int32_t kTriggerAlpha = PopupValue(params::TriggerChoice::Alpha);
+inline constexpr int32_t kTriggerMin = PopupValue(params::TriggerChoice::Min);
+inline constexpr int32_t kTriggerMax = PopupValue(params::TriggerChoice::Max);
+inline constexpr int32_t kTriggerLuminance = PopupValue(params::TriggerChoice::Luminance);
+inline constexpr int32_t kTriggerSaturation = PopupValue(params::TriggerChoice::Saturation);
+inline constexpr int32_t kTriggerHue = PopupValue(params::TriggerChoice::Hue);
 
-// Popup values of the output mode; 5 is the popup's separator entry.
-enum OutputMode : int32_t {
-    kModeSort = 1,
-    kModeGradient = 2,
-    kModeStretchFirst = 3,
-    kModeStretchLast = 4,
-    kModeSeparator = 5,
-    kModeMask = 6,
-    kModeMap = 7,
-};
+// Sort list.
+inline constexpr int32_t kSortRed = PopupValue(params::SortKeyChoice::Red);
+inline constexpr int32_t kSortGreen = PopupValue(params::SortKeyChoice::Green);
+inline constexpr int32_t kSortBlue = PopupValue(params::SortKeyChoice::Blue);
+inline constexpr int32_t kSortAlpha = PopupValue(params::SortKeyChoice::Alpha);
+inline constexpr int32_t kSortMin = PopupValue(params::SortKeyChoice::Min);
+inline constexpr int32_t kSortMax = PopupValue(params::SortKeyChoice::Max);
+inline constexpr int32_t kSortXor = PopupValue(params::SortKeyChoice::Xor);
+inline constexpr int32_t kSortLuminance = PopupValue(params::SortKeyChoice::Luminance);
+inline constexpr int32_t kSortSaturation = PopupValue(params::SortKeyChoice::Saturation);
+inline constexpr int32_t kSortHue = PopupValue(params::SortKeyChoice::Hue);
 
-// Threshold mode (the `effect` popup): 2 selects outside the thresholds, anything else inside.
-enum ThresholdMode : int32_t {
-    kThresholdInside = 1,
-    kThresholdOutside = 2,
-};
+// Output mode; the separator is the popup's disabled divider entry.
+inline constexpr int32_t kModeSort = PopupValue(params::ModeChoice::Sort);
+inline constexpr int32_t kModeGradient = PopupValue(params::ModeChoice::Gradient);
+inline constexpr int32_t kModeStretchFirst = PopupValue(params::ModeChoice::StretchFirst);
+inline constexpr int32_t kModeStretchLast = PopupValue(params::ModeChoice::StretchLast);
+inline constexpr int32_t kModeSeparator = PopupValue(params::ModeChoice::Separator);
+inline constexpr int32_t kModeMask = PopupValue(params::ModeChoice::Mask);
+inline constexpr int32_t kModeMap = PopupValue(params::ModeChoice::Map);
+
+// Threshold mode (the `effect` popup): outside selects outside the thresholds, anything else inside.
+inline constexpr int32_t kThresholdInside = PopupValue(params::EffectChoice::Inside);
+inline constexpr int32_t kThresholdOutside = PopupValue(params::EffectChoice::Outside);
 
 // Direction of a SpanComparator.
 enum SortDirection : int32_t {

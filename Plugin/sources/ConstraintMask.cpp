@@ -21,8 +21,8 @@ PF_Err ConstraintMaskStep(RenderState& state) {
     // The path suite is acquired when the first path is checked out.
     SuiteCache suites(in_data->pica_basicP);
 
-    PF_EffectWorld& constraint = state.World(kConstraintWorld);
-    PF_EffectWorld& mask_world = state.World(kConstraintMaskWorld);
+    PF_EffectWorld& constraint = state.worlds.constraint;
+    PF_EffectWorld& mask_world = state.worlds.constraint_mask;
     const PF_Pixel opaque_white{255, 255, 255, 255};
 
     for (int i = 0; i < KRVN_MAX_MASKS; ++i) {

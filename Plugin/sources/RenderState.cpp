@@ -6,10 +6,10 @@
 
 namespace korvane::render {
 
-PF_Err CreateBuffer(RenderState& state, const char* name, A_long width, A_long height) {
+PF_Err CreateBuffer(RenderState& state, PF_EffectWorld& world, A_long width, A_long height) {
     if (state.err != PF_Err_NONE) return state.err;
     state.err = state.world_suite->PF_NewWorld(state.in_data->effect_ref, width, height, true, state.pixel_format,
-                                               &state.World(name));
+                                               &world);
     if (log::Logged(state.err)) {
         KRVN_LOG_ERROR("UniversalRender::<lambda_5>::operator ()", "cannot create world " + ErrorText(state.err));
     }

@@ -1,11 +1,9 @@
 // The state one universal render shares among its steps: the host records, the frame's parameter
-// values, the named scratch worlds and checked-out layer parameters, and one error code that every
+// values, the scratch worlds and checked-out layer parameters, and one error code that every
 // step reads first and writes its outcome into.
 #pragma once
 
-#include <map>
 #include <optional>
-#include <string>
 #include <utility>
 
 #include "KRVN_Params.h"
@@ -29,11 +27,24 @@ private:
     Fn fn_;
 };
 
-inline constexpr const char* kSortingWorld = "sorting";
-inline constexpr const char* kTriggerSourceWorld = "trigger_source";
-inline constexpr const char* kSortSourceWorld = "sort_source";
-inline constexpr const char* kConstraintWorld = "constraint";
-inline constexpr const char* kConstraintMaskWorld = "constraint_mask";
+// The render's scratch worlds. Members are zeroed; a world whose data pointer is set was created by
+// the render. Release disposes them in member order.
+struct RenderWorlds {
+    PF_EffectWorld constraint{};
+    PF_EffectWorld constraint_mask{};
+    PF_EffectWorld sort_source{};
+    PF_EffectWorld sorting{};
+    PF_EffectWorld trigger_source{};
+};
+
+// The layer parameters a render may check out (only the two sources are), checked in by Release
+// in member order.
+struct CheckedOutLayers {
+    PF_ParamDef constraint{};
+    PF_ParamDef constraint_mask{};
+    PF_ParamDef sort_source{};
+    PF_ParamDef trigger_source{};
+};
 
 struct RenderState {
     PF_InData* in_data = nullptr;
@@ -43,23 +54,23 @@ struct RenderState {
     PF_PixelFormat pixel_format = 0;
     const PF_WorldSuite2* world_suite = nullptr;
 
-    // Entries are created zeroed; a world whose data pointer is set was created by the render.
-    std::map<std::string, PF_EffectWorld> worlds;
-    std::map<std::string, PF_ParamDef> layer_params;
+    RenderWorlds worlds;
+    CheckedOutLayers layer_params;
+    // Set once the render has got past its first progress call; until then Release has nothing to
+    // check in or dispose.
+    bool scratch_in_use = false;
 
     PF_Err err = PF_Err_NONE;
 
-    // Set by a source step that copied "sorting" into its world: the world then holds the same
-    // pixels as "sorting", so the pixel transfer may take them from there.
+    // Set by a source step that copied the sorting world into its own: the world then holds the same
+    // pixels as the sorting world, so the pixel transfer may take them from there.
     bool trigger_is_input_copy = false;
     bool sort_source_is_input_copy = false;
-
-    PF_EffectWorld& World(const char* name) { return worlds[name]; }
 };
 
-// Creates the named world at the given size with the render's pixel format, cleared, when the shared
+// Creates one of the state's worlds at the given size with the render's pixel format, cleared, when the shared
 // code is zero; the result becomes the shared code and is returned.
-PF_Err CreateBuffer(RenderState& state, const char* name, A_long width, A_long height);
+PF_Err CreateBuffer(RenderState& state, PF_EffectWorld& world, A_long width, A_long height);
 
 // The host's whole-world copy; returns its result without touching the shared code.
 PF_Err CopyBuffer(RenderState& state, PF_EffectWorld* source, PF_EffectWorld* destination);
@@ -69,7 +80,7 @@ PF_Err CopyBuffer(RenderState& state, PF_EffectWorld* source, PF_EffectWorld* de
 PF_Err TriggerSourceStep(RenderState& state);
 PF_Err SortSourceStep(RenderState& state);
 
-// Renders every selected mask into the "constraint" world.
+// Renders every selected mask into the constraint world.
 PF_Err ConstraintMaskStep(RenderState& state);
 
 }  // namespace korvane::render

@@ -9,7 +9,8 @@ namespace {
 
 struct SourceStep {
     A_long param_index;
-    const char* world;
+    PF_EffectWorld& world;
+    PF_ParamDef& layer;
     bool KRVN_Params::*use_flag;
     const char* label;
     const char* layer_copy_message;
@@ -25,7 +26,7 @@ PF_Err RunSourceStep(RenderState& state, const SourceStep& step) {
     *step.is_input_copy = false;
 
     if (in_use) {
-        PF_ParamDef& layer = state.layer_params[step.world];
+        PF_ParamDef& layer = step.layer;
         if (err == PF_Err_NONE) {
             err = in_data->inter.checkout_param(in_data->effect_ref, step.param_index, in_data->current_time,
                                                 in_data->time_step, in_data->time_scale, &layer);
@@ -34,12 +35,11 @@ PF_Err RunSourceStep(RenderState& state, const SourceStep& step) {
         }
         // A parameter without a layer leaves the world as created: transparent black.
         if (layer.u.ld.data != nullptr && err == PF_Err_NONE) {
-            err = CopyBuffer(state, &layer.u.ld, &state.World(step.world));
+            err = CopyBuffer(state, &layer.u.ld, &step.world);
             if (log::Logged(err)) KRVN_LOG_ERROR(step.label, step.layer_copy_message + ErrorText(err));
         }
     } else if (err == PF_Err_NONE) {
-        err = in_data->utils->copy(in_data->effect_ref, &state.World(kSortingWorld), &state.World(step.world),
-                                   nullptr, nullptr);
+        err = in_data->utils->copy(in_data->effect_ref, &state.worlds.sorting, &step.world, nullptr, nullptr);
         if (log::Logged(err)) {
             KRVN_LOG_ERROR(step.label, "Can't copy world input layer to the source world " + ErrorText(err));
         }
@@ -59,7 +59,8 @@ PF_Err RunSourceStep(RenderState& state, const SourceStep& step) {
 }  // namespace
 
 PF_Err TriggerSourceStep(RenderState& state) {
-    return RunSourceStep(state, {15, kTriggerSourceWorld, &KRVN_Params::has_trigger_source,
+    return RunSourceStep(state, {15, state.worlds.trigger_source, state.layer_params.trigger_source,
+                                 &KRVN_Params::has_trigger_source,
                                  "UniversalRender::<lambda_9>::operator ()",
                                  "Can't copy fill trigger source world from source layer ",
                                  "Can't using source fill trigger source world ", &state.trigger_is_input_copy,
@@ -67,7 +68,8 @@ PF_Err TriggerSourceStep(RenderState& state) {
 }
 
 PF_Err SortSourceStep(RenderState& state) {
-    return RunSourceStep(state, {17, kSortSourceWorld, &KRVN_Params::has_sort_source,
+    return RunSourceStep(state, {17, state.worlds.sort_source, state.layer_params.sort_source,
+                                 &KRVN_Params::has_sort_source,
                                  "UniversalRender::<lambda_8>::operator ()",
                                  "Can't copy fill sort source world from source layer ",
                                  "Can't using source fill sort source world ", &state.sort_source_is_input_copy,

@@ -36,8 +36,6 @@ public:
 
 private:
     FramePattern pattern_;
-    long number_offset_;
-    WriteOptions options_;
 };
 
 class Clip final : public FrameSource {

@@ -101,7 +101,7 @@ std::string describeMissing(const std::string& path) {
     return {};
 }
 
-int depthOfFormat(OIIO::TypeDesc format) {
+int depthOfFormat(const OIIO::TypeDesc& format) {
     switch (format.basetype) {
     case OIIO::TypeDesc::UINT8:
     case OIIO::TypeDesc::INT8:
@@ -193,12 +193,14 @@ double Image::normalized(std::size_t i) const {
 
 bool Image::colourIsGrey() const {
     const std::size_t count = static_cast<std::size_t>(width) * height;
-    auto grey = [&](const auto* px) {
+    auto all_grey = [&](const auto* px) {
         for (std::size_t p = 0; p < count; ++p, px += 4)
             if (!(px[1] == px[2] && px[2] == px[3])) return false;
         return true;
     };
-    return depth == 8 ? grey(channels<uint8_t>()) : depth == 16 ? grey(channels<uint16_t>()) : grey(channels<float>());
+    return depth == 8    ? all_grey(channels<uint8_t>())
+           : depth == 16 ? all_grey(channels<uint16_t>())
+                         : all_grey(channels<float>());
 }
 
 bool Image::alphaIsFull() const {
@@ -249,7 +251,7 @@ Image readImage(const std::string& path, const std::string& what) {
     image.metadata = std::move(metadata);
 
     const std::size_t samples = static_cast<std::size_t>(file_spec.width) * file_spec.height * nchannels;
-    auto read = [&](OIIO::TypeDesc type, void* buffer) {
+    auto read = [&](const OIIO::TypeDesc& type, void* buffer) {
         if (!in->read_image(0, 0, 0, nchannels, type, buffer)) throw UsageError(prefix + oneLine(in->geterror()));
         if (orientation <= 1 || orientation > 8) return;
         OIIO::ImageSpec stored(file_spec.width, file_spec.height, nchannels, type);

@@ -400,14 +400,14 @@ int runPreview(const PreviewOptions& options) {
             return;
         }
         res.set_header("Cache-Control", "no-store");
-        res.set_content(picture->first, picture->second.c_str());
+        res.set_content(picture->first, picture->second);
     }));
 
     if (options.port == 0) {
-        port = server.bind_to_any_port(options.address.c_str());
+        port = server.bind_to_any_port(options.address);
         if (port <= 0) throw UsageError("cannot listen on " + options.address);
     } else {
-        if (!server.bind_to_port(options.address.c_str(), options.port))
+        if (!server.bind_to_port(options.address, options.port))
             throw UsageError("cannot listen on " + options.address + " port " + std::to_string(options.port) +
                              " (in use? try another --port, or --port 0 for any free one)");
         port = options.port;

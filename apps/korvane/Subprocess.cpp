@@ -14,7 +14,7 @@ extern char** environ;
 namespace korvane::cli {
 namespace {
 
-constexpr std::size_t kStderrKept = 16 * 1024;
+constexpr std::size_t kStderrKept = std::size_t{16} * 1024;
 
 void closeFd(int& fd) {
     if (fd >= 0) ::close(fd);

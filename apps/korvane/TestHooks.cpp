@@ -48,8 +48,8 @@ void noteStageForTestHook(TestStage stage) {
         const std::size_t colon = text.find(':');
         const std::string name = text.substr(0, colon);
         const long at = colon == std::string::npos ? 1 : std::atol(text.c_str() + colon + 1);
-        const int stage = name == "read" ? 0 : name == "render" ? 1 : name == "write" ? 2 : -1;
-        return stage >= 0 && at >= 1 ? Trigger{stage, at} : Trigger{};  // malformed: never fires
+        const int named = name == "read" ? 0 : name == "render" ? 1 : name == "write" ? 2 : -1;
+        return named >= 0 && at >= 1 ? Trigger{named, at} : Trigger{};  // malformed: never fires
     }();
     static std::atomic<long> reached[3] = {0, 0, 0};
     const int index = static_cast<int>(stage);

@@ -93,7 +93,8 @@ returned an error (its code and the log file are printed), 130 Ctrl-C, 143 SIGTE
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// A failure while the command line is set up (out of memory) ends the program like any other.
+int main(int argc, char** argv) try {
     CatchInterrupts();
     CLI::App app("korvane: pixel-sorts images, image sequences and video clips with the Korvane effect.", "korvane");
     app.footer(kMainFooter);
@@ -252,4 +253,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "korvane: %s\n", e.what());
         return kExitUsage;
     }
+} catch (const std::exception& e) {
+    std::fprintf(stderr, "korvane: %s\n", e.what());
+    return kExitUsage;
+} catch (...) {
+    std::fprintf(stderr, "korvane: unexpected failure\n");
+    return kExitUsage;
 }

@@ -24,33 +24,6 @@ std::vector<PixelRecord> Indexed(int32_t width, int32_t height) {
 
 int64_t IndexOf(const PixelRecord& rec) { return static_cast<int64_t>(rec.color.red); }
 
-TEST(CopySettings, TakesEveryValueUnchanged) {
-    KRVN_Params p;
-    p.effect = 2;
-    p.trigger = 3;
-    p.sort_key = 10;
-    p.mode = 7;
-    p.angle = -33.5f;
-    p.block_width = 0.25f;
-    p.noise_complexity = 9;
-    p.fill = false;
-    p.has_masks = true;
-    p.has_sort_source = true;
-    Info info;
-    CopySettings(info, p);
-    EXPECT_EQ(info.settings.thresholdMode, 2);
-    EXPECT_EQ(info.settings.triggerKey, 3);
-    EXPECT_EQ(info.settings.sortKey, 10);
-    EXPECT_EQ(info.settings.outputMode, 7);
-    EXPECT_EQ(info.settings.angle, -33.5f);
-    EXPECT_EQ(info.settings.blockWidth, 0.25f);
-    EXPECT_EQ(info.settings.noiseComplexity, 9);
-    EXPECT_FALSE(info.settings.fillLineEnd);
-    EXPECT_TRUE(info.settings.maskGating);
-    EXPECT_TRUE(info.settings.hasSortSource);
-    EXPECT_TRUE(info.settings.clampTrigger);
-}
-
 TEST(GridSize, ResolutionOneIsExactlyScaleOneForEverySide) {
     for (int32_t side = 1; side <= 30000; ++side) {
         ASSERT_EQ(GridScale(side, side, 1.0f), 1.0f) << side;

@@ -4,7 +4,7 @@
 #include <numeric>
 #include <random>
 
-#include "render_support.h"
+#include "RenderSupport.h"
 
 namespace korvane::render_test {
 namespace {

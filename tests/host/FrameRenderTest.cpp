@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "hostlib_support.h"
+#include "HostSupport.h"
 
 namespace korvane::hostlib_test {
 namespace {

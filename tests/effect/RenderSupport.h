@@ -19,6 +19,7 @@
 
 #include "KRVN.h"
 #include "KRVN_Errors.h"
+#include "EntrySupport.h"
 #include "korvane/host/Host.h"
 #include "params/ParamTable.h"
 
@@ -103,15 +104,15 @@ protected:
     // Legacy render under the host's personality; the output copies the input's format.
     static World RenderLegacy(Host& h, const World& input, PF_Err expected = PF_Err_NONE);
 
-    const fs::path& temp_path() const { return temp_; }
+    const fs::path& temp_path() const { return temp_->path(); }
 
     // Leak lines containing `part` are expected (a host call made to fail cannot release its thing).
     void ForgiveLeaks(std::string part) { forgiven_.push_back(std::move(part)); }
 
 private:
     std::vector<std::string> forgiven_;
-    fs::path temp_;
-    std::optional<std::string> old_tmpdir_;
+    std::unique_ptr<entry_test::TempFolder> temp_;
+    std::unique_ptr<entry_test::ScopedEnv> tmpdir_;
     std::vector<std::unique_ptr<Host>> hosts_;
 };
 

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "KRVN_Params.h"
-#include "entry_support.h"
+#include "EntrySupport.h"
 
 namespace korvane::entry_test {
 namespace {

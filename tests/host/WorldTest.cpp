@@ -2,7 +2,7 @@
 // the Premiere pixel-format names.
 #include <gtest/gtest.h>
 
-#include "hostlib_support.h"
+#include "HostSupport.h"
 
 namespace korvane::hostlib_test {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <set>
 
-#include "entry_support.h"
+#include "EntrySupport.h"
 
 namespace korvane::entry_test {
 namespace {

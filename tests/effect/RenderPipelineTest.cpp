@@ -9,7 +9,7 @@
 
 #include "UniversalRender.h"
 #include "sorting/Info.h"
-#include "render_support.h"
+#include "RenderSupport.h"
 
 namespace korvane::render_test {
 namespace {
@@ -456,6 +456,26 @@ TEST_F(RenderCancel, EveryProgressPointEndsTheRenderSilentlyWithTheInputShown) {
         }
         h.SetProgressListener(nullptr);
     }
+}
+
+// The release step checks in the four layer parameters and disposes the worlds made so far, but only
+// once the render got past its first progress call.
+TEST_F(RenderCancel, ReleaseUndoesOnlyWhatTheRenderGotTo) {
+    Host& h = NewHost();
+    const World in = PhotoLike(12, 8);
+    auto calls_when_cancelled_at = [&](int nth, const char* call) {
+        h.CancelAtProgress(nth);
+        const long before = h.call_count(call);
+        RenderAe(h, in, PF_Interrupt_CANCEL);
+        h.ResetCancel();
+        return h.call_count(call) - before;
+    };
+    const long checkins_at_first = calls_when_cancelled_at(1, "checkin_param");
+    EXPECT_EQ(calls_when_cancelled_at(2, "checkin_param") - checkins_at_first, 4);
+    EXPECT_EQ(calls_when_cancelled_at(1, "dispose_world"), 0);
+    EXPECT_EQ(calls_when_cancelled_at(2, "dispose_world"), 0);
+    EXPECT_EQ(calls_when_cancelled_at(3, "dispose_world"), 1);  // the sorting world alone
+    ExpectNothingLive(h);
 }
 
 // ---- Pixel formats and depths

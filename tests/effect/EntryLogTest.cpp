@@ -4,7 +4,7 @@
 #include <set>
 #include <thread>
 
-#include "entry_support.h"
+#include "EntrySupport.h"
 #include "platform/Platform.h"
 
 namespace korvane::entry_test {
@@ -51,7 +51,7 @@ TEST_F(Log, ErrorLineNamesFileLineAndFunction) {
     const auto lines = LogLines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(AfterStamp(lines.back()),
-              "[KORVN] ERROR [entry_log_test:" + std::to_string(line) + ":SomeStep] :: went wrong");
+              "[KORVN] ERROR [EntryLogTest:" + std::to_string(line) + ":SomeStep] :: went wrong");
 }
 
 TEST_F(Log, DeletedFileIsCreatedAgain) {

@@ -2,7 +2,7 @@
 #include <stdexcept>
 
 #include "KRVN_Errors.h"
-#include "entry_support.h"
+#include "EntrySupport.h"
 
 namespace korvane::entry_test {
 namespace {
@@ -160,6 +160,20 @@ TEST_F(ErrorMapping, ThrownIntegerBecomesTheResult) {
     EXPECT_EQ(CountMatching(LogLines(), ("Try Catch Exception code at event PF_Cmd_PARAMS_SETUP is "
                                                   "PF_Err?UNKNOWN (7)")),
               1);
+}
+
+struct ThrowsCancel {
+    [[noreturn]] static void Throw() { throw static_cast<PF_Err>(PF_Interrupt_CANCEL); }
+};
+
+// A thrown cancel is returned like a returned one: without a line.
+TEST_F(ErrorMapping, ThrownCancelIsReturnedSilently) {
+    Host& h = MakeHost(Personality::AfterEffects);
+    ASSERT_EQ(h.GlobalSetup(), PF_Err_NONE);
+    ThrowFromAddParam<ThrowsCancel>(h);
+    const size_t lines = LogLines().size();
+    EXPECT_EQ(h.ParamsSetup(), PF_Interrupt_CANCEL);
+    EXPECT_EQ(LogLines().size(), lines);
 }
 
 TEST_F(ErrorMapping, StandardExceptionBecomes512) {

@@ -2,7 +2,7 @@
 // report (worlds, handles, checkouts, suites, paths, mask references).
 #include <gtest/gtest.h>
 
-#include "hostlib_support.h"
+#include "HostSupport.h"
 
 namespace korvane::hostlib_test {
 namespace {

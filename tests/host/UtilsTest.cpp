@@ -2,7 +2,7 @@
 // transfer_rect with its clamped addition.
 #include <gtest/gtest.h>
 
-#include "hostlib_support.h"
+#include "HostSupport.h"
 
 namespace korvane::hostlib_test {
 namespace {

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "entry_support.h"
+#include "EntrySupport.h"
 
 namespace korvane::entry_test {
 namespace {

@@ -2,7 +2,7 @@
 // time. Run under ThreadSanitizer in CI.
 #include <thread>
 
-#include "render_support.h"
+#include "RenderSupport.h"
 
 namespace korvane::render_test {
 namespace {

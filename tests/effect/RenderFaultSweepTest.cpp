@@ -6,7 +6,7 @@
 #include <functional>
 #include <map>
 
-#include "render_support.h"
+#include "RenderSupport.h"
 
 namespace korvane::render_test {
 namespace {

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <vector>
 
-#include "hostlib_support.h"
+#include "HostSupport.h"
 
 namespace korvane::hostlib_test {
 namespace {

@@ -50,8 +50,8 @@ private:
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "korvane-entry-XXXXXX").string();
+    explicit TempFolder(const std::string& prefix = "korvane-entry") {
+        std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
         if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
@@ -59,6 +59,8 @@ public:
         std::error_code ignored;
         fs::remove_all(path_, ignored);
     }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
     const fs::path& path() const { return path_; }
 
 private:

@@ -5,7 +5,7 @@
 #include <limits>
 #include <random>
 
-#include "render_support.h"
+#include "RenderSupport.h"
 #include "sorting/Info.h"
 #include "sorting/LineKernel.h"
 #include "sources/PixelTransfer.h"

@@ -11,7 +11,7 @@
 #include <random>
 
 #include "korvane/host/Masks.h"
-#include "render_support.h"
+#include "RenderSupport.h"
 
 namespace korvane::render_test {
 namespace {

@@ -1,10 +1,8 @@
-#include "render_support.h"
+#include "RenderSupport.h"
 
 #include <algorithm>
 #include <cctype>
 #include <random>
-
-#include "entry_support.h"
 
 namespace korvane::render_test {
 
@@ -47,11 +45,8 @@ World Solid(A_long width, A_long height, const Color& c, int depth, host::Channe
 }
 
 void RenderTest::SetUp() {
-    std::string pattern = (fs::temp_directory_path() / "korvane-render-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    temp_ = pattern;
-    if (const char* old = std::getenv("TMPDIR")) old_tmpdir_ = old;
-    setenv("TMPDIR", (temp_ / "").c_str(), 1);
+    temp_ = std::make_unique<entry_test::TempFolder>("korvane-render");
+    tmpdir_ = std::make_unique<entry_test::ScopedEnv>("TMPDIR", (temp_->path() / "").string());
 }
 
 void RenderTest::TearDown() {
@@ -71,13 +66,8 @@ void RenderTest::TearDown() {
         EXPECT_TRUE(leaks.empty()) << all;
     }
     hosts_.clear();
-    if (old_tmpdir_) {
-        setenv("TMPDIR", old_tmpdir_->c_str(), 1);
-    } else {
-        unsetenv("TMPDIR");
-    }
-    std::error_code ignored;
-    fs::remove_all(temp_, ignored);
+    tmpdir_.reset();
+    temp_.reset();
 }
 
 Host& RenderTest::NewHost(Personality personality) {
@@ -88,7 +78,7 @@ Host& RenderTest::NewHost(Personality personality) {
 }
 
 std::vector<std::string> RenderTest::LogLines() const {
-    return entry_test::SplitLogLines(entry_test::ReadFile(temp_ / "com.tsy.Korvane.log"));
+    return entry_test::SplitLogLines(entry_test::ReadFile(temp_->path() / "com.tsy.Korvane.log"));
 }
 
 // "<date> <time> [KORVN] ERROR [file:line:function] :: message" into its parts.

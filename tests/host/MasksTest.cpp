@@ -2,7 +2,7 @@
 // multiplies a world by the path's anti-aliased coverage.
 #include <gtest/gtest.h>
 
-#include "hostlib_support.h"
+#include "HostSupport.h"
 
 namespace korvane::hostlib_test {
 namespace {

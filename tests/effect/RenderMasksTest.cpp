@@ -1,6 +1,6 @@
 // The constraint from the layer's closed masks: which masks count, how they add up, partial edge
 // coverage, degenerate paths, the 99-mask limit, Premiere Pro, and every failure of the build.
-#include "render_support.h"
+#include "RenderSupport.h"
 
 namespace korvane::render_test {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "hostlib_support.h"
+#include "HostSupport.h"
 
 namespace korvane::hostlib_test {
 namespace {
