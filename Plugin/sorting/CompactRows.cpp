@@ -1,0 +1,147 @@
+// Compact rows: rows sorted apart in the plain sort, carried as the world's own pixels with a
+// break flag and a sort key each, instead of records.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "sorting/LineKernelInternal.h"
+#include "sorting/RadixSort.h"
+
+namespace korvane::utils {
+
+bool CompactRowsApply(const Info& info) {
+    const SortSettings& s = info.settings;
+    const DerivedSettings& d = info.derived;
+    return info.rowsApart && info.blockLines == 1 && s.outputMode == kModeSort && !s.maskGating && !s.mirror &&
+           !d.copyNeeded && !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn &&
+           !d.featherEndOn && !d.randomOffsetOn && !d.comparatorSort && !(d.rotationFraction > 0.0f);
+}
+
+namespace {
+
+// Buffers of one thread's compact rows, kept for its next rows.
+struct CompactScratch {
+    std::vector<uint64_t> order;
+    std::vector<uint64_t> orderSpare;
+    std::vector<unsigned char> copy;
+};
+
+// The pixels of span [start, start + n) ordered by key as SortSpan orders the records; the span's
+// keys are those the row was read with, since no earlier span of the row reaches into it. A 4-byte
+// pixel travels in the low half of its sort value, so the sorted values are the sorted span; wider
+// pixels are gathered by the sorted indices.
+void SortPackedSpan(CompactScratch& scratch, unsigned char* pixels, const uint32_t* keys, int64_t start, int64_t n) {
+    std::vector<uint64_t>& order = scratch.order;
+    order.resize(static_cast<size_t>(n));
+    unsigned char* span = pixels + start * 4;
+    const uint32_t* spanKeys = keys + start;
+    for (int64_t i = 0; i < n; ++i) {
+        uint32_t pixel;
+        std::memcpy(&pixel, span + i * 4, 4);
+        order[static_cast<size_t>(i)] = (static_cast<uint64_t>(spanKeys[i]) << 32) | pixel;
+    }
+    SortByHighHalf(order.data(), order.size(), scratch.orderSpare);
+    for (int64_t i = 0; i < n; ++i) {
+        const auto pixel = static_cast<uint32_t>(order[static_cast<size_t>(i)]);
+        std::memcpy(span + i * 4, &pixel, 4);
+    }
+}
+
+template <size_t Bytes>
+void SortGatheredSpan(CompactScratch& scratch, unsigned char* pixels, const uint32_t* keys, int64_t start,
+                      int64_t n) {
+    std::vector<uint64_t>& order = scratch.order;
+    order.resize(static_cast<size_t>(n));
+    const uint32_t* spanKeys = keys + start;
+    for (int64_t i = 0; i < n; ++i) {
+        order[static_cast<size_t>(i)] = (static_cast<uint64_t>(spanKeys[i]) << 32) | static_cast<uint64_t>(i);
+    }
+    SortByHighHalf(order.data(), order.size(), scratch.orderSpare);
+    unsigned char* span = pixels + start * static_cast<int64_t>(Bytes);
+    scratch.copy.assign(span, span + n * static_cast<int64_t>(Bytes));
+    const unsigned char* source = scratch.copy.data();
+    for (int64_t i = 0; i < n; ++i) {
+        std::memcpy(span + i * static_cast<int64_t>(Bytes), source + (order[static_cast<size_t>(i)] & 0xffffffffu) * Bytes,
+                    Bytes);
+    }
+}
+
+// The first column in [x, end) whose break flag is set, or end; eight flags at a time.
+int64_t NextBreak(const uint8_t* breaks, int64_t x, int64_t end) {
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; x + 8 <= end; x += 8) {
+            uint64_t word;
+            std::memcpy(&word, breaks + x, 8);
+            if (word != 0) {
+                return x + std::countr_zero(word) / 8;
+            }
+        }
+    }
+    while (x < end && breaks[x] == 0) {
+        ++x;
+    }
+    return x;
+}
+
+}  // namespace
+
+bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks,
+                    const uint32_t* keys) {
+    if (pixels == nullptr || breaks == nullptr || keys == nullptr || y < 0 || y >= info.lineCount ||
+        !(pixelBytes == 4 || pixelBytes == 8 || pixelBytes == 16) || !CompactRowsApply(info)) {
+        info.SetMessage("SortRow: line " + std::to_string(y) + " cannot be sorted as a compact row");
+        return false;
+    }
+    const auto sortSpan = pixelBytes == 4   ? &SortPackedSpan
+                          : pixelBytes == 8 ? &SortGatheredSpan<8>
+                                            : &SortGatheredSpan<16>;
+    auto* row = static_cast<unsigned char*>(pixels);
+    try {
+        thread_local CompactScratch scratch;
+        // Indices from the start of the line; the line's last index is lastIndex in the grid's
+        // terms, so the last line's final span ends one record short, as it does in the grid.
+        const int64_t width = info.lineLength;
+        const int64_t last = info.lastIndex - static_cast<int64_t>(y) * width;
+        const int64_t lastColumn = info.lastColumn;
+        const int64_t maxSpan = info.maxSpanLength;
+        const float g = info.derived.growth;
+        const float offset = info.derived.offset;
+        // Up to `plainEnd` a column reads its own flag, so after a column that leaves the span
+        // open the next ones are skipped to the next set flag or the span's length limit.
+        const int64_t plainEnd = std::min({width, last + 1, lastColumn + 1});
+        int64_t h = 0;
+        for (int64_t x = 0; x <= lastColumn; ++x) {
+            const int64_t cur = std::min(x, last);
+            if (x < width && cur - h <= maxSpan && breaks[cur] == 0) {
+                if (x < plainEnd) {
+                    x = NextBreak(breaks, x + 1, std::min(plainEnd, h + maxSpan + 1)) - 1;
+                }
+                continue;
+            }
+            // The span's bounds as CloseSpan gives them without a random offset; growth and offset
+            // never lengthen a span, so one shorter than 2 sorts nothing.
+            const int64_t len = cur - h;
+            if (len < 2) {
+                h = cur;
+                continue;
+            }
+            const auto [start0, end0] = GrownSpan(h, cur, g);
+            const int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len)) : 0;
+            const int64_t start = start0 + shift;
+            const int64_t end = std::min(cur, end0 + shift);
+            if (end - start >= 2) {
+                sortSpan(scratch, row, keys, start, end - start);
+            }
+            h = cur;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
+
+}  // namespace korvane::utils

@@ -1,0 +1,99 @@
+// What the line kernel's own files share: the kernel that walks one line of records, cutting it
+// into spans (SpanDetection.cpp) and processing each span (SpanSteps.cpp), its buffers and the
+// noise along a line. Not for other callers: they go through LineKernel.h.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "sorting/Info.h"
+#include "sorting/KeyMath.h"
+#include "sorting/LineKernel.h"
+#include "sorting/Noise.h"
+
+namespace korvane::utils {
+
+// Buffers reused by every span of one line.
+struct LineScratch {
+    std::vector<PixelRecord> unsorted;  // the span before any step changed it (copy needed)
+    std::vector<PixelRecord> copy;      // sort permutation source, stretch source, mirror, rotation
+    std::vector<uint64_t> order;        // sortable key in the high half, span index in the low
+    std::vector<uint64_t> orderSpare;   // second buffer of the radix sort
+    std::vector<float> blur;            // three channels per record
+};
+
+// The noise added to each channel of the trigger colours along line y: per octave, what depends
+// on y alone once per line (the complexity is clamped to 8 in preparation).
+class LineNoise {
+public:
+    void Start(const Info& info, int32_t y);
+    float At(int64_t x);
+
+private:
+    static constexpr int32_t kMaxOctaves = 8;
+    const DerivedSettings* d_ = nullptr;
+    float amount_ = 0.0f;
+    NoiseAlongX octaves_[kMaxOctaves];
+};
+
+class LineKernel {
+public:
+    // base holds the records from index baseIndex of the grid on: the whole grid, or one line.
+    LineKernel(Info& info, int32_t y, const PixelRecord* nextHead, PixelRecord* base, int64_t baseIndex)
+        : info_(info),
+          s_(info.settings),
+          d_(info.derived),
+          base_(base),
+          baseIndex_(baseIndex),
+          width_(info.lineLength),
+          lineStart_(static_cast<int64_t>(y) * info.lineLength),
+          nextLineStart_(lineStart_ + info.lineLength),
+          nextHead_(nextHead),
+          y_(y),
+          trigger_(TriggerTestOf(info.settings)) {}
+
+    void Run();
+
+private:
+    const PixelRecord& Read(int64_t index) const {
+        if (nextHead_ != nullptr && index == nextLineStart_) {
+            return *nextHead_;
+        }
+        return base_[index - baseIndex_];
+    }
+
+    bool Breaks(const PF_PixelFloat& t, int64_t x);
+    void CloseSpan(int64_t h, int64_t cur, int64_t x);
+    void ProcessSpan(int64_t start, int64_t count, int64_t x);
+    void SortSpan(PixelRecord* span, int64_t n);
+    int64_t StretchSpan(PixelRecord* span, int64_t n, int64_t x);
+    void FillSpan(PixelRecord* span, int64_t count, int64_t end);
+    void BlurSpan(PixelRecord* span, int64_t count);
+    void PopSpan(PixelRecord* span, int64_t count) const;
+    void MirrorSpan(PixelRecord* span, int64_t count);
+    void RotateSpan(PixelRecord* span, int64_t count, int64_t a);
+    void FeatherSpan(PixelRecord* span, int64_t count, int64_t copied) const;
+
+    Info& info_;
+    const SortSettings& s_;
+    const DerivedSettings& d_;
+    PixelRecord* const base_;
+    const int64_t baseIndex_;
+    const int64_t width_;
+    const int64_t lineStart_;
+    const int64_t nextLineStart_;
+    const PixelRecord* nextHead_;
+    const int32_t y_;
+    const TriggerTest trigger_;
+    LineRandom random_;
+    int64_t spanCounter_ = 0;
+    LineScratch scratch_;
+    LineNoise noise_;
+};
+
+// The bounds [start, end) of the span [h, cur) after the growth animation: above 1 the span
+// slides in from its end, below 1 it is cut short.
+std::pair<int64_t, int64_t> GrownSpan(int64_t h, int64_t cur, float g);
+
+}  // namespace korvane::utils

@@ -1,0 +1,127 @@
+// Span detection: the line kernel's walk along one line, which cuts it into spans where the
+// trigger (with the noise along the line) closes one, and the bounds each span gets from the
+// growth, offset and random offset before it is processed.
+#include <algorithm>
+#include <cstdint>
+
+#include "sorting/LineKernelInternal.h"
+
+namespace korvane::utils {
+
+void LineNoise::Start(const Info& info, int32_t y) {
+    d_ = &info.derived;
+    amount_ = info.settings.noiseAmount;
+    const float ny = d_->noiseFrequency * static_cast<float>(y);
+    double scale = 1.0;
+    for (int32_t o = 0; o < d_->noiseComplexity && o < kMaxOctaves; ++o) {
+        octaves_[o] = NoiseAlongX(static_cast<double>(ny) * scale, 0.34567, info.noiseTable);
+        scale *= 2.0;
+    }
+}
+
+float LineNoise::At(int64_t x) {
+    const float nx = d_->noiseFrequency * static_cast<float>(x);
+    double sum = 0.0;
+    double scale = 1.0;
+    double weight = 1.0;
+    for (int32_t o = 0; o < d_->noiseComplexity && o < kMaxOctaves; ++o) {
+        sum += octaves_[o].At(static_cast<double>(nx) * scale) * weight;
+        scale *= 2.0;
+        weight *= 0.5;
+    }
+    sum = std::clamp(sum, -1.0, 1.0);
+    return static_cast<float>(static_cast<double>(amount_) * sum);
+}
+
+std::pair<int64_t, int64_t> GrownSpan(int64_t h, int64_t cur, float g) {
+    const int64_t len = cur - h;
+    if (g > 1.0f) {
+        const int64_t start = h + len - static_cast<int64_t>((2.0f - g) * static_cast<float>(len));
+        return {start, start + len};
+    }
+    if (g < 1.0f) return {h, h + static_cast<int64_t>(g * static_cast<float>(len))};
+    return {h, cur};
+}
+
+bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) {
+    const float n = d_.noiseOn ? noise_.At(x) : 0.0f;
+    return trigger_.Breaks(t.red + n, t.green + n, t.blue + n, t.alpha);
+}
+
+void LineKernel::Run() {
+    const int64_t lastIndex = info_.lastIndex;
+    const int64_t blockLines = info_.blockLines;
+    const int64_t blockStart = (static_cast<int64_t>(y_) / blockLines) * blockLines * width_;
+    const int64_t lastColumn = info_.lastColumn;
+    const int64_t maxSpan = info_.maxSpanLength;
+    const bool gating = s_.maskGating;
+
+    random_.Seed(LineSeed(s_.randomSeed, y_));
+    if (d_.noiseOn) {
+        noise_.Start(info_, y_);
+    }
+    int64_t h = lineStart_;
+    bool inSpan = false;
+    bool leftMask = false;
+
+    for (int64_t x = 0; x <= lastColumn; ++x) {
+        const int64_t e = lineStart_ + x;
+        const int64_t cur = std::min(e, lastIndex);
+        const int64_t trig = std::min(blockStart + x, lastIndex);
+        const PixelRecord& p = Read(cur);
+        if (gating) {
+            if (!inSpan) {
+                if (p.inMask) {
+                    inSpan = true;
+                    h = e;
+                }
+                continue;
+            }
+            if (!p.inMask) {
+                leftMask = true;
+            }
+        }
+        // At x = line length the span closes whatever the trigger, so the trigger there (the
+        // head of another line of the block, possibly being sorted right now) is not read.
+        const bool close = x >= width_ || cur - h > maxSpan || Breaks(Read(trig).trigger, x);
+        if (!close) {
+            continue;
+        }
+        if (gating && p.inMask && leftMask) {
+            continue;
+        }
+        CloseSpan(h, cur, x);
+        h = cur;
+        inSpan = false;
+    }
+}
+
+void LineKernel::CloseSpan(int64_t h, int64_t cur, int64_t x) {
+    const int64_t len = cur - h;
+    const auto [start0, end0] = GrownSpan(h, cur, d_.growth);
+    int64_t shift = 0;
+    if (len >= 1) {
+        if (d_.offset > 0.0f) {
+            shift = static_cast<int64_t>(d_.offset * static_cast<float>(len));
+        }
+        if (d_.randomOffsetOn) {
+            const int64_t r = random_.Next();
+            shift = shift - static_cast<int64_t>(static_cast<float>(r % len - len) * -0.5f * d_.randomOffset);
+        }
+    }
+    const int64_t start = start0 + shift > 0 ? start0 + shift : 0;
+    const int64_t end = std::min(cur, end0 + shift);
+    const int64_t count = end - start;
+    if (count < 2) {
+        return;
+    }
+    ++spanCounter_;
+    if (d_.randomOffsetOn) {
+        random_.Seed(static_cast<uint32_t>(s_.randomSeed));
+        const int64_t r2 = random_.Next();
+        random_.Seed(static_cast<uint32_t>(r2 % spanCounter_));
+    }
+    ProcessSpan(start, count, x);
+}
+
+}  // namespace korvane::utils
