@@ -167,6 +167,12 @@ struct Info {
 // Copies the parameter values the core reads, unchanged.
 void CopySettings(Info& info, const KRVN_Params& params);
 
+// The name of the first setting that is not a finite number, or null when all are.
+const char* FirstNonFiniteSetting(const SortSettings& settings);
+
+// Fills info.derived from info.settings, bringing out-of-range values into the parameters' ranges.
+void DeriveSettings(Info& info);
+
 // Makes `records` hold `count` records. Memory it already has room in is kept with the values in
 // it (every caller overwrites each record before reading it) and only records added past its size
 // are zeroed; otherwise fresh memory that the kernel is asked to back with huge pages (one fault
