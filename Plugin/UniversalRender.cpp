@@ -5,18 +5,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 #include <new>
 #include <string>
 #include <thread>
 #include <vector>
-#include <unistd.h>
 
 #include "KRVN_Errors.h"
 #include "LogsController.h"
 #include "korvane/sdk/SuiteHandler.h"
 #include "korvane/sdk/Suites.h"
+#include "platform/Memory.h"
 #include "sorting/Info.h"
 #include "sorting/LineIteration.h"
 #include "sorting/LineKernel.h"
@@ -37,33 +36,6 @@ double WorldPixelBytes(int bit_depth) {
         case 8: return 4.0;
         case 16: return 8.0;
         default: return 16.0;  // float, and the Premiere formats the effect does not read
-    }
-}
-
-// A number from /proc/meminfo in bytes, or a negative value when it cannot be read.
-double MemInfoBytes(const std::string& key) {
-    std::ifstream meminfo("/proc/meminfo");
-    std::string name;
-    double kib = 0.0;
-    std::string unit;
-    while (meminfo >> name >> kib) {
-        std::getline(meminfo, unit);
-        if (name == key + ":") return kib * 1024.0;
-    }
-    return -1.0;
-}
-
-// What the cgroup this process runs in still allows, or a negative value without a limit.
-double CgroupHeadroomBytes() {
-    std::ifstream max_file("/sys/fs/cgroup/memory.max");
-    std::ifstream current_file("/sys/fs/cgroup/memory.current");
-    std::string max_text;
-    double current = 0.0;
-    if (!(max_file >> max_text) || !(current_file >> current) || max_text == "max") return -1.0;
-    try {
-        return std::max(0.0, std::stod(max_text) - current);
-    } catch (...) {
-        return -1.0;
     }
 }
 
@@ -230,18 +202,6 @@ double FrameMemoryNeed(int64_t width, int64_t height, float angle_degrees, float
     return image_records + grid_records + worlds + line_scratch;
 }
 
-double AvailableMemory() {
-    double available = MemInfoBytes("MemAvailable");
-    if (available < 0.0) {
-        const long pages = sysconf(_SC_AVPHYS_PAGES);
-        const long page_size = sysconf(_SC_PAGESIZE);
-        if (pages > 0 && page_size > 0) available = static_cast<double>(pages) * static_cast<double>(page_size);
-    }
-    const double cgroup = CgroupHeadroomBytes();
-    if (cgroup >= 0.0 && (available < 0.0 || cgroup < available)) available = cgroup;
-    return available < 0.0 ? std::numeric_limits<double>::infinity() : available;
-}
-
 }  // namespace render
 
 PF_Err PixelSortIterate(void* refcon, A_long /*thread_index*/, A_long i, A_long /*iterations*/) {
@@ -292,7 +252,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     utils::RecordPool& pool = utils::FrameRecordPool();
     const double need =
         FrameMemoryNeed(width, height, params->angle, params->resolution, bit_depth, with_constraint, compact_grid);
-    const double available = AvailableMemory() + static_cast<double>(pool.HeldBytes()) +
+    const double available = platform::AvailableMemory() + static_cast<double>(pool.HeldBytes()) +
                              static_cast<double>(utils::CompactGridHeldBytes());
     if (need > available) {
         char text[160];

@@ -40,9 +40,5 @@ namespace render {
 double FrameMemoryNeed(int64_t width, int64_t height, float angle_degrees, float resolution, int bit_depth,
                        bool with_constraint, bool compact_grid = false);
 
-// Memory the system can give this process now (MemAvailable; physical pages as a fallback;
-// infinity when neither can be read).
-double AvailableMemory();
-
 }  // namespace render
 }  // namespace korvane

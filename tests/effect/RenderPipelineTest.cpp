@@ -8,6 +8,7 @@
 #include <set>
 
 #include "UniversalRender.h"
+#include "platform/Memory.h"
 #include "sorting/Info.h"
 #include "RenderSupport.h"
 
@@ -291,7 +292,7 @@ TEST_F(RenderFailures, MemoryNeedGrowsWithTheRotatedGrid) {
     EXPECT_GT(turned, flat);
     EXPECT_LT(render::FrameMemoryNeed(1920, 1080, 0.0f, 0.0f, 8, false), flat);
     EXPECT_GT(render::FrameMemoryNeed(30000, 30000, 33.0f, 1.0f, 32, true), 1e11);
-    EXPECT_GT(render::AvailableMemory(), 0.0);
+    EXPECT_GT(platform::AvailableMemory(), 0.0);
     // The compact grid: a word per pixel and per cell of the turned grid, and the scratch worlds.
     const double words = render::FrameMemoryNeed(3840, 2160, 33.0f, 1.0f, 8, false, true);
     const auto [bw, bh] = utils::RotatedBounds(3840, 2160, 33.0f);
