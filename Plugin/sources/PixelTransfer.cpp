@@ -1,5 +1,7 @@
 // Pixel transfer: one template over the pixel type and channel order, one switch on the bit depth
-// where the host's iteration is chosen.
+// where the host's iteration is chosen. Per-pixel records, record rows and compact rows live in
+// this one file (over 500 lines) because they share the pixel traits and row readers, which the
+// compiler must see inline to vectorise the row loops.
 #include "sources/PixelTransfer.h"
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 // Our effect-SDK layer: the types, codes, flags, commands and records that pass between a host and
 // an effect through EffectMain. Written for Korvane; spellings follow the effect API's conventions.
+// One header (over 500 lines) on purpose: it is the whole contract between a host and an effect,
+// read top to bottom like the interface it stands for; the suites are in Suites.h.
 #pragma once
 
 #include <stdint.h>
