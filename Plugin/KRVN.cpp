@@ -10,8 +10,8 @@
 #include "KRVN_Errors.h"
 #include "KRVN_Render.h"
 #include "LogsController.h"
-#include "params/ParamTable.h"
 #include "korvane/sdk/SuiteHandler.h"
+#include "params/ParamTable.h"
 #include "platform/Platform.h"
 #include "sorting/CompactGrid.h"
 #include "sorting/RecordPool.h"
@@ -20,8 +20,8 @@ namespace korvane {
 
 std::string HelpLink(const PF_InData* in_data) {
     char link[512];
-    std::snprintf(link, sizeof link, kHelpLinkFormat, platform::PlatformWord(), HostTag(in_data).c_str(),
-                  kMajorVersion, kMinorVersion, kBugVersion);
+    std::snprintf(link, sizeof link, kHelpLinkFormat, platform::PlatformWord(), HostTag(in_data).c_str(), kMajorVersion,
+                  kMinorVersion, kBugVersion);
     return link;
 }
 
@@ -84,7 +84,8 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData*, PF_ParamDef*[], PF_LayerDe
             utils::FrameRecordPool().Release();
             utils::ReleaseCompactGrid();
             SuiteCache suites(in_data->pica_basicP);
-            suites.Get<PF_HandleSuite2>(kPFHandleSuite, kPFHandleSuiteVersion2)->host_dispose_handle(in_data->global_data);
+            suites.Get<PF_HandleSuite2>(kPFHandleSuite, kPFHandleSuiteVersion2)
+                ->host_dispose_handle(in_data->global_data);
         }
     } catch (const std::exception&) {
         KRVN_LOG_ERROR("GlobalSetdown", "error in global setdown " + ErrorText(PF_Err_NONE));
@@ -122,29 +123,23 @@ PF_Err UpdateParamsUI(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* par
 PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,
                 void* extra) {
     switch (cmd) {
-        case PF_Cmd_ABOUT:
-            return About(in_data, out_data, params, output);
-        case PF_Cmd_GLOBAL_SETUP:
-            return GlobalSetup(in_data, out_data, params, output);
-        case PF_Cmd_GLOBAL_SETDOWN:
-            return GlobalSetdown(in_data, out_data, params, output);
-        case PF_Cmd_PARAMS_SETUP:
-            return ParamsSetup(in_data, out_data, params, output);
+        case PF_Cmd_ABOUT: return About(in_data, out_data, params, output);
+        case PF_Cmd_GLOBAL_SETUP: return GlobalSetup(in_data, out_data, params, output);
+        case PF_Cmd_GLOBAL_SETDOWN: return GlobalSetdown(in_data, out_data, params, output);
+        case PF_Cmd_PARAMS_SETUP: return ParamsSetup(in_data, out_data, params, output);
         case PF_Cmd_RENDER:
             if (in_data == nullptr || out_data == nullptr || params == nullptr || output == nullptr) return kBadInput;
             return LegacyRender(in_data, out_data, params, output);
         case PF_Cmd_USER_CHANGED_PARAM:
             return UserChangedParam(in_data, out_data, static_cast<const PF_UserChangedParamExtra*>(extra));
-        case PF_Cmd_UPDATE_PARAMS_UI:
-            return UpdateParamsUI(in_data, out_data, params);
+        case PF_Cmd_UPDATE_PARAMS_UI: return UpdateParamsUI(in_data, out_data, params);
         case PF_Cmd_SMART_PRE_RENDER:
             if (in_data == nullptr || out_data == nullptr || extra == nullptr) return kBadInput;
             return PreRender(in_data, out_data, static_cast<PF_PreRenderExtra*>(extra));
         case PF_Cmd_SMART_RENDER:
             if (in_data == nullptr || out_data == nullptr || extra == nullptr) return kBadInput;
             return SmartRender(in_data, out_data, static_cast<PF_SmartRenderExtra*>(extra));
-        default:
-            return PF_Err_NONE;
+        default: return PF_Err_NONE;
     }
 }
 
@@ -178,8 +173,8 @@ extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_dat
         err = thrown;
         if (thrown != PF_Interrupt_CANCEL) {
             try {
-                KRVN_LOG_ERROR("EffectMain", "Try Catch Exception code at event " + CommandName(cmd) + " is " +
-                                                 ErrorText(thrown));
+                KRVN_LOG_ERROR("EffectMain",
+                               "Try Catch Exception code at event " + CommandName(cmd) + " is " + ErrorText(thrown));
             } catch (...) {
             }
         }

@@ -54,16 +54,12 @@ PF_ParamDef MakeDefinition(const ParamSpec& row) {
             def.u.pd.dephault = static_cast<A_short>(row.dephault);
             def.u.pd.u.namesptr = row.items_gbk;
             break;
-        case PF_Param_ANGLE:
-            def.u.ad.value = def.u.ad.dephault = static_cast<PF_Fixed>(row.dephault * 65536.0);
-            break;
+        case PF_Param_ANGLE: def.u.ad.value = def.u.ad.dephault = static_cast<PF_Fixed>(row.dephault * 65536.0); break;
         case PF_Param_CHECKBOX:
             def.u.bd.value = def.u.bd.dephault = static_cast<A_long>(row.dephault);
             def.u.bd.u.nameptr = row.label_gbk;
             break;
-        case PF_Param_BUTTON:
-            def.u.button_d.u.namesptr = row.label_gbk;
-            break;
+        case PF_Param_BUTTON: def.u.button_d.u.namesptr = row.label_gbk; break;
         default:  // layers (default: none), paths (default: no path), group starts and ends
             break;
     }
@@ -71,9 +67,7 @@ PF_ParamDef MakeDefinition(const ParamSpec& row) {
 }
 
 // Degrees from the 16.16 fixed value, as the remainder modulo 360 (keeping the sign).
-double FixedDegreesModTurn(PF_Fixed value) {
-    return std::fmod(static_cast<double>(value) * (1.0 / 65536.0), 360.0);
-}
+double FixedDegreesModTurn(PF_Fixed value) { return std::fmod(static_cast<double>(value) * (1.0 / 65536.0), 360.0); }
 
 // Values the host hands over are checked before use: a popup outside its items or a float slider
 // that is not a number is replaced by the default and reported; other values are clamped into range.
@@ -177,8 +171,8 @@ PF_Err CollectAllClosedMasks(PF_InData* in_data, SuiteCache& suites, AEGP_LayerH
 }
 
 // The ids of the closed masks that constrain the effect (After Effects only).
-PF_Err CollectMasks(PF_InData* in_data, PF_OutData* out_data, const std::array<PF_ParamDef, params::KRVN_NUM_PARAMS>& defs,
-                    std::vector<A_long>* ids) {
+PF_Err CollectMasks(PF_InData* in_data, PF_OutData* out_data,
+                    const std::array<PF_ParamDef, params::KRVN_NUM_PARAMS>& defs, std::vector<A_long>* ids) {
     {
         // Only its presence matters here; the constraint mask acquires it again to draw.
         const ReportedSuite<PF_MaskSuite1> mask_suite(in_data, out_data, kPFMaskSuite, kPFMaskSuiteVersion1,
@@ -287,7 +281,8 @@ PF_Err GetParams(PF_InData* in_data, PF_OutData* out_data, KRVN_Params* record) 
         std::array<PF_ParamDef, params::KRVN_NUM_PARAMS>& defs;
         int checked_out = 0;
         ~CheckinGuard() {
-            for (int index = 1; index <= checked_out; ++index) PF_CHECKIN_PARAM(in_data, &defs[static_cast<std::size_t>(index)]);
+            for (int index = 1; index <= checked_out; ++index)
+                PF_CHECKIN_PARAM(in_data, &defs[static_cast<std::size_t>(index)]);
         }
     } guard{in_data, defs};
 

@@ -8,22 +8,22 @@
 constexpr int KRVN_MAX_MASKS = 99;
 
 struct KRVN_Params {
-    int32_t trigger = 7;          // 1..9, TriggerKey
-    int32_t effect = 1;           // 1 inside thresholds, 2 outside
-    int32_t sort_key = 8;         // 1..10, SortKey
-    int32_t mode = 1;             // OutputMode
-    int32_t blur = 0;             // pixels
+    int32_t trigger = 7;   // 1..9, TriggerKey
+    int32_t effect = 1;    // 1 inside thresholds, 2 outside
+    int32_t sort_key = 8;  // 1..10, SortKey
+    int32_t mode = 1;      // OutputMode
+    int32_t blur = 0;      // pixels
     int32_t random_seed = 0;
-    float angle = 0.0f;           // degrees, (-360, 360)
+    float angle = 0.0f;  // degrees, (-360, 360)
     float threshold_low = 0.0f;
     float threshold_high = 0.5f;
-    float feather_start = 0.0f;   // fractions 0..1 from here on unless noted
+    float feather_start = 0.0f;  // fractions 0..1 from here on unless noted
     float feather_end = 0.0f;
     float resolution = 1.0f;
     float animate_growth = 1.0f;  // 0..2
     float offset = 0.0f;
     float random_offset = 0.0f;
-    float loop = 0.0f;            // fraction of a turn, (-1, 1)
+    float loop = 0.0f;  // fraction of a turn, (-1, 1)
     float block_width = 1.0f;
     float block_height = 0.0f;
     float pop = 0.0f;
@@ -33,7 +33,7 @@ struct KRVN_Params {
     float noise_size = 0.1f;
     bool stretch = false;
     float stretch_factor = 2.0f;
-    int32_t priority = 2;         // 1 sort, 2 source
+    int32_t priority = 2;  // 1 sort, 2 source
     int32_t noise_complexity = 4;
     int32_t noise_seed = 0;
     bool fill = true;
@@ -45,7 +45,7 @@ struct KRVN_Params {
     bool has_masks = false;
     bool has_trigger_source = false;
     bool has_sort_source = false;
-    float pixel_scale = 1.0f;     // the host's downsample factor (preview size / full size); 1 at full size
+    float pixel_scale = 1.0f;  // the host's downsample factor (preview size / full size); 1 at full size
 };
 
 namespace korvane {

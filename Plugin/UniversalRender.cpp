@@ -54,7 +54,9 @@ sources::RecordFillContext RecordContext(RenderState& state, utils::PixelRecord*
     context.use_constraint = params.has_masks && constraint.data != nullptr;
     // A source world that is a copy of "sorting" is read from "sorting", once.
     context.trigger_source = !context.use_trigger_source ? nullptr : state.trigger_is_input_copy ? &sorting : &trigger;
-    context.sort_source = !context.use_sort_source ? nullptr : state.sort_source_is_input_copy ? &sorting : &sort_source;
+    context.sort_source = !context.use_sort_source          ? nullptr
+                          : state.sort_source_is_input_copy ? &sorting
+                                                            : &sort_source;
     context.constraint = context.use_constraint ? &constraint : nullptr;
     context.records = records;
     context.width = state.input->width;
@@ -86,7 +88,8 @@ PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bo
     state.err = sources::Iterate(sources::RecordFillers(bgra), state.input->height, &context, &sorting, &sorting,
                                  bit_depth, state.in_data);
     if (log::Logged(state.err)) {
-        KRVN_LOG_ERROR("UniversalRender::<lambda_11>::operator ()", "cannot fill pixels vector " + ErrorText(state.err));
+        KRVN_LOG_ERROR("UniversalRender::<lambda_11>::operator ()",
+                       "cannot fill pixels vector " + ErrorText(state.err));
     }
     return state.err;
 }
@@ -114,7 +117,8 @@ PF_Err SortAllLines(RenderState& state, utils::Info& info, SuiteCache& suites, c
     PF_Err& err = state.err;
     const bool premiere = IsPremiere(state.in_data);
     const PF_Iterate8Suite1* iterate = nullptr;
-    if (!premiere && err == PF_Err_NONE) iterate = suites.Get<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterateSuiteVersion1);
+    if (!premiere && err == PF_Err_NONE)
+        iterate = suites.Get<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterateSuiteVersion1);
 
     const int phases = rows != nullptr ? 1 : utils::SortPhaseCount(info);
     for (int phase = 0; phase < phases && err == PF_Err_NONE; ++phase) {
@@ -144,7 +148,8 @@ void Release(RenderState& state, SuiteCache& suites) noexcept {
     };
     if (!state.scratch_in_use) return;
     CheckedOutLayers& layers = state.layer_params;
-    for (PF_ParamDef* param : {&layers.constraint, &layers.constraint_mask, &layers.sort_source, &layers.trigger_source}) {
+    for (PF_ParamDef* param :
+         {&layers.constraint, &layers.constraint_mask, &layers.sort_source, &layers.trigger_source}) {
         keep_first(in_data->inter.checkin_param(in_data->effect_ref, param));
     }
     if (IsPremiere(in_data)) return;
@@ -250,13 +255,14 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     const bool compact_grid = sources::CompactGridLook(*params, width, height, bit_depth, bgra);
     // Record memory the pool holds from earlier frames is used again, not asked for anew.
     utils::RecordPool& pool = utils::FrameRecordPool();
-    const double need =
-        FrameMemoryNeed(width, height, params->angle, params->resolution, bit_depth, with_constraint, compact_grid);
+    const double need = FrameMemoryNeed(width, height, params->angle, params->resolution, bit_depth, with_constraint,
+                                        compact_grid);
     const double available = platform::AvailableMemory() + static_cast<double>(pool.HeldBytes()) +
                              static_cast<double>(utils::CompactGridHeldBytes());
     if (need > available) {
         char text[160];
-        std::snprintf(text, sizeof text, "Not enough memory to sort a %dx%d frame: it needs %.0f MiB, %.0f MiB are available ",
+        std::snprintf(text, sizeof text,
+                      "Not enough memory to sort a %dx%d frame: it needs %.0f MiB, %.0f MiB are available ",
                       static_cast<int>(width), static_cast<int>(height), need / 1048576.0, available / 1048576.0);
         KRVN_LOG_ERROR(kLabel, text + ErrorText(PF_Err_OUT_OF_MEMORY));
         return PF_Err_OUT_OF_MEMORY;
@@ -313,7 +319,8 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     if (progress(25)) return err;
     // A plain sort on a turned or scaled grid goes from here on through the compact grid.
     if (compact_grid) {
-        return sources::SortOnCompactGrid({in_data, input, output, RecordContext(state, nullptr, bgra), bit_depth, bgra},
+        return sources::SortOnCompactGrid({in_data, input, output, RecordContext(state, nullptr, bgra), bit_depth,
+                                           bgra},
                                           info, err, progress);
     }
 
@@ -333,8 +340,8 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     }
     if (err == PF_Interrupt_CANCEL || progress(30)) return err;
 
-    const bool prepared =
-        rows_apart ? utils::PrepareRowSorting(info, width, height) : utils::PrepareSorting(info, width, height);
+    const bool prepared = rows_apart ? utils::PrepareRowSorting(info, width, height)
+                                     : utils::PrepareSorting(info, width, height);
     if (!prepared) {
         if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Error preparing sorting " + ErrorText(err));
         const std::string message = info.Message();

@@ -16,8 +16,7 @@ struct RowSortContext;
 }
 
 PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_data, PF_LayerDef* output,
-                       KRVN_Params* params, int bit_depth, PF_PixelFormat pixel_format, bool bgra,
-                       void* global_data);
+                       KRVN_Params* params, int bit_depth, PF_PixelFormat pixel_format, bool bgra, void* global_data);
 
 // What each iteration of the sorting stage receives: the sort context and the phase of its line
 // plan, or, for lines sorted apart, the rows to read, sort and write.

@@ -43,8 +43,10 @@ long Host::call_count(const std::string& name) const {
 
 void Host::SetSuiteMissing(const std::string& name, int version, bool missing) {
     std::lock_guard lock(state_->mutex);
-    if (missing) state_->missing_suites.insert({name, version});
-    else state_->missing_suites.erase({name, version});
+    if (missing)
+        state_->missing_suites.insert({name, version});
+    else
+        state_->missing_suites.erase({name, version});
 }
 
 void Host::SetNullBasicSuite(bool null_basic_suite) { state_->null_basic_suite = null_basic_suite; }

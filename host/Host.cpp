@@ -2,10 +2,10 @@
 // registries that let a callback find its call and its host.
 #include "korvane/host/Host.h"
 
+#include <dlfcn.h>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <dlfcn.h>
 #include <unordered_set>
 
 #include "HostState.h"
@@ -20,15 +20,41 @@ std::vector<Host::State*> g_hosts;
 thread_local CallContext* t_call = nullptr;
 
 constexpr const char* kCommandNames[] = {
-    "PF_Cmd_ABOUT", "PF_Cmd_GLOBAL_SETUP", "PF_Cmd_UNUSED_0", "PF_Cmd_GLOBAL_SETDOWN", "PF_Cmd_PARAMS_SETUP",
-    "PF_Cmd_SEQUENCE_SETUP", "PF_Cmd_SEQUENCE_RESETUP", "PF_Cmd_SEQUENCE_FLATTEN", "PF_Cmd_SEQUENCE_SETDOWN",
-    "PF_Cmd_DO_DIALOG", "PF_Cmd_FRAME_SETUP", "PF_Cmd_RENDER", "PF_Cmd_FRAME_SETDOWN",
-    "PF_Cmd_USER_CHANGED_PARAM", "PF_Cmd_UPDATE_PARAMS_UI", "PF_Cmd_EVENT", "PF_Cmd_GET_EXTERNAL_DEPENDENCIES",
-    "PF_Cmd_COMPLETELY_GENERAL", "PF_Cmd_QUERY_DYNAMIC_FLAGS", "PF_Cmd_AUDIO_RENDER", "PF_Cmd_AUDIO_SETUP",
-    "PF_Cmd_AUDIO_SETDOWN", "PF_Cmd_ARBITRARY_CALLBACK", "PF_Cmd_SMART_PRE_RENDER", "PF_Cmd_SMART_RENDER",
-    "PF_Cmd_RESERVED1", "PF_Cmd_RESERVED2", "PF_Cmd_RESERVED3", "PF_Cmd_GET_FLATTENED_SEQUENCE_DATA",
-    "PF_Cmd_TRANSLATE_PARAMS_TO_PREFS", "PF_Cmd_RESERVED4", "PF_Cmd_SMART_RENDER_GPU", "PF_Cmd_GPU_DEVICE_SETUP",
-    "PF_Cmd_GPU_DEVICE_SETDOWN", "PF_Cmd_NUM_CMDS",
+    "PF_Cmd_ABOUT",
+    "PF_Cmd_GLOBAL_SETUP",
+    "PF_Cmd_UNUSED_0",
+    "PF_Cmd_GLOBAL_SETDOWN",
+    "PF_Cmd_PARAMS_SETUP",
+    "PF_Cmd_SEQUENCE_SETUP",
+    "PF_Cmd_SEQUENCE_RESETUP",
+    "PF_Cmd_SEQUENCE_FLATTEN",
+    "PF_Cmd_SEQUENCE_SETDOWN",
+    "PF_Cmd_DO_DIALOG",
+    "PF_Cmd_FRAME_SETUP",
+    "PF_Cmd_RENDER",
+    "PF_Cmd_FRAME_SETDOWN",
+    "PF_Cmd_USER_CHANGED_PARAM",
+    "PF_Cmd_UPDATE_PARAMS_UI",
+    "PF_Cmd_EVENT",
+    "PF_Cmd_GET_EXTERNAL_DEPENDENCIES",
+    "PF_Cmd_COMPLETELY_GENERAL",
+    "PF_Cmd_QUERY_DYNAMIC_FLAGS",
+    "PF_Cmd_AUDIO_RENDER",
+    "PF_Cmd_AUDIO_SETUP",
+    "PF_Cmd_AUDIO_SETDOWN",
+    "PF_Cmd_ARBITRARY_CALLBACK",
+    "PF_Cmd_SMART_PRE_RENDER",
+    "PF_Cmd_SMART_RENDER",
+    "PF_Cmd_RESERVED1",
+    "PF_Cmd_RESERVED2",
+    "PF_Cmd_RESERVED3",
+    "PF_Cmd_GET_FLATTENED_SEQUENCE_DATA",
+    "PF_Cmd_TRANSLATE_PARAMS_TO_PREFS",
+    "PF_Cmd_RESERVED4",
+    "PF_Cmd_SMART_RENDER_GPU",
+    "PF_Cmd_GPU_DEVICE_SETUP",
+    "PF_Cmd_GPU_DEVICE_SETDOWN",
+    "PF_Cmd_NUM_CMDS",
 };
 
 PF_Err RegisterCallback(void* in_ptr, const char* name, const char* match_name, const char* category,
@@ -112,10 +138,11 @@ std::unique_ptr<Host> Host::Load(const std::string& path, Personality personalit
         throw HostError("cannot load effect " + path + ": " + (why ? why : "unknown error"));
     }
     EntryPoints entry;
-    entry.plugin_data_entry =
-        reinterpret_cast<PluginDataEntryFunctionPtr>(dlsym(module, "PluginDataEntryFunction"));
+    entry.plugin_data_entry = reinterpret_cast<PluginDataEntryFunctionPtr>(dlsym(module, "PluginDataEntryFunction"));
     entry.effect_main = reinterpret_cast<EffectMainPtr>(dlsym(module, "EffectMain"));
-    const char* missing = !entry.plugin_data_entry ? "PluginDataEntryFunction" : !entry.effect_main ? "EffectMain" : nullptr;
+    const char* missing = !entry.plugin_data_entry ? "PluginDataEntryFunction"
+                          : !entry.effect_main     ? "EffectMain"
+                                                   : nullptr;
     if (missing) {
         dlclose(module);
         throw HostError("cannot load effect " + path + ": symbol " + missing + " not found");
@@ -136,9 +163,14 @@ Host::Host(EntryPoints entry, Personality personality) : state_(std::make_unique
     state_->layers.front().id = kInputLayer;
     state_->ResetParamSlots();
     if (personality == Personality::Premiere) {
-        for (const auto& [name, version] : std::initializer_list<std::pair<const char*, int>>{
-                 {kAEGPPFInterfaceSuite, 1}, {kAEGPLayerMaskSuite, 5}, {kAEGPLayerMaskSuite, 7},
-                 {kAEGPUtilitySuite, 11}, {kPFMaskSuite, 1}, {kPFPathQuerySuite, 1}, {kPFPathDataSuite, 1}}) {
+        for (const auto& [name, version] :
+             std::initializer_list<std::pair<const char*, int>>{{kAEGPPFInterfaceSuite, 1},
+                                                                {kAEGPLayerMaskSuite, 5},
+                                                                {kAEGPLayerMaskSuite, 7},
+                                                                {kAEGPUtilitySuite, 11},
+                                                                {kPFMaskSuite, 1},
+                                                                {kPFPathQuerySuite, 1},
+                                                                {kPFPathDataSuite, 1}}) {
             state_->missing_suites.insert({name, version});
         }
     }

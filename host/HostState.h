@@ -33,9 +33,9 @@ struct Layer {
 // angle: 16.16 fixed; slider, popup, checkbox: integer; layer: layer id; path: mask id).
 struct ParamSlot {
     PF_ParamDef def{};
-    std::string strings;       // the host's copy of the popup items or the checkbox/button label
+    std::string strings;  // the host's copy of the popup items or the checkbox/button label
     double value = 0.0;
-    bool default_path = false;  // a path parameter still at its registered default (the n-th mask)
+    bool default_path = false;                    // a path parameter still at its registered default (the n-th mask)
     std::vector<std::pair<double, double>> keys;  // (seconds, stored value), sorted by time
 };
 
@@ -75,7 +75,7 @@ struct OpenPath {
 struct LayerCheckout {
     int layer_id = kNoLayer;
     bool pixels_out = false;  // checkout_layer_pixels handed the pixels out and no checkin followed
-    PF_EffectWorld world{};  // pixels handed out by checkout_layer_pixels (data null: no layer)
+    PF_EffectWorld world{};   // pixels handed out by checkout_layer_pixels (data null: no layer)
     std::unique_ptr<World> converted;
 };
 
@@ -100,11 +100,11 @@ struct CallContext {
     Host::State* host = nullptr;
     PF_Cmd cmd = 0;
     double time = 0.0;
-    int depth = 0;                           // render depth, 0 outside renders
-    WorldFormat layer_format;                // format layer pixels are converted to
-    const PF_EffectWorld* input = nullptr;   // the input layer's pixels, if the call has any
-    PF_EffectWorld* output = nullptr;        // the output world, if the call has one
-    FrameState* frame = nullptr;             // smart render frames only
+    int depth = 0;                          // render depth, 0 outside renders
+    WorldFormat layer_format;               // format layer pixels are converted to
+    const PF_EffectWorld* input = nullptr;  // the input layer's pixels, if the call has any
+    PF_EffectWorld* output = nullptr;       // the output world, if the call has one
+    FrameState* frame = nullptr;            // smart render frames only
     PF_InData in_data{};
     PF_OutData out_data{};
     std::vector<PF_ParamDef> param_values;
@@ -166,7 +166,7 @@ struct Host::State {
 
     // Parameters and layers (written between commands, read by renders)
     std::deque<ParamSlot> params;  // index 0: the input layer (a deque: string pointers stay put)
-    std::deque<Layer> layers;       // layers[0]: the input layer
+    std::deque<Layer> layers;      // layers[0]: the input layer
     AEGP_MaskIDVal next_mask_id = 1;
 
     // Progress and cancellation
@@ -195,15 +195,15 @@ struct Host::State {
     AEGP_PluginID aegp_id = 0;
 
     std::map<const void*, std::unique_ptr<HandleRecord>> handles;  // by PF_Handle
-    std::map<const void*, WorldRecord> worlds;                      // by pixel data
-    WorldStorageCache world_storage;                                // memory of disposed worlds
+    std::map<const void*, WorldRecord> worlds;                     // by pixel data
+    WorldStorageCache world_storage;                               // memory of disposed worlds
     std::map<const void*, std::unique_ptr<MaskRef>> mask_refs;
     std::map<const void*, std::unique_ptr<OpenPath>> paths;
     std::vector<std::string> leak_messages;
     int reclaimed_worlds = 0;
     int stray_checkins = 0;
-    int unbalanced_checkouts = 0;   // parameter checkouts calls left open
-    int open_layer_checkouts = 0;   // layer pixels smart renders left checked out
+    int unbalanced_checkouts = 0;  // parameter checkouts calls left open
+    int open_layer_checkouts = 0;  // layer pixels smart renders left checked out
 
     // ---- Faults (Faults.cpp). Counts the call and answers the injected code, or 0.
     PF_Err Hit(std::string_view name);
@@ -223,8 +223,7 @@ struct Host::State {
     PF_LRect LayerBounds(const CallContext& ctx, int layer_id) const;
 
     // ---- Worlds (Worlds.cpp)
-    PF_Err NewWorld(CallContext* ctx, A_long width, A_long height, const WorldFormat& format,
-                    PF_EffectWorld* world);
+    PF_Err NewWorld(CallContext* ctx, A_long width, A_long height, const WorldFormat& format, PF_EffectWorld* world);
     PF_Err DisposeWorld(PF_EffectWorld* world);
 
     // ---- Handles (Suites.cpp)

@@ -40,14 +40,15 @@ private:
     PF_Err err_ = PF_Err_NONE;
 };
 
-template <typename Pixel> constexpr int DepthOf() {
+template <typename Pixel>
+constexpr int DepthOf() {
     return sizeof(Pixel) == 4 ? 8 : sizeof(Pixel) == 8 ? 16 : 32;
 }
 
 template <typename Pixel>
 PF_Err IterateRows(PF_InData* in_data, A_long /*progress_base*/, A_long /*progress_final*/, PF_EffectWorld* src,
-                   const PF_Rect* area, void* refcon,
-                   PF_Err (*pix_fn)(void*, A_long, A_long, Pixel*, Pixel*), PF_EffectWorld* dst) {
+                   const PF_Rect* area, void* refcon, PF_Err (*pix_fn)(void*, A_long, A_long, Pixel*, Pixel*),
+                   PF_EffectWorld* dst) {
     const auto [ctx, entry_err] = EnterCall(in_data ? in_data->effect_ref : nullptr, "iterate");
     if (entry_err) return entry_err;
     Host::State& host = *ctx->host;
@@ -147,12 +148,12 @@ PF_Err IterateGeneric(A_long iterations, void* refcon, PF_IterateGenericFunc fn)
     return host->cancel.load() ? PF_Interrupt_CANCEL : PF_Err_NONE;
 }
 
-PF_Err Iterate8(PF_InData* in_data, A_long base, A_long final, PF_EffectWorld* src, const PF_Rect* area,
-                void* refcon, PF_IteratePixel8Func fn, PF_EffectWorld* dst) {
+PF_Err Iterate8(PF_InData* in_data, A_long base, A_long final, PF_EffectWorld* src, const PF_Rect* area, void* refcon,
+                PF_IteratePixel8Func fn, PF_EffectWorld* dst) {
     return IterateRows<PF_Pixel8>(in_data, base, final, src, area, refcon, fn, dst);
 }
-PF_Err Iterate16(PF_InData* in_data, A_long base, A_long final, PF_EffectWorld* src, const PF_Rect* area,
-                 void* refcon, PF_IteratePixel16Func fn, PF_EffectWorld* dst) {
+PF_Err Iterate16(PF_InData* in_data, A_long base, A_long final, PF_EffectWorld* src, const PF_Rect* area, void* refcon,
+                 PF_IteratePixel16Func fn, PF_EffectWorld* dst) {
     return IterateRows<PF_Pixel16>(in_data, base, final, src, area, refcon, fn, dst);
 }
 PF_Err IterateFloat(PF_InData* in_data, A_long base, A_long final, PF_EffectWorld* src, const PF_Rect* area,
@@ -167,8 +168,9 @@ const PF_iterateFloatSuite1 kIterateFloat = {&IterateFloat, &IterateGeneric};
 }  // namespace
 
 const void* IterateSuite(int depth) {
-    return depth == 8 ? static_cast<const void*>(&kIterate8)
-                      : depth == 16 ? static_cast<const void*>(&kIterate16) : static_cast<const void*>(&kIterateFloat);
+    return depth == 8    ? static_cast<const void*>(&kIterate8)
+           : depth == 16 ? static_cast<const void*>(&kIterate16)
+                         : static_cast<const void*>(&kIterateFloat);
 }
 
 }  // namespace korvane::host

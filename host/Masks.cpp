@@ -231,8 +231,8 @@ void TracePath(cairo_t* cr, const Path& path) {
             case PathSegment::Kind::Quad:
                 cairo_get_current_point(cr, &cx, &cy);
                 cairo_curve_to(cr, cx + 2.0 / 3.0 * (s.c1.x - cx), cy + 2.0 / 3.0 * (s.c1.y - cy),
-                               s.to.x + 2.0 / 3.0 * (s.c1.x - s.to.x), s.to.y + 2.0 / 3.0 * (s.c1.y - s.to.y),
-                               s.to.x, s.to.y);
+                               s.to.x + 2.0 / 3.0 * (s.c1.x - s.to.x), s.to.y + 2.0 / 3.0 * (s.c1.y - s.to.y), s.to.x,
+                               s.to.y);
                 break;
             case PathSegment::Kind::Close: cairo_close_path(cr); break;
         }

@@ -80,9 +80,7 @@ void Host::State::ResetParamSlots() {
     params.push_back(std::move(input));
 }
 
-int Host::State::LayerAt(int index, double t) const {
-    return static_cast<int>(StoredAt(params.at(index), t));
-}
+int Host::State::LayerAt(int index, double t) const { return static_cast<int>(StoredAt(params.at(index), t)); }
 
 PF_ParamDef Host::State::ValueAt(int index, double t) const {
     const ParamSlot& slot = params.at(index);
@@ -116,8 +114,8 @@ namespace {
 
 ParamSlot& SlotWithValue(Host::State& s, int index) {
     if (index < 1 || index >= static_cast<int>(s.params.size())) {
-        throw HostError("no parameter at index " + std::to_string(index) + " (registered: " +
-                        std::to_string(s.params.size() - 1) + ")");
+        throw HostError("no parameter at index " + std::to_string(index) +
+                        " (registered: " + std::to_string(s.params.size() - 1) + ")");
     }
     ParamSlot& slot = s.params[index];
     if (!HasValue(slot.def.param_type)) {
@@ -143,8 +141,10 @@ double ToStored(const Host::State& s, const ParamSlot& slot, double value) {
 void InsertKey(ParamSlot& slot, double t, double stored) {
     auto it = std::lower_bound(slot.keys.begin(), slot.keys.end(), t,
                                [](const auto& key, double time) { return key.first < time; });
-    if (it != slot.keys.end() && it->first == t) it->second = stored;
-    else slot.keys.insert(it, {t, stored});
+    if (it != slot.keys.end() && it->first == t)
+        it->second = stored;
+    else
+        slot.keys.insert(it, {t, stored});
     slot.default_path = false;
 }
 

@@ -37,8 +37,10 @@ Path Path::Rectangle(double left, double top, double right, double bottom) {
 Path Path::Polygon(const std::vector<PathPoint>& points, bool closed) {
     Path p;
     for (std::size_t i = 0; i < points.size(); ++i) {
-        if (i == 0) p.MoveTo(points[i].x, points[i].y);
-        else p.LineTo(points[i].x, points[i].y);
+        if (i == 0)
+            p.MoveTo(points[i].x, points[i].y);
+        else
+            p.LineTo(points[i].x, points[i].y);
     }
     if (closed && !points.empty()) p.Close();
     return p;

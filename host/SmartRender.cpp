@@ -16,8 +16,8 @@ PF_LRect Intersect(const PF_LRect& a, const PF_LRect& b) {
     return r;
 }
 
-PF_Err CheckoutLayer(PF_ProgPtr ref, A_long index, A_long checkout_id, const PF_RenderRequest* req,
-                     A_long what_time, A_long /*time_step*/, A_u_long time_scale, PF_CheckoutResult* result) {
+PF_Err CheckoutLayer(PF_ProgPtr ref, A_long index, A_long checkout_id, const PF_RenderRequest* req, A_long what_time,
+                     A_long /*time_step*/, A_u_long time_scale, PF_CheckoutResult* result) {
     const auto [ctx, entry_err] = EnterCall(ref, "checkout_layer");
     if (entry_err) return entry_err;
     Host::State& host = *ctx->host;

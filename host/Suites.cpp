@@ -83,8 +83,8 @@ PF_Err ResizeHandle(A_u_longlong size, PF_Handle* h) {
     return PF_Err_NONE;
 }
 
-const PF_HandleSuite2 kHandleSuite = {&NewHandle, &LockHandle, &UnlockHandle, &DisposeHandleFn, &HandleSize,
-                                      &ResizeHandle};
+const PF_HandleSuite2 kHandleSuite = {&NewHandle,       &LockHandle, &UnlockHandle,
+                                      &DisposeHandleFn, &HandleSize, &ResizeHandle};
 
 // ---- AEGP Utility Suite 11
 

@@ -29,19 +29,16 @@ struct PremiereEntry {
 };
 
 constexpr PremiereEntry kPremiereFormats[] = {
-    {"argb", 8, "ARGB"},  {"prgb", 8, "ARGB"},  {"xrgb", 8, "ARGB"},  {"Argb", 16, "ARGB"},
-    {"Prgb", 16, "ARGB"}, {"Xrgb", 16, "ARGB"}, {"ARgb", 32, "ARGB"}, {"PRgb", 32, "ARGB"},
-    {"XRgb", 32, "ARGB"}, {"ARgL", 32, "ARGB"}, {"PRgL", 32, "ARGB"}, {"XRgL", 32, "ARGB"},
-    {"bgra", 8, "BGRA"},  {"bgrp", 8, "BGRA"},  {"bgrx", 8, "BGRA"},  {"Bgra", 16, "BGRA"},
-    {"Bgrp", 16, "BGRA"}, {"Bgrx", 16, "BGRA"}, {"BGra", 32, "BGRA"}, {"BGrp", 32, "BGRA"},
-    {"BGrx", 32, "BGRA"}, {"BGaL", 32, "BGRA"}, {"BGpL", 32, "BGRA"}, {"BGxL", 32, "BGRA"},
-    {"vuya", 8, "VUYA"},  {"vuyp", 8, "VUYA"},  {"vuyx", 8, "VUYA"},  {"vup7", 8, "VUYA"},
-    {"vux7", 8, "VUYA"},  {"VUYA", 8, "VUYA"},  {"Vuya", 16, "VUYA"}, {"VUya", 32, "VUYA"},
-    {"VUyp", 32, "VUYA"}, {"VUyx", 32, "VUYA"}, {"VUp7", 32, "VUYA"}, {"VUx7", 32, "VUYA"},
-    {"vUYa", 32, "VUYA"}, {"uyvy", 8, "UYVY"},  {"uyv7", 8, "UYVY"},  {"UYvy", 32, "UYVY"},
-    {"UYv7", 32, "UYVY"}, {"yuy2", 8, "YUYV"},  {"yuy3", 8, "YUYV"},  {"v210", 10, "RGB"},
-    {"v211", 10, "RGB"},  {"RGB1", 10, "RGB"},  {"@PQ2", 12, "RGB"},  {"@PQ7", 12, "RGB"},
-    {"@PQP", 12, "RGB"},
+    {"argb", 8, "ARGB"},  {"prgb", 8, "ARGB"},  {"xrgb", 8, "ARGB"},  {"Argb", 16, "ARGB"}, {"Prgb", 16, "ARGB"},
+    {"Xrgb", 16, "ARGB"}, {"ARgb", 32, "ARGB"}, {"PRgb", 32, "ARGB"}, {"XRgb", 32, "ARGB"}, {"ARgL", 32, "ARGB"},
+    {"PRgL", 32, "ARGB"}, {"XRgL", 32, "ARGB"}, {"bgra", 8, "BGRA"},  {"bgrp", 8, "BGRA"},  {"bgrx", 8, "BGRA"},
+    {"Bgra", 16, "BGRA"}, {"Bgrp", 16, "BGRA"}, {"Bgrx", 16, "BGRA"}, {"BGra", 32, "BGRA"}, {"BGrp", 32, "BGRA"},
+    {"BGrx", 32, "BGRA"}, {"BGaL", 32, "BGRA"}, {"BGpL", 32, "BGRA"}, {"BGxL", 32, "BGRA"}, {"vuya", 8, "VUYA"},
+    {"vuyp", 8, "VUYA"},  {"vuyx", 8, "VUYA"},  {"vup7", 8, "VUYA"},  {"vux7", 8, "VUYA"},  {"VUYA", 8, "VUYA"},
+    {"Vuya", 16, "VUYA"}, {"VUya", 32, "VUYA"}, {"VUyp", 32, "VUYA"}, {"VUyx", 32, "VUYA"}, {"VUp7", 32, "VUYA"},
+    {"VUx7", 32, "VUYA"}, {"vUYa", 32, "VUYA"}, {"uyvy", 8, "UYVY"},  {"uyv7", 8, "UYVY"},  {"UYvy", 32, "UYVY"},
+    {"UYv7", 32, "UYVY"}, {"yuy2", 8, "YUYV"},  {"yuy3", 8, "YUYV"},  {"v210", 10, "RGB"},  {"v211", 10, "RGB"},
+    {"RGB1", 10, "RGB"},  {"@PQ2", 12, "RGB"},  {"@PQ7", 12, "RGB"},  {"@PQP", 12, "RGB"},
 };
 
 const PremiereEntry* FindPremiere(PrPixelFormat format) {
@@ -175,7 +172,8 @@ World::World(A_long width, A_long height, int depth, ChannelOrder order)
 World::World(A_long width, A_long height, const WorldFormat& format) : World(width, height, format, WorldStorage()) {}
 
 size_t World::StorageBytes(A_long width, A_long height, const WorldFormat& format) {
-    return static_cast<size_t>(PaddedRowbytes(width, format.PixelBytes())) * static_cast<size_t>(std::max<A_long>(height, 0));
+    return static_cast<size_t>(PaddedRowbytes(width, format.PixelBytes())) *
+           static_cast<size_t>(std::max<A_long>(height, 0));
 }
 
 World::World(A_long width, A_long height, const WorldFormat& format, WorldStorage&& reuse)
@@ -290,9 +288,12 @@ void World::FillRandom(uint32_t seed) {
         uint8_t* px = static_cast<uint8_t*>(Row(y));
         for (A_long x = 0; x < width() * 4; ++x) {
             const uint32_t r = static_cast<uint32_t>(rng());  // a 32-bit engine
-            if (d == 8) px[x] = static_cast<uint8_t>(r & 0xFF);
-            else if (d == 16) reinterpret_cast<uint16_t*>(px)[x] = static_cast<uint16_t>(r % 32769u);
-            else reinterpret_cast<float*>(px)[x] = static_cast<float>(r >> 8) / static_cast<float>(1u << 24);
+            if (d == 8)
+                px[x] = static_cast<uint8_t>(r & 0xFF);
+            else if (d == 16)
+                reinterpret_cast<uint16_t*>(px)[x] = static_cast<uint16_t>(r % 32769u);
+            else
+                reinterpret_cast<float*>(px)[x] = static_cast<float>(r >> 8) / static_cast<float>(1u << 24);
         }
     }
 }

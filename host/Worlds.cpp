@@ -91,8 +91,8 @@ PF_Err ClearSupportedPixelFormats(PF_ProgPtr ref) {
 
 PF_Err NewWorldOfPixelFormat(PF_ProgPtr ref, A_u_long width, A_u_long height, PF_WorldFlags /*flags*/,
                              PrPixelFormat format, PF_EffectWorld* world) {
-    return NewWorldCommon(ref, "NewWorldOfPixelFormat", static_cast<A_long>(width), static_cast<A_long>(height),
-                          format, world);
+    return NewWorldCommon(ref, "NewWorldOfPixelFormat", static_cast<A_long>(width), static_cast<A_long>(height), format,
+                          world);
 }
 
 PF_Err DisposePrWorld(PF_ProgPtr ref, PF_EffectWorld* world) { return DisposeCommon(ref, "DisposeWorld", world); }

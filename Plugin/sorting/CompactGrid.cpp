@@ -59,9 +59,7 @@ struct LineBuffers {
     std::vector<uint64_t> spare;
 };
 
-size_t Bytes(const CompactGrid& grid) {
-    return (grid.image.capacity() + grid.cells.capacity()) * sizeof(uint64_t);
-}
+size_t Bytes(const CompactGrid& grid) { return (grid.image.capacity() + grid.cells.capacity()) * sizeof(uint64_t); }
 
 std::mutex& PoolMutex() {
     static std::mutex mutex;
@@ -193,8 +191,8 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y) {
             }
             const int64_t len = cur - h;
             const auto [start0, end0] = Grown(h, cur, g);
-            const int64_t shift =
-                len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len)) : 0;
+            const int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len))
+                                                            : 0;
             const int64_t start = start0 + shift;
             const int64_t end = std::min(cur, end0 + shift);
             if (end - start >= 2) {

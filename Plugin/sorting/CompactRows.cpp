@@ -16,8 +16,8 @@ bool CompactRowsApply(const Info& info) {
     const SortSettings& s = info.settings;
     const DerivedSettings& d = info.derived;
     return info.rowsApart && info.blockLines == 1 && s.outputMode == kModeSort && !s.maskGating && !s.mirror &&
-           !d.copyNeeded && !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn &&
-           !d.featherEndOn && !d.randomOffsetOn && !d.comparatorSort && !(d.rotationFraction > 0.0f);
+           !d.copyNeeded && !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn && !d.featherEndOn &&
+           !d.randomOffsetOn && !d.comparatorSort && !(d.rotationFraction > 0.0f);
 }
 
 namespace {
@@ -51,8 +51,7 @@ void SortPackedSpan(CompactScratch& scratch, unsigned char* pixels, const uint32
 }
 
 template <size_t Bytes>
-void SortGatheredSpan(CompactScratch& scratch, unsigned char* pixels, const uint32_t* keys, int64_t start,
-                      int64_t n) {
+void SortGatheredSpan(CompactScratch& scratch, unsigned char* pixels, const uint32_t* keys, int64_t start, int64_t n) {
     std::vector<uint64_t>& order = scratch.order;
     order.resize(static_cast<size_t>(n));
     const uint32_t* spanKeys = keys + start;
@@ -64,8 +63,8 @@ void SortGatheredSpan(CompactScratch& scratch, unsigned char* pixels, const uint
     scratch.copy.assign(span, span + n * static_cast<int64_t>(Bytes));
     const unsigned char* source = scratch.copy.data();
     for (int64_t i = 0; i < n; ++i) {
-        std::memcpy(span + i * static_cast<int64_t>(Bytes), source + (order[static_cast<size_t>(i)] & 0xffffffffu) * Bytes,
-                    Bytes);
+        std::memcpy(span + i * static_cast<int64_t>(Bytes),
+                    source + (order[static_cast<size_t>(i)] & 0xffffffffu) * Bytes, Bytes);
     }
 }
 
@@ -129,7 +128,8 @@ bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, cons
                 continue;
             }
             const auto [start0, end0] = GrownSpan(h, cur, g);
-            const int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len)) : 0;
+            const int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len))
+                                                            : 0;
             const int64_t start = start0 + shift;
             const int64_t end = std::min(cur, end0 + shift);
             if (end - start >= 2) {

@@ -80,9 +80,8 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height, Preparat
     info.imageHeight = height;
     info.imageCount = static_cast<int64_t>(width) * height;
     if (preparation == Preparation::kRecords && static_cast<int64_t>(info.imageRecords.size()) != info.imageCount) {
-        info.SetMessage("The image holds " + std::to_string(info.imageRecords.size()) +
-                        " records where " + std::to_string(width) + " x " + std::to_string(height) +
-                        " are needed");
+        info.SetMessage("The image holds " + std::to_string(info.imageRecords.size()) + " records where " +
+                        std::to_string(width) + " x " + std::to_string(height) + " are needed");
         return false;
     }
     if (const char* name = FirstNonFiniteSetting(info.settings)) {
@@ -110,10 +109,9 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height, Preparat
         lineLength = GridSide(static_cast<float>(width) * scale);
         lineCount = GridSide(static_cast<float>(height) * scale);
     }
-    if (lineLength < 0 || lineCount < 0 ||
-        (lineLength > 0 && lineCount > kMaxGridRecords / lineLength)) {
-        info.SetMessage("The line grid for a " + std::to_string(width) + " x " +
-                        std::to_string(height) + " image is too large");
+    if (lineLength < 0 || lineCount < 0 || (lineLength > 0 && lineCount > kMaxGridRecords / lineLength)) {
+        info.SetMessage("The line grid for a " + std::to_string(width) + " x " + std::to_string(height) +
+                        " image is too large");
         return false;
     }
     info.lineLength = static_cast<int32_t>(lineLength);
@@ -142,8 +140,8 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height, Preparat
     // Without resampling the grid is the image itself: its records are lent to the grid, not
     // copied, and TakeOutPixels hands them back.
     if (info.gridCount != info.imageCount) {
-        info.SetMessage("The line grid does not match the " + std::to_string(width) + " x " +
-                        std::to_string(height) + " image");
+        info.SetMessage("The line grid does not match the " + std::to_string(width) + " x " + std::to_string(height) +
+                        " image");
         return false;
     }
     info.lineRecords.swap(info.imageRecords);

@@ -29,12 +29,12 @@ struct SortSettings {
     float featherStart = 0.0f;
     float featherEnd = 0.0f;
     float resolution = 1.0f;
-    float growth = 1.0f;                       // animate_growth
+    float growth = 1.0f;  // animate_growth
     float offset = 0.0f;
     float randomOffset = 0.0f;
     float loop = 0.0f;
-    float rangeLow = 0.0f;                     // const_zero
-    float rangeHigh = 1.0f;                    // const_one
+    float rangeLow = 0.0f;   // const_zero
+    float rangeHigh = 1.0f;  // const_one
     float pop = 0.0f;
     float blockHeight = 0.0f;
     float blockWidth = 1.0f;
@@ -45,13 +45,13 @@ struct SortSettings {
     int32_t noiseSeed = 0;
     int32_t randomSeed = 0;
     int32_t blur = 0;
-    float pixelScale = 1.0f;                   // pixel_scale: frame size / full size
+    float pixelScale = 1.0f;  // pixel_scale: frame size / full size
     bool reverse = false;
-    bool fillLineEnd = true;                   // fill: walk on to x = line length
+    bool fillLineEnd = true;  // fill: walk on to x = line length
     bool preserveAlpha = false;
     bool hasTriggerSource = false;
     bool hasSortSource = false;
-    bool maskGating = false;                   // has_masks
+    bool maskGating = false;  // has_masks
     bool clampTrigger = true;
     bool affectBackground = true;
     bool mirror = false;
@@ -61,19 +61,19 @@ struct SortSettings {
 // Values PrepareSorting derives from the settings; the line kernel reads only these and the
 // settings it does not derive. Out-of-range values are brought into the parameters' ranges here.
 struct DerivedSettings {
-    float scale = 1.0f;              // grid size relative to the image
-    float noiseFrequency = 0.001f;   // 1 / max(noise size² × 1000, 1)
+    float scale = 1.0f;             // grid size relative to the image
+    float noiseFrequency = 0.001f;  // 1 / max(noise size² × 1000, 1)
     float blockWidthSquared = 1.0f;
     float blockHeightSquared = 0.0f;
-    float rotationFraction = 0.0f;   // 1 − loop when loop is not 0
-    float featherStart = 0.0f;       // clamped to [0, 1]
+    float rotationFraction = 0.0f;  // 1 − loop when loop is not 0
+    float featherStart = 0.0f;      // clamped to [0, 1]
     float featherEnd = 0.0f;
-    float growth = 1.0f;             // clamped to [0, 2]
-    float offset = 0.0f;             // clamped to [0, 1]
-    float randomOffset = 0.0f;       // clamped to [0, 1]
-    float pop = 0.0f;                // clamped to [0, 1]
-    float stretchFactor = 0.0f;      // clamped to [0, 10]
-    int32_t noiseComplexity = 0;     // clamped to [0, 8]
+    float growth = 1.0f;          // clamped to [0, 2]
+    float offset = 0.0f;          // clamped to [0, 1]
+    float randomOffset = 0.0f;    // clamped to [0, 1]
+    float pop = 0.0f;             // clamped to [0, 1]
+    float stretchFactor = 0.0f;   // clamped to [0, 10]
+    int32_t noiseComplexity = 0;  // clamped to [0, 8]
     bool copyNeeded = false;
     bool blurOn = false;
     bool popOn = false;

@@ -79,9 +79,7 @@ inline Rgb HsvToRgbInline(float h, float s, float v) {
     }
 }
 
-inline float Luminance(float r, float g, float b) {
-    return g * 0.7152f + r * 0.2126f + b * 0.0722f;
-}
+inline float Luminance(float r, float g, float b) { return g * 0.7152f + r * 0.2126f + b * 0.0722f; }
 
 inline float TriggerValueInline(float r, float g, float b, float a, int32_t key) {
     switch (key) {

@@ -10,9 +10,7 @@ Hsv RgbToHsv(float r, float g, float b) { return RgbToHsvInline(r, g, b); }
 
 Rgb HsvToRgb(float h, float s, float v) { return HsvToRgbInline(h, s, v); }
 
-float TriggerValue(float r, float g, float b, float a, int32_t key) {
-    return TriggerValueInline(r, g, b, a, key);
-}
+float TriggerValue(float r, float g, float b, float a, int32_t key) { return TriggerValueInline(r, g, b, a, key); }
 
 float SortValue(const PixelRecord& record, int32_t key) { return SortValueInline(record, key); }
 

@@ -105,8 +105,8 @@ bool TransferBand(Info& info, int32_t band) {
     const int64_t first = static_cast<int64_t>(band) * kTransferBandRows;
     const int64_t end = std::min<int64_t>(first + kTransferBandRows, transfer.destHeight);
     for (int64_t column = 0; column < transfer.destWidth; column += kTransferBlockColumns) {
-        const auto blockEnd =
-            static_cast<int32_t>(std::min<int64_t>(column + kTransferBlockColumns, transfer.destWidth));
+        const auto blockEnd = static_cast<int32_t>(
+            std::min<int64_t>(column + kTransferBlockColumns, transfer.destWidth));
         for (int64_t row = first; row < end; ++row) {
             transfer.Run(static_cast<int32_t>(row), static_cast<int32_t>(column), blockEnd);
         }

@@ -24,8 +24,7 @@ bool SortLineWithHead(Info& info, int32_t y, const PixelRecord* nextHead) {
         info.SetMessage("SortLine: the line grid is empty");
         return false;
     }
-    if (y < 0 || y >= info.lineCount ||
-        static_cast<int64_t>(info.lineRecords.size()) != info.gridCount) {
+    if (y < 0 || y >= info.lineCount || static_cast<int64_t>(info.lineRecords.size()) != info.gridCount) {
         info.SetMessage("SortLine: line " + std::to_string(y) + " is not in a grid of " +
                         std::to_string(info.lineCount) + " lines");
         return false;

@@ -50,8 +50,9 @@ PF_Err ConstraintMaskStep(RenderState& state) {
             in_data->utils->fill(in_data->effect_ref, &opaque_white, nullptr, &mask_world);
 
             if (err == PF_Err_NONE) {
-                err = (*mask_suite)->PF_MaskWorldWithPath(in_data->effect_ref, path, 0.0, 0.0, false, 1.0,
-                                                          in_data->quality, &mask_world, nullptr);
+                err = (*mask_suite)
+                          ->PF_MaskWorldWithPath(in_data->effect_ref, path, 0.0, 0.0, false, 1.0, in_data->quality,
+                                                 &mask_world, nullptr);
                 if (log::Logged(err)) KRVN_LOG_ERROR(kLabel, "cannot create constraint world " + ErrorText(err));
             }
 

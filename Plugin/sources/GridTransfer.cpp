@@ -107,8 +107,7 @@ int64_t GridPassSize(const GridRun& run, int pass) {
         case kReadImage: return info.imageHeight;
         case kBuildGrid: return utils::CompactBandCount(info.lineCount);
         case kSortLines: return info.lineCount;
-        case kWriteOutput:
-            return utils::CompactBandCount(std::min<int32_t>(run.output->height, info.imageHeight));
+        case kWriteOutput: return utils::CompactBandCount(std::min<int32_t>(run.output->height, info.imageHeight));
         default: return 0;
     }
 }
@@ -226,7 +225,8 @@ PF_Err SortOnCompactGrid(const GridFrame& frame, utils::Info& info, PF_Err& err,
     run.bit_depth = frame.bit_depth;
     SuiteCache suites(in_data->pica_basicP);
     const PF_Iterate8Suite1* iterate = nullptr;
-    if (!premiere && err == PF_Err_NONE) iterate = suites.Get<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterateSuiteVersion1);
+    if (!premiere && err == PF_Err_NONE)
+        iterate = suites.Get<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterateSuiteVersion1);
     const auto pass = [&](int which) {
         if (err == PF_Err_NONE) err = RunGridPass(run, which, iterate);
         return err == PF_Err_NONE;

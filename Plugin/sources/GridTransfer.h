@@ -16,9 +16,9 @@ namespace korvane::sources {
 
 // The passes, in order:
 enum GridPass : int {
-    kReadImage = 0,  // image row i of the worlds into image words
-    kBuildGrid = 1,  // band i of grid rows from the image words (transform direction 1 set up)
-    kSortLines = 2,  // grid line i
+    kReadImage = 0,    // image row i of the worlds into image words
+    kBuildGrid = 1,    // band i of grid rows from the image words (transform direction 1 set up)
+    kSortLines = 2,    // grid line i
     kWriteOutput = 3,  // band i of output rows from the grid (transform direction 2 set up)
 };
 

@@ -21,7 +21,6 @@
 #include "sorting/Info.h"
 #include "sorting/LineKernel.h"
 
-
 namespace korvane::sources {
 namespace {
 
@@ -104,12 +103,24 @@ public:
     explicit RowNumber(A_long row) : row_(row) {}
     A_long operator*() const { return row_; }
     A_long operator[](difference_type n) const { return row_ + static_cast<A_long>(n); }
-    RowNumber& operator++() { ++row_; return *this; }
+    RowNumber& operator++() {
+        ++row_;
+        return *this;
+    }
     RowNumber operator++(int) { return RowNumber(row_++); }
-    RowNumber& operator--() { --row_; return *this; }
+    RowNumber& operator--() {
+        --row_;
+        return *this;
+    }
     RowNumber operator--(int) { return RowNumber(row_--); }
-    RowNumber& operator+=(difference_type n) { row_ += static_cast<A_long>(n); return *this; }
-    RowNumber& operator-=(difference_type n) { row_ -= static_cast<A_long>(n); return *this; }
+    RowNumber& operator+=(difference_type n) {
+        row_ += static_cast<A_long>(n);
+        return *this;
+    }
+    RowNumber& operator-=(difference_type n) {
+        row_ -= static_cast<A_long>(n);
+        return *this;
+    }
     friend RowNumber operator+(RowNumber r, difference_type n) { return r += n; }
     friend RowNumber operator+(difference_type n, RowNumber r) { return r += n; }
     friend RowNumber operator-(RowNumber r, difference_type n) { return r -= n; }
@@ -137,8 +148,8 @@ PF_Err IterateRows(Fn function, void* context, const PF_EffectWorld& destination
 }
 
 template <typename Suite, typename Fn>
-PF_Err IterateWithSuite(PF_InData* in_data, const char* suite_name, Fn function, A_long progress_end,
-                        void* context, PF_EffectWorld* source, PF_EffectWorld* destination) {
+PF_Err IterateWithSuite(PF_InData* in_data, const char* suite_name, Fn function, A_long progress_end, void* context,
+                        PF_EffectWorld* source, PF_EffectWorld* destination) {
     SuiteCache suites(in_data->pica_basicP);
     const Suite* suite = suites.Get<Suite>(suite_name, kPFIterateSuiteVersion1);
     return suite->iterate(in_data, 0, progress_end, source, nullptr, context, function, destination);
@@ -333,8 +344,8 @@ void LuminanceKeys(const PF_PixelFloat* source, A_long width, uint32_t* keys) {
 
 // LuminanceBreaks without clamping and LuminanceKeys of the same colours, one luminance each.
 template <bool Descending>
-void LuminanceBreaksAndKeys(const utils::TriggerTest& test, const PF_PixelFloat* colors, A_long width,
-                            uint8_t* breaks, uint32_t* keys) {
+void LuminanceBreaksAndKeys(const utils::TriggerTest& test, const PF_PixelFloat* colors, A_long width, uint8_t* breaks,
+                            uint32_t* keys) {
     const float low = test.low;
     const float high = test.high;
     const uint8_t flip = test.thresholdMode == utils::kThresholdOutside ? 0 : 1;
@@ -351,11 +362,13 @@ void LuminanceBreaksAndKeys(const utils::TriggerTest& test, const PF_PixelFloat*
 // The trigger key whose value is the value of the sort key of the same colour (the sort keys here
 // read no alpha), or 0 when the two differ.
 int32_t SharedTriggerKey(int32_t trigger_key, int32_t sort_key) {
-    static constexpr int32_t kPairs[][2] = {
-        {utils::kTriggerRed, utils::kSortRed},   {utils::kTriggerGreen, utils::kSortGreen},
-        {utils::kTriggerBlue, utils::kSortBlue}, {utils::kTriggerMin, utils::kSortMin},
-        {utils::kTriggerMax, utils::kSortMax},   {utils::kTriggerSaturation, utils::kSortSaturation},
-        {utils::kTriggerHue, utils::kSortHue}};
+    static constexpr int32_t kPairs[][2] = {{utils::kTriggerRed, utils::kSortRed},
+                                            {utils::kTriggerGreen, utils::kSortGreen},
+                                            {utils::kTriggerBlue, utils::kSortBlue},
+                                            {utils::kTriggerMin, utils::kSortMin},
+                                            {utils::kTriggerMax, utils::kSortMax},
+                                            {utils::kTriggerSaturation, utils::kSortSaturation},
+                                            {utils::kTriggerHue, utils::kSortHue}};
     for (const auto& pair : kPairs) {
         if (trigger_key == pair[0] && sort_key == pair[1]) return trigger_key;
     }
@@ -425,8 +438,8 @@ void CanonicalRow(const RowOf<Pixel>& row, A_long width, unsigned char* out) {
 }
 
 template <typename Pixel, ChannelOrder Order>
-void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_long y, A_long width,
-                    const float* noise, void* pixels, uint8_t* breaks, uint32_t* sortKeys) {
+void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_long y, A_long width, const float* noise,
+                    void* pixels, uint8_t* breaks, uint32_t* sortKeys) {
     const bool use_trigger = ctx.use_trigger_source;
     const bool use_sort = ctx.use_sort_source;
     const bool trigger_is_sorting = ctx.trigger_source == ctx.sorting;
@@ -460,25 +473,33 @@ void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_lon
     if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
         if (noise == nullptr && trigger == sort_source && utils::TriggerKeyIsLuminance(test.key) &&
             utils::SortKeyIsLuminance(sort_key)) {
-            if (keys.descending) LuminanceBreaksAndKeys<true>(test, colors, width, breaks, sortKeys);
-            else LuminanceBreaksAndKeys<false>(test, colors, width, breaks, sortKeys);
+            if (keys.descending)
+                LuminanceBreaksAndKeys<true>(test, colors, width, breaks, sortKeys);
+            else
+                LuminanceBreaksAndKeys<false>(test, colors, width, breaks, sortKeys);
             return;
         }
         // So do the other keys whose trigger and sort values are one function of the colour.
         const int32_t shared_key = SharedTriggerKey(test.key, sort_key);
         if (noise == nullptr && trigger == sort_source && shared_key != 0) {
-            if (keys.descending) SharedBreaksAndKeys<true>(test, shared_key, colors, width, breaks, sortKeys);
-            else SharedBreaksAndKeys<false>(test, shared_key, colors, width, breaks, sortKeys);
+            if (keys.descending)
+                SharedBreaksAndKeys<true>(test, shared_key, colors, width, breaks, sortKeys);
+            else
+                SharedBreaksAndKeys<false>(test, shared_key, colors, width, breaks, sortKeys);
             return;
         }
     }
     if (trigger != nullptr && utils::TriggerKeyIsLuminance(test.key)) {
         if (noise != nullptr) {
-            if (test.clamp) LuminanceBreaks<true, true>(test, trigger, noise, width, breaks);
-            else LuminanceBreaks<false, true>(test, trigger, noise, width, breaks);
+            if (test.clamp)
+                LuminanceBreaks<true, true>(test, trigger, noise, width, breaks);
+            else
+                LuminanceBreaks<false, true>(test, trigger, noise, width, breaks);
         } else {
-            if (test.clamp) LuminanceBreaks<true, false>(test, trigger, noise, width, breaks);
-            else LuminanceBreaks<false, false>(test, trigger, noise, width, breaks);
+            if (test.clamp)
+                LuminanceBreaks<true, false>(test, trigger, noise, width, breaks);
+            else
+                LuminanceBreaks<false, false>(test, trigger, noise, width, breaks);
         }
     } else {
         for (A_long x = 0; x < width; ++x) {
@@ -488,8 +509,10 @@ void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_lon
         }
     }
     if (utils::SortKeyIsLuminance(sort_key)) {
-        if (keys.descending) LuminanceKeys<true>(sort_source, width, sortKeys);
-        else LuminanceKeys<false>(sort_source, width, sortKeys);
+        if (keys.descending)
+            LuminanceKeys<true>(sort_source, width, sortKeys);
+        else
+            LuminanceKeys<false>(sort_source, width, sortKeys);
     } else {
         for (A_long x = 0; x < width; ++x) {
             PF_PixelFloat source = sort_source[x];
@@ -520,8 +543,8 @@ template <typename Pixel, ChannelOrder Order>
 PF_Err FillRecord(void* refcon, A_long x, A_long y, Pixel*, Pixel*) {
     const auto& ctx = *static_cast<const RecordFillContext*>(refcon);
     if (x < 0 || y < 0 || x >= ctx.width || y >= ctx.height) return PF_Err_NONE;
-    ReadRecord<Pixel, Order>(ctx, x, y,
-                             ctx.records[static_cast<size_t>(x) + static_cast<size_t>(y) * static_cast<size_t>(ctx.width)]);
+    ReadRecord<Pixel, Order>(
+        ctx, x, y, ctx.records[static_cast<size_t>(x) + static_cast<size_t>(y) * static_cast<size_t>(ctx.width)]);
     return PF_Err_NONE;
 }
 
@@ -531,11 +554,11 @@ PF_Err FillWorld(void* refcon, A_long x, A_long y, Pixel*, Pixel*) {
     if (x < 0 || y < 0 || x >= ctx.width || y >= ctx.height || x >= ctx.record_width || y >= ctx.record_height) {
         return PF_Err_NONE;
     }
-    WritePixel<Pixel, Order>(ctx, x, y,
-                             ctx.sampler != nullptr
-                                 ? ctx.sampler->At(x, y)
-                                 : ctx.records[static_cast<size_t>(x) +
-                                               static_cast<size_t>(y) * static_cast<size_t>(ctx.record_width)]);
+    WritePixel<Pixel, Order>(
+        ctx, x, y,
+        ctx.sampler != nullptr
+            ? ctx.sampler->At(x, y)
+            : ctx.records[static_cast<size_t>(x) + static_cast<size_t>(y) * static_cast<size_t>(ctx.record_width)]);
     return PF_Err_NONE;
 }
 
@@ -543,7 +566,8 @@ RowFunctions RowTransfers(int bit_depth, bool bgra) {
     switch (bit_depth) {
         case 8: return bgra ? RowsOf<PF_Pixel8, ChannelOrder::BGRA>() : RowsOf<PF_Pixel8, ChannelOrder::ARGB>();
         case 16: return bgra ? RowsOf<PF_Pixel16, ChannelOrder::BGRA>() : RowsOf<PF_Pixel16, ChannelOrder::ARGB>();
-        case 32: return bgra ? RowsOf<PF_PixelFloat, ChannelOrder::BGRA>() : RowsOf<PF_PixelFloat, ChannelOrder::ARGB>();
+        case 32:
+            return bgra ? RowsOf<PF_PixelFloat, ChannelOrder::BGRA>() : RowsOf<PF_PixelFloat, ChannelOrder::ARGB>();
         default: return {nullptr, nullptr, nullptr, nullptr, 0};
     }
 }
@@ -627,20 +651,22 @@ PF_Err Iterate(const PixelFunctions& functions, A_long progress_end, void* conte
         case 8:
             err = IterateWithSuite<PF_Iterate8Suite1>(in_data, kPFIterate8Suite, functions.depth8, progress_end,
                                                       context, source, destination);
-            if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR("_Iterate", "AE Iterate8 Error " + ErrorText(err));
+            if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL)
+                KRVN_LOG_ERROR("_Iterate", "AE Iterate8 Error " + ErrorText(err));
             break;
         case 16:
             err = IterateWithSuite<PF_iterate16Suite1>(in_data, kPFIterate16Suite, functions.depth16, progress_end,
                                                        context, source, destination);
-            if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR("_Iterate", "AE Iterate16 Error " + ErrorText(err));
+            if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL)
+                KRVN_LOG_ERROR("_Iterate", "AE Iterate16 Error " + ErrorText(err));
             break;
         case 32:
             err = IterateWithSuite<PF_iterateFloatSuite1>(in_data, kPFIterateFloatSuite, functions.depth32,
                                                           progress_end, context, source, destination);
-            if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR("_Iterate", "AE Iterate32 Error " + ErrorText(err));
+            if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL)
+                KRVN_LOG_ERROR("_Iterate", "AE Iterate32 Error " + ErrorText(err));
             break;
-        default:
-            break;
+        default: break;
     }
     return err;
 }

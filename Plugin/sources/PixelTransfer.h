@@ -13,7 +13,7 @@
 namespace korvane::utils {
 struct Info;
 class GridSampler;
-}
+}  // namespace korvane::utils
 
 namespace korvane::sources {
 
@@ -26,7 +26,7 @@ struct RecordFillContext {
     const PF_EffectWorld* sort_source = nullptr;
     const PF_EffectWorld* constraint = nullptr;
     utils::PixelRecord* records = nullptr;
-    int32_t width = 0;   // of the record grid (the input)
+    int32_t width = 0;  // of the record grid (the input)
     int32_t height = 0;
     bool use_trigger_source = false;
     bool use_sort_source = false;

@@ -60,20 +60,16 @@ PF_Err RunSourceStep(RenderState& state, const SourceStep& step) {
 
 PF_Err TriggerSourceStep(RenderState& state) {
     return RunSourceStep(state, {15, state.worlds.trigger_source, state.layer_params.trigger_source,
-                                 &KRVN_Params::has_trigger_source,
-                                 "UniversalRender::<lambda_9>::operator ()",
+                                 &KRVN_Params::has_trigger_source, "UniversalRender::<lambda_9>::operator ()",
                                  "Can't copy fill trigger source world from source layer ",
-                                 "Can't using source fill trigger source world ", &state.trigger_is_input_copy,
-                                 false});
+                                 "Can't using source fill trigger source world ", &state.trigger_is_input_copy, false});
 }
 
 PF_Err SortSourceStep(RenderState& state) {
     return RunSourceStep(state, {17, state.worlds.sort_source, state.layer_params.sort_source,
-                                 &KRVN_Params::has_sort_source,
-                                 "UniversalRender::<lambda_8>::operator ()",
+                                 &KRVN_Params::has_sort_source, "UniversalRender::<lambda_8>::operator ()",
                                  "Can't copy fill sort source world from source layer ",
-                                 "Can't using source fill sort source world ", &state.sort_source_is_input_copy,
-                                 true});
+                                 "Can't using source fill sort source world ", &state.sort_source_is_input_copy, true});
 }
 
 }  // namespace korvane::render

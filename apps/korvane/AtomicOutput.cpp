@@ -18,8 +18,8 @@ AtomicOutput::AtomicOutput(std::string final_path) : final_path_(std::move(final
     const std::filesystem::path target(final_path_);
     const std::string extension = target.extension().string();
     // ".name.korvane-XXXXXX.ext" next to the target, so the rename stays on one file system.
-    const std::filesystem::path temp =
-        target.parent_path() / ("." + target.stem().string() + ".korvane-XXXXXX" + extension);
+    const std::filesystem::path temp = target.parent_path() /
+                                       ("." + target.stem().string() + ".korvane-XXXXXX" + extension);
     std::string pattern = temp.string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');

@@ -9,7 +9,7 @@ namespace korvane::cli {
 class AtomicOutput {
 public:
     explicit AtomicOutput(std::string final_path);  // creates the temporary file; throws UsageError
-    ~AtomicOutput();                                 // removes the temporary file unless committed
+    ~AtomicOutput();                                // removes the temporary file unless committed
     AtomicOutput(const AtomicOutput&) = delete;
     AtomicOutput& operator=(const AtomicOutput&) = delete;
 

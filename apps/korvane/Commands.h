@@ -25,9 +25,9 @@ struct RenderOptions {
     std::string frames;
     double fps = 24.0;
     bool fps_given = false;
-    std::string codec;         // video outputs: encoder by name, empty for the extension's default
+    std::string codec;  // video outputs: encoder by name, empty for the extension's default
     std::optional<int> crf;
-    std::string encoder_args;  // appended to the encoder's arguments
+    std::string encoder_args;          // appended to the encoder's arguments
     std::optional<long> start_number;  // number of the first output file of a sequence
     WriteOptions write;
     bool quiet = false;

@@ -9,8 +9,8 @@
 
 #include "Errors.h"
 #include "ParamTable.h"
-#include "platform/Platform.h"
 #include "korvane/sdk/ErrorNames.h"
+#include "platform/Platform.h"
 
 namespace korvane::cli {
 namespace {
@@ -28,34 +28,40 @@ std::string describeMismatch(const PF_ParamDef& def, const ParamSpec& row) {
         return std::string(text);
     };
     switch (row.type) {
-    case PF_Param_FLOAT_SLIDER: {
-        const PF_FloatSliderDef& f = def.u.fs_d;
-        if (differ(f.valid_min, static_cast<float>(row.valid_min)) || differ(f.valid_max, static_cast<float>(row.valid_max)) ||
-            differ(f.dephault, static_cast<float>(row.dephault)))
-            return range(f.valid_min, f.valid_max, f.dephault) + " instead of " + range(row.valid_min, row.valid_max, row.dephault);
-        break;
-    }
-    case PF_Param_SLIDER: {
-        const PF_SliderDef& s = def.u.sd;
-        if (differ(s.valid_min, row.valid_min) || differ(s.valid_max, row.valid_max) || differ(s.dephault, row.dephault))
-            return range(s.valid_min, s.valid_max, s.dephault) + " instead of " + range(row.valid_min, row.valid_max, row.dephault);
-        break;
-    }
-    case PF_Param_POPUP:
-        if (def.u.pd.num_choices != row.num_choices || differ(def.u.pd.dephault, row.dephault))
-            return std::to_string(def.u.pd.num_choices) + " choices, default " + std::to_string(def.u.pd.dephault) +
-                   " instead of " + std::to_string(row.num_choices) + ", default " + std::to_string(static_cast<int>(row.dephault));
-        break;
-    case PF_Param_CHECKBOX:
-        if (differ(def.u.bd.dephault, row.dephault))
-            return "default " + std::to_string(def.u.bd.dephault) + " instead of " + std::to_string(static_cast<int>(row.dephault));
-        break;
-    case PF_Param_ANGLE:
-        if (differ(def.u.ad.dephault / 65536.0, row.dephault))
-            return "default " + std::to_string(def.u.ad.dephault / 65536.0) + " instead of " + std::to_string(row.dephault);
-        break;
-    default:
-        break;
+        case PF_Param_FLOAT_SLIDER: {
+            const PF_FloatSliderDef& f = def.u.fs_d;
+            if (differ(f.valid_min, static_cast<float>(row.valid_min)) ||
+                differ(f.valid_max, static_cast<float>(row.valid_max)) ||
+                differ(f.dephault, static_cast<float>(row.dephault)))
+                return range(f.valid_min, f.valid_max, f.dephault) + " instead of " +
+                       range(row.valid_min, row.valid_max, row.dephault);
+            break;
+        }
+        case PF_Param_SLIDER: {
+            const PF_SliderDef& s = def.u.sd;
+            if (differ(s.valid_min, row.valid_min) || differ(s.valid_max, row.valid_max) ||
+                differ(s.dephault, row.dephault))
+                return range(s.valid_min, s.valid_max, s.dephault) + " instead of " +
+                       range(row.valid_min, row.valid_max, row.dephault);
+            break;
+        }
+        case PF_Param_POPUP:
+            if (def.u.pd.num_choices != row.num_choices || differ(def.u.pd.dephault, row.dephault))
+                return std::to_string(def.u.pd.num_choices) + " choices, default " + std::to_string(def.u.pd.dephault) +
+                       " instead of " + std::to_string(row.num_choices) + ", default " +
+                       std::to_string(static_cast<int>(row.dephault));
+            break;
+        case PF_Param_CHECKBOX:
+            if (differ(def.u.bd.dephault, row.dephault))
+                return "default " + std::to_string(def.u.bd.dephault) + " instead of " +
+                       std::to_string(static_cast<int>(row.dephault));
+            break;
+        case PF_Param_ANGLE:
+            if (differ(def.u.ad.dephault / 65536.0, row.dephault))
+                return "default " + std::to_string(def.u.ad.dephault / 65536.0) + " instead of " +
+                       std::to_string(row.dephault);
+            break;
+        default: break;
     }
     return {};
 }
@@ -69,8 +75,8 @@ void checkRegistration(const host::Host& host, bool premiere) {
         const ParamSpec& row = *params::FindParam(index, premiere);
         const std::string mismatch = describeMismatch(host.registered(index), row);
         if (!mismatch.empty())
-            throw EffectError("the effect registered parameter " + std::to_string(index) + " (" + row.cli_name + ") with " +
-                              mismatch + " from the CLI's table; rebuild both from the same sources");
+            throw EffectError("the effect registered parameter " + std::to_string(index) + " (" + row.cli_name +
+                              ") with " + mismatch + " from the CLI's table; rebuild both from the same sources");
     }
 }
 

@@ -8,8 +8,8 @@ namespace korvane::cli {
 
 enum ExitCode : int {
     kExitOk = 0,
-    kExitUsage = 2,       // bad usage, or an input that cannot be read or is invalid
-    kExitEffect = 3,      // the effect returned an error
+    kExitUsage = 2,        // bad usage, or an input that cannot be read or is invalid
+    kExitEffect = 3,       // the effect returned an error
     kExitHangup = 129,     // SIGHUP
     kExitCancelled = 130,  // Ctrl-C
     kExitTerminated = 143  // SIGTERM

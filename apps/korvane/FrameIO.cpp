@@ -80,8 +80,9 @@ public:
     explicit VideoFile(VideoSinkSettings settings) : settings_(std::move(settings)) {}
     void write(long, const Image& image, std::vector<std::string>& notes) override {
         if (!writer_) {
-            OutputFrames frames{image.width, image.height, image.depth == 8 ? 8 : 16, settings_.alpha, settings_.fps,
-                                settings_.color, settings_.chunk};
+            OutputFrames frames{image.width,     image.height,  image.depth == 8 ? 8 : 16,
+                                settings_.alpha, settings_.fps, settings_.color,
+                                settings_.chunk};
             if (image.depth == 32)
                 notes.push_back("video files hold at most 16 bits per channel; 32-bit frames are written at 16 bits");
             writer_ = std::make_unique<VideoWriter>(settings_.path, frames, settings_.audio, settings_.encode, notes);
@@ -111,6 +112,8 @@ std::unique_ptr<FrameSource> ClipSource(const std::string& path, const VideoInfo
 std::unique_ptr<FrameSink> ImageSink(const FramePattern& pattern, long number_offset, const WriteOptions& options) {
     return std::make_unique<ImageFiles>(pattern, number_offset, options);
 }
-std::unique_ptr<FrameSink> VideoSink(const VideoSinkSettings& settings) { return std::make_unique<VideoFile>(settings); }
+std::unique_ptr<FrameSink> VideoSink(const VideoSinkSettings& settings) {
+    return std::make_unique<VideoFile>(settings);
+}
 
 }  // namespace korvane::cli

@@ -53,8 +53,8 @@ std::string oneLine(const std::string& text) {
 
 // Attributes of a file that describe its pixels rather than its encoding, carried to the output.
 bool carriedAttribute(const std::string& name) {
-    static const char* const kEncoding[] = {"oiio:", "png:", "jpeg:", "tiff:", "openexr:", "exr:", "gif:", "bmp:",
-                                            "targa:", "dpx:", "heif:", "webp:", "ffmpeg:"};
+    static const char* const kEncoding[] = {"oiio:", "png:",   "jpeg:", "tiff:", "openexr:", "exr:",   "gif:",
+                                            "bmp:",  "targa:", "dpx:",  "heif:", "webp:",    "ffmpeg:"};
     for (const char* prefix : kEncoding)
         if (name.rfind(prefix, 0) == 0) return false;
     return name != "Orientation" && name != "Compression" && name != "CompressionQuality" && name != "planarconfig" &&
@@ -103,14 +103,11 @@ std::string describeMissing(const std::string& path) {
 
 int depthOfFormat(const OIIO::TypeDesc& format) {
     switch (format.basetype) {
-    case OIIO::TypeDesc::UINT8:
-    case OIIO::TypeDesc::INT8:
-        return 8;
-    case OIIO::TypeDesc::UINT16:
-    case OIIO::TypeDesc::INT16:
-        return 16;
-    default:
-        return 32;
+        case OIIO::TypeDesc::UINT8:
+        case OIIO::TypeDesc::INT8: return 8;
+        case OIIO::TypeDesc::UINT16:
+        case OIIO::TypeDesc::INT16: return 16;
+        default: return 32;
     }
 }
 
@@ -182,12 +179,9 @@ Image Image::blank(int width, int height, int depth) {
 
 double Image::normalized(std::size_t i) const {
     switch (depth) {
-    case 8:
-        return channels<uint8_t>()[i] / 255.0;
-    case 16:
-        return channels<uint16_t>()[i] / kMax16;
-    default:
-        return channels<float>()[i];
+        case 8: return channels<uint8_t>()[i] / 255.0;
+        case 16: return channels<uint16_t>()[i] / kMax16;
+        default: return channels<float>()[i];
     }
 }
 
@@ -261,25 +255,25 @@ Image readImage(const std::string& path, const std::string& what) {
             throw UsageError(prefix + "cannot turn the picture upright: " + oneLine(upright.geterror()));
     };
     switch (image.depth) {
-    case 8: {
-        std::vector<uint8_t> file(samples);
-        read(OIIO::TypeDesc::UINT8, file.data());
-        fillArgb<uint8_t>(image, file, nchannels, alpha_channel, 255);
-        break;
-    }
-    case 16: {
-        std::vector<uint16_t> file(samples);
-        read(OIIO::TypeDesc::UINT16, file.data());
-        for (uint16_t& v : file) v = fileToWorld16(v);
-        fillArgb<uint16_t>(image, file, nchannels, alpha_channel, 32768);
-        break;
-    }
-    default: {
-        std::vector<float> file(samples);
-        read(OIIO::TypeDesc::FLOAT, file.data());
-        fillArgb<float>(image, file, nchannels, alpha_channel, 1.0f);
-        break;
-    }
+        case 8: {
+            std::vector<uint8_t> file(samples);
+            read(OIIO::TypeDesc::UINT8, file.data());
+            fillArgb<uint8_t>(image, file, nchannels, alpha_channel, 255);
+            break;
+        }
+        case 16: {
+            std::vector<uint16_t> file(samples);
+            read(OIIO::TypeDesc::UINT16, file.data());
+            for (uint16_t& v : file) v = fileToWorld16(v);
+            fillArgb<uint16_t>(image, file, nchannels, alpha_channel, 32768);
+            break;
+        }
+        default: {
+            std::vector<float> file(samples);
+            read(OIIO::TypeDesc::FLOAT, file.data());
+            fillArgb<float>(image, file, nchannels, alpha_channel, 1.0f);
+            break;
+        }
     }
     in->close();
     return image;
@@ -292,15 +286,9 @@ Image convertDepth(const Image& image, int depth) {
     for (std::size_t i = 0; i < count; ++i) {
         const double x = image.normalized(i);
         switch (depth) {
-        case 8:
-            out.channels<uint8_t>()[i] = static_cast<uint8_t>(std::lround(clamp01(x) * 255.0));
-            break;
-        case 16:
-            out.channels<uint16_t>()[i] = static_cast<uint16_t>(std::lround(clamp01(x) * kMax16));
-            break;
-        default:
-            out.channels<float>()[i] = static_cast<float>(x);
-            break;
+            case 8: out.channels<uint8_t>()[i] = static_cast<uint8_t>(std::lround(clamp01(x) * 255.0)); break;
+            case 16: out.channels<uint16_t>()[i] = static_cast<uint16_t>(std::lround(clamp01(x) * kMax16)); break;
+            default: out.channels<float>()[i] = static_cast<float>(x); break;
         }
     }
     return out;
@@ -369,15 +357,16 @@ void ToRgba(const Image& image, std::vector<std::byte>& out) {
 std::vector<int> formatDepths(const std::string& format_name) {
     if (format_name == "tiff") return {8, 16, 32};
     if (format_name == "openexr" || format_name == "hdr") return {32};
-    if (format_name == "png" || format_name == "pnm" || format_name == "sgi" || format_name == "dpx")
-        return {8, 16};
+    if (format_name == "png" || format_name == "pnm" || format_name == "sgi" || format_name == "dpx") return {8, 16};
     return {8};
 }
 
 std::string checkWritable(const std::string& path) {
     const std::string prefix = "cannot write '" + path + "': ";
     auto out = OIIO::ImageOutput::create(path);
-    if (!out) throw UsageError(prefix + "unknown image format (use .png, .tif, .exr or .jpg, or a video: .mp4, .mov, .mkv, .webm)");
+    if (!out)
+        throw UsageError(prefix +
+                         "unknown image format (use .png, .tif, .exr or .jpg, or a video: .mp4, .mov, .mkv, .webm)");
     checkOutputFolder(path);
     return out->format_name();
 }
@@ -411,7 +400,9 @@ WriteResult writeImageTo(const Image& image, const std::string& final_path, cons
             if (d < image.depth) result.file_depth = d;
         const bool half = format == "openexr" && options.exr_half;
         result.note = displayName(format) + " cannot hold " + std::to_string(image.depth) + "-bit pixels; wrote '" +
-                      final_path + "' " + (half ? std::string("as 16-bit half floats") : "at " + std::to_string(result.file_depth) + " bits");
+                      final_path + "' " +
+                      (half ? std::string("as 16-bit half floats")
+                            : "at " + std::to_string(result.file_depth) + " bits");
     }
 
     const bool keep_alpha = out->supports("alpha") && (image.had_alpha || !image.alphaIsFull());
@@ -435,25 +426,28 @@ WriteResult writeImageTo(const Image& image, const std::string& final_path, cons
     };
     OIIO::TypeDesc type;
     switch (result.file_depth) {
-    case 8:
-        type = OIIO::TypeDesc::UINT8;
-        repack(reinterpret_cast<uint8_t*>(buffer.data()), file_image.channels<uint8_t>(), [](uint8_t v) { return v; });
-        break;
-    case 16:
-        type = OIIO::TypeDesc::UINT16;
-        repack(reinterpret_cast<uint16_t*>(buffer.data()), file_image.channels<uint16_t>(),
-               [](uint16_t w) { return worldToFile16(w); });
-        break;
-    default:
-        type = OIIO::TypeDesc::FLOAT;
-        repack(reinterpret_cast<float*>(buffer.data()), file_image.channels<float>(), [](float v) { return v; });
-        break;
+        case 8:
+            type = OIIO::TypeDesc::UINT8;
+            repack(reinterpret_cast<uint8_t*>(buffer.data()), file_image.channels<uint8_t>(),
+                   [](uint8_t v) { return v; });
+            break;
+        case 16:
+            type = OIIO::TypeDesc::UINT16;
+            repack(reinterpret_cast<uint16_t*>(buffer.data()), file_image.channels<uint16_t>(),
+                   [](uint16_t w) { return worldToFile16(w); });
+            break;
+        default:
+            type = OIIO::TypeDesc::FLOAT;
+            repack(reinterpret_cast<float*>(buffer.data()), file_image.channels<float>(), [](float v) { return v; });
+            break;
     }
 
     OIIO::ImageSpec file_spec(image.width, image.height, nchannels, type);
     if (image.metadata)
-        for (const OIIO::ParamValue& attribute : image.metadata->attributes) file_spec.extra_attribs.push_back(attribute);
-    if (colours == 1) file_spec.channelnames = keep_alpha ? std::vector<std::string>{"Y", "A"} : std::vector<std::string>{"Y"};
+        for (const OIIO::ParamValue& attribute : image.metadata->attributes)
+            file_spec.extra_attribs.push_back(attribute);
+    if (colours == 1)
+        file_spec.channelnames = keep_alpha ? std::vector<std::string>{"Y", "A"} : std::vector<std::string>{"Y"};
     file_spec.alpha_channel = keep_alpha ? nchannels - 1 : -1;
     file_spec.attribute("oiio:UnassociatedAlpha", 1);
     if (format == "jpeg") file_spec.attribute("Compression", "jpeg:" + std::to_string(options.jpeg_quality));

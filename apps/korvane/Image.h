@@ -16,9 +16,9 @@ struct ImageMetadata;  // what a file says about its pixels besides them (EXIF, 
 struct Image {
     int width = 0;
     int height = 0;
-    int depth = 8;              // bits per channel: 8, 16 or 32
-    bool had_alpha = true;      // the file had an alpha channel
-    bool grey = false;          // the file had one colour channel
+    int depth = 8;                                  // bits per channel: 8, 16 or 32
+    bool had_alpha = true;                          // the file had an alpha channel
+    bool grey = false;                              // the file had one colour channel
     std::shared_ptr<const ImageMetadata> metadata;  // of the file read; null for frames of a clip
     std::vector<std::byte> data;
 
@@ -30,9 +30,13 @@ struct Image {
     std::size_t rowBytes() const { return static_cast<std::size_t>(width) * 4 * bytesPerChannel(); }
 
     template <typename T>
-    T* channels() { return reinterpret_cast<T*>(data.data()); }
+    T* channels() {
+        return reinterpret_cast<T*>(data.data());
+    }
     template <typename T>
-    const T* channels() const { return reinterpret_cast<const T*>(data.data()); }
+    const T* channels() const {
+        return reinterpret_cast<const T*>(data.data());
+    }
 
     // Channel value i (pixel * 4 + channel) as a fraction of full scale.
     double normalized(std::size_t i) const;
@@ -64,10 +68,10 @@ std::vector<int> formatDepths(const std::string& format_name);
 
 // How image files are encoded, where the format has a choice.
 struct WriteOptions {
-    int jpeg_quality = 95;         // 1..100
-    int png_compression = 6;       // 0 (none, fastest) .. 9 (smallest)
-    int png_filter = 0;            // libpng's row filters to choose from (PNG_FILTER_* bits); 0: its default, all
-    bool exr_half = false;         // EXR: 16-bit half floats instead of 32-bit floats
+    int jpeg_quality = 95;    // 1..100
+    int png_compression = 6;  // 0 (none, fastest) .. 9 (smallest)
+    int png_filter = 0;       // libpng's row filters to choose from (PNG_FILTER_* bits); 0: its default, all
+    bool exr_half = false;    // EXR: 16-bit half floats instead of 32-bit floats
     std::string exr_compression = "zip";  // none, rle, zip, zips, piz, pxr24, b44, b44a, dwaa, dwab
 };
 

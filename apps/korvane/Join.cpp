@@ -1,4 +1,5 @@
 // `korvane join`: lossless chunks of one clip, rendered apart, into the file a single render writes.
+#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -7,7 +8,6 @@
 #include <fstream>
 #include <optional>
 #include <set>
-#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
@@ -55,7 +55,8 @@ nlohmann::json probeJson(const std::string& path, std::vector<std::string> argv)
     throwIfInterrupted();
     if (status != 0) throw UsageError("cannot read '" + path + "': " + (failure.empty() ? "ffprobe failed" : failure));
     nlohmann::json json = nlohmann::json::parse(out, nullptr, false);
-    if (json.is_discarded() || !json.is_object()) throw UsageError("cannot read '" + path + "': ffprobe's answer is not JSON");
+    if (json.is_discarded() || !json.is_object())
+        throw UsageError("cannot read '" + path + "': ffprobe's answer is not JSON");
     return json;
 }
 
@@ -75,8 +76,9 @@ std::optional<long> wholeNumber(const nlohmann::json& object, const char* key) {
 
 // Frames in a clip's video stream, counted packet by packet (every frame of an FFV1 chunk is one).
 long countFrames(const std::string& path, int stream_index, nlohmann::json* streams_out = nullptr) {
-    const nlohmann::json json = probeJson(path, {"-count_packets", "-select_streams", "v:" + std::to_string(stream_index),
-                                                 "-show_entries", "stream=nb_read_packets,width,height,pix_fmt:format_tags"});
+    const nlohmann::json json = probeJson(path,
+                                          {"-count_packets", "-select_streams", "v:" + std::to_string(stream_index),
+                                           "-show_entries", "stream=nb_read_packets,width,height,pix_fmt:format_tags"});
     const auto streams = json.find("streams");
     if (streams == json.end() || !streams->is_array() || streams->empty() || !(*streams)[0].is_object())
         throw UsageError("cannot read '" + path + "': no video stream");
@@ -97,7 +99,8 @@ Chunk probeChunk(const std::string& path) {
     chunk.width = static_cast<int>(wholeNumber(stream, "width").value_or(0));
     chunk.height = static_cast<int>(wholeNumber(stream, "height").value_or(0));
     if (const auto it = stream.find("pix_fmt"); it != stream.end() && it->is_string()) chunk.pixel_format = *it;
-    if (chunk.pixel_format.empty()) throw UsageError("cannot read '" + path + "': ffprobe cannot tell its pixel format");
+    if (chunk.pixel_format.empty())
+        throw UsageError("cannot read '" + path + "': ffprobe cannot tell its pixel format");
     std::optional<long> first, count;
     if (const auto format = json.find("format"); format != json.end() && format->is_object()) {
         if (const auto tags = format->find("tags"); tags != format->end() && tags->is_object()) {
@@ -106,7 +109,8 @@ Chunk probeChunk(const std::string& path) {
         }
     }
     if (!first || !count || *count == 0)
-        throw UsageError("'" + path + "' is no chunk of a clip (it has no frame tags); write chunks with "
+        throw UsageError("'" + path +
+                         "' is no chunk of a clip (it has no frame tags); write chunks with "
                          "'korvane render SOURCE --frames FIRST-LAST -o CHUNK.mkv'");
     chunk.first = *first;
     chunk.tagged = *count;
@@ -138,13 +142,16 @@ void checkCoverage(const std::vector<Chunk>& chunks, long total) {
         throw UsageError("cannot join: missing " + text);
     }
     if (next > total)
-        throw UsageError("cannot join: '" + chunks.back().path + "' holds " + frames(std::max(total, chunks.back().first), next) +
-                         ", past the end of the clip (" + std::to_string(total) + " frames)");
+        throw UsageError("cannot join: '" + chunks.back().path + "' holds " +
+                         frames(std::max(total, chunks.back().first), next) + ", past the end of the clip (" +
+                         std::to_string(total) + " frames)");
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 // The concat demuxer's list: absolute names, single-quoted.
@@ -152,7 +159,8 @@ std::string concatList(const std::vector<Chunk>& chunks) {
     std::string text = "ffconcat version 1.0\n";
     for (const Chunk& c : chunks) {
         std::string quoted;
-        for (const char ch : std::filesystem::absolute(c.path).string()) quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+        for (const char ch : std::filesystem::absolute(c.path).string())
+            quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
         text += "file '" + quoted + "'\n";
     }
     return text;
@@ -167,18 +175,20 @@ int runJoin(const JoinOptions& options) {
     if (!source) throw UsageError("--audio-from '" + options.audio_from + "' is no clip");
     for (const std::string& path : options.chunks)
         if (sameFile(path, options.output) || sameFile(options.audio_from, options.output))
-            throw UsageError("output '" + options.output + "' would replace an input of this join; choose another name");
+            throw UsageError("output '" + options.output +
+                             "' would replace an input of this join; choose another name");
 
     std::vector<Chunk> chunks;
     for (const std::string& path : options.chunks) chunks.push_back(probeChunk(path));
     std::stable_sort(chunks.begin(), chunks.end(), [](const Chunk& a, const Chunk& b) { return a.first < b.first; });
-    const long total = source->frame_count_exact ? source->frame_count : countFrames(options.audio_from, source->video_index);
+    const long total = source->frame_count_exact ? source->frame_count
+                                                 : countFrames(options.audio_from, source->video_index);
     checkCoverage(chunks, total);
     for (const Chunk& c : chunks) {
         if (c.width != source->width || c.height != source->height)
-            throw UsageError("cannot join: '" + c.path + "' is " + std::to_string(c.width) + "x" + std::to_string(c.height) +
-                             ", '" + options.audio_from + "' " + std::to_string(source->width) + "x" +
-                             std::to_string(source->height));
+            throw UsageError("cannot join: '" + c.path + "' is " + std::to_string(c.width) + "x" +
+                             std::to_string(c.height) + ", '" + options.audio_from + "' " +
+                             std::to_string(source->width) + "x" + std::to_string(source->height));
         if (c.pixel_format != chunks[0].pixel_format)
             throw UsageError("cannot join: '" + c.path + "' holds " + c.pixel_format + " pixels, '" + chunks[0].path +
                              "' " + chunks[0].pixel_format + "; render every chunk with the same options");
@@ -192,9 +202,26 @@ int runJoin(const JoinOptions& options) {
         out << concatList(chunks);
         if (!out.flush()) throw UsageError("cannot write '" + list.tempPath() + "': " + std::strerror(errno));
     }
-    const std::vector<std::string> decoder = {
-        "ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-f", "concat", "-safe", "0", "-i", "file:" + list.tempPath(),
-        "-map", "0:v:0", "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", depth == 8 ? "rgba" : "rgba64le", "pipe:1"};
+    const std::vector<std::string> decoder = {"ffmpeg",
+                                              "-nostdin",
+                                              "-hide_banner",
+                                              "-v",
+                                              "error",
+                                              "-f",
+                                              "concat",
+                                              "-safe",
+                                              "0",
+                                              "-i",
+                                              "file:" + list.tempPath(),
+                                              "-map",
+                                              "0:v:0",
+                                              "-fps_mode",
+                                              "passthrough",
+                                              "-f",
+                                              "rawvideo",
+                                              "-pix_fmt",
+                                              depth == 8 ? "rgba" : "rgba64le",
+                                              "pipe:1"};
     VideoReader reader("the chunks", decoder, source->width, source->height, depth, source->has_alpha);
 
     EncodeOptions encode;
@@ -203,7 +230,8 @@ int runJoin(const JoinOptions& options) {
     encode.extra_args = SplitArguments(options.encoder_args);
     const OutputFrames output{source->width, source->height, depth, source->has_alpha, source->fps, source->color, {}};
     std::vector<std::string> notes;
-    VideoWriter writer(options.output, output, AudioSource{options.audio_from, source->audio_codecs, 0, 0}, encode, notes);
+    VideoWriter writer(options.output, output, AudioSource{options.audio_from, source->audio_codecs, 0, 0}, encode,
+                       notes);
     std::set<std::string> noted;
     for (const std::string& note : notes)
         if (!options.quiet && noted.insert(note).second) std::fprintf(stderr, "korvane: note: %s\n", note.c_str());

@@ -19,7 +19,8 @@ Look parseLook(const std::string& body) {
     } catch (const json::exception&) {
         throw BadLook{"body", "not valid JSON"};
     }
-    if (!parsed.is_object()) throw BadLook{"body", "expected an object {\"params\": {...}, \"time\": s, \"width\": px}"};
+    if (!parsed.is_object())
+        throw BadLook{"body", "expected an object {\"params\": {...}, \"time\": s, \"width\": px}"};
     Look look;
     for (const auto& [key, value] : parsed.items()) {
         if (key == "params") {
@@ -41,7 +42,8 @@ Look parseLook(const std::string& body) {
                 try {
                     parseSvgPath(value[i].get<std::string>());
                 } catch (const PathSyntaxError& e) {
-                    throw BadLook{field, "cannot parse path at character " + std::to_string(e.position) + ": " + e.message};
+                    throw BadLook{field,
+                                  "cannot parse path at character " + std::to_string(e.position) + ": " + e.message};
                 }
                 look.masks.push_back(value[i].get<std::string>());
             }
@@ -59,8 +61,12 @@ Look parseLook(const std::string& body) {
         }
     }
     const auto& chosen = look.settings.byIndex();
-    if (const auto it = chosen.find(params::KRVN_MASK); it != chosen.end() && it->second.keys[0].value > static_cast<double>(look.masks.size()))
-        throw BadLook{"params.mask", "there " + std::string(look.masks.size() == 1 ? "is 1 mask" : "are " + std::to_string(look.masks.size()) + " masks")};
+    if (const auto it = chosen.find(params::KRVN_MASK);
+        it != chosen.end() && it->second.keys[0].value > static_cast<double>(look.masks.size()))
+        throw BadLook{"params.mask",
+                      "there " + std::string(look.masks.size() == 1
+                                                 ? "is 1 mask"
+                                                 : "are " + std::to_string(look.masks.size()) + " masks")};
     return look;
 }
 

@@ -78,34 +78,35 @@ double parseValue(const ParamSpec& row, const std::string& raw, const std::strin
     const std::string range = describeRange(row);
     double value = 0;
     switch (row.type) {
-    case PF_Param_CHECKBOX: {
-        const std::string t = lower(text);
-        if (t == "1" || t == "on" || t == "true" || t == "yes") return 1;
-        if (t == "0" || t == "off" || t == "false" || t == "no") return 0;
-        throw UsageError(where + ": '" + text + "' is not a checkbox value (0/1, on/off, true/false)");
-    }
-    case PF_Param_POPUP: {
-        const int named = params::PopupValue(row, lower(text));
-        if (named > 0) return named;
-        if (parseNumber(text, value) && value == std::floor(value) && value >= row.valid_min && value <= row.valid_max) {
-            if (!params::ItemAt(row.cli_values, static_cast<int>(value)).empty()) return value;
-            throw UsageError(where + ": " + text + " is the separator line of the list, not a choice; " +
-                             row.cli_name + " takes " + popupNames(row));
+        case PF_Param_CHECKBOX: {
+            const std::string t = lower(text);
+            if (t == "1" || t == "on" || t == "true" || t == "yes") return 1;
+            if (t == "0" || t == "off" || t == "false" || t == "no") return 0;
+            throw UsageError(where + ": '" + text + "' is not a checkbox value (0/1, on/off, true/false)");
         }
-        throw UsageError(where + ": '" + text + "' is not one of " + popupNames(row) + " (or " + range + ")");
-    }
-    case PF_Param_PATH:
-        if (!parseNumber(text, value) || value != std::floor(value) || value < 0)
-            throw UsageError(where + ": '" + text + "' is not a mask number (1 for the first --mask, 0 for none)");
-        return value;
-    case PF_Param_SLIDER:
-        if (!parseNumber(text, value) || value != std::floor(value))
-            throw UsageError(where + ": '" + text + "' is not a whole number; " + row.cli_name + " takes " + range);
-        break;
-    default:
-        if (!parseNumber(text, value))
-            throw UsageError(where + ": '" + text + "' is not a number; " + row.cli_name + " takes " + range);
-        break;
+        case PF_Param_POPUP: {
+            const int named = params::PopupValue(row, lower(text));
+            if (named > 0) return named;
+            if (parseNumber(text, value) && value == std::floor(value) && value >= row.valid_min &&
+                value <= row.valid_max) {
+                if (!params::ItemAt(row.cli_values, static_cast<int>(value)).empty()) return value;
+                throw UsageError(where + ": " + text + " is the separator line of the list, not a choice; " +
+                                 row.cli_name + " takes " + popupNames(row));
+            }
+            throw UsageError(where + ": '" + text + "' is not one of " + popupNames(row) + " (or " + range + ")");
+        }
+        case PF_Param_PATH:
+            if (!parseNumber(text, value) || value != std::floor(value) || value < 0)
+                throw UsageError(where + ": '" + text + "' is not a mask number (1 for the first --mask, 0 for none)");
+            return value;
+        case PF_Param_SLIDER:
+            if (!parseNumber(text, value) || value != std::floor(value))
+                throw UsageError(where + ": '" + text + "' is not a whole number; " + row.cli_name + " takes " + range);
+            break;
+        default:
+            if (!parseNumber(text, value))
+                throw UsageError(where + ": '" + text + "' is not a number; " + row.cli_name + " takes " + range);
+            break;
     }
     // A parameter's own default is always accepted, even where it lies outside the slider.
     if (value != row.dephault && (value < row.valid_min || value > row.valid_max))
@@ -117,31 +118,29 @@ double parseValue(const ParamSpec& row, const std::string& raw, const std::strin
 
 bool isSettable(const ParamSpec& row) {
     switch (row.type) {
-    case PF_Param_FLOAT_SLIDER:
-    case PF_Param_SLIDER:
-    case PF_Param_ANGLE:
-    case PF_Param_CHECKBOX:
-    case PF_Param_POPUP:
-    case PF_Param_PATH:
-        return row.cli_name[0] != '\0';
-    default:
-        return false;
+        case PF_Param_FLOAT_SLIDER:
+        case PF_Param_SLIDER:
+        case PF_Param_ANGLE:
+        case PF_Param_CHECKBOX:
+        case PF_Param_POPUP:
+        case PF_Param_PATH: return row.cli_name[0] != '\0';
+        default: return false;
     }
 }
 
 const char* typeName(PF_ParamType type) {
     switch (type) {
-    case PF_Param_LAYER: return "layer";
-    case PF_Param_SLIDER: return "integer";
-    case PF_Param_ANGLE: return "angle";
-    case PF_Param_CHECKBOX: return "checkbox";
-    case PF_Param_POPUP: return "popup";
-    case PF_Param_FLOAT_SLIDER: return "float";
-    case PF_Param_PATH: return "path";
-    case PF_Param_GROUP_START: return "group";
-    case PF_Param_GROUP_END: return "group end";
-    case PF_Param_BUTTON: return "button";
-    default: return "other";
+        case PF_Param_LAYER: return "layer";
+        case PF_Param_SLIDER: return "integer";
+        case PF_Param_ANGLE: return "angle";
+        case PF_Param_CHECKBOX: return "checkbox";
+        case PF_Param_POPUP: return "popup";
+        case PF_Param_FLOAT_SLIDER: return "float";
+        case PF_Param_PATH: return "path";
+        case PF_Param_GROUP_START: return "group";
+        case PF_Param_GROUP_END: return "group end";
+        case PF_Param_BUTTON: return "button";
+        default: return "other";
     }
 }
 
@@ -168,30 +167,24 @@ std::vector<std::string> closestNames(const std::string& name) {
 
 std::string describeRange(const ParamSpec& row) {
     switch (row.type) {
-    case PF_Param_CHECKBOX:
-        return "0/1, on/off, true/false";
-    case PF_Param_POPUP:
-        return formatNumber(row.valid_min) + " to " + formatNumber(row.valid_max);
-    case PF_Param_PATH:
-        return "a --mask number, 0 for none";
-    case PF_Param_ANGLE:
-        return formatNumber(row.valid_min) + " to " + formatNumber(row.valid_max) + " degrees";
-    default:
-        return formatNumber(std::min(row.valid_min, row.dephault)) + " to " +
-               formatNumber(std::max(row.valid_max, row.dephault)) + (isPercent(row) ? " percent" : "");
+        case PF_Param_CHECKBOX: return "0/1, on/off, true/false";
+        case PF_Param_POPUP: return formatNumber(row.valid_min) + " to " + formatNumber(row.valid_max);
+        case PF_Param_PATH: return "a --mask number, 0 for none";
+        case PF_Param_ANGLE: return formatNumber(row.valid_min) + " to " + formatNumber(row.valid_max) + " degrees";
+        default:
+            return formatNumber(std::min(row.valid_min, row.dephault)) + " to " +
+                   formatNumber(std::max(row.valid_max, row.dephault)) + (isPercent(row) ? " percent" : "");
     }
 }
 
 std::string formatValue(const ParamSpec& row, double value) {
     switch (row.type) {
-    case PF_Param_CHECKBOX:
-        return value != 0 ? "on" : "off";
-    case PF_Param_POPUP: {
-        const std::string_view name = params::ItemAt(row.cli_values, static_cast<int>(value));
-        return name.empty() ? formatNumber(value) : std::string(name);
-    }
-    default:
-        return formatNumber(value);
+        case PF_Param_CHECKBOX: return value != 0 ? "on" : "off";
+        case PF_Param_POPUP: {
+            const std::string_view name = params::ItemAt(row.cli_values, static_cast<int>(value));
+            return name.empty() ? formatNumber(value) : std::string(name);
+        }
+        default: return formatNumber(value);
     }
 }
 
@@ -206,13 +199,11 @@ void ParamSettings::set(const std::string& name, const std::string& value, const
     const ParamSpec* row = params::FindParamByCliName(name);
     if (row == nullptr || !isSettable(*row)) {
         std::string message = origin + ": ";
-        if (row != nullptr && row->type == PF_Param_LAYER)
-            {
+        if (row != nullptr && row->type == PF_Param_LAYER) {
             std::string option = row->cli_name;
             std::replace(option.begin(), option.end(), '_', '-');
             message += "'" + name + "' is chosen with --" + option + " IMAGE";
-        }
-        else if (row != nullptr)
+        } else if (row != nullptr)
             message += "'" + name + "' has no value to set";
         else {
             message += "unknown parameter '" + name + "'";
@@ -235,7 +226,8 @@ void ParamSettings::set(const std::string& name, const std::string& value, const
     if (value.find('@') == std::string::npos) {
         setting.keys.push_back({-1, parseValue(*row, value, where)});
     } else {
-        if (row->flags & PF_ParamFlag_CANNOT_TIME_VARY) throw UsageError(where + ": '" + name + "' cannot change over time");
+        if (row->flags & PF_ParamFlag_CANNOT_TIME_VARY)
+            throw UsageError(where + ": '" + name + "' cannot change over time");
         std::stringstream list(value);
         std::string item;
         while (std::getline(list, item, ',')) {

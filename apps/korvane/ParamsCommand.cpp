@@ -32,30 +32,25 @@ std::string gbkToUtf8(const std::string& gbk) {
     return out;
 }
 
-
 std::string rangeText(const params::ParamSpec& row) {
     switch (row.type) {
-    case PF_Param_POPUP: {
-        std::string names;
-        const int n = params::CountItems(row.cli_values);
-        for (int p = 1; p <= n; ++p) {
-            const std::string_view item = params::ItemAt(row.cli_values, p);
-            names += (p > 1 ? "|" : "") + std::string(item.empty() ? "-" : item);
+        case PF_Param_POPUP: {
+            std::string names;
+            const int n = params::CountItems(row.cli_values);
+            for (int p = 1; p <= n; ++p) {
+                const std::string_view item = params::ItemAt(row.cli_values, p);
+                names += (p > 1 ? "|" : "") + std::string(item.empty() ? "-" : item);
+            }
+            return names;
         }
-        return names;
-    }
-    case PF_Param_CHECKBOX:
-        return "off|on";
-    case PF_Param_FLOAT_SLIDER:
-    case PF_Param_SLIDER:
-    case PF_Param_ANGLE:
-        return describeRange(row);
-    case PF_Param_PATH:
-        return "--mask number";
-    case PF_Param_LAYER:
-        return std::string("--") + (row.index == params::KRVN_TRIGGER_SOURCE ? "trigger-source" : "sort-source");
-    default:
-        return "";
+        case PF_Param_CHECKBOX: return "off|on";
+        case PF_Param_FLOAT_SLIDER:
+        case PF_Param_SLIDER:
+        case PF_Param_ANGLE: return describeRange(row);
+        case PF_Param_PATH: return "--mask number";
+        case PF_Param_LAYER:
+            return std::string("--") + (row.index == params::KRVN_TRIGGER_SOURCE ? "trigger-source" : "sort-source");
+        default: return "";
     }
 }
 
@@ -76,7 +71,8 @@ std::string pad(const std::string& text, std::size_t width) {
 int runParams(const ParamsOptions& options) {
     const bool premiere = options.host == "premiere";
     const host::Personality personality = premiere ? host::Personality::Premiere : host::Personality::AfterEffects;
-    std::unique_ptr<host::Host> host = openEffect(options.effect.empty() ? defaultEffectPath() : options.effect, personality);
+    std::unique_ptr<host::Host> host = openEffect(options.effect.empty() ? defaultEffectPath() : options.effect,
+                                                  personality);
 
     std::printf("%s%s%s%s%s%s%s%s%s\n", pad("index", 6).c_str(), pad("id", 4).c_str(), pad("name", 19).c_str(),
                 pad("type", 10).c_str(), pad("range", 58).c_str(), pad("default", 14).c_str(), pad("shown", 8).c_str(),
@@ -85,18 +81,22 @@ int runParams(const ParamsOptions& options) {
         const PF_ParamDef& def = host->registered(index);
         const params::ParamSpec& row = *params::FindParam(index, premiere);
         std::string name = gbkToUtf8(def.name);
-        if (name.empty() && def.param_type == PF_Param_CHECKBOX && def.u.bd.u.nameptr) name = "(" + gbkToUtf8(def.u.bd.u.nameptr) + ")";
+        if (name.empty() && def.param_type == PF_Param_CHECKBOX && def.u.bd.u.nameptr)
+            name = "(" + gbkToUtf8(def.u.bd.u.nameptr) + ")";
         const bool settable = isSettable(row) && !(premiere && row.ui_flags & PF_PUI_INVISIBLE);
         std::string dflt;
-        if (settable || row.type == PF_Param_PATH) dflt = row.type == PF_Param_PATH ? "none" : formatValue(row, row.dephault);
+        if (settable || row.type == PF_Param_PATH)
+            dflt = row.type == PF_Param_PATH ? "none" : formatValue(row, row.dephault);
         const bool hidden = (def.ui_flags & PF_PUI_INVISIBLE) != 0;
         const std::string cli_name = settable || row.type == PF_Param_LAYER ? row.cli_name : "-";
         const std::string_view description = params::Description(index);
-        std::printf("%s%s%s%s%s%s%s%s%s\n", pad(std::to_string(index), 6).c_str(), pad(std::to_string(def.uu.id), 4).c_str(),
-                    pad(cli_name, 19).c_str(), pad(typeName(def.param_type), 10).c_str(),
-                    pad(settable || row.type == PF_Param_LAYER ? rangeText(row) : "", 58).c_str(), pad(dflt, 14).c_str(),
-                    pad(hidden ? "hidden" : "visible", 8).c_str(),
-                    pad(settable || row.type == PF_Param_LAYER ? std::string(description) : "", 112).c_str(), name.c_str());
+        std::printf("%s%s%s%s%s%s%s%s%s\n", pad(std::to_string(index), 6).c_str(),
+                    pad(std::to_string(def.uu.id), 4).c_str(), pad(cli_name, 19).c_str(),
+                    pad(typeName(def.param_type), 10).c_str(),
+                    pad(settable || row.type == PF_Param_LAYER ? rangeText(row) : "", 58).c_str(),
+                    pad(dflt, 14).c_str(), pad(hidden ? "hidden" : "visible", 8).c_str(),
+                    pad(settable || row.type == PF_Param_LAYER ? std::string(description) : "", 112).c_str(),
+                    name.c_str());
     }
     host->GlobalSetdown();
     return kExitOk;

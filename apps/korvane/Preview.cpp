@@ -71,7 +71,6 @@ std::string shellWord(const std::string& word) {
     return quoted + "'";
 }
 
-
 // The settable parameters in table order, each with the group it sits in.
 json paramTable() {
     json list = json::array();
@@ -80,8 +79,8 @@ json paramTable() {
         if (row.type == PF_Param_GROUP_START) group = row.name;
         if (row.type == PF_Param_GROUP_END) group.clear();
         if (!isSettable(row)) continue;
-        json item = {{"index", row.index},     {"name", row.cli_name},
-                     {"label", row.name},      {"type", typeName(row.type)},
+        json item = {{"index", row.index},      {"name", row.cli_name},
+                     {"label", row.name},       {"type", typeName(row.type)},
                      {"default", row.dephault}, {"default_text", formatValue(row, row.dephault)},
                      {"group", group},          {"description", std::string(params::Description(row.index))}};
         if (row.type != PF_Param_PATH) {
@@ -139,8 +138,9 @@ public:
         else
             source = StillSource(path_);
         std::optional<Image> image = source->next(frame);
-        if (!image) throw UsageError("cannot read frame " + std::to_string(frame) + " of '" + path_ + "'" +
-                                     (source->problem().empty() ? "" : ": " + source->problem()));
+        if (!image)
+            throw UsageError("cannot read frame " + std::to_string(frame) + " of '" + path_ + "'" +
+                             (source->problem().empty() ? "" : ": " + source->problem()));
         picture_ = std::move(image);
         frame_ = frame;
         scaled_.reset();
@@ -152,9 +152,13 @@ public:
         const Image& full = picture(frame);
         if (width <= 0 || width >= full.width) return full;
         if (scaled_ && scaled_->width == width) return *scaled_;
-        const int height = std::max(1, static_cast<int>(std::lround(static_cast<double>(full.height) * width / full.width)));
-        const OIIO::TypeDesc type = full.depth == 8 ? OIIO::TypeDesc::UINT8 : full.depth == 16 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::FLOAT;
-        const OIIO::ImageBuf source(OIIO::ImageSpec(full.width, full.height, 4, type), const_cast<std::byte*>(full.data.data()));
+        const int height = std::max(1, static_cast<int>(
+                                           std::lround(static_cast<double>(full.height) * width / full.width)));
+        const OIIO::TypeDesc type = full.depth == 8    ? OIIO::TypeDesc::UINT8
+                                    : full.depth == 16 ? OIIO::TypeDesc::UINT16
+                                                       : OIIO::TypeDesc::FLOAT;
+        const OIIO::ImageBuf source(OIIO::ImageSpec(full.width, full.height, 4, type),
+                                    const_cast<std::byte*>(full.data.data()));
         Image image = Image::blankLike(full, full.depth);
         image.width = width;
         image.height = height;
@@ -181,8 +185,10 @@ private:
 class Renderer {
 public:
     explicit Renderer(const PreviewOptions& options)
-        : options_(options), input_(options.input),
-          host_(openEffect(options.effect.empty() ? defaultEffectPath() : options.effect, host::Personality::AfterEffects)) {
+        : options_(options),
+          input_(options.input),
+          host_(openEffect(options.effect.empty() ? defaultEffectPath() : options.effect,
+                           host::Personality::AfterEffects)) {
         setFrameRate(*host_, input_.fps());
         host_->SetProgressListener([](A_long, A_long) {
             noteProgressCallForTestHook();
@@ -201,7 +207,9 @@ public:
                 {"width", first.width},
                 {"height", first.height},
                 {"depth", first.depth},
-                {"kind", input_.still() ? "image" : input_.clip() ? "video" : "sequence"},
+                {"kind", input_.still()  ? "image"
+                         : input_.clip() ? "video"
+                                         : "sequence"},
                 {"first_frame", input_.range().first},
                 {"frame_count", input_.range().count()},
                 {"fps", input_.fps()}};
@@ -280,7 +288,8 @@ private:
         std::string stem = fs::path(options_.input).stem().string();
         if (sequence()) stem = stem.substr(0, stem.find_first_of("#%"));
         while (!stem.empty() && std::strchr("_-. ", stem.back()) != nullptr) stem.pop_back();
-        return (stem.empty() ? "look" : stem) + "_sorted" + (sequence() ? "_####" : "") + (depth == 32 ? ".exr" : ".png");
+        return (stem.empty() ? "look" : stem) + "_sorted" + (sequence() ? "_####" : "") +
+               (depth == 32 ? ".exr" : ".png");
     }
 
     std::string commandLine(const Look& look, int depth) const {
@@ -291,7 +300,8 @@ private:
         }
         for (const std::string& mask : look.masks) line += " --mask " + shellWord(mask);
         for (const auto& [index, setting] : look.settings.byIndex())
-            line += " --set " + shellWord(std::string(setting.row->cli_name) + "=" + formatValue(*setting.row, setting.keys[0].value));
+            line += " --set " + shellWord(std::string(setting.row->cli_name) + "=" +
+                                          formatValue(*setting.row, setting.keys[0].value));
         return line;
     }
 
@@ -319,7 +329,8 @@ bool hostHeaderAllowed(const std::string& header, const std::string& address, in
         return true;
     // Bound to every address: any address literal, but never a name.
     if (address == "0.0.0.0" || address == "::")
-        return std::all_of(name.begin(), name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.'; }) ||
+        return std::all_of(name.begin(), name.end(),
+                           [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.'; }) ||
                (name.size() > 2 && name.front() == '[' && name.back() == ']');
     return false;
 }
@@ -353,7 +364,7 @@ int runPreview(const PreviewOptions& options) {
     int port = 0;
     server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
         const std::string given = req.has_header("X-Korvane-Token") ? req.get_header_value("X-Korvane-Token")
-                                                                     : req.get_param_value("token");
+                                                                    : req.get_param_value("token");
         if (!hostHeaderAllowed(req.get_header_value("Host"), options.address, port)) {
             sendError(res, 403, "Host", "this server answers to its own address only");
             return httplib::Server::HandlerResponse::Handled;
@@ -391,17 +402,17 @@ int runPreview(const PreviewOptions& options) {
         };
     };
     server.Post("/api/command", withLook([&](const Look& look, httplib::Response& res) {
-        res.set_content(renderer.command(look) + "\n", "text/plain; charset=utf-8");
-    }));
+                    res.set_content(renderer.command(look) + "\n", "text/plain; charset=utf-8");
+                }));
     server.Post("/api/render", withLook([&](const Look& look, httplib::Response& res) {
-        const auto picture = renderer.render(look);
-        if (!picture) {
-            sendError(res, 409, "", "superseded by a newer render");
-            return;
-        }
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(picture->first, picture->second);
-    }));
+                    const auto picture = renderer.render(look);
+                    if (!picture) {
+                        sendError(res, 409, "", "superseded by a newer render");
+                        return;
+                    }
+                    res.set_header("Cache-Control", "no-store");
+                    res.set_content(picture->first, picture->second);
+                }));
 
     if (options.port == 0) {
         port = server.bind_to_any_port(options.address);
@@ -412,7 +423,8 @@ int runPreview(const PreviewOptions& options) {
                              " (in use? try another --port, or --port 0 for any free one)");
         port = options.port;
     }
-    const std::string shown = options.address.find(':') != std::string::npos ? "[" + options.address + "]" : options.address;
+    const std::string shown = options.address.find(':') != std::string::npos ? "[" + options.address + "]"
+                                                                             : options.address;
     const std::string url = "http://" + shown + ":" + std::to_string(port) + "/?token=" + token;
     std::printf("%s\n", url.c_str());
     std::fflush(stdout);

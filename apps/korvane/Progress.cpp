@@ -51,7 +51,8 @@ void ProgressBar::draw(double fraction) {
     if (frames_ >= 1) {
         const double overall = frames_ > 1 ? done / static_cast<double>(frames_) : fraction;
         const int filled = static_cast<int>(std::min(overall, 1.0) * kWidth);
-        line += "[" + std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(kWidth - filled), '-') + "]";
+        line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                std::string(static_cast<std::size_t>(kWidth - filled), '-') + "]";
         std::snprintf(text, sizeof text, " %3d%%", static_cast<int>(std::min(overall, 1.0) * 100));
         line += text;
     }

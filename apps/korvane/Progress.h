@@ -15,7 +15,7 @@ public:
     ProgressBar(bool enabled, long frames);
     ~ProgressBar();
 
-    void startFrame(long index);  // 0-based position within the run
+    void startFrame(long index);            // 0-based position within the run
     void update(long current, long total);  // from any thread
     void finish();
 

@@ -1,10 +1,10 @@
 // `korvane render`: image files through the effect, frame by frame.
+#include <sys/stat.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
-#include <sys/stat.h>
 #include <optional>
 #include <set>
 
@@ -19,8 +19,8 @@
 #include "Progress.h"
 #include "RenderFrame.h"
 #include "Sequence.h"
-#include "TestHooks.h"
 #include "SvgPath.h"
+#include "TestHooks.h"
 
 namespace korvane::cli {
 namespace {
@@ -154,7 +154,8 @@ private:
 
 void refuseToReplaceInputs(const RenderPlan& plan) {
     constexpr long kChecked = 100000;  // frames of a pattern checked by name
-    const long frames = std::min(plan.to_clip_end ? std::max(plan.clip->frame_count, 1L) : plan.range.count(), kChecked);
+    const long frames = std::min(plan.to_clip_end ? std::max(plan.clip->frame_count, 1L) : plan.range.count(),
+                                 kChecked);
     InputFiles inputs;
     for (long f = plan.range.first; f < plan.range.first + frames; ++f) {
         inputs.add(plan.input->forFrame(f));
@@ -211,11 +212,14 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
         if (options.fps_given) report.note("--fps is for image sequences; the clip's own rate is used");
         plan.fps = plan.clip->fps.value();
         if (plan.clip->variable_rate)
-            report.note("'" + options.input + "' has a variable frame rate; its frames are rendered one by one as "
-                        "decoded, at " + formatRate(plan.clip->fps) + " fps for keyframes and the output");
+            report.note("'" + options.input +
+                        "' has a variable frame rate; its frames are rendered one by one as "
+                        "decoded, at " +
+                        formatRate(plan.clip->fps) + " fps for keyframes and the output");
     }
     if (plan.video_output && plan.output->hasPlaceholder())
-        throw UsageError("output '" + options.output + "' is a video file, which holds every frame; drop the frame placeholder");
+        throw UsageError("output '" + options.output +
+                         "' is a video file, which holds every frame; drop the frame placeholder");
 
     const bool output_sequence = plan.output->hasPlaceholder() && !options.dump_params;
     if (!options.frames.empty()) {
@@ -248,7 +252,8 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
     if (plan.premiere && !options.masks.empty())
         throw UsageError("--mask needs --host ae (Premiere Pro gives effects no masks)");
     if (plan.premiere && (!options.trigger_source.empty() || !options.sort_source.empty()))
-        throw UsageError("--trigger-source and --sort-source need --host ae (Premiere Pro gives effects no source layers)");
+        throw UsageError(
+            "--trigger-source and --sort-source need --host ae (Premiere Pro gives effects no source layers)");
 
     for (std::size_t i = 0; i < options.masks.size(); ++i) {
         try {
@@ -266,7 +271,9 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
         for (const Key& key : it->second.keys)
             if (key.value > static_cast<double>(plan.masks.size()))
                 throw UsageError("--set mask=" + formatValue(*it->second.row, key.value) + ": there " +
-                                 (plan.masks.size() == 1 ? "is 1 --mask" : "are " + std::to_string(plan.masks.size()) + " --mask paths"));
+                                 (plan.masks.size() == 1
+                                      ? "is 1 --mask"
+                                      : "are " + std::to_string(plan.masks.size()) + " --mask paths"));
     }
     if (!plan.masks.empty() && !chosen.count(params::KRVN_MASK) && !chosen.count(params::KRVN_USE_ALL_MASKS))
         report.note("the masks limit nothing until --set mask=N or --set use_all_masks=on chooses them");
@@ -280,12 +287,14 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
     }
 
     if (!options.trigger_source.empty())
-        plan.sources.push_back({"trigger source", params::KRVN_TRIGGER_SOURCE, FramePattern(options.trigger_source), {}, {}, 0});
+        plan.sources.push_back(
+            {"trigger source", params::KRVN_TRIGGER_SOURCE, FramePattern(options.trigger_source), {}, {}, 0});
     if (!options.sort_source.empty())
         plan.sources.push_back({"sort source", params::KRVN_SORT_SOURCE, FramePattern(options.sort_source), {}, {}, 0});
     for (SourceLayer& source : plan.sources) {
         if (source.pattern->hasPlaceholder() && options.frames.empty() && !plan.clip)
-            throw UsageError("'" + source.pattern->name() + "' names a sequence; give the frames with --frames FIRST-LAST");
+            throw UsageError("'" + source.pattern->name() +
+                             "' names a sequence; give the frames with --frames FIRST-LAST");
         if (!options.dump_params) source.load(plan.range.first);
     }
     if (!options.dump_params) refuseToReplaceInputs(plan);
@@ -340,21 +349,11 @@ host::Path toHostPath(const SvgPath& svg) {
     host::Path path;
     for (const PathSegment& s : svg.segments) {
         switch (s.kind) {
-        case PathSegment::Move:
-            path.MoveTo(s.p[0].x, s.p[0].y);
-            break;
-        case PathSegment::Line:
-            path.LineTo(s.p[0].x, s.p[0].y);
-            break;
-        case PathSegment::Quad:
-            path.QuadTo(s.p[0].x, s.p[0].y, s.p[1].x, s.p[1].y);
-            break;
-        case PathSegment::Cubic:
-            path.CubicTo(s.p[0].x, s.p[0].y, s.p[1].x, s.p[1].y, s.p[2].x, s.p[2].y);
-            break;
-        case PathSegment::Close:
-            path.Close();
-            break;
+            case PathSegment::Move: path.MoveTo(s.p[0].x, s.p[0].y); break;
+            case PathSegment::Line: path.LineTo(s.p[0].x, s.p[0].y); break;
+            case PathSegment::Quad: path.QuadTo(s.p[0].x, s.p[0].y, s.p[1].x, s.p[1].y); break;
+            case PathSegment::Cubic: path.CubicTo(s.p[0].x, s.p[0].y, s.p[1].x, s.p[1].y, s.p[2].x, s.p[2].y); break;
+            case PathSegment::Close: path.Close(); break;
         }
     }
     return path;
@@ -469,7 +468,8 @@ int runRender(const RenderOptions& options) {
         throw UsageError("cannot read '" + options.input + "': " + (problem.empty() ? "no frame to render" : problem));
     if (!plan.to_clip_end && rendered < plan.range.count())
         throw UsageError("--frames " + options.frames + ": '" + options.input + "' ends at frame " +
-                         std::to_string(plan.range.first + rendered - 1) + (problem.empty() ? "" : " (" + problem + ")"));
+                         std::to_string(plan.range.first + rendered - 1) +
+                         (problem.empty() ? "" : " (" + problem + ")"));
     if (plan.to_clip_end && plan.clip->frame_count_exact && rendered < plan.clip->frame_count)
         throw UsageError("cannot decode '" + options.input + "': " +
                          (problem.empty() ? "the clip ends after " + std::to_string(rendered) + " of its " +

@@ -1,8 +1,8 @@
 // Frame placeholders in file names and frame ranges.
 #include "Sequence.h"
 
-#include <charconv>
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -63,7 +63,8 @@ std::string FramePattern::forFrame(long frame) const {
 }
 
 long FramePattern::frameOf(const std::string& name) const {
-    if (!hasPlaceholder() || name.size() <= before_.size() + after_.size() || name.compare(0, before_.size(), before_) != 0 ||
+    if (!hasPlaceholder() || name.size() <= before_.size() + after_.size() ||
+        name.compare(0, before_.size(), before_) != 0 ||
         name.compare(name.size() - after_.size(), after_.size(), after_) != 0)
         return -1;
     const std::string digits = name.substr(before_.size(), name.size() - before_.size() - after_.size());
@@ -90,8 +91,9 @@ FrameRange findFrames(const FramePattern& pattern) {
     if (static_cast<long>(frames.size()) != range.count()) {
         long missing = range.first;
         while (frames.count(missing)) ++missing;
-        throw UsageError("'" + pattern.forFrame(missing) + "' is missing from the frames " + std::to_string(range.first) +
-                         "-" + std::to_string(range.last) + " found; choose frames with --frames FIRST-LAST");
+        throw UsageError("'" + pattern.forFrame(missing) + "' is missing from the frames " +
+                         std::to_string(range.first) + "-" + std::to_string(range.last) +
+                         " found; choose frames with --frames FIRST-LAST");
     }
     return range;
 }

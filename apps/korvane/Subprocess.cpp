@@ -160,8 +160,8 @@ std::string Subprocess::lastErrorLine() const {
         }
         while (!line.empty() && line.back() == ' ') line.pop_back();
         // ffmpeg names the component that speaks: "[h264 @ 0x55d0c0] message".
-        if (const std::size_t close = line.find("] "); line.rfind('[', 0) == 0 && close != std::string::npos &&
-                                                       line.find(" @ 0x") < close)
+        if (const std::size_t close = line.find("] ");
+            line.rfind('[', 0) == 0 && close != std::string::npos && line.find(" @ 0x") < close)
             line.erase(0, close + 2);
         if (!line.empty()) last = line;
         line.clear();

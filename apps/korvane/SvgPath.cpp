@@ -20,7 +20,8 @@ public:
             skipSpace();
             if (pos_ == s_.size()) break;
             const char c = s_[pos_];
-            if (!std::isalpha(static_cast<unsigned char>(c))) fail(std::string("expected a command letter, found '") + c + "'");
+            if (!std::isalpha(static_cast<unsigned char>(c)))
+                fail(std::string("expected a command letter, found '") + c + "'");
             ++pos_;
             command(c);
         }
@@ -31,7 +32,8 @@ private:
     [[noreturn]] void fail(const std::string& message) const { throw PathSyntaxError{pos_ + 1, message}; }
 
     void skipSpace() {
-        while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\f'))
+        while (pos_ < s_.size() &&
+               (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\f'))
             ++pos_;
     }
     void skipSeparator() {
@@ -115,57 +117,54 @@ private:
             return p;
         };
         switch (upper) {
-        case 'Z':
-            add(PathSegment::Close);
-            cur_ = start_;
-            skipSpace();
-            return;
-        case 'M': {
-            cur_ = start_ = point(0, 2);
-            add(PathSegment::Move, cur_);
-            // Further coordinate pairs after a move are lines.
-            while (atNumber()) {
-                cur_ = point(0, 2);
-                add(PathSegment::Line, cur_);
+            case 'Z':
+                add(PathSegment::Close);
+                cur_ = start_;
+                skipSpace();
+                return;
+            case 'M': {
+                cur_ = start_ = point(0, 2);
+                add(PathSegment::Move, cur_);
+                // Further coordinate pairs after a move are lines.
+                while (atNumber()) {
+                    cur_ = point(0, 2);
+                    add(PathSegment::Line, cur_);
+                }
+                return;
             }
-            return;
-        }
-        case 'L':
-        case 'H':
-        case 'V':
-        case 'C':
-        case 'Q':
-            break;
-        default:
-            --pos_;
-            fail(std::string("unsupported command '") + c + "' (supported: M L H V C Q Z)");
+            case 'L':
+            case 'H':
+            case 'V':
+            case 'C':
+            case 'Q': break;
+            default: --pos_; fail(std::string("unsupported command '") + c + "' (supported: M L H V C Q Z)");
         }
         do {
             switch (upper) {
-            case 'L':
-                cur_ = point(0, 2);
-                add(PathSegment::Line, cur_);
-                break;
-            case 'H':
-                cur_.x = number(c, 0, 1) + (rel ? cur_.x : 0.0);
-                add(PathSegment::Line, cur_);
-                break;
-            case 'V':
-                cur_.y = number(c, 0, 1) + (rel ? cur_.y : 0.0);
-                add(PathSegment::Line, cur_);
-                break;
-            case 'C': {
-                const PathPoint a = point(0, 6), b = point(2, 6), e = point(4, 6);
-                cur_ = e;
-                add(PathSegment::Cubic, a, b, e);
-                break;
-            }
-            case 'Q': {
-                const PathPoint a = point(0, 4), e = point(2, 4);
-                cur_ = e;
-                add(PathSegment::Quad, a, e);
-                break;
-            }
+                case 'L':
+                    cur_ = point(0, 2);
+                    add(PathSegment::Line, cur_);
+                    break;
+                case 'H':
+                    cur_.x = number(c, 0, 1) + (rel ? cur_.x : 0.0);
+                    add(PathSegment::Line, cur_);
+                    break;
+                case 'V':
+                    cur_.y = number(c, 0, 1) + (rel ? cur_.y : 0.0);
+                    add(PathSegment::Line, cur_);
+                    break;
+                case 'C': {
+                    const PathPoint a = point(0, 6), b = point(2, 6), e = point(4, 6);
+                    cur_ = e;
+                    add(PathSegment::Cubic, a, b, e);
+                    break;
+                }
+                case 'Q': {
+                    const PathPoint a = point(0, 4), e = point(2, 4);
+                    cur_ = e;
+                    add(PathSegment::Quad, a, e);
+                    break;
+                }
             }
         } while (atNumber());
     }

@@ -59,7 +59,8 @@ void noteStageForTestHook(TestStage stage) {
 void stallFirstPreviewRenderForTestHook() {
     static std::atomic<bool> stalled{false};
     const char* value = std::getenv("KORVANE_TEST_PREVIEW_STALL_MS");
-    if (value != nullptr && !stalled.exchange(true)) std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(value)));
+    if (value != nullptr && !stalled.exchange(true))
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(value)));
 }
 
 void noteFileWrittenForTestHook() {

@@ -36,22 +36,24 @@ const char* pipeFormat(int depth) { return depth == 8 ? "rgba" : "rgba64le"; }
 struct CodecDefault {
     std::string codec;
     std::vector<std::string> args;
-    int crf = -1;          // the default quality, -1 where the codec takes no CRF
-    bool yuv = false;      // converts from RGB, so needs a colour matrix
-    bool alpha = false;    // can keep alpha
+    int crf = -1;        // the default quality, -1 where the codec takes no CRF
+    bool yuv = false;    // converts from RGB, so needs a colour matrix
+    bool alpha = false;  // can keep alpha
     std::string pixel_format;
 };
 
-CodecDefault codecFor(const std::string& extension, const OutputFrames& frames, bool alpha, std::vector<std::string>& notes) {
+CodecDefault codecFor(const std::string& extension, const OutputFrames& frames, bool alpha,
+                      std::vector<std::string>& notes) {
     const bool odd = frames.width % 2 != 0 || frames.height % 2 != 0;
     if (extension == "mp4" || extension == "m4v") {
-        if (odd) notes.push_back("H.264 4:2:0 needs even sides; " + std::to_string(frames.width) + "x" +
-                                 std::to_string(frames.height) + " is written as 4:4:4, which some players cannot show");
+        if (odd)
+            notes.push_back("H.264 4:2:0 needs even sides; " + std::to_string(frames.width) + "x" +
+                            std::to_string(frames.height) + " is written as 4:4:4, which some players cannot show");
         return {"libx264", {"-preset", "medium"}, 16, true, false, odd ? "yuv444p" : "yuv420p"};
     }
     if (extension == "mov")
-        return {"prores_ks", {"-profile:v", "4444", "-vendor", "apl0"}, -1, true, true,
-                alpha ? "yuva444p10le" : "yuv444p10le"};
+        return {"prores_ks", {"-profile:v", "4444", "-vendor", "apl0"}, -1, true,
+                true,        alpha ? "yuva444p10le" : "yuv444p10le"};
     if (extension == "mkv") {
         const std::string format = frames.depth == 8 ? (alpha ? "bgra" : "bgr0") : (alpha ? "gbrap16le" : "gbrp16le");
         return {"ffv1", {"-level", "3", "-g", "1", "-slicecrc", "1"}, -1, false, true, format};
@@ -62,8 +64,8 @@ CodecDefault codecFor(const std::string& extension, const OutputFrames& frames, 
 }
 
 bool takesCrf(const std::string& codec) {
-    static const std::set<std::string> kCrf = {"libx264", "libx264rgb", "libx265", "libvpx", "libvpx-vp9",
-                                               "libaom-av1", "libsvtav1", "librav1e"};
+    static const std::set<std::string> kCrf = {"libx264",    "libx264rgb", "libx265",   "libvpx",
+                                               "libvpx-vp9", "libaom-av1", "libsvtav1", "librav1e"};
     return kCrf.count(codec) != 0;
 }
 
@@ -87,7 +89,8 @@ std::optional<AudioRule> audioRuleFor(const std::string& extension) {
         return AudioRule{{"aac", "mp3", "ac3", "eac3", "alac", "opus", "flac"}, "aac", "AAC"};
     if (extension == "mov")
         return AudioRule{{"aac", "mp3", "ac3", "alac", "pcm_s16le", "pcm_s16be", "pcm_s24le", "pcm_s24be", "pcm_f32le"},
-                         "aac", "AAC"};
+                         "aac",
+                         "AAC"};
     if (extension == "webm") return AudioRule{{"opus", "vorbis"}, "libopus", "Opus"};
     if (extension == "gif") return AudioRule{{}, "", ""};
     return std::nullopt;
@@ -129,11 +132,12 @@ std::vector<std::string> SplitArguments(const std::string& text) {
 
 std::vector<std::string> BuildDecoderCommand(const std::string& path, const VideoInfo& info, int depth,
                                              const std::optional<FrameRange>& range) {
-    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-i", "file:" + path,
-                                     "-map", "0:v:" + std::to_string(info.video_index)};
+    std::vector<std::string> argv = {"ffmpeg",       "-nostdin", "-hide_banner",
+                                     "-v",           "error",    "-i",
+                                     "file:" + path, "-map",     "0:v:" + std::to_string(info.video_index)};
     if (range)
         argv.insert(argv.end(), {"-vf", "trim=start_frame=" + std::to_string(range->first) +
-                                             ":end_frame=" + std::to_string(range->last + 1)});
+                                            ":end_frame=" + std::to_string(range->last + 1)});
     argv.insert(argv.end(), {"-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", pipeFormat(depth), "pipe:1"});
     return argv;
 }
@@ -143,9 +147,21 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
     EncoderCommand command;
     std::vector<std::string>& argv = command.argv;
     const std::string extension = extensionOf(temp_path);
-    argv = {"ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-f", "rawvideo", "-pix_fmt", pipeFormat(frames.depth),
-            "-s", std::to_string(frames.width) + "x" + std::to_string(frames.height), "-framerate", frames.fps.text(),
-            "-i", "pipe:0"};
+    argv = {"ffmpeg",
+            "-nostdin",
+            "-hide_banner",
+            "-v",
+            "error",
+            "-f",
+            "rawvideo",
+            "-pix_fmt",
+            pipeFormat(frames.depth),
+            "-s",
+            std::to_string(frames.width) + "x" + std::to_string(frames.height),
+            "-framerate",
+            frames.fps.text(),
+            "-i",
+            "pipe:0"};
     // A chunk's sound would only be dropped by the join, which takes it from the source once; and a
     // stream copy cut at a time starts at the source's keyframe before it, seconds early.
     const bool chunk = frames.chunk && extension == "mkv";
@@ -182,8 +198,9 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
         std::string matrix_tag = color.matrix;
         const std::string range = !matrix.empty() && color.range == "pc" ? "pc" : "tv";
         if (matrix.empty()) matrix = matrix_tag = "bt709";
-        argv.insert(argv.end(), {"-vf", "scale=out_color_matrix=" + matrix + ":out_range=" + range +
-                                            ":flags=accurate_rnd,format=" + chosen.pixel_format,
+        argv.insert(argv.end(), {"-vf",
+                                 "scale=out_color_matrix=" + matrix + ":out_range=" + range +
+                                     ":flags=accurate_rnd,format=" + chosen.pixel_format,
                                  "-colorspace", matrix_tag, "-color_range", range});
     }
     if (!chosen.pixel_format.empty()) argv.insert(argv.end(), {"-pix_fmt", chosen.pixel_format});
@@ -208,8 +225,9 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
         }
     }
     if (chunk)
-        argv.insert(argv.end(), {"-metadata", std::string(kChunkFirstFrameTag) + "=" + std::to_string(frames.chunk->first),
-                                 "-metadata", std::string(kChunkFrameCountTag) + "=" + std::to_string(frames.chunk->count())});
+        argv.insert(argv.end(),
+                    {"-metadata", std::string(kChunkFirstFrameTag) + "=" + std::to_string(frames.chunk->first),
+                     "-metadata", std::string(kChunkFrameCountTag) + "=" + std::to_string(frames.chunk->count())});
     argv.insert(argv.end(), options.extra_args.begin(), options.extra_args.end());
     argv.insert(argv.end(), {"-y", "file:" + temp_path});
     return command;
@@ -219,13 +237,15 @@ EncoderCommand BuildEncoderCommand(const std::string& temp_path, const OutputFra
 
 VideoReader::VideoReader(const std::string& path, const VideoInfo& info, int depth,
                          const std::optional<FrameRange>& range)
-    : VideoReader(path, BuildDecoderCommand(path, info, depth, range), info.width, info.height, depth, info.has_alpha) {}
+    : VideoReader(path, BuildDecoderCommand(path, info, depth, range), info.width, info.height, depth, info.has_alpha) {
+}
 
 VideoReader::VideoReader(const std::string& label, const std::vector<std::string>& decoder_argv, int width, int height,
                          int depth, bool alpha)
     : path_(label) {
     try {
-        decoder_ = std::make_unique<Subprocess>(decoder_argv, Subprocess::Pipes{.to_stdin = false, .from_stdout = true});
+        decoder_ = std::make_unique<Subprocess>(decoder_argv,
+                                                Subprocess::Pipes{.to_stdin = false, .from_stdout = true});
     } catch (const SpawnError& e) {
         throw UsageError("cannot read '" + label + "': cannot run ffmpeg, from the Debian package 'ffmpeg' (" +
                          (e.error == ENOENT ? std::string("not installed") : std::strerror(e.error)) + ")");
@@ -275,7 +295,8 @@ VideoWriter::VideoWriter(const std::string& final_path, const OutputFrames& fram
     EncoderCommand command = BuildEncoderCommand(file_.tempPath(), frames, audio, options);
     notes.insert(notes.end(), command.notes.begin(), command.notes.end());
     try {
-        encoder_ = std::make_unique<Subprocess>(command.argv, Subprocess::Pipes{.to_stdin = true, .from_stdout = false});
+        encoder_ = std::make_unique<Subprocess>(command.argv,
+                                                Subprocess::Pipes{.to_stdin = true, .from_stdout = false});
     } catch (const SpawnError& e) {
         throw UsageError("cannot write '" + final_path + "': cannot run ffmpeg, from the Debian package 'ffmpeg' (" +
                          (e.error == ENOENT ? std::string("not installed") : std::strerror(e.error)) + ")");
@@ -322,8 +343,8 @@ void VideoWriter::fail() {
     if (thread_.joinable()) thread_.join();
     const int status = encoder_->wait();
     const std::string line = encoder_->lastErrorLine();
-    throw UsageError("cannot encode '" + final_path_ + "': " +
-                     (!line.empty() ? line : "ffmpeg stopped (exit status " + std::to_string(status) + ")"));
+    throw UsageError("cannot encode '" + final_path_ +
+                     "': " + (!line.empty() ? line : "ffmpeg stopped (exit status " + std::to_string(status) + ")"));
 }
 
 }  // namespace korvane::cli

@@ -19,7 +19,7 @@ namespace korvane::cli {
 
 // How the user asked for the output to be encoded.
 struct EncodeOptions {
-    std::string codec;                    // empty: by the output's extension
+    std::string codec;  // empty: by the output's extension
     std::optional<int> crf;
     std::vector<std::string> extra_args;  // appended to the encoder's arguments
 };
@@ -35,7 +35,7 @@ struct AudioSource {
 struct OutputFrames {
     int width = 0;
     int height = 0;
-    int depth = 8;  // 8 or 16 over the pipe
+    int depth = 8;       // 8 or 16 over the pipe
     bool alpha = false;  // the source has alpha worth keeping
     Rational fps;
     ColorTags color;

@@ -89,8 +89,8 @@ bool isStillImageFormat(const std::string& format_name) {
 }  // namespace
 
 bool IsMovieExtension(const std::string& path) {
-    static const char* const kMovies[] = {"mp4", "m4v", "mov", "mkv", "webm", "avi", "mxf", "y4m", "mpg", "mpeg",
-                                          "ts",  "m2ts", "mts", "flv", "ogv", "wmv", "nut", "3gp", "dv"};
+    static const char* const kMovies[] = {"mp4", "m4v",  "mov", "mkv", "webm", "avi", "mxf", "y4m", "mpg", "mpeg",
+                                          "ts",  "m2ts", "mts", "flv", "ogv",  "wmv", "nut", "3gp", "dv"};
     std::string extension = lower(std::filesystem::path(path).extension().string());
     if (extension.empty()) return false;
     extension.erase(0, 1);
@@ -127,8 +127,7 @@ std::optional<VideoInfo> ParseProbe(const std::string& streams_json) {
     if (!video) throw ProbeError{"it has no video stream"};
 
     const double width = number(*video, "width").value_or(0), height = number(*video, "height").value_or(0);
-    if (!(width >= 1 && height >= 1))
-        throw ProbeError{"its video stream has no frame size"};
+    if (!(width >= 1 && height >= 1)) throw ProbeError{"its video stream has no frame size"};
     if (width > kMaxSide || height > kMaxSide)
         throw ProbeError{"frames larger than " + std::to_string(kMaxSide) + " pixels on a side are not supported"};
     info.rotation = rotationOf(*video);
@@ -153,8 +152,7 @@ std::optional<VideoInfo> ParseProbe(const std::string& streams_json) {
     if (const auto frames = number(*video, "nb_frames"); frames && *frames >= 1 && *frames < 1e9) {
         info.frame_count = static_cast<long>(*frames);
         info.frame_count_exact = true;
-    }
-    else if (info.duration > 0 && info.duration * info.fps.value() < 1e9)
+    } else if (info.duration > 0 && info.duration * info.fps.value() < 1e9)
         info.frame_count = std::max(1L, std::lround(info.duration * info.fps.value()));
 
     info.pixel_format = text(*video, "pix_fmt");
@@ -198,7 +196,8 @@ std::optional<VideoInfo> ProbeVideo(const std::string& path) {
     std::string streams;
     std::string failure;
     try {
-        failure = run({"ffprobe", "-v", "error", "-of", "json", "-show_streams", "-show_format", "file:" + path}, streams);
+        failure = run({"ffprobe", "-v", "error", "-of", "json", "-show_streams", "-show_format", "file:" + path},
+                      streams);
     } catch (const SpawnError& e) {
         if (!movie) return std::nullopt;
         throw UsageError("cannot read '" + path + "': clips need ffprobe, from the Debian package 'ffmpeg' (" +

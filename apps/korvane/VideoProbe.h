@@ -23,17 +23,17 @@ struct ColorTags {
 
 struct VideoInfo {
     int video_index = 0;  // which video stream ("0:v:N"): the first that is not cover art
-    int width = 0;   // as the viewer sees it: after the rotation
+    int width = 0;        // as the viewer sees it: after the rotation
     int height = 0;
-    Rational fps;            // frames per second the clip is rendered and written at
+    Rational fps;  // frames per second the clip is rendered and written at
     bool variable_rate = false;
-    long frame_count = -1;   // -1: unknown
+    long frame_count = -1;           // -1: unknown
     bool frame_count_exact = false;  // the container counts its frames (otherwise from the duration)
-    double duration = 0;     // seconds; 0 when unknown
+    double duration = 0;             // seconds; 0 when unknown
     std::string pixel_format;
-    int bit_depth = 8;       // deepest component of the pixel format
+    int bit_depth = 8;  // deepest component of the pixel format
     bool has_alpha = false;
-    int rotation = 0;        // degrees the display matrix turns the coded picture (0, 90, 180, 270)
+    int rotation = 0;  // degrees the display matrix turns the coded picture (0, 90, 180, 270)
     ColorTags color;
     std::vector<std::string> audio_codecs;  // one per audio stream
 };

@@ -51,7 +51,8 @@ std::string renderFooter() {
     return R"(
 Parameters (--set NAME=VALUE, in the units a user sees; 'korvane params' says what each one does and
 lists its range and default):
-  )" + parameterList() + R"(
+  )" + parameterList() +
+           R"(
   thresholds 0-1; percent sliders in percent (resolution=50); angles in degrees; integers;
   checkboxes 0/1/on/off/true/false; popups by 1-based value or name (trigger=hue, mode=gradient);
   mask=N picks the N-th --mask. Keyframes: VALUE@FRAME,VALUE@FRAME... or VALUE@SECONDSs
@@ -102,61 +103,88 @@ int main(int argc, char** argv) try {
     app.set_version_flag("--version", "korvane " KORVANE_VERSION);
 
     RenderOptions render;
-    CLI::App* render_cmd = app.add_subcommand("render", "Render an image, an image sequence or a clip through the effect.");
+    CLI::App* render_cmd = app.add_subcommand("render",
+                                              "Render an image, an image sequence or a clip through the effect.");
     render_cmd->footer(renderFooter());
-    render_cmd->add_option("INPUT", render.input,
-                           "Input image, a sequence with '#' or '%04d' in its name (e.g. shot_####.png), or a clip")
+    render_cmd
+        ->add_option("INPUT", render.input,
+                     "Input image, a sequence with '#' or '%04d' in its name (e.g. shot_####.png), or a clip")
         ->required();
-    render_cmd->add_option("-o,--output", render.output,
-                           "Output image (e.g. out.png), a pattern for sequences (out_####.png) or a clip (out.mp4)")
+    render_cmd
+        ->add_option("-o,--output", render.output,
+                     "Output image (e.g. out.png), a pattern for sequences (out_####.png) or a clip (out.mp4)")
         ->required();
     std::vector<std::string> sets, presets;
-    CLI::Option* set_opt = render_cmd->add_option("--set", sets,
+    CLI::Option* set_opt = render_cmd->add_option(
+        "--set", sets,
         "NAME=VALUE or NAME=VALUE@FRAME,... sets a parameter (repeatable; a later setting wins), "
         "e.g. --set resolution=50 --set trigger=hue --set angle=0@0,90@48");
-    set_opt->allow_extra_args(false)->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->type_name("NAME=VALUE");
-    CLI::Option* preset_opt = render_cmd->add_option("--preset", presets,
+    set_opt->allow_extra_args(false)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->type_name("NAME=VALUE");
+    CLI::Option* preset_opt = render_cmd->add_option(
+        "--preset", presets,
         "JSON object of parameter names and values, e.g. {\"angle\": 90, \"mode\": \"gradient\"} "
         "(repeatable; applied in command-line order with --set)");
-    preset_opt->allow_extra_args(false)->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->type_name("FILE|JSON");
+    preset_opt->allow_extra_args(false)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->type_name("FILE|JSON");
     render_cmd->add_option("--trigger-source", render.trigger_source,
                            "Image whose pixels decide where spans form (e.g. --trigger-source depth.png)");
     render_cmd->add_option("--sort-source", render.sort_source,
                            "Image whose pixels give the sort order (e.g. --sort-source gradient.png)");
-    render_cmd->add_option("--mask", render.masks,
-        "SVG path data of a mask in pixels from the top left: M L H V C Q Z, absolute or relative; closed "
-        "with Z, open without (repeatable; choose one with --set mask=N or all with --set use_all_masks=on), "
-        "e.g. --mask \"M 10 10 L 140 10 L 75 90 Z\"")
-        ->allow_extra_args(false)->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->type_name("PATH");
-    render_cmd->add_option("--host", render.host, "Host to imitate: ae (smart render, masks, sources) or premiere "
-                                                  "(legacy render, 8-bit BGRA only)")
+    render_cmd
+        ->add_option(
+            "--mask", render.masks,
+            "SVG path data of a mask in pixels from the top left: M L H V C Q Z, absolute or relative; closed "
+            "with Z, open without (repeatable; choose one with --set mask=N or all with --set use_all_masks=on), "
+            "e.g. --mask \"M 10 10 L 140 10 L 75 90 Z\"")
+        ->allow_extra_args(false)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->type_name("PATH");
+    render_cmd
+        ->add_option("--host", render.host,
+                     "Host to imitate: ae (smart render, masks, sources) or premiere "
+                     "(legacy render, 8-bit BGRA only)")
         ->check(CLI::IsMember({"ae", "premiere"}))
         ->capture_default_str();
-    render_cmd->add_option("--threads", render.threads, "Render threads, 0 for every hardware thread (e.g. --threads 1)")
+    render_cmd
+        ->add_option("--threads", render.threads, "Render threads, 0 for every hardware thread (e.g. --threads 1)")
         ->check(CLI::Range(0, 1024))
         ->capture_default_str();
-    render_cmd->add_option("--depth", render.depth, "Render at 8, 16 or 32 bits per channel instead of the input's depth")
+    render_cmd
+        ->add_option("--depth", render.depth, "Render at 8, 16 or 32 bits per channel instead of the input's depth")
         ->check(CLI::IsMember({8, 16, 32}));
     render_cmd->add_option("--effect", render.effect, "Path of Korvane.so (default: next to the korvane executable)");
     render_cmd->add_option("--frames", render.frames, "Frames FIRST-LAST of a sequence or a clip, e.g. --frames 0-47");
-    CLI::Option* fps_opt = render_cmd->add_option("--fps", render.fps,
-        "Frames per second of an image sequence, for keyframe times (time = frame / fps) and video outputs")
-        ->check(kGreaterThanZero)
-        ->capture_default_str();
+    CLI::Option* fps_opt =
+        render_cmd
+            ->add_option(
+                "--fps", render.fps,
+                "Frames per second of an image sequence, for keyframe times (time = frame / fps) and video outputs")
+            ->check(kGreaterThanZero)
+            ->capture_default_str();
     render_cmd->add_option("--codec", render.codec, "Video outputs: ffmpeg encoder by name (e.g. --codec libx265)");
-    render_cmd->add_option("--crf", render.crf, "Video outputs: constant rate factor of the encoder (e.g. --crf 20; "
-                                                "default 16 for .mp4, 31 for .webm)")
+    render_cmd
+        ->add_option("--crf", render.crf,
+                     "Video outputs: constant rate factor of the encoder (e.g. --crf 20; "
+                     "default 16 for .mp4, 31 for .webm)")
         ->check(CLI::Range(0, 63));
     render_cmd->add_option("--encoder-args", render.encoder_args,
                            "Video outputs: more encoder arguments for ffmpeg, e.g. --encoder-args \"-preset slow\"");
-    render_cmd->add_option("--start-number", render.start_number,
-                           "Number of the first output file of a sequence (e.g. --frames 48-95 --start-number 1)")
+    render_cmd
+        ->add_option("--start-number", render.start_number,
+                     "Number of the first output file of a sequence (e.g. --frames 48-95 --start-number 1)")
         ->check(CLI::Range(0L, 999999999L));
     render_cmd->add_option("--quality", render.write.jpeg_quality, "JPEG quality, 1 to 100")
         ->check(CLI::Range(1, 100))
         ->capture_default_str();
-    render_cmd->add_option("--png-compression", render.write.png_compression,
-                           "PNG compression, 0 (none, fastest) to 9 (smallest)")
+    render_cmd
+        ->add_option("--png-compression", render.write.png_compression,
+                     "PNG compression, 0 (none, fastest) to 9 (smallest)")
         ->check(CLI::Range(0, 9))
         ->capture_default_str();
     render_cmd->add_flag("--exr-half", render.write.exr_half, "EXR: write 16-bit half floats instead of 32-bit floats");
@@ -169,19 +197,28 @@ int main(int argc, char** argv) try {
                          "render nothing; -o is not needed");
 
     JoinOptions join;
-    CLI::App* join_cmd = app.add_subcommand("join", "Join lossless chunks of one clip, rendered apart, into the final file.");
-    join_cmd->add_option("CHUNK", join.chunks, "Chunks written by 'korvane render SOURCE --frames FIRST-LAST -o CHUNK.mkv'")
+    CLI::App* join_cmd = app.add_subcommand("join",
+                                            "Join lossless chunks of one clip, rendered apart, into the final file.");
+    join_cmd
+        ->add_option("CHUNK", join.chunks, "Chunks written by 'korvane render SOURCE --frames FIRST-LAST -o CHUNK.mkv'")
         ->required();
-    join_cmd->add_option("-o,--output", join.output, "Output clip; its extension picks the codec as for render")->required();
-    join_cmd->add_option("--audio-from", join.audio_from, "The clip the chunks were rendered from: its sound, tags and length")
+    join_cmd->add_option("-o,--output", join.output, "Output clip; its extension picks the codec as for render")
+        ->required();
+    join_cmd
+        ->add_option("--audio-from", join.audio_from,
+                     "The clip the chunks were rendered from: its sound, tags and length")
         ->required();
     join_cmd->add_option("--codec", join.codec, "ffmpeg encoder by name (e.g. --codec libx265)");
-    join_cmd->add_option("--crf", join.crf, "Constant rate factor of the encoder (e.g. --crf 20)")->check(CLI::Range(0, 63));
-    join_cmd->add_option("--encoder-args", join.encoder_args, "More encoder arguments for ffmpeg, e.g. \"-preset slow\"");
+    join_cmd->add_option("--crf", join.crf, "Constant rate factor of the encoder (e.g. --crf 20)")
+        ->check(CLI::Range(0, 63));
+    join_cmd->add_option("--encoder-args", join.encoder_args,
+                         "More encoder arguments for ffmpeg, e.g. \"-preset slow\"");
     join_cmd->add_flag("-q,--quiet", join.quiet, "Print nothing but errors");
-    join_cmd->footer("\nChunks may come in any order; frames missing, held twice or cut short are refused (exit 2).\n"
-                     "Example:\n  korvane render clip.mp4 --frames 0-119 -o c0.mkv; korvane render clip.mp4 --frames 120-239 -o c1.mkv\n"
-                     "  korvane join c0.mkv c1.mkv -o sorted.mp4 --audio-from clip.mp4");
+    join_cmd->footer(
+        "\nChunks may come in any order; frames missing, held twice or cut short are refused (exit 2).\n"
+        "Example:\n  korvane render clip.mp4 --frames 0-119 -o c0.mkv; korvane render clip.mp4 --frames 120-239 -o "
+        "c1.mkv\n"
+        "  korvane join c0.mkv c1.mkv -o sorted.mp4 --audio-from clip.mp4");
 
     ParamsOptions params;
     CLI::App* params_cmd = app.add_subcommand("params", "List the parameters as the effect registers them.");
@@ -192,18 +229,21 @@ int main(int argc, char** argv) try {
     params_cmd->footer("\nExample:\n  korvane params --host premiere");
 
     PreviewOptions preview;
-    CLI::App* preview_cmd = app.add_subcommand("preview", "Tune a look live in a browser page, then copy its render command.");
+    CLI::App* preview_cmd = app.add_subcommand("preview",
+                                               "Tune a look live in a browser page, then copy its render command.");
     preview_cmd->add_option("INPUT", preview.input, "Input image, image sequence (shot_####.png) or clip")->required();
     preview_cmd->add_option("--port", preview.port, "Port to listen on (0: any free port)")
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();
     preview_cmd->add_flag("--no-open", preview.no_open, "Print the address only; do not open a browser");
-    preview_cmd->add_option("--host", preview.address,
-                            "Address to listen on (default 127.0.0.1: this machine only; the token still guards it)")
+    preview_cmd
+        ->add_option("--host", preview.address,
+                     "Address to listen on (default 127.0.0.1: this machine only; the token still guards it)")
         ->capture_default_str();
     preview_cmd->add_option("--effect", preview.effect, "Path of Korvane.so (default: next to the korvane executable)");
-    preview_cmd->footer("\nThe first line of output is the page's address, http://127.0.0.1:PORT/?token=TOKEN; Ctrl-C stops.\n"
-                        "Example:\n  korvane preview data/coffee.png");
+    preview_cmd->footer(
+        "\nThe first line of output is the page's address, http://127.0.0.1:PORT/?token=TOKEN; Ctrl-C stops.\n"
+        "Example:\n  korvane preview data/coffee.png");
 
     // -o is optional for --dump-params only; check it after parsing.
     render_cmd->get_option("--output")->required(false);

@@ -28,7 +28,8 @@ void WorldToRgba(const host::World& world, uint32_t* out) {
 }
 
 void ApplyParams(host::Host& host, const double* values) {
-    for (int i = 0; i < kFilterParamCount; ++i) host.Set(kFilterRows[i]->index, EffectValue(*kFilterRows[i], values[i]));
+    for (int i = 0; i < kFilterParamCount; ++i)
+        host.Set(kFilterRows[i]->index, EffectValue(*kFilterRows[i], values[i]));
 }
 
 }  // namespace korvane::frei0r

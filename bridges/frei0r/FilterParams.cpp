@@ -77,25 +77,25 @@ std::string Describe(const params::ParamSpec& row) {
     const FilterRange range = RangeOf(row);
     const bool percent = row.display_flags & PF_ValueDisplayFlag_PERCENT;
     switch (row.type) {
-    case PF_Param_CHECKBOX:
-        return text + "; default " + (row.dephault != 0 ? "on" : "off");
-    case PF_Param_POPUP: {
-        text += ": ";
-        for (int c = 0; c < range.choices; ++c) {
-            const int value = PopupValueOfChoice(row, c);
-            text += (c ? ", " : "") + Number(range.choices > 1 ? c / double(range.choices - 1) : 0) + " " +
-                    std::string(params::ItemAt(row.cli_values, value)) + (value == row.dephault ? " (default)" : "");
+        case PF_Param_CHECKBOX: return text + "; default " + (row.dephault != 0 ? "on" : "off");
+        case PF_Param_POPUP: {
+            text += ": ";
+            for (int c = 0; c < range.choices; ++c) {
+                const int value = PopupValueOfChoice(row, c);
+                text += (c ? ", " : "") + Number(range.choices > 1 ? c / double(range.choices - 1) : 0) + " " +
+                        std::string(params::ItemAt(row.cli_values, value)) +
+                        (value == row.dephault ? " (default)" : "");
+            }
+            return text;
         }
-        return text;
-    }
-    case PF_Param_ANGLE:
-        return text + "; -180 to 180 degrees (0 to 1), default " + Number(row.dephault) + " degrees (" +
-               Number(DefaultValue(row)) + ")";
-    default: {
-        const std::string unit = percent ? " %" : "";
-        return text + "; " + Number(range.lo) + " to " + Number(range.hi) + unit + " (0 to 1), default " +
-               Number(row.dephault) + unit + (row.type == PF_Param_SLIDER ? ", whole numbers" : "");
-    }
+        case PF_Param_ANGLE:
+            return text + "; -180 to 180 degrees (0 to 1), default " + Number(row.dephault) + " degrees (" +
+                   Number(DefaultValue(row)) + ")";
+        default: {
+            const std::string unit = percent ? " %" : "";
+            return text + "; " + Number(range.lo) + " to " + Number(range.hi) + unit + " (0 to 1), default " +
+                   Number(row.dephault) + unit + (row.type == PF_Param_SLIDER ? ", whole numbers" : "");
+        }
     }
 }
 
@@ -104,16 +104,13 @@ std::string Describe(const params::ParamSpec& row) {
 double EffectValue(const params::ParamSpec& row, double normalized) {
     const FilterRange range = RangeOf(row);
     switch (row.type) {
-    case PF_Param_CHECKBOX:
-        return normalized >= 0.5 ? 1.0 : 0.0;
-    case PF_Param_POPUP: {
-        const int choice = static_cast<int>(std::lround(normalized * (range.choices - 1)));
-        return PopupValueOfChoice(row, std::clamp(choice, 0, range.choices - 1));
-    }
-    case PF_Param_SLIDER:
-        return std::round(range.lo + normalized * (range.hi - range.lo));
-    default:
-        return range.lo + normalized * (range.hi - range.lo);
+        case PF_Param_CHECKBOX: return normalized >= 0.5 ? 1.0 : 0.0;
+        case PF_Param_POPUP: {
+            const int choice = static_cast<int>(std::lround(normalized * (range.choices - 1)));
+            return PopupValueOfChoice(row, std::clamp(choice, 0, range.choices - 1));
+        }
+        case PF_Param_SLIDER: return std::round(range.lo + normalized * (range.hi - range.lo));
+        default: return range.lo + normalized * (range.hi - range.lo);
     }
 }
 
@@ -121,7 +118,8 @@ double DefaultValue(const params::ParamSpec& row) {
     const FilterRange range = RangeOf(row);
     if (row.type == PF_Param_POPUP) {
         for (int c = 0; c < range.choices; ++c) {
-            if (PopupValueOfChoice(row, c) == row.dephault) return range.choices > 1 ? c / double(range.choices - 1) : 0;
+            if (PopupValueOfChoice(row, c) == row.dephault)
+                return range.choices > 1 ? c / double(range.choices - 1) : 0;
         }
         return 0;
     }

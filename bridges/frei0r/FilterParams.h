@@ -15,14 +15,12 @@ namespace korvane::frei0r {
 constexpr bool IsFilterParam(const params::ParamSpec& row) {
     if (row.ae_only) return false;  // the mask path and its checkbox
     switch (row.type) {
-    case PF_Param_FLOAT_SLIDER:
-    case PF_Param_SLIDER:
-    case PF_Param_ANGLE:
-    case PF_Param_POPUP:
-    case PF_Param_CHECKBOX:
-        return true;
-    default:
-        return false;
+        case PF_Param_FLOAT_SLIDER:
+        case PF_Param_SLIDER:
+        case PF_Param_ANGLE:
+        case PF_Param_POPUP:
+        case PF_Param_CHECKBOX: return true;
+        default: return false;
     }
 }
 
@@ -54,19 +52,18 @@ struct FilterRange {
 
 constexpr FilterRange RangeOf(const params::ParamSpec& row) {
     switch (row.type) {
-    case PF_Param_ANGLE:
-        return {-180.0, 180.0, 0};
-    case PF_Param_POPUP: {
-        int selectable = 0;
-        for (int v = 1; v <= params::CountItems(row.cli_values); ++v) selectable += params::ItemAt(row.cli_values, v).empty() ? 0 : 1;
-        return {1.0, row.valid_max, selectable};
-    }
-    case PF_Param_CHECKBOX:
-        return {0.0, 1.0, 0};
-    default:
-        // A default outside the valid range (the noise seed's 0) stays reachable.
-        return {row.dephault < row.valid_min ? row.dephault : row.valid_min,
-                row.dephault > row.valid_max ? row.dephault : row.valid_max, 0};
+        case PF_Param_ANGLE: return {-180.0, 180.0, 0};
+        case PF_Param_POPUP: {
+            int selectable = 0;
+            for (int v = 1; v <= params::CountItems(row.cli_values); ++v)
+                selectable += params::ItemAt(row.cli_values, v).empty() ? 0 : 1;
+            return {1.0, row.valid_max, selectable};
+        }
+        case PF_Param_CHECKBOX: return {0.0, 1.0, 0};
+        default:
+            // A default outside the valid range (the noise seed's 0) stays reachable.
+            return {row.dephault < row.valid_min ? row.dephault : row.valid_min,
+                    row.dephault > row.valid_max ? row.dephault : row.valid_max, 0};
     }
 }
 

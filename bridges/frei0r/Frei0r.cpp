@@ -81,7 +81,8 @@ std::shared_ptr<const Plugin> MakePlugin() {
     }
     for (const params::ParamSpec* row : kFilterRows) {
         if (row->index > host->param_count() || host->registered(row->index).param_type != row->type) {
-            Warn(std::string("the effect registered parameter ") + row->cli_name + " differently; the filter is unusable");
+            Warn(std::string("the effect registered parameter ") + row->cli_name +
+                 " differently; the filter is unusable");
             return plugin;
         }
     }
@@ -124,8 +125,10 @@ public:
 
     void SetParam(int index, double value) {
         std::lock_guard lock(mutex_);
-        if (index == kSourceParam) values_[index] = std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.0;
-        else values_[index] = Sanitize(*kFilterRows[index], value);
+        if (index == kSourceParam)
+            values_[index] = std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.0;
+        else
+            values_[index] = Sanitize(*kFilterRows[index], value);
     }
     double GetParam(int index) {
         std::lock_guard lock(mutex_);
@@ -158,8 +161,9 @@ private:
             ~Entered() { count.fetch_sub(1); }
         } entered{updates_in_flight_};
         if (updates_in_flight_.fetch_add(1) > 0 && !g_overlap_warned.exchange(true))
-            Warn("overlapping calls on one instance (the host renders a frame in slices): rendering them one "
-                 "after another, each slice sorted on its own; unset the filter's `threads` property");
+            Warn(
+                "overlapping calls on one instance (the host renders a frame in slices): rendering them one "
+                "after another, each slice sorted on its own; unset the filter's `threads` property");
         std::lock_guard lock(mutex_);
         if (input_.empty()) return;
         RgbaToWorld(in, input_);
@@ -233,8 +237,9 @@ KORVANE_F0R void f0r_get_param_info(f0r_param_info_t* info, int param_index) {
     if (param_index == kSourceParam) {
         info->name = "source";
         info->type = F0R_PARAM_DOUBLE;
-        info->explanation = "What the second input drives: 0 the trigger source (where spans form, default), 1 the sort "
-                            "source (how spans are ordered)";
+        info->explanation =
+            "What the second input drives: 0 the trigger source (where spans form, default), 1 the sort "
+            "source (how spans are ordered)";
         return;
     }
     try {
@@ -287,8 +292,8 @@ KORVANE_F0R void f0r_update(f0r_instance_t instance, double /*time*/, const uint
 }
 
 // The mixer's frame; a filter renders the first input alone.
-KORVANE_F0R void f0r_update2(f0r_instance_t instance, double /*time*/, const uint32_t* inframe1, const uint32_t* inframe2,
-                             const uint32_t*, uint32_t* outframe) {
+KORVANE_F0R void f0r_update2(f0r_instance_t instance, double /*time*/, const uint32_t* inframe1,
+                             const uint32_t* inframe2, const uint32_t*, uint32_t* outframe) {
     if (!instance || !inframe1 || !outframe) return;
     try {
         static_cast<Instance*>(instance)->Update(inframe1, kMixer ? inframe2 : nullptr, outframe);

@@ -57,32 +57,32 @@ struct ParamUIUpdate {
 
 // Extra information about one smart render.
 struct SmartRenderReport {
-    PF_Err pre_render = PF_Err_NONE;  // result of PF_Cmd_SMART_PRE_RENDER
-    PF_Err render = PF_Err_NONE;      // result of PF_Cmd_SMART_RENDER (not sent when pre-render failed)
-    bool rendered = false;            // PF_Cmd_SMART_RENDER was sent
+    PF_Err pre_render = PF_Err_NONE;         // result of PF_Cmd_SMART_PRE_RENDER
+    PF_Err render = PF_Err_NONE;             // result of PF_Cmd_SMART_RENDER (not sent when pre-render failed)
+    bool rendered = false;                   // PF_Cmd_SMART_RENDER was sent
     PF_PreRenderOutput pre_render_output{};  // rects and pre-render data as the effect left them
-    int layer_checkouts = 0;          // checkout_layer calls
-    int layer_pixel_checkouts = 0;    // checkout_layer_pixels calls
-    int layer_pixel_checkins = 0;     // checkin_layer_pixels calls
-    int output_checkouts = 0;         // checkout_output calls
-    bool pre_render_data_disposed = false;  // the host disposed of the pre-render data handle
+    int layer_checkouts = 0;                 // checkout_layer calls
+    int layer_pixel_checkouts = 0;           // checkout_layer_pixels calls
+    int layer_pixel_checkins = 0;            // checkin_layer_pixels calls
+    int output_checkouts = 0;                // checkout_output calls
+    bool pre_render_data_disposed = false;   // the host disposed of the pre-render data handle
 };
 
 // Balance and leak state. Counts are of things still open now; `messages` also holds what earlier
 // calls left behind (worlds under After Effects, parameter checkouts, paths, mask references).
 struct LeakReport {
     int live_handles = 0;
-    int live_worlds = 0;                  // worlds made by the effect and not disposed
-    int unbalanced_param_checkouts = 0;   // checked out during a call and never checked in
-    int open_layer_checkouts = 0;         // layer pixels not checked in (not an error: the host
-                                          // releases them after the call; not in `messages`)
-    int unreleased_suites = 0;            // acquires minus releases, summed over suites
-    int open_paths = 0;                   // PF_CheckoutPath without PF_CheckinPath
-    int live_mask_refs = 0;               // AEGP_GetLayerMaskByIndex without AEGP_DisposeMask
-    int reclaimed_worlds = 0;             // Premiere: effect worlds the host freed at call end
-    int stray_checkins = 0;               // checkin_param of a definition that was not checked out
-                                          // (in `messages` unless it is a zeroed layer definition)
-    std::vector<std::string> messages;    // one line per leak or imbalance; empty when clean
+    int live_worlds = 0;                 // worlds made by the effect and not disposed
+    int unbalanced_param_checkouts = 0;  // checked out during a call and never checked in
+    int open_layer_checkouts = 0;        // layer pixels not checked in (not an error: the host
+                                         // releases them after the call; not in `messages`)
+    int unreleased_suites = 0;           // acquires minus releases, summed over suites
+    int open_paths = 0;                  // PF_CheckoutPath without PF_CheckinPath
+    int live_mask_refs = 0;              // AEGP_GetLayerMaskByIndex without AEGP_DisposeMask
+    int reclaimed_worlds = 0;            // Premiere: effect worlds the host freed at call end
+    int stray_checkins = 0;              // checkin_param of a definition that was not checked out
+                                         // (in `messages` unless it is a zeroed layer definition)
+    std::vector<std::string> messages;   // one line per leak or imbalance; empty when clean
     bool clean() const { return messages.empty(); }
 };
 
@@ -108,8 +108,8 @@ public:
     void SetThreadCount(int threads);                  // iteration threads; 0 = all hardware threads
     int thread_count() const;
     void SetTimeScale(A_u_long time_scale, A_long time_step);  // default 2400 and 100 (24 fps)
-    void SetTime(double seconds);                      // time of the commands other than renders
-    void SetQuality(PF_Quality quality);               // in_data->quality, default PF_Quality_HI
+    void SetTime(double seconds);                              // time of the commands other than renders
+    void SetQuality(PF_Quality quality);                       // in_data->quality, default PF_Quality_HI
     // Rectangle of the output request in smart pre-render; default: the whole input layer.
     void SetPreRenderRequest(std::optional<PF_LRect> rect);
     // Called on every PF_InData the host builds, just before EffectMain, inside the call: the hook
@@ -130,8 +130,7 @@ public:
     // Smart pre-render then smart render of one frame at `time` seconds. Input and output must
     // have the given depth (8, 16 or 32) in ARGB order and the same size; the output is the
     // effect's to write. The pre-render data handle is disposed of after the frame.
-    PF_Err RenderSmart(double time, int depth, const World& input, World& output,
-                       SmartRenderReport* report = nullptr);
+    PF_Err RenderSmart(double time, int depth, const World& input, World& output, SmartRenderReport* report = nullptr);
     // PF_Cmd_RENDER with params[0] = input. Under Premiere the effect learns the output's pixel
     // format from World::format().premiere_format (set it with World::SetPremiereFormat).
     PF_Err RenderLegacy(double time, const World& input, World& output);

@@ -33,9 +33,9 @@ std::string PremiereFormatLayout(PrPixelFormat format);
 // Storage of one world, written into fields of PF_LayerDef that belong to the host so that any copy
 // of the PF_EffectWorld still says what it is.
 struct WorldFormat {
-    int depth = 8;                            // bits per channel in memory: 8, 16 or 32 (float)
+    int depth = 8;  // bits per channel in memory: 8, 16 or 32 (float)
     ChannelOrder order = ChannelOrder::ARGB;
-    PrPixelFormat premiere_format = 0;        // what PF Pixel Format Suite's GetPixelFormat answers
+    PrPixelFormat premiere_format = 0;  // what PF Pixel Format Suite's GetPixelFormat answers
 
     int PixelBytes() const { return depth == 8 ? 4 : depth == 16 ? 8 : 16; }
     // PF_PixelFormat_ARGB32/64/128 for ARGB storage; the Premiere format for BGRA storage.
@@ -112,8 +112,12 @@ public:
     // struct's field names do not match the channels: memory order is blue, green, red, alpha).
     void* Row(A_long y);
     const void* Row(A_long y) const;
-    template <typename Pixel> Pixel& At(A_long x, A_long y) { return static_cast<Pixel*>(Row(y))[x]; }
-    template <typename Pixel> const Pixel& At(A_long x, A_long y) const {
+    template <typename Pixel>
+    Pixel& At(A_long x, A_long y) {
+        return static_cast<Pixel*>(Row(y))[x];
+    }
+    template <typename Pixel>
+    const Pixel& At(A_long x, A_long y) const {
         return static_cast<const Pixel*>(Row(y))[x];
     }
 

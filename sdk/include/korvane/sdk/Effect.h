@@ -98,9 +98,9 @@ enum {
 // Version packing: major in bits 19-21 (low three bits) and 26-29 (high bits), minor 15-18,
 // bug 11-14, stage 9-10, build 0-8.
 
-#define PF_VERSION(VERS, SUBVERS, BUGVERS, STAGE, BUILD)                                        \
-    ((((((A_u_long)(VERS)) >> 3) & 0xF) << 26) | ((((A_u_long)(VERS)) & 0x7) << 19) |          \
-     ((((A_u_long)(SUBVERS)) & 0xF) << 15) | ((((A_u_long)(BUGVERS)) & 0xF) << 11) |          \
+#define PF_VERSION(VERS, SUBVERS, BUGVERS, STAGE, BUILD)                              \
+    ((((((A_u_long)(VERS)) >> 3) & 0xF) << 26) | ((((A_u_long)(VERS)) & 0x7) << 19) | \
+     ((((A_u_long)(SUBVERS)) & 0xF) << 15) | ((((A_u_long)(BUGVERS)) & 0xF) << 11) |  \
      ((((A_u_long)(STAGE)) & 0x3) << 9) | (((A_u_long)(BUILD)) & 0x1FF))
 
 #define PF_Vers_MAJOR(v) (((((A_u_long)(v)) >> 19) & 0x7) | (((((A_u_long)(v)) >> 26) & 0xF) << 3))
@@ -110,14 +110,14 @@ enum {
 enum { PF_Stage_DEVELOP = 0, PF_Stage_ALPHA, PF_Stage_BETA, PF_Stage_RELEASE };
 
 // Four-character codes as multi-character constants read them ('argb' == 0x61726762).
-#define PF_FOURCC(a, b, c, d)                                                                   \
-    ((A_u_long)(((A_u_long)(A_u_char)(a) << 24) | ((A_u_long)(A_u_char)(b) << 16) |             \
-                ((A_u_long)(A_u_char)(c) << 8) | (A_u_long)(A_u_char)(d)))
+#define PF_FOURCC(a, b, c, d)                                                                                        \
+    ((A_u_long)(((A_u_long)(A_u_char)(a) << 24) | ((A_u_long)(A_u_char)(b) << 16) | ((A_u_long)(A_u_char)(c) << 8) | \
+                (A_u_long)(A_u_char)(d)))
 
 // Premiere pixel formats: the four characters are the bytes of the value from low to high.
-#define PR_PIXEL_FOURCC(a, b, c, d)                                                             \
-    ((A_u_long)((A_u_long)(A_u_char)(a) | ((A_u_long)(A_u_char)(b) << 8) |                      \
-                ((A_u_long)(A_u_char)(c) << 16) | ((A_u_long)(A_u_char)(d) << 24)))
+#define PR_PIXEL_FOURCC(a, b, c, d)                                                                          \
+    ((A_u_long)((A_u_long)(A_u_char)(a) | ((A_u_long)(A_u_char)(b) << 8) | ((A_u_long)(A_u_char)(c) << 16) | \
+                ((A_u_long)(A_u_char)(d) << 24)))
 
 // ---------------------------------------------------------------------------------------------
 // Flags
@@ -278,8 +278,8 @@ typedef struct {
 #define PF_MAX_CHAN16 32768
 
 typedef void* PF_PixelPtr;
-typedef void* PF_ProgPtr;     // the host's per-effect reference
-typedef void** PF_Handle;     // host memory handle
+typedef void* PF_ProgPtr;  // the host's per-effect reference
+typedef void** PF_Handle;  // host memory handle
 typedef void* PF_PathOutlinePtr;
 typedef A_u_long PF_PathID;
 
@@ -433,14 +433,11 @@ typedef struct {
 } PF_InteractCallbacks;
 
 typedef struct {
-    PF_Err (*copy)(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r,
-                   PF_Rect* dst_r);
-    PF_Err (*fill)(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* dst_rect,
-                   PF_EffectWorld* world);
-    PF_Err (*transfer_rect)(PF_ProgPtr effect_ref, PF_Quality quality, PF_ModeFlags m_flags,
-                            PF_Field field, const PF_Rect* src_rec, const PF_EffectWorld* src_world,
-                            const PF_CompositeMode* comp_mode, const PF_MaskWorld* mask_world0,
-                            A_long dest_x, A_long dest_y, PF_EffectWorld* dst_world);
+    PF_Err (*copy)(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r);
+    PF_Err (*fill)(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* dst_rect, PF_EffectWorld* world);
+    PF_Err (*transfer_rect)(PF_ProgPtr effect_ref, PF_Quality quality, PF_ModeFlags m_flags, PF_Field field,
+                            const PF_Rect* src_rec, const PF_EffectWorld* src_world, const PF_CompositeMode* comp_mode,
+                            const PF_MaskWorld* mask_world0, A_long dest_x, A_long dest_y, PF_EffectWorld* dst_world);
 } PF_UtilCallbacks;
 
 // The basic suite: the door to every other suite.
@@ -507,7 +504,7 @@ typedef struct PF_OutData {
 } PF_OutData;
 
 // Convenience wrappers for the interaction callbacks, as effects customarily spell them.
-#define PF_CHECKOUT_PARAM(IN_DATA, INDEX, TIME, STEP, SCALE, PARAM)                             \
+#define PF_CHECKOUT_PARAM(IN_DATA, INDEX, TIME, STEP, SCALE, PARAM) \
     (*(IN_DATA)->inter.checkout_param)((IN_DATA)->effect_ref, (INDEX), (TIME), (STEP), (SCALE), (PARAM))
 #define PF_CHECKIN_PARAM(IN_DATA, PARAM) (*(IN_DATA)->inter.checkin_param)((IN_DATA)->effect_ref, (PARAM))
 #define PF_ADD_PARAM(IN_DATA, INDEX, DEF) (*(IN_DATA)->inter.add_param)((IN_DATA)->effect_ref, (INDEX), (DEF))
@@ -561,9 +558,9 @@ typedef struct {
 } PF_PreRenderOutput;
 
 typedef struct {
-    PF_Err (*checkout_layer)(PF_ProgPtr effect_ref, A_long index, A_long checkout_idL,
-                             const PF_RenderRequest* req, A_long what_time, A_long time_step,
-                             A_u_long time_scale, PF_CheckoutResult* checkout_result);
+    PF_Err (*checkout_layer)(PF_ProgPtr effect_ref, A_long index, A_long checkout_idL, const PF_RenderRequest* req,
+                             A_long what_time, A_long time_step, A_u_long time_scale,
+                             PF_CheckoutResult* checkout_result);
 } PF_PreRenderCallbacks;
 
 typedef struct {
@@ -595,16 +592,15 @@ typedef struct {
 // ---------------------------------------------------------------------------------------------
 // Entry points
 
-typedef PF_Err (*PF_RegisterCallback)(void* inPtr, const char* name, const char* match_name,
-                                      const char* category, const char* entry_point_name, A_long kind,
-                                      A_long api_version_major, A_long api_version_minor,
-                                      A_long reserved_info);
+typedef PF_Err (*PF_RegisterCallback)(void* inPtr, const char* name, const char* match_name, const char* category,
+                                      const char* entry_point_name, A_long kind, A_long api_version_major,
+                                      A_long api_version_minor, A_long reserved_info);
 
 #define PF_KIND_EFFECT PF_FOURCC('e', 'F', 'K', 'T')
 
 typedef PF_Err (*PluginDataEntryFunctionPtr)(void* inPtr, PF_RegisterCallback callback);
-typedef PF_Err (*EffectMainPtr)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                                PF_ParamDef* params[], PF_LayerDef* output, void* extra);
+typedef PF_Err (*EffectMainPtr)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                                PF_LayerDef* output, void* extra);
 
 #ifdef __cplusplus
 }

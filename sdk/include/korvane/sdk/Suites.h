@@ -15,8 +15,7 @@ typedef void* AEGP_GlobalRefcon;
 
 typedef PF_Err (*PF_IteratePixel8Func)(void* refcon, A_long x, A_long y, PF_Pixel8* in, PF_Pixel8* out);
 typedef PF_Err (*PF_IteratePixel16Func)(void* refcon, A_long x, A_long y, PF_Pixel16* in, PF_Pixel16* out);
-typedef PF_Err (*PF_IteratePixelFloatFunc)(void* refcon, A_long x, A_long y, PF_PixelFloat* in,
-                                           PF_PixelFloat* out);
+typedef PF_Err (*PF_IteratePixelFloatFunc)(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_PixelFloat* out);
 typedef PF_Err (*PF_IterateGenericFunc)(void* refcon, A_long thread_index, A_long i, A_long iterations);
 
 #define kPFHandleSuite "PF Handle Suite"
@@ -62,8 +61,7 @@ typedef struct {
 } PF_iterate16Suite1;
 typedef struct {
     PF_Err (*iterate)(PF_InData* in_data, A_long progress_base, A_long progress_final, PF_EffectWorld* src,
-                      const PF_Rect* area, void* refcon, PF_IteratePixelFloatFunc pix_fn,
-                      PF_EffectWorld* dst);
+                      const PF_Rect* area, void* refcon, PF_IteratePixelFloatFunc pix_fn, PF_EffectWorld* dst);
     PF_Err (*iterate_generic)(A_long iterations, void* refcon, PF_IterateGenericFunc fn);
 } PF_iterateFloatSuite1;
 
@@ -74,8 +72,7 @@ typedef struct {
     PF_Err (*PF_PathInfo)(PF_ProgPtr effect_ref, A_long indexL, PF_PathID* unique_idP);
     PF_Err (*PF_CheckoutPath)(PF_ProgPtr effect_ref, PF_PathID unique_id, A_long what_time, A_long time_step,
                               A_u_long time_scale, PF_PathOutlinePtr* pathPP);
-    PF_Err (*PF_CheckinPath)(PF_ProgPtr effect_ref, PF_PathID unique_id, PF_Boolean changedB,
-                             PF_PathOutlinePtr pathP);
+    PF_Err (*PF_CheckinPath)(PF_ProgPtr effect_ref, PF_PathID unique_id, PF_Boolean changedB, PF_PathOutlinePtr pathP);
 } PF_PathQuerySuite1;
 
 typedef struct {
@@ -98,8 +95,8 @@ typedef struct {
 #define kPFMaskSuiteVersion1 1
 typedef struct {
     PF_Err (*PF_MaskWorldWithPath)(PF_ProgPtr effect_ref, PF_PathOutlinePtr mask, PF_FpLong feather_x,
-                                   PF_FpLong feather_y, PF_Boolean invert, PF_FpLong opacity,
-                                   PF_Quality quality, PF_EffectWorld* worldP, PF_Rect* bboxPR0);
+                                   PF_FpLong feather_y, PF_Boolean invert, PF_FpLong opacity, PF_Quality quality,
+                                   PF_EffectWorld* worldP, PF_Rect* bboxPR0);
 } PF_MaskSuite1;
 
 #define kAEGPPFInterfaceSuite "AEGP PF Interface Suite"
