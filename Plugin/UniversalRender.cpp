@@ -81,7 +81,7 @@ sources::WorldFillContext WorldContext(const RenderState& state, const utils::Pi
 }
 
 // fill pixels vector: every pixel of "sorting", the sources and the constraint becomes one record.
-PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bool bgra) {
+[[nodiscard]] PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bool bgra) {
     if (state.err != PF_Err_NONE) return state.err;
     sources::RecordFillContext context = RecordContext(state, info.imageRecords.data(), bgra);
     PF_EffectWorld& sorting = state.worlds.sorting;
@@ -96,8 +96,8 @@ PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bo
 
 // fill world: every record becomes one pixel of the output world (with a sampler, the grid record
 // the pixel takes back).
-PF_Err FillWorld(RenderState& state, const utils::Info& info, const utils::GridSampler* sampler, PF_EffectWorld* output,
-                 int bit_depth, bool bgra) {
+[[nodiscard]] PF_Err FillWorld(RenderState& state, const utils::Info& info, const utils::GridSampler* sampler,
+                               PF_EffectWorld* output, int bit_depth, bool bgra) {
     if (state.err != PF_Err_NONE) return state.err;
     sources::WorldFillContext context = WorldContext(state, info.imageRecords.data(), output, bgra);
     context.sampler = sampler;
@@ -113,7 +113,8 @@ PF_Err FillWorld(RenderState& state, const utils::Info& info, const utils::GridS
 // iteration, or under Premiere Pro item by item on this thread.
 // With `rows`, the lines are the image rows sorted apart, each item one row from the worlds to the
 // output (one phase).
-PF_Err SortAllLines(RenderState& state, utils::Info& info, SuiteCache& suites, const sources::RowSortContext* rows) {
+[[nodiscard]] PF_Err SortAllLines(RenderState& state, utils::Info& info, SuiteCache& suites,
+                                  const sources::RowSortContext* rows) {
     PF_Err& err = state.err;
     const bool premiere = IsPremiere(state.in_data);
     const PF_Iterate8Suite1* iterate = nullptr;
@@ -297,20 +298,20 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     state.scratch_in_use = true;
     if (progress(10)) return err;
 
-    CreateBuffer(state, state.worlds.sorting, width, height);
+    err = CreateBuffer(state, state.worlds.sorting, width, height);
     if (err == PF_Err_NONE) err = CopyBuffer(state, input, &state.worlds.sorting);
     if (err == PF_Interrupt_CANCEL || progress(11)) return err;
 
     if (with_constraint) {
-        CreateBuffer(state, state.worlds.constraint, width, height);
-        CreateBuffer(state, state.worlds.constraint_mask, width, height);
+        err = CreateBuffer(state, state.worlds.constraint, width, height);
+        err = CreateBuffer(state, state.worlds.constraint_mask, width, height);
         if (err == PF_Err_NONE) err = ConstraintMaskStep(state);
     }
     if (err == PF_Err_NONE) {
-        CreateBuffer(state, state.worlds.trigger_source, width, height);
-        if (err == PF_Err_NONE) TriggerSourceStep(state);
-        if (err == PF_Err_NONE) CreateBuffer(state, state.worlds.sort_source, width, height);
-        if (err == PF_Err_NONE) SortSourceStep(state);
+        err = CreateBuffer(state, state.worlds.trigger_source, width, height);
+        if (err == PF_Err_NONE) err = TriggerSourceStep(state);
+        if (err == PF_Err_NONE) err = CreateBuffer(state, state.worlds.sort_source, width, height);
+        if (err == PF_Err_NONE) err = SortSourceStep(state);
         if (progress(20)) return err;
     }
     if (err == PF_Interrupt_CANCEL) return err;
@@ -336,7 +337,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
             KRVN_LOG_ERROR(kLabel, "cannot allocate the image records " + ErrorText(PF_Err_OUT_OF_MEMORY));
             return PF_Err_OUT_OF_MEMORY;
         }
-        FillPixelsVector(state, info, bit_depth, bgra);
+        err = FillPixelsVector(state, info, bit_depth, bgra);
     }
     if (err == PF_Interrupt_CANCEL || progress(30)) return err;
 
@@ -367,7 +368,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
         if (rows_written) in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr);
         return err;
     };
-    SortAllLines(state, info, suites, rows_apart ? &rows : nullptr);
+    err = SortAllLines(state, info, suites, rows_apart ? &rows : nullptr);
     if (err != PF_Err_NONE) {
         if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Iterator encountered an error: " + ErrorText(err));
         const std::string message = info.Message();
@@ -391,7 +392,8 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     if (progress(70)) return show_input();
 
     if (!rows_apart) {
-        FillWorld(state, info, sample_back && utils::Resamples(info) ? &sampler : nullptr, output, bit_depth, bgra);
+        err = FillWorld(state, info, sample_back && utils::Resamples(info) ? &sampler : nullptr, output, bit_depth,
+                        bgra);
     }
     progress(100);
     if (err == PF_Interrupt_CANCEL) {

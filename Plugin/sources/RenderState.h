@@ -68,19 +68,23 @@ struct RenderState {
     bool sort_source_is_input_copy = false;
 };
 
+// The render's steps carry one error code: each runs only while the shared code (state.err) is zero,
+// stores its outcome there and returns it, and the render assigns what each returns, so no result
+// is dropped unseen ([[nodiscard]]).
+
 // Creates one of the state's worlds at the given size with the render's pixel format, cleared, when the shared
 // code is zero; the result becomes the shared code and is returned.
-PF_Err CreateBuffer(RenderState& state, PF_EffectWorld& world, A_long width, A_long height);
+[[nodiscard]] PF_Err CreateBuffer(RenderState& state, PF_EffectWorld& world, A_long width, A_long height);
 
 // The host's whole-world copy; returns its result without touching the shared code.
-PF_Err CopyBuffer(RenderState& state, PF_EffectWorld* source, PF_EffectWorld* destination);
+[[nodiscard]] PF_Err CopyBuffer(RenderState& state, PF_EffectWorld* source, PF_EffectWorld* destination);
 
 // The source-layer steps (trigger source: parameter 15, sort source: parameter 17). Each returns
 // the shared code and leaves its use flag in the parameters true on success, false on failure.
-PF_Err TriggerSourceStep(RenderState& state);
-PF_Err SortSourceStep(RenderState& state);
+[[nodiscard]] PF_Err TriggerSourceStep(RenderState& state);
+[[nodiscard]] PF_Err SortSourceStep(RenderState& state);
 
 // Renders every selected mask into the constraint world.
-PF_Err ConstraintMaskStep(RenderState& state);
+[[nodiscard]] PF_Err ConstraintMaskStep(RenderState& state);
 
 }  // namespace korvane::render
