@@ -127,11 +127,7 @@ bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, cons
                 h = cur;
                 continue;
             }
-            const auto [start0, end0] = GrownSpan(h, cur, g);
-            const int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len))
-                                                            : 0;
-            const int64_t start = start0 + shift;
-            const int64_t end = std::min(cur, end0 + shift);
+            const auto [start, end] = PlainSpanBounds(h, cur, g, offset);
             if (end - start >= 2) {
                 sortSpan(scratch, row, keys, start, end - start);
             }

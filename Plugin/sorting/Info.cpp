@@ -7,7 +7,7 @@
 #include <exception>
 #include <limits>
 
-#include <sys/mman.h>
+#include "sorting/HugePages.h"
 
 namespace korvane::utils {
 
@@ -150,25 +150,7 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height, Preparat
 
 }  // namespace
 
-void SizeRecords(std::vector<PixelRecord>& records, size_t count) {
-    if (records.capacity() >= count) {
-        records.resize(count);
-        return;
-    }
-    std::vector<PixelRecord>().swap(records);
-    records.reserve(count);
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-    const auto begin = reinterpret_cast<uintptr_t>(records.data());
-    const uintptr_t end = begin + count * sizeof(PixelRecord);
-    const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-    const uintptr_t last = end & ~(kHugePage - 1);
-    if (last > first) {
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-    }
-#endif
-    records.resize(count);
-}
+void SizeRecords(std::vector<PixelRecord>& records, size_t count) { SizeWithHugePages(records, count); }
 
 GuardedMessage& GuardedMessage::operator=(const GuardedMessage& other) {
     if (this != &other) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "sorting/Info.h"
 #include "sorting/KeyMath.h"
@@ -58,6 +59,20 @@ public:
 private:
     uint32_t state_ = 1;
 };
+
+// The bounds [start, end) of the span [h, cur) after the growth animation: above 1 the span
+// slides in from its end, below 1 it is cut short.
+std::pair<int64_t, int64_t> GrownSpan(int64_t h, int64_t cur, float g);
+
+// The bounds [start, end) the plain sort gives the span [h, cur) of a line with no random offset:
+// grown, then moved on by offset × its length and cut at cur, as the kernel closes a span.
+inline std::pair<int64_t, int64_t> PlainSpanBounds(int64_t h, int64_t cur, float growth, float offset) {
+    const int64_t len = cur - h;
+    const auto [start0, end0] = GrownSpan(h, cur, growth);
+    const int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len)) : 0;
+    const int64_t end = end0 + shift < cur ? end0 + shift : cur;
+    return {start0 + shift, end};
+}
 
 // Seed of line y's generator before its first span.
 uint32_t LineSeed(int32_t randomSeed, int32_t y);

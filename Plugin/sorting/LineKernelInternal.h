@@ -92,8 +92,4 @@ private:
     LineNoise noise_;
 };
 
-// The bounds [start, end) of the span [h, cur) after the growth animation: above 1 the span
-// slides in from its end, below 1 it is cut short.
-std::pair<int64_t, int64_t> GrownSpan(int64_t h, int64_t cur, float g);
-
 }  // namespace korvane::utils
