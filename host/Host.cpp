@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "HostState.h"
+#include "korvane/sdk/ErrorNames.h"
 
 namespace korvane::host {
 
@@ -18,44 +19,6 @@ std::mutex g_registry_mutex;
 std::unordered_set<const CallContext*> g_live_calls;
 std::vector<Host::State*> g_hosts;
 thread_local CallContext* t_call = nullptr;
-
-constexpr const char* kCommandNames[] = {
-    "PF_Cmd_ABOUT",
-    "PF_Cmd_GLOBAL_SETUP",
-    "PF_Cmd_UNUSED_0",
-    "PF_Cmd_GLOBAL_SETDOWN",
-    "PF_Cmd_PARAMS_SETUP",
-    "PF_Cmd_SEQUENCE_SETUP",
-    "PF_Cmd_SEQUENCE_RESETUP",
-    "PF_Cmd_SEQUENCE_FLATTEN",
-    "PF_Cmd_SEQUENCE_SETDOWN",
-    "PF_Cmd_DO_DIALOG",
-    "PF_Cmd_FRAME_SETUP",
-    "PF_Cmd_RENDER",
-    "PF_Cmd_FRAME_SETDOWN",
-    "PF_Cmd_USER_CHANGED_PARAM",
-    "PF_Cmd_UPDATE_PARAMS_UI",
-    "PF_Cmd_EVENT",
-    "PF_Cmd_GET_EXTERNAL_DEPENDENCIES",
-    "PF_Cmd_COMPLETELY_GENERAL",
-    "PF_Cmd_QUERY_DYNAMIC_FLAGS",
-    "PF_Cmd_AUDIO_RENDER",
-    "PF_Cmd_AUDIO_SETUP",
-    "PF_Cmd_AUDIO_SETDOWN",
-    "PF_Cmd_ARBITRARY_CALLBACK",
-    "PF_Cmd_SMART_PRE_RENDER",
-    "PF_Cmd_SMART_RENDER",
-    "PF_Cmd_RESERVED1",
-    "PF_Cmd_RESERVED2",
-    "PF_Cmd_RESERVED3",
-    "PF_Cmd_GET_FLATTENED_SEQUENCE_DATA",
-    "PF_Cmd_TRANSLATE_PARAMS_TO_PREFS",
-    "PF_Cmd_RESERVED4",
-    "PF_Cmd_SMART_RENDER_GPU",
-    "PF_Cmd_GPU_DEVICE_SETUP",
-    "PF_Cmd_GPU_DEVICE_SETDOWN",
-    "PF_Cmd_NUM_CMDS",
-};
 
 PF_Err RegisterCallback(void* in_ptr, const char* name, const char* match_name, const char* category,
                         const char* entry_point_name, A_long kind, A_long major, A_long minor, A_long reserved) {
@@ -117,8 +80,8 @@ void UnregisterHost(Host::State* host) {
 }
 
 const char* CommandName(PF_Cmd cmd) {
-    if (cmd < 0 || cmd > PF_Cmd_NUM_CMDS) return "PF_Cmd_?";
-    return kCommandNames[cmd];
+    const char* name = sdk::CommandName(cmd);
+    return name != nullptr ? name : "PF_Cmd_?";
 }
 
 A_long ApplId(Personality p) { return p == Personality::Premiere ? PF_APPL_ID_PREMIERE : PF_APPL_ID_AE; }
