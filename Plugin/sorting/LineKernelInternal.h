@@ -65,7 +65,7 @@ private:
 
     bool Breaks(const PF_PixelFloat& t, int64_t x);
     void CloseSpan(int64_t h, int64_t cur, int64_t x);
-    void ProcessSpan(int64_t start, int64_t count, int64_t x);
+    void ProcessSpan(int64_t start, int64_t n, int64_t x);
     void SortSpan(PixelRecord* span, int64_t n);
     int64_t StretchSpan(PixelRecord* span, int64_t n, int64_t x);
     void FillSpan(PixelRecord* span, int64_t count, int64_t end);
