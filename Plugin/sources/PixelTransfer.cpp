@@ -122,8 +122,9 @@ public:
         return *this;
     }
     friend RowNumber operator+(RowNumber r, difference_type n) { return r += n; }
-    friend RowNumber operator+(difference_type n, RowNumber r) { return r += n; }
-    friend RowNumber operator-(RowNumber r, difference_type n) { return r -= n; }
+    // The random-access iterator operations the parallel loop may not call but the category promises.
+    [[maybe_unused]] friend RowNumber operator+(difference_type n, RowNumber r) { return r += n; }
+    [[maybe_unused]] friend RowNumber operator-(RowNumber r, difference_type n) { return r -= n; }
     friend difference_type operator-(RowNumber a, RowNumber b) { return difference_type{a.row_} - b.row_; }
     friend auto operator<=>(RowNumber a, RowNumber b) = default;
 
