@@ -56,19 +56,6 @@ inline int32_t ClampedSelect(float value, float top) {
     return static_cast<int32_t>(below >= 0.0f ? below : 0.0f);
 }
 
-// Rows ahead whose sources a gather fetches, and the columns between two fetches (an image row's
-// cache line holds eight words, and a turned row crosses to a new one every eight columns or less).
-constexpr int32_t kGridFetchAhead = 3;
-constexpr int32_t kGridFetchStride = 4;
-
-inline void PrefetchRead(const void* address) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(address, 0, 3);
-#else
-    (void)address;
-#endif
-}
-
 struct LineBuffers {
     std::vector<uint64_t> spare;
 };
