@@ -56,6 +56,10 @@ inline int32_t ClampedSelect(float value, float top) {
     return static_cast<int32_t>(below >= 0.0f ? below : 0.0f);
 }
 
+// Cells ahead of the span detection fetched into the cache (the line was written in short
+// stretches, one per band, so the hardware's stream detection finds little to follow).
+constexpr int64_t kLineFetchAhead = 320;
+
 struct LineBuffers {
     std::vector<uint64_t> spare;
 };
@@ -198,6 +202,7 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y) {
             // flag starts over as "not covered". Before the line end cur is x.
             int64_t cur = x;
             if (x < width) {
+                if ((x & 7) == 0) PrefetchRead(line + x + kLineFetchAhead);
                 const uint64_t cell = line[x];
                 line[x] = cell & ~kCellFlag;
                 if (x - h <= maxSpan && !CellFlag(cell)) {
