@@ -2,6 +2,7 @@
 #include "sorting/CompactGrid.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -54,6 +55,10 @@ inline int32_t ClampedSelect(float value, float top) {
     const float below = value >= top ? top : value;
     return static_cast<int32_t>(below >= 0.0f ? below : 0.0f);
 }
+
+// Cells ahead of the span detection fetched into the cache (the line was written in short
+// stretches, one per band, so the hardware's stream detection finds little to follow).
+constexpr int64_t kLineFetchAhead = 320;
 
 struct LineBuffers {
     std::vector<uint64_t> spare;
@@ -139,20 +144,34 @@ bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band) {
     const int64_t destWidth = info.lineLength;
     const int64_t first = static_cast<int64_t>(band) * kGridBandRows;
     const int64_t end = std::min<int64_t>(first + kGridBandRows, info.lineCount);
+    const auto rows = static_cast<int32_t>(end - first);
     const uint64_t* const image = grid.image.data();
     const int64_t imageWidth = map.sourceWidth;
     uint64_t* const cells = grid.cells.data();
+    // The block's image places, row by row: those of a row a few rows ahead are fetched into the
+    // cache while a row is gathered, as a turned block reads a new stretch of several image rows
+    // for every row it writes.
+    thread_local std::vector<int64_t> places(static_cast<size_t>(kGridBandRows) * kGridBlockColumns);
     int32_t sx[kGridBlockColumns];
     int32_t sy[kGridBlockColumns];
     for (int64_t column = 0; column < destWidth; column += kGridBlockColumns) {
         const auto x0 = static_cast<int32_t>(column);
         const auto blockEnd = static_cast<int32_t>(std::min<int64_t>(column + kGridBlockColumns, destWidth));
-        for (int64_t row = first; row < end; ++row) {
-            uint64_t* const out = cells + row * destWidth + x0;
-            SourcesOfRow(map, static_cast<int32_t>(row), x0, blockEnd, sx, sy);
-            for (int32_t i = 0; i < blockEnd - x0; ++i) {
-                out[i] = image[sx[i] + static_cast<int64_t>(sy[i]) * imageWidth];
+        const int32_t n = blockEnd - x0;
+        for (int32_t r = 0; r < rows; ++r) {
+            SourcesOfRow(map, static_cast<int32_t>(first + r), x0, blockEnd, sx, sy);
+            int64_t* const at = places.data() + static_cast<ptrdiff_t>(r) * kGridBlockColumns;
+            for (int32_t i = 0; i < n; ++i) at[i] = sx[i] + static_cast<int64_t>(sy[i]) * imageWidth;
+        }
+        for (int32_t r = 0; r < rows; ++r) {
+            if (r + kGridFetchAhead < rows) {
+                const int64_t* const ahead = places.data() + static_cast<ptrdiff_t>(r + kGridFetchAhead) * kGridBlockColumns;
+                for (int32_t i = 0; i < n; i += kGridFetchStride) PrefetchRead(image + ahead[i]);
+                PrefetchRead(image + ahead[n - 1]);
             }
+            const int64_t* const at = places.data() + static_cast<ptrdiff_t>(r) * kGridBlockColumns;
+            uint64_t* const out = cells + (first + r) * destWidth + x0;
+            for (int32_t i = 0; i < n; ++i) out[i] = image[at[i]];
         }
     }
     return true;
@@ -181,6 +200,7 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y) {
             // flag starts over as "not covered". Before the line end cur is x.
             int64_t cur = x;
             if (x < width) {
+                if ((x & 7) == 0) PrefetchRead(line + x + kLineFetchAhead);
                 const uint64_t cell = line[x];
                 line[x] = cell & ~kCellFlag;
                 if (x - h <= maxSpan && !CellFlag(cell)) {

@@ -51,6 +51,20 @@ void SizeCompactGrid(CompactGrid& grid, const Info& info);
 constexpr int32_t kGridBandRows = 32;
 constexpr int32_t kGridBlockColumns = 64;
 
+// The gathers of those passes fetch the sources of the row kGridFetchAhead rows ahead into the
+// cache, one in kGridFetchStride columns (an image row's cache line holds eight words, and a
+// turned row crosses to a new one every eight columns or less).
+constexpr int32_t kGridFetchAhead = 3;
+constexpr int32_t kGridFetchStride = 4;
+
+inline void PrefetchRead(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address, 0, 3);
+#else
+    (void)address;
+#endif
+}
+
 // Columns [x0, x1) of destination row y through `map`: sx[i] and sy[i] the source column and row
 // of column x0 + i, exactly as map.SourceOf gives them, in loops the compiler vectorises.
 void SourcesOfRow(const TransferMapping& map, int32_t y, int32_t x0, int32_t x1, int32_t* sx, int32_t* sy);

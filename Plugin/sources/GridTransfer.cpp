@@ -79,22 +79,52 @@ void WriteOutputBand(const GridRun& run, int32_t band) {
     const uint64_t* const cells = run.grid->cells.data();
     const int64_t lineLength = info.lineLength;
     const bool keepBackground = !info.settings.affectBackground;
+    const int64_t rows = end - first;
+    if (rows <= 0) return;
+    // The block's grid places row by row, worked out first: while row r is written, the cells of
+    // row r + kGridFetchAhead are fetched into the cache and those of row r + 1 read, and the
+    // pixels they name fetched, so that both gathers find their sources close at hand.
+    thread_local std::vector<int64_t> places(static_cast<size_t>(utils::kGridBandRows) * utils::kGridBlockColumns);
+    const Pixel* from[2][utils::kGridBlockColumns];
     int32_t gxs[utils::kGridBlockColumns];
     int32_t gys[utils::kGridBlockColumns];
+    const auto sources = [&](int64_t r, int64_t column, int64_t n) {
+        const int64_t y = first + r;
+        const int64_t* const at = places.data() + r * utils::kGridBlockColumns;
+        const Pixel** const to = from[r & 1];
+        for (int64_t i = 0; i < n; ++i) {
+            const uint64_t cell = cells[at[i]];
+            const Pixel* const pixel = keepBackground && !utils::CellFlag(cell)
+                                           ? RowIn<Pixel>(sorting, y) + column + i
+                                           : RowIn<Pixel>(sorting, utils::CellRow(cell)) + utils::CellColumn(cell);
+            utils::PrefetchRead(pixel);
+            to[i] = pixel;
+        }
+    };
     for (int64_t column = 0; column < width; column += utils::kGridBlockColumns) {
         const int64_t blockEnd = std::min<int64_t>(column + utils::kGridBlockColumns, width);
-        for (int64_t y = first; y < end; ++y) {
-            auto* out = reinterpret_cast<Pixel*>(static_cast<char*>(output.data) + y * output.rowbytes);
-            utils::SourcesOfRow(map, static_cast<int32_t>(y), static_cast<int32_t>(column),
+        const int64_t n = blockEnd - column;
+        for (int64_t r = 0; r < rows; ++r) {
+            utils::SourcesOfRow(map, static_cast<int32_t>(first + r), static_cast<int32_t>(column),
                                 static_cast<int32_t>(blockEnd), gxs, gys);
-            for (int64_t x = column; x < blockEnd; ++x) {
-                const int64_t i = x - column;
-                const uint64_t cell = cells[gxs[i] + static_cast<int64_t>(gys[i]) * lineLength];
-                const Pixel* from = keepBackground && !utils::CellFlag(cell)
-                                        ? RowIn<Pixel>(sorting, y) + x
-                                        : RowIn<Pixel>(sorting, utils::CellRow(cell)) + utils::CellColumn(cell);
-                out[x] = RoundTrip(*from);
+            int64_t* const at = places.data() + r * utils::kGridBlockColumns;
+            for (int64_t i = 0; i < n; ++i) at[i] = gxs[i] + static_cast<int64_t>(gys[i]) * lineLength;
+        }
+        for (int64_t r = 0; r < rows && r < utils::kGridFetchAhead; ++r) {
+            const int64_t* const at = places.data() + r * utils::kGridBlockColumns;
+            for (int64_t i = 0; i < n; i += utils::kGridFetchStride) utils::PrefetchRead(cells + at[i]);
+        }
+        sources(0, column, n);
+        for (int64_t r = 0; r < rows; ++r) {
+            if (r + utils::kGridFetchAhead < rows) {
+                const int64_t* const ahead = places.data() + (r + utils::kGridFetchAhead) * utils::kGridBlockColumns;
+                for (int64_t i = 0; i < n; i += utils::kGridFetchStride) utils::PrefetchRead(cells + ahead[i]);
+                utils::PrefetchRead(cells + ahead[n - 1]);
             }
+            if (r + 1 < rows) sources(r + 1, column, n);
+            auto* out = reinterpret_cast<Pixel*>(static_cast<char*>(output.data) + (first + r) * output.rowbytes) + column;
+            const Pixel* const* const row = from[r & 1];
+            for (int64_t i = 0; i < n; ++i) out[i] = RoundTrip(*row[i]);
         }
     }
 }

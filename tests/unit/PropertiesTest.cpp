@@ -436,6 +436,7 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
     std::mt19937 g(1618);
     int compact = 0;
     int kept = 0;
+    int largeCompact = 0;
     for (int round = 0; round < 300; ++round) {
         KRVN_Params p = round % 10 == 9 ? RandomLook(g) : PlainRowLook(g);
         if (round % 10 != 9) {
@@ -446,8 +447,11 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
             // Noise moves with the grid's places, not the image's: the compact grid leaves it out.
             if (Chance(g, 0.8)) p.noise_amount = 0.0f;
         }
-        const int32_t width = Pick(g, 1, 40);
-        const int32_t height = Pick(g, 1, 30);
+        // One round in four is wide and tall enough for grids of several blocks of columns and
+        // bands of rows, whose gathers fetch ahead across rows and end in part blocks.
+        const bool large = round % 4 == 1;
+        const int32_t width = large ? Pick(g, kGridBlockColumns + 1, 3 * kGridBlockColumns) : Pick(g, 1, 40);
+        const int32_t height = large ? Pick(g, kGridBandRows + 1, 3 * kGridBandRows) : Pick(g, 1, 30);
         const auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
         Info records = Prepared(input, width, p);
         ASSERT_TRUE(SortAllLinesSequentially(records)) << records.Message();
@@ -465,6 +469,7 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
         }
         ++compact;
         kept += p.affect_background ? 0 : 1;
+        largeCompact += large ? 1 : 0;
         const TriggerTest test = TriggerTestOf(info.settings);
         for (int32_t y = 0; y < height; ++y) {
             for (int32_t x = 0; x < width; ++x) {
@@ -503,6 +508,7 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
     }
     EXPECT_GT(compact, 150);
     EXPECT_GT(kept, 50);
+    EXPECT_GT(largeCompact, 40);
 }
 
 // The batched mapping of a row gives every column the source SourceOf gives it, both ways, for
