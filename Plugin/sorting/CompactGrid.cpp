@@ -8,46 +8,14 @@
 #include <string>
 #include <utility>
 
-#include <sys/mman.h>
-
+#include "sorting/HugePages.h"
+#include "sorting/LineKernel.h"
 #include "sorting/RadixSort.h"
 #include "sorting/RecordPool.h"
 
 namespace korvane::utils {
 
 namespace {
-
-// Grows `words` to `count`, asking fresh memory of more than a few huge pages to be backed by them.
-void SizeWords(std::vector<uint64_t>& words, size_t count) {
-    if (words.capacity() >= count) {
-        words.resize(count);
-        return;
-    }
-    std::vector<uint64_t>().swap(words);
-    words.reserve(count);
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-    const auto begin = reinterpret_cast<uintptr_t>(words.data());
-    const uintptr_t end = begin + count * sizeof(uint64_t);
-    const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-    const uintptr_t last = end & ~(kHugePage - 1);
-    if (last > first) {
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-    }
-#endif
-    words.resize(count);
-}
-
-// The span [h, cur) after the growth animation, as the line kernel grows it.
-std::pair<int64_t, int64_t> Grown(int64_t h, int64_t cur, float g) {
-    const int64_t len = cur - h;
-    if (g > 1.0f) {
-        const int64_t start = h + len - static_cast<int64_t>((2.0f - g) * static_cast<float>(len));
-        return {start, start + len};
-    }
-    if (g < 1.0f) return {h, h + static_cast<int64_t>(g * static_cast<float>(len))};
-    return {h, cur};
-}
 
 // TransferMapping::ClampedIndex as selects: a NaN fails both comparisons and ends at 0. The top
 // index is exact in a float for every side a compact grid allows.
@@ -95,8 +63,8 @@ bool CompactGridFits(const SortSettings& settings, int32_t width, int32_t height
 }
 
 void SizeCompactGrid(CompactGrid& grid, const Info& info) {
-    SizeWords(grid.image, static_cast<size_t>(std::max<int64_t>(info.imageCount, 0)));
-    SizeWords(grid.cells, static_cast<size_t>(std::max<int64_t>(info.gridCount, 0)));
+    SizeWithHugePages(grid.image, static_cast<size_t>(std::max<int64_t>(info.imageCount, 0)));
+    SizeWithHugePages(grid.cells, static_cast<size_t>(std::max<int64_t>(info.gridCount, 0)));
 }
 
 void SourcesOfRow(const TransferMapping& map, int32_t y, int32_t x0, int32_t x1, int32_t* sx, int32_t* sy) {
@@ -165,7 +133,8 @@ bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band) {
         }
         for (int32_t r = 0; r < rows; ++r) {
             if (r + kGridFetchAhead < rows) {
-                const int64_t* const ahead = places.data() + static_cast<ptrdiff_t>(r + kGridFetchAhead) * kGridBlockColumns;
+                const int64_t* const ahead = places.data() +
+                                             static_cast<ptrdiff_t>(r + kGridFetchAhead) * kGridBlockColumns;
                 for (int32_t i = 0; i < n; i += kGridFetchStride) PrefetchRead(image + ahead[i]);
                 PrefetchRead(image + ahead[n - 1]);
             }
@@ -209,12 +178,7 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y) {
             } else {
                 cur = std::min(x, last);
             }
-            const int64_t len = cur - h;
-            const auto [start0, end0] = Grown(h, cur, g);
-            const int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len))
-                                                            : 0;
-            const int64_t start = start0 + shift;
-            const int64_t end = std::min(cur, end0 + shift);
+            const auto [start, end] = PlainSpanBounds(h, cur, g, offset);
             if (end - start >= 2) {
                 // Stable by key: the cells come out in the order the record kernel gives the
                 // records, whatever their low halves.

@@ -122,7 +122,8 @@ void WriteOutputBand(const GridRun& run, int32_t band) {
                 utils::PrefetchRead(cells + ahead[n - 1]);
             }
             if (r + 1 < rows) sources(r + 1, column, n);
-            auto* out = reinterpret_cast<Pixel*>(static_cast<char*>(output.data) + (first + r) * output.rowbytes) + column;
+            auto* out = reinterpret_cast<Pixel*>(static_cast<char*>(output.data) + (first + r) * output.rowbytes) +
+                        column;
             const Pixel* const* const row = from[r & 1];
             for (int64_t i = 0; i < n; ++i) out[i] = RoundTrip(*row[i]);
         }
