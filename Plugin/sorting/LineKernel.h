@@ -62,7 +62,15 @@ private:
 
 // The bounds [start, end) of the span [h, cur) after the growth animation: above 1 the span
 // slides in from its end, below 1 it is cut short.
-std::pair<int64_t, int64_t> GrownSpan(int64_t h, int64_t cur, float g);
+inline std::pair<int64_t, int64_t> GrownSpan(int64_t h, int64_t cur, float g) {
+    const int64_t len = cur - h;
+    if (g > 1.0f) {
+        const int64_t start = h + len - static_cast<int64_t>((2.0f - g) * static_cast<float>(len));
+        return {start, start + len};
+    }
+    if (g < 1.0f) return {h, h + static_cast<int64_t>(g * static_cast<float>(len))};
+    return {h, cur};
+}
 
 // The bounds [start, end) the plain sort gives the span [h, cur) of a line with no random offset:
 // grown, then moved on by offset × its length and cut at cur, as the kernel closes a span.

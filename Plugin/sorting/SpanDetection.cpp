@@ -33,16 +33,6 @@ float LineNoise::At(int64_t x) {
     return static_cast<float>(static_cast<double>(amount_) * sum);
 }
 
-std::pair<int64_t, int64_t> GrownSpan(int64_t h, int64_t cur, float g) {
-    const int64_t len = cur - h;
-    if (g > 1.0f) {
-        const int64_t start = h + len - static_cast<int64_t>((2.0f - g) * static_cast<float>(len));
-        return {start, start + len};
-    }
-    if (g < 1.0f) return {h, h + static_cast<int64_t>(g * static_cast<float>(len))};
-    return {h, cur};
-}
-
 bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) {
     const float n = d_.noiseOn ? noise_.At(x) : 0.0f;
     return trigger_.Breaks(t.red + n, t.green + n, t.blue + n, t.alpha);
