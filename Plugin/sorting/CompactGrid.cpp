@@ -47,13 +47,10 @@ CompactGrid& Held() {
 }  // namespace
 
 bool CompactGridApplies(const Info& info) {
-    const SortSettings& s = info.settings;
-    const DerivedSettings& d = info.derived;
+    // The noise follows the grid's places, which the image words do not know.
     return Resamples(info) && !info.rowsApart && info.imageWidth > 0 && info.imageHeight > 0 &&
-           info.imageWidth <= kCompactMaxWidth && info.imageHeight <= kCompactMaxHeight && info.blockLines == 1 &&
-           s.outputMode == kModeSort && !s.maskGating && !s.mirror && !d.noiseOn && !d.copyNeeded && !d.stretchOn &&
-           !d.blurOn && !d.popOn && !d.featherStartOn && !d.featherEndOn && !d.randomOffsetOn && !d.comparatorSort &&
-           !(d.rotationFraction > 0.0f);
+           info.imageWidth <= kCompactMaxWidth && info.imageHeight <= kCompactMaxHeight && PlainSortLook(info) &&
+           !info.derived.noiseOn;
 }
 
 bool CompactGridFits(const SortSettings& settings, int32_t width, int32_t height) {

@@ -12,13 +12,15 @@
 
 namespace korvane::utils {
 
-bool CompactRowsApply(const Info& info) {
+bool PlainSortLook(const Info& info) {
     const SortSettings& s = info.settings;
     const DerivedSettings& d = info.derived;
-    return info.rowsApart && info.blockLines == 1 && s.outputMode == kModeSort && !s.maskGating && !s.mirror &&
-           !d.copyNeeded && !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn && !d.featherEndOn &&
-           !d.randomOffsetOn && !d.comparatorSort && !(d.rotationFraction > 0.0f);
+    return info.blockLines == 1 && s.outputMode == kModeSort && !s.maskGating && !s.mirror && !d.copyNeeded &&
+           !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn && !d.featherEndOn && !d.randomOffsetOn &&
+           !d.comparatorSort && !(d.rotationFraction > 0.0f);
 }
+
+bool CompactRowsApply(const Info& info) { return info.rowsApart && PlainSortLook(info); }
 
 namespace {
 

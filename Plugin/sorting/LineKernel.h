@@ -33,6 +33,12 @@ inline TriggerTest TriggerTestOf(const SortSettings& s) {
 // known when the row is read.
 bool CompactRowsApply(const Info& info);
 
+// Whether the look is a plain sort: the sort output mode with no step but the sort itself (no mask
+// gating, stretch, fills, blur, pop, mirror, loop, feathers or random offset) and one line per
+// block, so that a span needs of each pixel only its break, its key and the pixel itself. Noise on
+// the trigger is allowed. What compact rows and the compact grid both require.
+bool PlainSortLook(const Info& info);
+
 // The noise the line kernel adds to each channel of the trigger colour of columns [0, count) of
 // line y before the trigger test: 0 everywhere when the noise is off.
 void LineNoiseValues(const Info& info, int32_t y, int64_t count, float* noise);
