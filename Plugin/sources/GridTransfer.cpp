@@ -2,7 +2,6 @@
 #include "sources/GridTransfer.h"
 
 #include <algorithm>
-#include <cmath>
 #include <exception>
 #include <limits>
 #include <string>
@@ -18,21 +17,6 @@
 namespace korvane::sources {
 namespace {
 
-// A pixel as the record path gives it back after reading it into a record and writing the record:
-// 8-bit channels unchanged, 16-bit ones above full intensity at full intensity, float channels
-// that are not finite at 0 (a record reads them so).
-inline PF_Pixel8 RoundTrip(const PF_Pixel8& p) { return p; }
-
-inline PF_Pixel16 RoundTrip(const PF_Pixel16& p) {
-    const auto c = [](uint16_t v) { return v > 32768 ? uint16_t{32768} : v; };
-    return {c(p.alpha), c(p.red), c(p.green), c(p.blue)};
-}
-
-inline PF_PixelFloat RoundTrip(const PF_PixelFloat& p) {
-    const auto c = [](float v) { return std::isfinite(v) ? v : 0.0f; };
-    return {c(p.alpha), c(p.red), c(p.green), c(p.blue)};
-}
-
 template <typename Pixel>
 const Pixel* RowIn(const PF_EffectWorld& world, int64_t y) {
     return reinterpret_cast<const Pixel*>(static_cast<const char*>(world.data) + y * world.rowbytes);
@@ -43,11 +27,9 @@ const Pixel* RowIn(const PF_EffectWorld& world, int64_t y) {
 bool ReadImageRow(const GridRun& run, int32_t y) {
     utils::Info& info = *run.info;
     const int32_t width = run.fill.width;
-    thread_local std::vector<PF_PixelFloat> colors;  // the pixels the reader gives (unused): 16 bytes each at most
     thread_local std::vector<uint8_t> breaks;
     thread_local std::vector<uint32_t> keys;
-    if (colors.size() < static_cast<size_t>(width)) {
-        colors.resize(static_cast<size_t>(width));
+    if (breaks.size() < static_cast<size_t>(width)) {
         breaks.resize(static_cast<size_t>(width));
         keys.resize(static_cast<size_t>(width));
     }
@@ -55,7 +37,7 @@ bool ReadImageRow(const GridRun& run, int32_t y) {
         info.SetMessage("The image words do not match the prepared image");
         return false;
     }
-    run.rows.readCompact(run.fill, run.keys, y, width, nullptr, colors.data(), breaks.data(), keys.data());
+    run.rows.readCompact(run.fill, run.keys, y, width, nullptr, nullptr, breaks.data(), keys.data());
     uint64_t* const out = run.grid->image.data() + static_cast<int64_t>(y) * width;
     for (int32_t x = 0; x < width; ++x) {
         out[x] = utils::PackCell(keys[static_cast<size_t>(x)], breaks[static_cast<size_t>(x)] != 0, x, y);
@@ -125,7 +107,7 @@ void WriteOutputBand(const GridRun& run, int32_t band) {
             auto* out = reinterpret_cast<Pixel*>(static_cast<char*>(output.data) + (first + r) * output.rowbytes) +
                         column;
             const Pixel* const* const row = from[r & 1];
-            for (int64_t i = 0; i < n; ++i) out[i] = RoundTrip(*row[i]);
+            for (int64_t i = 0; i < n; ++i) out[i] = CanonicalPixel(*row[i]);
         }
     }
 }

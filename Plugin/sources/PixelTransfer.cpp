@@ -393,22 +393,7 @@ void SharedBreaksAndKeys(const utils::TriggerTest& test, int32_t key, const PF_P
     }
 }
 
-// A pixel as the row write gives it back from the colour it reads as: 8-bit pixels unchanged,
-// 16-bit channels above 32768 at 32768, 32-bit values that are not finite at 0.
-template <typename Pixel>
-Pixel Canonical(const Pixel& p) {
-    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
-        return p;
-    } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
-        const auto c = [](A_u_short v) { return static_cast<A_u_short>(v > 32768 ? 32768 : v); };
-        return {c(p.alpha), c(p.red), c(p.green), c(p.blue)};
-    } else {
-        const auto c = [](float v) { return std::isfinite(v) ? v : 0.0f; };
-        return {c(p.alpha), c(p.red), c(p.green), c(p.blue)};
-    }
-}
-
-// Pixels [0, width) of a row, each as Canonical gives it, into bytes of the row buffer.
+// Pixels [0, width) of a row, each as CanonicalPixel gives it, into bytes of the row buffer.
 template <typename Pixel>
 void CanonicalRow(const RowOf<Pixel>& row, A_long width, unsigned char* out) {
     if (const Pixel* pixels = row.Covering(width)) {
@@ -426,14 +411,14 @@ void CanonicalRow(const RowOf<Pixel>& row, A_long width, unsigned char* out) {
             }
         } else {
             for (A_long x = 0; x < width; ++x) {
-                const Pixel p = Canonical(pixels[x]);
+                const Pixel p = CanonicalPixel(pixels[x]);
                 std::memcpy(out + static_cast<size_t>(x) * sizeof(Pixel), &p, sizeof(Pixel));
             }
         }
         return;
     }
     for (A_long x = 0; x < width; ++x) {
-        const Pixel p = Canonical(row[x]);
+        const Pixel p = CanonicalPixel(row[x]);
         std::memcpy(out + static_cast<size_t>(x) * sizeof(Pixel), &p, sizeof(Pixel));
     }
 }
@@ -446,7 +431,7 @@ void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_lon
     const bool trigger_is_sorting = ctx.trigger_source == ctx.sorting;
     const bool sort_is_sorting = ctx.sort_source == ctx.sorting;
     const RowOf<Pixel> sorting_row(ctx.sorting, y);
-    CanonicalRow<Pixel>(sorting_row, width, static_cast<unsigned char*>(pixels));
+    if (pixels != nullptr) CanonicalRow<Pixel>(sorting_row, width, static_cast<unsigned char*>(pixels));
     // The colours the records would hold, in buffers of this thread: the keys read them.
     thread_local std::vector<PF_PixelFloat> sorting_colors;
     thread_local std::vector<PF_PixelFloat> trigger_colors;

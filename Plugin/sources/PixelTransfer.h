@@ -2,8 +2,10 @@
 // fill world (records to the output world), at 8, 16 and 32 bits, in ARGB or BGRA channel order.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "korvane/sdk/Effect.h"
 #include "korvane/sdk/Suites.h"
@@ -64,14 +66,28 @@ struct PixelFunctions {
     PF_IteratePixelFloatFunc depth32;
 };
 
+// A pixel as the row write gives it back from the colour it reads as: 8-bit pixels unchanged,
+// 16-bit channels above 32768 at 32768, 32-bit values that are not finite at 0.
+template <typename Pixel>
+Pixel CanonicalPixel(const Pixel& p) {
+    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
+        return p;
+    } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
+        const auto c = [](A_u_short v) { return static_cast<A_u_short>(v > 32768 ? 32768 : v); };
+        return {c(p.alpha), c(p.red), c(p.green), c(p.blue)};
+    } else {
+        const auto c = [](float v) { return std::isfinite(v) ? v : 0.0f; };
+        return {c(p.alpha), c(p.red), c(p.green), c(p.blue)};
+    }
+}
+
 // Whole rows for lines sorted apart: `read` fills records [first, end) of image row y (record
 // x − first for pixel x) as FillRecord fills them; `write` writes a row of records as FillWorld
 // writes it. Null for bit depths other than 8, 16 and 32.
 //
 // Compact rows (utils::CompactRowsApply): `readCompact` reads pixels [0, width) of row y into
 // `pixels` as the world holds them (width × pixelBytes bytes, the channel order kept), each brought
-// to the pixel the row write gives back for the colour it reads as (16 bits: channels above 32768
-// at 32768; 32 bits: values that are not finite at 0), with the trigger test and sort key of each
+// to its CanonicalPixel (or not at all when `pixels` is null), with the trigger test and sort key of each
 // computed as the line kernel computes them from the record ReadRow fills (the trigger test with
 // noise[x] added to each channel, or 0 when `noise` is null); `writePixels` copies
 // such a row of record_width pixels into output row y (as far as the output reaches), which is
