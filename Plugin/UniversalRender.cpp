@@ -197,7 +197,8 @@ double FrameMemoryNeed(int64_t width, int64_t height, float angle_degrees, float
     const double threads = std::max(1u, std::thread::hardware_concurrency());
     if (compact_grid) {
         // One word per image pixel and per cell; a line's breaks and the radix sort's spare buffer,
-        // and an image row's colours, breaks and keys, per thread.
+        // and an image row's colours, breaks and keys, per thread. Random rows hold one word per
+        // pixel and at most one span (8 bytes) per two pixels, within the same bound.
         const double word = sizeof(uint64_t);
         const double scratch = threads * (grid_w * (word + 1.0) + w * (sizeof(PF_PixelFloat) + 5.0));
         return w * h * word + grid_w * grid_h * word + worlds + scratch;
@@ -318,7 +319,8 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
 
     utils::CopySettings(info, *params);
     if (progress(25)) return err;
-    // A plain sort on a turned or scaled grid goes from here on through the compact grid.
+    // A plain sort on a turned or scaled grid, or with a random offset on the image rows, goes from
+    // here on through the compact grid.
     if (compact_grid) {
         return sources::SortOnCompactGrid({in_data, input, output, RecordContext(state, nullptr, bgra), bit_depth,
                                            bgra},

@@ -32,7 +32,11 @@ struct LineBuffers {
     std::vector<uint64_t> spare;
 };
 
-size_t Bytes(const CompactGrid& grid) { return (grid.image.capacity() + grid.cells.capacity()) * sizeof(uint64_t); }
+size_t Bytes(const CompactGrid& grid) {
+    size_t spans = grid.spans.capacity() * sizeof(std::vector<RowSpan>);
+    for (const std::vector<RowSpan>& line : grid.spans) spans += line.capacity() * sizeof(RowSpan);
+    return (grid.image.capacity() + grid.cells.capacity()) * sizeof(uint64_t) + spans;
+}
 
 std::mutex& PoolMutex() {
     static std::mutex mutex;
@@ -53,15 +57,24 @@ bool CompactGridApplies(const Info& info) {
            !info.derived.noiseOn;
 }
 
+bool RandomRowsApply(const Info& info) {
+    return !Resamples(info) && !info.rowsApart && info.imageWidth > 0 && info.imageHeight > 0 &&
+           info.imageWidth <= kCompactMaxWidth && info.imageHeight <= kCompactMaxHeight &&
+           info.lineLength == info.imageWidth && info.lineCount == info.imageHeight && RandomOffsetSortLook(info);
+}
+
 bool CompactGridFits(const SortSettings& settings, int32_t width, int32_t height) {
     Info probe;
     probe.settings = settings;
-    return PrepareGridSorting(probe, width, height) && CompactGridApplies(probe);
+    return PrepareGridSorting(probe, width, height) && (CompactGridApplies(probe) || RandomRowsApply(probe));
 }
 
 void SizeCompactGrid(CompactGrid& grid, const Info& info) {
-    SizeWithHugePages(grid.image, static_cast<size_t>(std::max<int64_t>(info.imageCount, 0)));
+    const bool randomRows = RandomRowsApply(info);
+    SizeWithHugePages(grid.image, randomRows ? 0 : static_cast<size_t>(std::max<int64_t>(info.imageCount, 0)));
     SizeWithHugePages(grid.cells, static_cast<size_t>(std::max<int64_t>(info.gridCount, 0)));
+    // Each line keeps the room its spans had in earlier frames.
+    grid.spans.resize(randomRows ? static_cast<size_t>(info.lineCount) : 0);
 }
 
 void SourcesOfRow(const TransferMapping& map, int32_t y, int32_t x0, int32_t x1, int32_t* sx, int32_t* sy) {
@@ -185,6 +198,36 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y) {
                 for (size_t i = 0; i < n; ++i) span[i] |= kCellFlag;
             }
             h = cur;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
+
+bool SortRandomRows(Info& info, CompactGrid& grid) {
+    if (!RandomRowsApply(info) || static_cast<int64_t>(grid.cells.size()) != info.gridCount ||
+        static_cast<int64_t>(grid.spans.size()) != info.lineCount) {
+        info.SetMessage("SortRandomRows: the grid cannot be sorted as random rows");
+        return false;
+    }
+    try {
+        thread_local LineBuffers buffers;
+        const int64_t width = info.lineLength;
+        uint64_t* const cells = grid.cells.data();
+        for (int64_t y = 0; y < info.lineCount; ++y) {
+            uint64_t* const line = cells + y * width;
+            for (const RowSpan& span : grid.spans[static_cast<size_t>(y)]) {
+                if (span.count < 0 || span.start < -y * width || span.start + int64_t{span.count} > width) {
+                    info.SetMessage("SortRandomRows: a span of line " + std::to_string(y) + " leaves the grid");
+                    return false;
+                }
+                // Stable by key, as the record kernel orders the records: the low halves travel
+                // with their keys, so a span that reaches into cells an earlier span moved finds
+                // them with the keys they moved with.
+                SortByHighHalf(line + span.start, static_cast<size_t>(span.count), buffers.spare);
+            }
         }
         return true;
     } catch (const std::exception& e) {

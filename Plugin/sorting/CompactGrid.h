@@ -1,7 +1,9 @@
 // The compact grid of a plain sort on a turned or scaled grid: each cell one 64-bit word with the
 // sort key of its pixel in the high half and, in the low half, where that pixel lies in the image
 // and one flag. The grid is built straight from an image of such words, its lines are sorted in
-// place, and the output takes each pixel from the world at the place its cell names.
+// place, and the output takes each pixel from the world at the place its cell names. A plain sort
+// with a random offset on the image rows (random rows) uses the same words with the image as the
+// grid: no build, and its lines sorted one after another.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "sorting/Info.h"
+#include "sorting/LineKernel.h"
 
 namespace korvane::utils {
 
@@ -28,10 +31,13 @@ inline int32_t CellRow(uint64_t cell) { return static_cast<int32_t>((cell >> 15)
 inline bool CellFlag(uint64_t cell) { return (cell & kCellFlag) != 0; }
 
 // The words of one frame: `image` W × H cells read from the worlds (index x + y × W), `cells` the
-// line grid (index x + y × lineLength).
+// line grid (index x + y × lineLength). For random rows (RandomRowsApply) the grid is the image:
+// the words are read straight into `cells`, `image` is left empty, and `spans` holds the spans of
+// each line, found as its row is read.
 struct CompactGrid {
     std::vector<uint64_t> image;
     std::vector<uint64_t> cells;
+    std::vector<std::vector<RowSpan>> spans;
 };
 
 // Whether a preparation by PrepareGridSorting can be sorted on a compact grid: a resampled grid
@@ -40,11 +46,24 @@ struct CompactGrid {
 // offset), and an image small enough for a cell to name its pixels.
 bool CompactGridApplies(const Info& info);
 
-// CompactGridApplies for a frame of these settings and size, prepared on a copy.
+// Whether a preparation by PrepareGridSorting can be sorted as random rows: lines that are the
+// image rows (angle 0, full resolution, one line per block), the sort output mode and no step but
+// the sort itself, with a random offset (RandomOffsetSortLook; noise allowed), and an image small
+// enough for a cell to name its pixels. A span may then start in the line before its own, so the
+// lines are sorted one after another (SortRandomRows) on the image words themselves.
+bool RandomRowsApply(const Info& info);
+
+// CompactGridApplies or RandomRowsApply for a frame of these settings and size, prepared on a copy.
 bool CompactGridFits(const SortSettings& settings, int32_t width, int32_t height);
 
 // Sizes `grid` for the prepared image and line grid, keeping memory it already has.
 void SizeCompactGrid(CompactGrid& grid, const Info& info);
+
+// Sorts the spans of every line (grid.spans, from FindRandomRowSpans) in the cells, line after line
+// in order: a line's first spans reach back into the tail of the line before, which must be sorted
+// by then, and a line's spans may overlap. False with a message when the grid does not match a
+// preparation where RandomRowsApply holds.
+bool SortRandomRows(Info& info, CompactGrid& grid);
 
 // The passes that read along diagonals walk their destination in bands of kGridBandRows rows,
 // each band in blocks of kGridBlockColumns columns, so that the source is read one patch at a time.

@@ -1,5 +1,6 @@
 // Compact rows: rows sorted apart in the plain sort, carried as the world's own pixels with a
-// break flag and a sort key each, instead of records.
+// break flag and a sort key each, instead of records; and the spans of a row with a random offset,
+// found from its breaks for random rows (CompactGrid.h).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -12,13 +13,22 @@
 
 namespace korvane::utils {
 
-bool PlainSortLook(const Info& info) {
+namespace {
+
+// The steps of a plain sort, whatever the random offset.
+bool PlainSortSteps(const Info& info) {
     const SortSettings& s = info.settings;
     const DerivedSettings& d = info.derived;
     return info.blockLines == 1 && s.outputMode == kModeSort && !s.maskGating && !s.mirror && !d.copyNeeded &&
-           !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn && !d.featherEndOn && !d.randomOffsetOn &&
-           !d.comparatorSort && !(d.rotationFraction > 0.0f);
+           !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn && !d.featherEndOn && !d.comparatorSort &&
+           !(d.rotationFraction > 0.0f);
 }
+
+}  // namespace
+
+bool PlainSortLook(const Info& info) { return PlainSortSteps(info) && !info.derived.randomOffsetOn; }
+
+bool RandomOffsetSortLook(const Info& info) { return PlainSortSteps(info) && info.derived.randomOffsetOn; }
 
 bool CompactRowsApply(const Info& info) { return info.rowsApart && PlainSortLook(info); }
 
@@ -88,6 +98,56 @@ int64_t NextBreak(const uint8_t* breaks, int64_t x, int64_t end) {
 }
 
 }  // namespace
+
+void FindRandomRowSpans(const Info& info, int32_t y, const uint8_t* breaks, std::vector<RowSpan>& spans) {
+    spans.clear();
+    const DerivedSettings& d = info.derived;
+    const int64_t width = info.lineLength;
+    const int64_t lineStart = static_cast<int64_t>(y) * width;
+    // Columns from the start of the line, as in SortCompactRow.
+    const int64_t last = info.lastIndex - lineStart;
+    const int64_t lastColumn = info.lastColumn;
+    const int64_t maxSpan = info.maxSpanLength;
+    const int64_t plainEnd = std::min({width, last + 1, lastColumn + 1});
+    LineRandom random;
+    random.Seed(LineSeed(info.settings.randomSeed, y));
+    // After each processed span the generator starts over from the same first draw of the
+    // settings' seed, reduced by the number of spans processed so far.
+    LineRandom reseed;
+    reseed.Seed(static_cast<uint32_t>(info.settings.randomSeed));
+    const int64_t firstDraw = reseed.Next();
+    int64_t processed = 0;
+    int64_t h = 0;
+    for (int64_t x = 0; x <= lastColumn; ++x) {
+        const int64_t cur = std::min(x, last);
+        if (x < width && cur - h <= maxSpan && breaks[cur] == 0) {
+            if (x < plainEnd) {
+                x = NextBreak(breaks, x + 1, std::min(plainEnd, h + maxSpan + 1)) - 1;
+            }
+            continue;
+        }
+        // Every span closed draws an offset, however short; only one of 2 or more is processed.
+        const int64_t len = cur - h;
+        const auto [start0, end0] = GrownSpan(h, cur, d.growth);
+        int64_t shift = 0;
+        if (len >= 1) {
+            if (d.offset > 0.0f) {
+                shift = static_cast<int64_t>(d.offset * static_cast<float>(len));
+            }
+            const int64_t r = random.Next();
+            shift = shift - static_cast<int64_t>(static_cast<float>(r % len - len) * -0.5f * d.randomOffset);
+        }
+        // Nothing moves back before the first cell of the grid.
+        const int64_t start = std::max(start0 + shift, -lineStart);
+        const int64_t end = std::min(cur, end0 + shift);
+        if (end - start >= 2) {
+            ++processed;
+            random.Seed(static_cast<uint32_t>(firstDraw % processed));
+            spans.push_back({static_cast<int32_t>(start), static_cast<int32_t>(end - start)});
+        }
+        h = cur;
+    }
+}
 
 bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks,
                     const uint32_t* keys) {

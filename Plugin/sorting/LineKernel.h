@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "sorting/Info.h"
 #include "sorting/KeyMath.h"
@@ -39,6 +40,10 @@ bool CompactRowsApply(const Info& info);
 // the trigger is allowed. What compact rows and the compact grid both require.
 bool PlainSortLook(const Info& info);
 
+// PlainSortLook but for the random offset, which is on: a span may start in the line before its
+// own, so the lines meet and are sorted in line order.
+bool RandomOffsetSortLook(const Info& info);
+
 // The noise the line kernel adds to each channel of the trigger colour of columns [0, count) of
 // line y before the trigger test: 0 everywhere when the noise is off.
 void LineNoiseValues(const Info& info, int32_t y, int64_t count, float* noise);
@@ -51,6 +56,19 @@ void LineNoiseValues(const Info& info, int32_t y, int64_t count, float* noise);
 // does not allow it.
 bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks,
                     const uint32_t* keys);
+
+// One span a line processes: `count` cells from `start`, counted from the line's first cell (below
+// 0 where a random offset moved the span back into the line before).
+struct RowSpan {
+    int32_t start;
+    int32_t count;
+};
+
+// The spans line y processes, in the order the line kernel processes them, with the bounds it gives
+// them, for a preparation where RandomOffsetSortLook holds: breaks[x] non-zero where the trigger of
+// column x of the line closes a span (noise included). They depend on the line's breaks and the
+// settings alone, not on any other line, so lines may be searched in any order.
+void FindRandomRowSpans(const Info& info, int32_t y, const uint8_t* breaks, std::vector<RowSpan>& spans);
 
 // The per-line generator of random offsets: the classic 15-bit linear congruential generator
 // with seed, draw, seed as the only operations.

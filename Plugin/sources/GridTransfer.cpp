@@ -23,25 +23,34 @@ const Pixel* RowIn(const PF_EffectWorld& world, int64_t y) {
 }
 
 // Image row y of the worlds as image words: the colour reader of the compact rows gives each
-// pixel's break and key.
+// pixel's break and key. Random rows are read into the grid itself, with the noise of the line on
+// the trigger, and the row's spans found from its breaks while they are at hand.
 bool ReadImageRow(const GridRun& run, int32_t y) {
     utils::Info& info = *run.info;
     const int32_t width = run.fill.width;
     thread_local std::vector<uint8_t> breaks;
     thread_local std::vector<uint32_t> keys;
+    thread_local std::vector<float> noise;
+    const bool noisy = run.random_rows && info.derived.noiseOn;
     if (breaks.size() < static_cast<size_t>(width)) {
         breaks.resize(static_cast<size_t>(width));
         keys.resize(static_cast<size_t>(width));
     }
-    if (static_cast<int64_t>(run.grid->image.size()) != info.imageCount) {
+    if (noisy && noise.size() < static_cast<size_t>(width)) noise.resize(static_cast<size_t>(width));
+    std::vector<uint64_t>& words = run.random_rows ? run.grid->cells : run.grid->image;
+    if (static_cast<int64_t>(words.size()) != info.imageCount ||
+        (run.random_rows && static_cast<int64_t>(run.grid->spans.size()) != info.imageHeight)) {
         info.SetMessage("The image words do not match the prepared image");
         return false;
     }
-    run.rows.readCompact(run.fill, run.keys, y, width, nullptr, nullptr, breaks.data(), keys.data());
-    uint64_t* const out = run.grid->image.data() + static_cast<int64_t>(y) * width;
+    if (noisy) utils::LineNoiseValues(info, y, width, noise.data());
+    run.rows.readCompact(run.fill, run.keys, y, width, noisy ? noise.data() : nullptr, nullptr, breaks.data(),
+                         keys.data());
+    uint64_t* const out = words.data() + static_cast<int64_t>(y) * width;
     for (int32_t x = 0; x < width; ++x) {
         out[x] = utils::PackCell(keys[static_cast<size_t>(x)], breaks[static_cast<size_t>(x)] != 0, x, y);
     }
+    if (run.random_rows) utils::FindRandomRowSpans(info, y, breaks.data(), run.grid->spans[static_cast<size_t>(y)]);
     return true;
 }
 
@@ -60,7 +69,8 @@ void WriteOutputBand(const GridRun& run, int32_t band) {
     const int64_t end = std::min<int64_t>(first + utils::kGridBandRows, height);
     const uint64_t* const cells = run.grid->cells.data();
     const int64_t lineLength = info.lineLength;
-    const bool keepBackground = !info.settings.affectBackground;
+    // Without resampling (random rows) every record goes back whole, covered by a span or not.
+    const bool keepBackground = !info.settings.affectBackground && !run.random_rows;
     const int64_t rows = end - first;
     if (rows <= 0) return;
     // The block's grid places row by row, worked out first: while row r is written, the cells of
@@ -118,8 +128,8 @@ int64_t GridPassSize(const GridRun& run, int pass) {
     const utils::Info& info = *run.info;
     switch (pass) {
         case kReadImage: return info.imageHeight;
-        case kBuildGrid: return utils::CompactBandCount(info.lineCount);
-        case kSortLines: return info.lineCount;
+        case kBuildGrid: return run.random_rows ? 0 : utils::CompactBandCount(info.lineCount);
+        case kSortLines: return run.random_rows ? std::min<int64_t>(info.lineCount, 1) : info.lineCount;
         case kWriteOutput: return utils::CompactBandCount(std::min<int32_t>(run.output->height, info.imageHeight));
         default: return 0;
     }
@@ -142,7 +152,9 @@ bool RunGridItem(const GridRun& run, int pass, int64_t item) {
                     return false;
                 }
                 return utils::BuildGridBand(info, *run.grid, i);
-            case kSortLines: return utils::SortGridLine(info, *run.grid, i);
+            case kSortLines:
+                return run.random_rows ? utils::SortRandomRows(info, *run.grid)
+                                       : utils::SortGridLine(info, *run.grid, i);
             case kWriteOutput:
                 switch (run.bit_depth) {
                     case 8: WriteOutputBand<PF_Pixel8>(run, i); return true;
@@ -216,7 +228,8 @@ PF_Err SortOnCompactGrid(const GridFrame& frame, utils::Info& info, PF_Err& err,
         if (!message.empty() && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "from info: " + message);
         return err;
     };
-    if (!utils::PrepareGridSorting(info, frame.input->width, frame.input->height) || !utils::CompactGridApplies(info)) {
+    if (!utils::PrepareGridSorting(info, frame.input->width, frame.input->height) ||
+        !(utils::CompactGridApplies(info) || utils::RandomRowsApply(info))) {
         KRVN_LOG_ERROR(kLabel, "Error preparing sorting " + ErrorText(err));
         const std::string message = info.Message();
         if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
@@ -236,6 +249,7 @@ PF_Err SortOnCompactGrid(const GridFrame& frame, utils::Info& info, PF_Err& err,
     run.info = &info;
     run.grid = &grid;
     run.bit_depth = frame.bit_depth;
+    run.random_rows = utils::RandomRowsApply(info);
     SuiteCache suites(in_data->pica_basicP);
     const PF_Iterate8Suite1* iterate = nullptr;
     if (!premiere && err == PF_Err_NONE)

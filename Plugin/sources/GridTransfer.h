@@ -1,6 +1,7 @@
 // A plain sort on a turned or scaled grid without records: the worlds are read into image words
 // (utils::CompactGrid), the grid is built from them, its lines are sorted, and the output is
-// written from the grid, each pass through the host's iteration.
+// written from the grid, each pass through the host's iteration. A plain sort with a random offset
+// on the image rows takes the same passes as random rows: the image words are the grid.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,9 @@ struct GridRun {
     utils::Info* info = nullptr;
     utils::CompactGrid* grid = nullptr;
     int bit_depth = 8;
+    // utils::RandomRowsApply: the image words are the grid, there is nothing to build, and the
+    // line sort is one item that sorts every line in order.
+    bool random_rows = false;
 };
 
 // Items in `pass` (0 for a pass that has nothing to do).
@@ -52,7 +56,8 @@ PF_Err GridPassIterate(void* refcon, A_long thread_index, A_long i, A_long itera
 PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterate);
 
 // Whether a frame of these parameters and size is a plain sort on a turned or scaled grid that the
-// compact grid sorts (at 8, 16 and 32 bits).
+// compact grid sorts, or a plain sort with a random offset on the image rows that it sorts as
+// random rows (at 8, 16 and 32 bits).
 bool CompactGridLook(const KRVN_Params& params, A_long width, A_long height, int bit_depth, bool bgra);
 
 // The frame a render hands to the compact grid once its worlds are made: `fill` names "sorting"

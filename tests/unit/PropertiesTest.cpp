@@ -460,7 +460,7 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
         Info info;
         CopySettings(info, p);
         ASSERT_TRUE(PrepareGridSorting(info, width, height)) << info.Message();
-        EXPECT_EQ(CompactGridFits(info.settings, width, height), CompactGridApplies(info));
+        EXPECT_EQ(CompactGridFits(info.settings, width, height), CompactGridApplies(info) || RandomRowsApply(info));
         CompactGrid grid;
         SizeCompactGrid(grid, info);
         if (!CompactGridApplies(info)) {
@@ -509,6 +509,96 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
     EXPECT_GT(compact, 150);
     EXPECT_GT(kept, 50);
     EXPECT_GT(largeCompact, 40);
+}
+
+// A plain look with a random offset on the image rows, sorted as random rows: each row's spans
+// found from its own breaks alone (the rows searched in shuffled order), then sorted line after
+// line on the image words, leave every cell the record the record kernel leaves there, for lines
+// of one pixel, one-line frames and short lines too; other looks are refused.
+TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
+    std::mt19937 g(2953);
+    int compact = 0;
+    int noisy = 0;
+    int reachingBack = 0;
+    int thin = 0;
+    for (int round = 0; round < 600; ++round) {
+        KRVN_Params p = round % 10 == 9 ? RandomLook(g) : PlainRowLook(g);
+        if (round % 10 != 9) {
+            p.random_offset = Chance(g, 0.2) ? 1.0f : Uniform(g, 0.0005f, 1.0f);
+            p.random_seed = Chance(g, 0.1) ? 0 : Pick(g, 1, 65536);
+            p.fill = Chance(g, 0.5);
+        }
+        // 1 × N, N × 1, lines of 2 to 5 pixels, and wider frames.
+        const int shape = round % 5;
+        const int32_t width = shape == 0 ? 1 : shape == 2 ? Pick(g, 2, 5) : Pick(g, 1, round % 7 == 0 ? 300 : 50);
+        const int32_t height = shape == 1 ? 1 : Pick(g, 1, shape == 0 ? 40 : 12);
+        auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        // Every colour unique, so that a record in the wrong place shows.
+        for (size_t i = 0; i < input.size(); ++i) input[i].color.alpha = static_cast<float>(i);
+        Info sequential = Prepared(input, width, p);
+        ASSERT_TRUE(SortAllLinesSequentially(sequential)) << sequential.Message();
+
+        Info info;
+        CopySettings(info, p);
+        ASSERT_TRUE(PrepareGridSorting(info, width, height)) << info.Message();
+        EXPECT_EQ(CompactGridFits(info.settings, width, height), CompactGridApplies(info) || RandomRowsApply(info));
+        CompactGrid grid;
+        SizeCompactGrid(grid, info);
+        if (!RandomRowsApply(info)) {
+            EXPECT_FALSE(SortRandomRows(info, grid));
+            continue;
+        }
+        EXPECT_FALSE(CompactGridApplies(info));
+        EXPECT_FALSE(SortGridLine(info, grid, 0));
+        ASSERT_TRUE(grid.image.empty());
+        ASSERT_EQ(grid.cells.size(), input.size());
+        ASSERT_EQ(grid.spans.size(), static_cast<size_t>(height));
+        ++compact;
+        noisy += info.derived.noiseOn ? 1 : 0;
+        thin += width == 1 || height == 1 ? 1 : 0;
+        const TriggerTest test = TriggerTestOf(info.settings);
+        std::vector<int32_t> rows(static_cast<size_t>(height));
+        for (int32_t y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = y;
+        std::shuffle(rows.begin(), rows.end(), g);
+        std::vector<uint8_t> breaks(static_cast<size_t>(width));
+        std::vector<float> noise(static_cast<size_t>(width));
+        for (const int32_t y : rows) {
+            LineNoiseValues(info, y, width, noise.data());
+            for (int32_t x = 0; x < width; ++x) {
+                const PixelRecord& r = input[static_cast<size_t>(y) * width + x];
+                const float n = noise[static_cast<size_t>(x)];
+                const bool closes = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n, r.trigger.alpha);
+                breaks[static_cast<size_t>(x)] = closes ? 1 : 0;
+                const uint32_t key = SortableBits(SortValueOf(r.sortSource, info.settings.sortKey), !info.settings.reverse);
+                grid.cells[static_cast<size_t>(y) * width + x] = PackCell(key, closes, x, y);
+            }
+            FindRandomRowSpans(info, y, breaks.data(), grid.spans[static_cast<size_t>(y)]);
+            for (const RowSpan& span : grid.spans[static_cast<size_t>(y)]) {
+                ASSERT_GE(span.count, 2);
+                ASSERT_GE(static_cast<int64_t>(y) * width + span.start, 0);
+                ASSERT_LE(span.start + span.count, width);
+                reachingBack += span.start < 0 ? 1 : 0;
+            }
+        }
+        ASSERT_TRUE(SortRandomRows(info, grid)) << info.Message();
+        for (size_t i = 0; i < grid.cells.size(); ++i) {
+            const uint64_t cell = grid.cells[i];
+            const size_t from = static_cast<size_t>(CellRow(cell)) * width + CellColumn(cell);
+            ASSERT_LT(from, input.size());
+            ASSERT_TRUE(SameBytes(input[from].color, sequential.lineRecords[i].color))
+                << "round " << round << ": " << width << " x " << height << ", random offset " << p.random_offset
+                << ", cell " << i;
+        }
+        // A span that would leave the grid is refused, not sorted.
+        if (!grid.spans.back().empty()) {
+            grid.spans.back().back().count = width + 1 - grid.spans.back().back().start;
+            EXPECT_FALSE(SortRandomRows(info, grid));
+        }
+    }
+    EXPECT_GT(compact, 350);
+    EXPECT_GT(noisy, 80);
+    EXPECT_GT(thin, 100);
+    EXPECT_GT(reachingBack, 40);
 }
 
 // The batched mapping of a row gives every column the source SourceOf gives it, both ways, for
