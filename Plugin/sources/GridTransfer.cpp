@@ -2,6 +2,7 @@
 #include "sources/GridTransfer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <string>
@@ -22,6 +23,10 @@ const Pixel* RowIn(const PF_EffectWorld& world, int64_t y) {
     return reinterpret_cast<const Pixel*>(static_cast<const char*>(world.data) + y * world.rowbytes);
 }
 
+// Whether the words carry their 4-byte pixel in the low half instead of its place: random rows at
+// 8 bits, whose output then copies the low halves without reading the world again.
+bool PackedPixels(const GridRun& run) { return run.random_rows && run.rows.pixelBytes == 4; }
+
 // Image row y of the worlds as image words: the colour reader of the compact rows gives each
 // pixel's break and key. Random rows are read into the grid itself, with the noise of the line on
 // the trigger, and the row's spans found from its breaks while they are at hand.
@@ -31,11 +36,14 @@ bool ReadImageRow(const GridRun& run, int32_t y) {
     thread_local std::vector<uint8_t> breaks;
     thread_local std::vector<uint32_t> keys;
     thread_local std::vector<float> noise;
+    thread_local std::vector<uint32_t> pixels;
     const bool noisy = run.random_rows && info.derived.noiseOn;
+    const bool packed = PackedPixels(run);
     if (breaks.size() < static_cast<size_t>(width)) {
         breaks.resize(static_cast<size_t>(width));
         keys.resize(static_cast<size_t>(width));
     }
+    if (packed && pixels.size() < static_cast<size_t>(width)) pixels.resize(static_cast<size_t>(width));
     if (noisy && noise.size() < static_cast<size_t>(width)) noise.resize(static_cast<size_t>(width));
     std::vector<uint64_t>& words = run.random_rows ? run.grid->cells : run.grid->image;
     if (static_cast<int64_t>(words.size()) != info.imageCount ||
@@ -44,11 +52,17 @@ bool ReadImageRow(const GridRun& run, int32_t y) {
         return false;
     }
     if (noisy) utils::LineNoiseValues(info, y, width, noise.data());
-    run.rows.readCompact(run.fill, run.keys, y, width, noisy ? noise.data() : nullptr, nullptr, breaks.data(),
-                         keys.data());
+    run.rows.readCompact(run.fill, run.keys, y, width, noisy ? noise.data() : nullptr, packed ? pixels.data() : nullptr,
+                         breaks.data(), keys.data());
     uint64_t* const out = words.data() + static_cast<int64_t>(y) * width;
-    for (int32_t x = 0; x < width; ++x) {
-        out[x] = utils::PackCell(keys[static_cast<size_t>(x)], breaks[static_cast<size_t>(x)] != 0, x, y);
+    if (packed) {
+        for (int32_t x = 0; x < width; ++x) {
+            out[x] = (static_cast<uint64_t>(keys[static_cast<size_t>(x)]) << 32) | pixels[static_cast<size_t>(x)];
+        }
+    } else {
+        for (int32_t x = 0; x < width; ++x) {
+            out[x] = utils::PackCell(keys[static_cast<size_t>(x)], breaks[static_cast<size_t>(x)] != 0, x, y);
+        }
     }
     if (run.random_rows) utils::FindRandomRowSpans(info, y, breaks.data(), run.grid->spans[static_cast<size_t>(y)]);
     return true;
@@ -122,6 +136,25 @@ void WriteOutputBand(const GridRun& run, int32_t band) {
     }
 }
 
+// Band `band` of output rows from words that carry their pixel (PackedPixels): each pixel the low
+// half of the word at its place.
+void WritePackedBand(const GridRun& run, int32_t band) {
+    const utils::Info& info = *run.info;
+    PF_EffectWorld& output = *run.output;
+    const int64_t width = std::min<int64_t>(output.width, info.imageWidth);
+    const int64_t first = static_cast<int64_t>(band) * utils::kGridBandRows;
+    const int64_t end = std::min<int64_t>({first + utils::kGridBandRows, output.height, info.imageHeight});
+    const uint64_t* const cells = run.grid->cells.data();
+    for (int64_t y = first; y < end; ++y) {
+        const uint64_t* const words = cells + y * info.lineLength;
+        unsigned char* const out = static_cast<unsigned char*>(output.data) + y * output.rowbytes;
+        for (int64_t x = 0; x < width; ++x) {
+            const auto pixel = static_cast<uint32_t>(words[x]);
+            std::memcpy(out + x * 4, &pixel, 4);
+        }
+    }
+}
+
 }  // namespace
 
 int64_t GridPassSize(const GridRun& run, int pass) {
@@ -157,7 +190,13 @@ bool RunGridItem(const GridRun& run, int pass, int64_t item) {
                                        : utils::SortGridLine(info, *run.grid, i);
             case kWriteOutput:
                 switch (run.bit_depth) {
-                    case 8: WriteOutputBand<PF_Pixel8>(run, i); return true;
+                    case 8:
+                        if (PackedPixels(run)) {
+                            WritePackedBand(run, i);
+                        } else {
+                            WriteOutputBand<PF_Pixel8>(run, i);
+                        }
+                        return true;
                     case 16: WriteOutputBand<PF_Pixel16>(run, i); return true;
                     case 32: WriteOutputBand<PF_PixelFloat>(run, i); return true;
                     default: break;

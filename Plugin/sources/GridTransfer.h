@@ -34,7 +34,8 @@ struct GridRun {
     utils::CompactGrid* grid = nullptr;
     int bit_depth = 8;
     // utils::RandomRowsApply: the image words are the grid, there is nothing to build, and the
-    // line sort is one item that sorts every line in order.
+    // line sort is one item that sorts every line in order. At 8 bits each word carries its pixel
+    // in the low half instead of its place, and the output copies the low halves.
     bool random_rows = false;
 };
 
