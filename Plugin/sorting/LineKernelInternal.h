@@ -21,6 +21,7 @@ struct LineScratch {
     std::vector<uint64_t> order;        // sortable key in the high half, span index in the low
     std::vector<uint64_t> orderSpare;   // second buffer of the radix sort
     std::vector<float> blur;            // three channels per record
+    std::vector<float> noise;           // the noise of each column of the line
 };
 
 // The noise added to each channel of the trigger colours along line y: per octave, what depends
@@ -28,7 +29,8 @@ struct LineScratch {
 class LineNoise {
 public:
     void Start(const Info& info, int32_t y);
-    float At(int64_t x);
+    // The values of columns [0, count), by the given lanes.
+    void Values(int64_t count, float* noise, NoiseLanes lanes = WidestNoiseLanes());
 
 private:
     static constexpr int32_t kMaxOctaves = 8;
@@ -63,7 +65,7 @@ private:
         return base_[index - baseIndex_];
     }
 
-    bool Breaks(const PF_PixelFloat& t, int64_t x);
+    bool Breaks(const PF_PixelFloat& t, int64_t x) const;
     void CloseSpan(int64_t h, int64_t cur, int64_t x);
     void ProcessSpan(int64_t start, int64_t n, int64_t x);
     void SortSpan(PixelRecord* span, int64_t n);
@@ -89,7 +91,6 @@ private:
     LineRandom random_;
     int64_t spanCounter_ = 0;
     LineScratch scratch_;
-    LineNoise noise_;
 };
 
 }  // namespace korvane::utils

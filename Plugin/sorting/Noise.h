@@ -106,6 +106,20 @@ public:
                          Lerp(u, Grad(h_[6], x, y - 1, z - 1), Grad(h_[7], x - 1, y - 1, z - 1))));
     }
 
+    // What the lanes of NoiseLineValues take from one octave: the fractions and fades of y and z,
+    // and the corner hashes of cell X (kept for the next call, as At keeps them).
+    double FractionY() const { return y_; }
+    double FractionZ() const { return z_; }
+    double FadeY() const { return v_; }
+    double FadeZ() const { return w_; }
+    int CachedCell() const { return cellX_; }
+    const int* CornerHashes(int X) {
+        if (X != cellX_) {
+            Hash(X);
+        }
+        return h_;
+    }
+
 private:
     void Hash(int X) {
         const auto p = [this](int i) { return static_cast<int>((*table_)[static_cast<size_t>(i & 255)]); };
@@ -136,5 +150,23 @@ private:
     double w_ = 0.0;
     int h_[8] = {};
 };
+
+// The instructions that evaluate the noise along a line: plain doubles, or four (AVX2) or eight
+// (AVX-512) columns at once, every lane doing the scalar operations in the scalar order, so that
+// all three give the same bits.
+enum class NoiseLanes { kScalar, kAvx2, kAvx512 };
+
+// The widest lanes this processor runs, found once.
+NoiseLanes WidestNoiseLanes();
+
+// Whether this processor runs the given lanes.
+bool NoiseLanesRun(NoiseLanes lanes);
+
+// The noise along a line for columns [0, count): per column x, the sum over the octaves o of
+// octaves[o].At(double(frequency · x) · 2^o) · 2^-o, clamped to [-1, 1] and scaled by amount, as a
+// float. The octaves keep their cell caches for the next call. Lanes the processor does not run
+// fall back to the scalar ones.
+void NoiseLineValues(NoiseLanes lanes, NoiseAlongX* octaves, int32_t octaveCount, float frequency, float amount,
+                     int64_t count, float* out);
 
 }  // namespace korvane::utils

@@ -48,9 +48,7 @@ void LineNoiseValues(const Info& info, int32_t y, int64_t count, float* noise) {
     }
     LineNoise line;
     line.Start(info, y);
-    for (int64_t x = 0; x < count; ++x) {
-        noise[x] = line.At(x);
-    }
+    line.Values(count, noise);
 }
 
 bool SortRowWithHead(Info& info, int32_t y, PixelRecord* row, const PixelRecord* nextHead) {

@@ -19,22 +19,13 @@ void LineNoise::Start(const Info& info, int32_t y) {
     }
 }
 
-float LineNoise::At(int64_t x) {
-    const float nx = d_->noiseFrequency * static_cast<float>(x);
-    double sum = 0.0;
-    double scale = 1.0;
-    double weight = 1.0;
-    for (int32_t o = 0; o < d_->noiseComplexity && o < kMaxOctaves; ++o) {
-        sum += octaves_[o].At(static_cast<double>(nx) * scale) * weight;
-        scale *= 2.0;
-        weight *= 0.5;
-    }
-    sum = std::clamp(sum, -1.0, 1.0);
-    return static_cast<float>(static_cast<double>(amount_) * sum);
+void LineNoise::Values(int64_t count, float* noise, NoiseLanes lanes) {
+    NoiseLineValues(lanes, octaves_, std::min(d_->noiseComplexity, kMaxOctaves), d_->noiseFrequency, amount_, count,
+                    noise);
 }
 
-bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) {
-    const float n = d_.noiseOn ? noise_.At(x) : 0.0f;
+bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) const {
+    const float n = d_.noiseOn ? scratch_.noise[static_cast<size_t>(x)] : 0.0f;
     return trigger_.Breaks(t.red + n, t.green + n, t.blue + n, t.alpha);
 }
 
@@ -48,7 +39,12 @@ void LineKernel::Run() {
 
     random_.Seed(LineSeed(s_.randomSeed, y_));
     if (d_.noiseOn) {
-        noise_.Start(info_, y_);
+        // The whole line's noise at once, where the lanes are widest; the walk reads it only
+        // below the line length.
+        scratch_.noise.resize(static_cast<size_t>(width_));
+        LineNoise noise;
+        noise.Start(info_, y_);
+        noise.Values(width_, scratch_.noise.data());
     }
     int64_t h = lineStart_;
     bool inSpan = false;

@@ -1,0 +1,421 @@
+// The noise along a line, column by column or four or eight columns at once. The vector lanes
+// repeat NoiseAlongX::At and the octave sum operation for operation (multiplications, additions,
+// subtractions, comparisons and conversions are exact per lane, and the build never contracts
+// them into fused ones), so every path gives the scalar path's bits.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "sorting/Noise.h"
+
+namespace korvane::utils {
+
+namespace {
+
+// At most as many octaves as the preparation allows.
+constexpr int32_t kMaxOctaves = 8;
+
+float ScalarValue(NoiseAlongX* octaves, int32_t octaveCount, float frequency, float amount, int64_t x) {
+    const float nx = frequency * static_cast<float>(x);
+    double sum = 0.0;
+    double scale = 1.0;
+    double weight = 1.0;
+    for (int32_t o = 0; o < octaveCount; ++o) {
+        sum += octaves[o].At(static_cast<double>(nx) * scale) * weight;
+        scale *= 2.0;
+        weight *= 0.5;
+    }
+    sum = std::clamp(sum, -1.0, 1.0);
+    return static_cast<float>(static_cast<double>(amount) * sum);
+}
+
+void ScalarValues(NoiseAlongX* octaves, int32_t octaveCount, float frequency, float amount, int64_t from, int64_t count,
+                  float* out) {
+    for (int64_t x = from; x < count; ++x) {
+        out[x] = ScalarValue(octaves, octaveCount, frequency, amount, x);
+    }
+}
+
+// The eight corner hashes of a cell, four bits each (all the gradient uses), in one word; cells
+// of a line not yet hashed hold kUnhashed.
+constexpr uint64_t kUnhashed = uint64_t{1} << 32;
+
+uint64_t PackedHashes(NoiseAlongX& octave, int cell) {
+    const int* hashes = octave.CornerHashes(cell);
+    uint64_t packed = 0;
+    for (int k = 0; k < 8; ++k) {
+        packed |= static_cast<uint64_t>(hashes[k] & 15) << (4 * k);
+    }
+    return packed;
+}
+
+uint64_t HashedCell(uint64_t* cells, NoiseAlongX& octave, int cell) {
+    if (cells[cell] == kUnhashed) {
+        cells[cell] = PackedHashes(octave, cell);
+    }
+    return cells[cell];
+}
+
+// A corner's gradient is x·M + C for the lane's x, with C the part in y and z alone: for hashes
+// whose gradient takes no x, M is 0 and the gradient is C itself. C is computed here once per
+// octave of a line with the scalar gradient's own products and sum, so x·M + C (or C) is the
+// scalar gradient bit for bit (the sum of the two terms commutes exactly).
+constexpr double GradientX(int h) {
+    if (h < 8) {
+        return (h & 1) != 0 ? -1.0 : 1.0;
+    }
+    if (h == 12 || h == 14) {
+        return (h & 2) != 0 ? -1.0 : 1.0;
+    }
+    return 0.0;
+}
+
+constexpr double kGradientX[16] = {GradientX(0),  GradientX(1),  GradientX(2),  GradientX(3),
+                                   GradientX(4),  GradientX(5),  GradientX(6),  GradientX(7),
+                                   GradientX(8),  GradientX(9),  GradientX(10), GradientX(11),
+                                   GradientX(12), GradientX(13), GradientX(14), GradientX(15)};
+
+// What an octave of a line contributes that is the same for every column.
+struct OctaveConstants {
+    double y, y1, z, z1, v, w;
+    alignas(64) double gradient[8][16];  // C of corner k for hash h
+};
+
+void PrepareOctave(OctaveConstants& c, const NoiseAlongX& octave) {
+    c.y = octave.FractionY();
+    c.y1 = octave.FractionY() - 1;
+    c.z = octave.FractionZ();
+    c.z1 = octave.FractionZ() - 1;
+    c.v = octave.FadeY();
+    c.w = octave.FadeZ();
+    for (int k = 0; k < 8; ++k) {
+        const double y = (k & 2) != 0 ? c.y1 : c.y;
+        const double z = (k & 4) != 0 ? c.z1 : c.z;
+        for (int h = 0; h < 16; ++h) {
+            const double signU = (h & 1) != 0 ? -1.0 : 1.0;
+            const double signV = (h & 2) != 0 ? -1.0 : 1.0;
+            if (h < 8) {
+                c.gradient[k][h] = (h < 4 ? y : z) * signV;
+            } else if (h == 12 || h == 14) {
+                c.gradient[k][h] = y * signU;
+            } else {
+                c.gradient[k][h] = y * signU + z * signV;
+            }
+        }
+    }
+}
+
+// The cells of a line's octaves hashed so far, as PackedHashes.
+using HashedCells = uint64_t[kMaxOctaves][256];
+
+// floor(v) as FloorToInt gives it (0 beyond ±4e18 and for NaN, +0 for -0), its cell (the
+// integer modulo 256, exact in doubles: every step is a power-of-two scaling, a floor or a
+// subtraction with a representable result) and the fraction v − floor.
+constexpr double kFloorLimit = 4.0e18;
+
+// ---- four lanes ----
+
+// What the gradient of each lane's corner hash h picks, as in noise_detail::Grad: masks (all ones
+// where they pick) for u = y (else x), v = y and v = x (else z), and the two signs as ±1.
+struct Corner4 {
+    __m256d uIsY, vIsY, vIsX, signU, signV;
+};
+
+// A corner whose hash is the same in all four lanes, as x·M + C.
+struct SameCorner4 {
+    __m256d m, c, noX;
+};
+
+struct Octave4 {
+    __m256d y, y1, z, z1, v, w;
+    int cell;  // the cell all four lanes were in last, whose corners are kept
+    SameCorner4 corners[8];
+};
+
+__attribute__((target("avx2"))) inline Corner4 CornerOf4(__m256i packed, int k) {
+    const __m256i h = _mm256_and_si256(_mm256_srl_epi64(packed, _mm_cvtsi32_si128(4 * k)), _mm256_set1_epi64x(15));
+    const __m256i oneBits = _mm256_castpd_si256(_mm256_set1_pd(1.0));
+    return {
+        _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(h, _mm256_set1_epi64x(8)), _mm256_set1_epi64x(8))),
+        _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(h, _mm256_set1_epi64x(12)), _mm256_setzero_si256())),
+        _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(h, _mm256_set1_epi64x(13)), _mm256_set1_epi64x(12))),
+        _mm256_castsi256_pd(
+            _mm256_or_si256(oneBits, _mm256_slli_epi64(_mm256_and_si256(h, _mm256_set1_epi64x(1)), 63))),
+        _mm256_castsi256_pd(
+            _mm256_or_si256(oneBits, _mm256_slli_epi64(_mm256_and_si256(h, _mm256_set1_epi64x(2)), 62)))};
+}
+
+__attribute__((target("avx2"))) inline __m256d Fade4(__m256d t) {
+    const __m256d t3 = _mm256_mul_pd(_mm256_mul_pd(t, t), t);
+    const __m256d inner = _mm256_sub_pd(_mm256_mul_pd(t, _mm256_set1_pd(6.0)), _mm256_set1_pd(15.0));
+    return _mm256_mul_pd(t3, _mm256_add_pd(_mm256_mul_pd(t, inner), _mm256_set1_pd(10.0)));
+}
+
+__attribute__((target("avx2"))) inline __m256d Lerp4(__m256d t, __m256d a, __m256d b) {
+    return _mm256_add_pd(a, _mm256_mul_pd(t, _mm256_sub_pd(b, a)));
+}
+
+// noise_detail::Grad per lane: the picks, then u·signU + v·signV.
+__attribute__((target("avx2"))) inline __m256d Grad4(const Corner4& c, __m256d x, __m256d y, __m256d z) {
+    const __m256d u = _mm256_blendv_pd(x, y, c.uIsY);
+    const __m256d v = _mm256_blendv_pd(_mm256_blendv_pd(z, x, c.vIsX), y, c.vIsY);
+    return _mm256_add_pd(_mm256_mul_pd(u, c.signU), _mm256_mul_pd(v, c.signV));
+}
+
+__attribute__((target("avx2"))) inline __m256d SameGrad4(const SameCorner4& c, __m256d x) {
+    return _mm256_blendv_pd(_mm256_add_pd(c.c, _mm256_mul_pd(x, c.m)), c.c, c.noX);
+}
+
+__attribute__((target("avx2"))) void LineValuesAvx2(NoiseAlongX* octaves, const OctaveConstants* constants,
+                                                    HashedCells& hashed, int32_t octaveCount, float frequency,
+                                                    float amount, int64_t from, int64_t count, float* out) {
+    Octave4 lanes[kMaxOctaves];
+    for (int32_t o = 0; o < octaveCount; ++o) {
+        Octave4& l = lanes[o];
+        const OctaveConstants& c = constants[o];
+        l.y = _mm256_set1_pd(c.y);
+        l.y1 = _mm256_set1_pd(c.y1);
+        l.z = _mm256_set1_pd(c.z);
+        l.z1 = _mm256_set1_pd(c.z1);
+        l.v = _mm256_set1_pd(c.v);
+        l.w = _mm256_set1_pd(c.w);
+        l.cell = -1;
+    }
+    const __m256d lowLimit = _mm256_set1_pd(-kFloorLimit);
+    const __m256d highLimit = _mm256_set1_pd(kFloorLimit);
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d minusOne = _mm256_set1_pd(-1.0);
+    const __m256d zero = _mm256_setzero_pd();
+    int64_t x = from;
+    for (; x + 4 <= count; x += 4) {
+        alignas(16) float nx[4];
+        for (int i = 0; i < 4; ++i) {
+            nx[i] = frequency * static_cast<float>(x + i);
+        }
+        const __m256d base = _mm256_cvtps_pd(_mm_load_ps(nx));
+        __m256d sum = zero;
+        double scale = 1.0;
+        double weight = 1.0;
+        for (int32_t o = 0; o < octaveCount; ++o) {
+            Octave4& l = lanes[o];
+            const __m256d at = _mm256_mul_pd(base, _mm256_set1_pd(scale));
+            const __m256d inRange = _mm256_and_pd(_mm256_cmp_pd(at, lowLimit, _CMP_GT_OQ),
+                                                  _mm256_cmp_pd(at, highLimit, _CMP_LT_OQ));
+            const __m256d floor = _mm256_add_pd(_mm256_and_pd(_mm256_floor_pd(at), inRange), zero);
+            const __m256d cellValue =
+                _mm256_sub_pd(floor, _mm256_mul_pd(_mm256_floor_pd(_mm256_mul_pd(floor, _mm256_set1_pd(1.0 / 256.0))),
+                                                   _mm256_set1_pd(256.0)));
+            const __m128i cells = _mm256_cvttpd_epi32(cellValue);
+            const __m256d fx = _mm256_sub_pd(at, floor);
+            const __m256d fx1 = _mm256_sub_pd(fx, one);
+            const __m256d u = Fade4(fx);
+
+            __m256d g[8];
+            const int first = _mm_cvtsi128_si32(cells);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(cells, _mm_set1_epi32(first))) == 0xFFFF) {
+                if (first != l.cell) {
+                    const uint64_t packed = HashedCell(hashed[o], octaves[o], first);
+                    for (int k = 0; k < 8; ++k) {
+                        const int h = static_cast<int>((packed >> (4 * k)) & 15);
+                        const double m = kGradientX[h];
+                        l.corners[k] = {_mm256_set1_pd(m), _mm256_set1_pd(constants[o].gradient[k][h]),
+                                        _mm256_set1_pd(m == 0.0 ? -1.0 : 1.0)};
+                    }
+                    l.cell = first;
+                }
+                for (int k = 0; k < 8; ++k) {
+                    g[k] = SameGrad4(l.corners[k], (k & 1) != 0 ? fx1 : fx);
+                }
+            } else {
+                // The lanes straddle a cell boundary: each lane's own corner hashes.
+                const auto* table = reinterpret_cast<const long long*>(hashed[o]);
+                __m256i packed = _mm256_i32gather_epi64(table, cells, 8);
+                if (!_mm256_testz_si256(packed, _mm256_set1_epi64x(static_cast<long long>(kUnhashed)))) {
+                    alignas(16) int cell[4];
+                    _mm_store_si128(reinterpret_cast<__m128i*>(cell), cells);
+                    for (int i = 0; i < 4; ++i) {
+                        HashedCell(hashed[o], octaves[o], cell[i]);
+                    }
+                    packed = _mm256_i32gather_epi64(table, cells, 8);
+                }
+                for (int k = 0; k < 8; ++k) {
+                    g[k] = Grad4(CornerOf4(packed, k), (k & 1) != 0 ? fx1 : fx, (k & 2) != 0 ? l.y1 : l.y,
+                                 (k & 4) != 0 ? l.z1 : l.z);
+                }
+            }
+            const __m256d value = Lerp4(l.w, Lerp4(l.v, Lerp4(u, g[0], g[1]), Lerp4(u, g[2], g[3])),
+                                        Lerp4(l.v, Lerp4(u, g[4], g[5]), Lerp4(u, g[6], g[7])));
+            sum = _mm256_add_pd(sum, _mm256_mul_pd(value, _mm256_set1_pd(weight)));
+            scale *= 2.0;
+            weight *= 0.5;
+        }
+        // std::clamp: below the low bound gives it, else above the high bound gives that.
+        __m256d clamped = _mm256_blendv_pd(sum, one, _mm256_cmp_pd(one, sum, _CMP_LT_OQ));
+        clamped = _mm256_blendv_pd(clamped, minusOne, _mm256_cmp_pd(sum, minusOne, _CMP_LT_OQ));
+        const __m256d scaled = _mm256_mul_pd(_mm256_set1_pd(static_cast<double>(amount)), clamped);
+        _mm_storeu_ps(out + x, _mm256_cvtpd_ps(scaled));
+    }
+    ScalarValues(octaves, octaveCount, frequency, amount, x, count, out);
+}
+
+// ---- eight lanes ----
+
+// GCC's AVX-512 intrinsics start some results from a deliberately undefined register, which its
+// flow analysis reports as maybe uninitialized once they are inlined here.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+struct Octave8 {
+    __m512d v, w;
+    __m512d gradientLow[8], gradientHigh[8];  // C of corner k for hashes 0-7 and 8-15
+};
+
+__attribute__((target("avx512f"))) inline __m512d Fade8(__m512d t) {
+    const __m512d t3 = _mm512_mul_pd(_mm512_mul_pd(t, t), t);
+    const __m512d inner = _mm512_sub_pd(_mm512_mul_pd(t, _mm512_set1_pd(6.0)), _mm512_set1_pd(15.0));
+    return _mm512_mul_pd(t3, _mm512_add_pd(_mm512_mul_pd(t, inner), _mm512_set1_pd(10.0)));
+}
+
+__attribute__((target("avx512f"))) inline __m512d Lerp8(__m512d t, __m512d a, __m512d b) {
+    return _mm512_add_pd(a, _mm512_mul_pd(t, _mm512_sub_pd(b, a)));
+}
+
+__attribute__((target("avx512f"))) inline __m512d Floor8(__m512d v) {
+    return _mm512_roundscale_pd(v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+}
+
+__attribute__((target("avx512f"))) void LineValuesAvx512(NoiseAlongX* octaves, const OctaveConstants* constants,
+                                                         HashedCells& hashed, int32_t octaveCount, float frequency,
+                                                         float amount, int64_t count, float* out) {
+    Octave8 lanes[kMaxOctaves];
+    for (int32_t o = 0; o < octaveCount; ++o) {
+        Octave8& l = lanes[o];
+        const OctaveConstants& c = constants[o];
+        l.v = _mm512_set1_pd(c.v);
+        l.w = _mm512_set1_pd(c.w);
+        for (int k = 0; k < 8; ++k) {
+            l.gradientLow[k] = _mm512_load_pd(&c.gradient[k][0]);
+            l.gradientHigh[k] = _mm512_load_pd(&c.gradient[k][8]);
+        }
+    }
+    const __m512d gradientXLow = _mm512_loadu_pd(&kGradientX[0]);
+    const __m512d gradientXHigh = _mm512_loadu_pd(&kGradientX[8]);
+    const __m512d lowLimit = _mm512_set1_pd(-kFloorLimit);
+    const __m512d highLimit = _mm512_set1_pd(kFloorLimit);
+    const __m512d one = _mm512_set1_pd(1.0);
+    const __m512d minusOne = _mm512_set1_pd(-1.0);
+    const __m512d zero = _mm512_setzero_pd();
+    const __m512i unhashed = _mm512_set1_epi64(static_cast<long long>(kUnhashed));
+    int64_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        alignas(32) float nx[8];
+        for (int i = 0; i < 8; ++i) {
+            nx[i] = frequency * static_cast<float>(x + i);
+        }
+        const __m512d base = _mm512_cvtps_pd(_mm256_load_ps(nx));
+        __m512d sum = zero;
+        double scale = 1.0;
+        double weight = 1.0;
+        for (int32_t o = 0; o < octaveCount; ++o) {
+            const Octave8& l = lanes[o];
+            const __m512d at = _mm512_mul_pd(base, _mm512_set1_pd(scale));
+            const __mmask8 inRange = _mm512_cmp_pd_mask(at, lowLimit, _CMP_GT_OQ) &
+                                     _mm512_cmp_pd_mask(at, highLimit, _CMP_LT_OQ);
+            const __m512d floor = _mm512_add_pd(_mm512_maskz_mov_pd(inRange, Floor8(at)), zero);
+            const __m512d cellValue = _mm512_sub_pd(
+                floor, _mm512_mul_pd(Floor8(_mm512_mul_pd(floor, _mm512_set1_pd(1.0 / 256.0))), _mm512_set1_pd(256.0)));
+            const __m256i cells = _mm512_cvttpd_epi32(cellValue);
+            const __m512d fx = _mm512_sub_pd(at, floor);
+            const __m512d fx1 = _mm512_sub_pd(fx, one);
+            const __m512d u = Fade8(fx);
+
+            const auto* table = reinterpret_cast<const long long*>(hashed[o]);
+            __m512i packed = _mm512_i32gather_epi64(cells, table, 8);
+            if (_mm512_test_epi64_mask(packed, unhashed) != 0) {
+                alignas(32) int cell[8];
+                _mm256_store_si256(reinterpret_cast<__m256i*>(cell), cells);
+                for (int i = 0; i < 8; ++i) {
+                    HashedCell(hashed[o], octaves[o], cell[i]);
+                }
+                packed = _mm512_i32gather_epi64(cells, table, 8);
+            }
+            __m512d g[8];
+            for (int k = 0; k < 8; ++k) {
+                // The permutations read the low four bits of each lane: corner k's hash.
+                const __m512i h = _mm512_srl_epi64(packed, _mm_cvtsi32_si128(4 * k));
+                const __m512d m = _mm512_permutex2var_pd(gradientXLow, h, gradientXHigh);
+                const __m512d c = _mm512_permutex2var_pd(l.gradientLow[k], h, l.gradientHigh[k]);
+                const __mmask8 hasX = _mm512_cmp_pd_mask(m, zero, _CMP_NEQ_OQ);
+                g[k] = _mm512_mask_add_pd(c, hasX, c, _mm512_mul_pd((k & 1) != 0 ? fx1 : fx, m));
+            }
+            const __m512d value = Lerp8(l.w, Lerp8(l.v, Lerp8(u, g[0], g[1]), Lerp8(u, g[2], g[3])),
+                                        Lerp8(l.v, Lerp8(u, g[4], g[5]), Lerp8(u, g[6], g[7])));
+            sum = _mm512_add_pd(sum, _mm512_mul_pd(value, _mm512_set1_pd(weight)));
+            scale *= 2.0;
+            weight *= 0.5;
+        }
+        // std::clamp: below the low bound gives it, else above the high bound gives that.
+        __m512d clamped = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(one, sum, _CMP_LT_OQ), sum, one);
+        clamped = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(sum, minusOne, _CMP_LT_OQ), clamped, minusOne);
+        const __m512d scaled = _mm512_mul_pd(_mm512_set1_pd(static_cast<double>(amount)), clamped);
+        _mm256_storeu_ps(out + x, _mm512_cvtpd_ps(scaled));
+    }
+    LineValuesAvx2(octaves, constants, hashed, octaveCount, frequency, amount, x, count, out);
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+}  // namespace
+
+NoiseLanes WidestNoiseLanes() {
+    static const NoiseLanes widest = [] {
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx512f")) {
+            return NoiseLanes::kAvx512;
+        }
+        if (__builtin_cpu_supports("avx2")) {
+            return NoiseLanes::kAvx2;
+        }
+        return NoiseLanes::kScalar;
+    }();
+    return widest;
+}
+
+bool NoiseLanesRun(NoiseLanes lanes) {
+    switch (WidestNoiseLanes()) {
+        case NoiseLanes::kAvx512: return true;
+        case NoiseLanes::kAvx2: return lanes != NoiseLanes::kAvx512;
+        case NoiseLanes::kScalar: return lanes == NoiseLanes::kScalar;
+    }
+    return false;
+}
+
+void NoiseLineValues(NoiseLanes lanes, NoiseAlongX* octaves, int32_t octaveCount, float frequency, float amount,
+                     int64_t count, float* out) {
+    octaveCount = std::clamp(octaveCount, 0, kMaxOctaves);
+    if (!NoiseLanesRun(lanes) || octaveCount == 0) {
+        lanes = NoiseLanes::kScalar;
+    }
+    if (lanes == NoiseLanes::kScalar) {
+        ScalarValues(octaves, octaveCount, frequency, amount, 0, count, out);
+        return;
+    }
+    OctaveConstants constants[kMaxOctaves];
+    HashedCells hashed;
+    for (int32_t o = 0; o < octaveCount; ++o) {
+        PrepareOctave(constants[o], octaves[o]);
+        std::fill_n(hashed[o], 256, kUnhashed);
+    }
+    if (lanes == NoiseLanes::kAvx512) {
+        LineValuesAvx512(octaves, constants, hashed, octaveCount, frequency, amount, count, out);
+    } else {
+        LineValuesAvx2(octaves, constants, hashed, octaveCount, frequency, amount, 0, count, out);
+    }
+}
+
+}  // namespace korvane::utils
