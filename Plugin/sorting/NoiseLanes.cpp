@@ -116,35 +116,16 @@ constexpr double kFloorLimit = 4.0e18;
 
 // ---- four lanes ----
 
-// What the gradient of each lane's corner hash h picks, as in noise_detail::Grad: masks (all ones
-// where they pick) for u = y (else x), v = y and v = x (else z), and the two signs as ±1.
-struct Corner4 {
-    __m256d uIsY, vIsY, vIsX, signU, signV;
-};
-
 // A corner whose hash is the same in all four lanes, as x·M + C.
 struct SameCorner4 {
     __m256d m, c, noX;
 };
 
 struct Octave4 {
-    __m256d y, y1, z, z1, v, w;
+    __m256d v, w;
     int cell;  // the cell all four lanes were in last, whose corners are kept
     SameCorner4 corners[8];
 };
-
-__attribute__((target("avx2"))) inline Corner4 CornerOf4(__m256i packed, int k) {
-    const __m256i h = _mm256_and_si256(_mm256_srl_epi64(packed, _mm_cvtsi32_si128(4 * k)), _mm256_set1_epi64x(15));
-    const __m256i oneBits = _mm256_castpd_si256(_mm256_set1_pd(1.0));
-    return {
-        _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(h, _mm256_set1_epi64x(8)), _mm256_set1_epi64x(8))),
-        _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(h, _mm256_set1_epi64x(12)), _mm256_setzero_si256())),
-        _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(h, _mm256_set1_epi64x(13)), _mm256_set1_epi64x(12))),
-        _mm256_castsi256_pd(
-            _mm256_or_si256(oneBits, _mm256_slli_epi64(_mm256_and_si256(h, _mm256_set1_epi64x(1)), 63))),
-        _mm256_castsi256_pd(
-            _mm256_or_si256(oneBits, _mm256_slli_epi64(_mm256_and_si256(h, _mm256_set1_epi64x(2)), 62)))};
-}
 
 __attribute__((target("avx2"))) inline __m256d Fade4(__m256d t) {
     const __m256d t3 = _mm256_mul_pd(_mm256_mul_pd(t, t), t);
@@ -154,13 +135,6 @@ __attribute__((target("avx2"))) inline __m256d Fade4(__m256d t) {
 
 __attribute__((target("avx2"))) inline __m256d Lerp4(__m256d t, __m256d a, __m256d b) {
     return _mm256_add_pd(a, _mm256_mul_pd(t, _mm256_sub_pd(b, a)));
-}
-
-// noise_detail::Grad per lane: the picks, then u·signU + v·signV.
-__attribute__((target("avx2"))) inline __m256d Grad4(const Corner4& c, __m256d x, __m256d y, __m256d z) {
-    const __m256d u = _mm256_blendv_pd(x, y, c.uIsY);
-    const __m256d v = _mm256_blendv_pd(_mm256_blendv_pd(z, x, c.vIsX), y, c.vIsY);
-    return _mm256_add_pd(_mm256_mul_pd(u, c.signU), _mm256_mul_pd(v, c.signV));
 }
 
 __attribute__((target("avx2"))) inline __m256d SameGrad4(const SameCorner4& c, __m256d x) {
@@ -174,10 +148,6 @@ __attribute__((target("avx2"))) void LineValuesAvx2(NoiseAlongX* octaves, const 
     for (int32_t o = 0; o < octaveCount; ++o) {
         Octave4& l = lanes[o];
         const OctaveConstants& c = constants[o];
-        l.y = _mm256_set1_pd(c.y);
-        l.y1 = _mm256_set1_pd(c.y1);
-        l.z = _mm256_set1_pd(c.z);
-        l.z1 = _mm256_set1_pd(c.z1);
         l.v = _mm256_set1_pd(c.v);
         l.w = _mm256_set1_pd(c.w);
         l.cell = -1;
@@ -228,7 +198,7 @@ __attribute__((target("avx2"))) void LineValuesAvx2(NoiseAlongX* octaves, const 
                     g[k] = SameGrad4(l.corners[k], (k & 1) != 0 ? fx1 : fx);
                 }
             } else {
-                // The lanes straddle a cell boundary: each lane's own corner hashes.
+                // The lanes straddle a cell boundary: each lane's own corner hashes, M and C.
                 const auto* table = reinterpret_cast<const long long*>(hashed[o]);
                 __m256i packed = _mm256_i32gather_epi64(table, cells, 8);
                 if (!_mm256_testz_si256(packed, _mm256_set1_epi64x(static_cast<long long>(kUnhashed)))) {
@@ -240,8 +210,12 @@ __attribute__((target("avx2"))) void LineValuesAvx2(NoiseAlongX* octaves, const 
                     packed = _mm256_i32gather_epi64(table, cells, 8);
                 }
                 for (int k = 0; k < 8; ++k) {
-                    g[k] = Grad4(CornerOf4(packed, k), (k & 1) != 0 ? fx1 : fx, (k & 2) != 0 ? l.y1 : l.y,
-                                 (k & 4) != 0 ? l.z1 : l.z);
+                    const __m256i h = _mm256_and_si256(_mm256_srl_epi64(packed, _mm_cvtsi32_si128(4 * k)),
+                                                       _mm256_set1_epi64x(15));
+                    const __m256d m = _mm256_i64gather_pd(kGradientX, h, 8);
+                    const __m256d c = _mm256_i64gather_pd(constants[o].gradient[k], h, 8);
+                    const __m256d noX = _mm256_cmp_pd(m, zero, _CMP_EQ_OQ);
+                    g[k] = _mm256_blendv_pd(_mm256_add_pd(c, _mm256_mul_pd((k & 1) != 0 ? fx1 : fx, m)), c, noX);
                 }
             }
             const __m256d value = Lerp4(l.w, Lerp4(l.v, Lerp4(u, g[0], g[1]), Lerp4(u, g[2], g[3])),
