@@ -5,6 +5,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "sorting/Noise.h"
@@ -141,6 +142,7 @@ __attribute__((target("avx2"))) inline __m256d SameGrad4(const SameCorner4& c, _
     return _mm256_blendv_pd(_mm256_add_pd(c.c, _mm256_mul_pd(x, c.m)), c.c, c.noX);
 }
 
+template <bool kNear>
 __attribute__((target("avx2"))) void LineValuesAvx2(NoiseAlongX* octaves, const OctaveConstants* constants,
                                                     HashedCells& hashed, int32_t octaveCount, float frequency,
                                                     float amount, int64_t from, int64_t count, float* out) {
@@ -170,13 +172,21 @@ __attribute__((target("avx2"))) void LineValuesAvx2(NoiseAlongX* octaves, const 
         for (int32_t o = 0; o < octaveCount; ++o) {
             Octave4& l = lanes[o];
             const __m256d at = _mm256_mul_pd(base, _mm256_set1_pd(scale));
-            const __m256d inRange = _mm256_and_pd(_mm256_cmp_pd(at, lowLimit, _CMP_GT_OQ),
-                                                  _mm256_cmp_pd(at, highLimit, _CMP_LT_OQ));
-            const __m256d floor = _mm256_add_pd(_mm256_and_pd(_mm256_floor_pd(at), inRange), zero);
-            const __m256d cellValue =
-                _mm256_sub_pd(floor, _mm256_mul_pd(_mm256_floor_pd(_mm256_mul_pd(floor, _mm256_set1_pd(1.0 / 256.0))),
-                                                   _mm256_set1_pd(256.0)));
-            const __m128i cells = _mm256_cvttpd_epi32(cellValue);
+            __m256d floor;
+            __m128i cells;
+            if constexpr (kNear) {
+                const __m128i whole = _mm256_cvttpd_epi32(_mm256_floor_pd(at));
+                floor = _mm256_cvtepi32_pd(whole);
+                cells = _mm_and_si128(whole, _mm_set1_epi32(255));
+            } else {
+                const __m256d inRange = _mm256_and_pd(_mm256_cmp_pd(at, lowLimit, _CMP_GT_OQ),
+                                                      _mm256_cmp_pd(at, highLimit, _CMP_LT_OQ));
+                floor = _mm256_add_pd(_mm256_and_pd(_mm256_floor_pd(at), inRange), zero);
+                cells = _mm256_cvttpd_epi32(
+                    _mm256_sub_pd(floor,
+                                  _mm256_mul_pd(_mm256_floor_pd(_mm256_mul_pd(floor, _mm256_set1_pd(1.0 / 256.0))),
+                                                _mm256_set1_pd(256.0))));
+            }
             const __m256d fx = _mm256_sub_pd(at, floor);
             const __m256d fx1 = _mm256_sub_pd(fx, one);
             const __m256d u = Fade4(fx);
@@ -261,6 +271,7 @@ __attribute__((target("avx512f"))) inline __m512d Floor8(__m512d v) {
     return _mm512_roundscale_pd(v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
 }
 
+template <bool kNear>
 __attribute__((target("avx512f"))) void LineValuesAvx512(NoiseAlongX* octaves, const OctaveConstants* constants,
                                                          HashedCells& hashed, int32_t octaveCount, float frequency,
                                                          float amount, int64_t count, float* out) {
@@ -296,12 +307,20 @@ __attribute__((target("avx512f"))) void LineValuesAvx512(NoiseAlongX* octaves, c
         for (int32_t o = 0; o < octaveCount; ++o) {
             const Octave8& l = lanes[o];
             const __m512d at = _mm512_mul_pd(base, _mm512_set1_pd(scale));
-            const __mmask8 inRange = _mm512_cmp_pd_mask(at, lowLimit, _CMP_GT_OQ) &
-                                     _mm512_cmp_pd_mask(at, highLimit, _CMP_LT_OQ);
-            const __m512d floor = _mm512_add_pd(_mm512_maskz_mov_pd(inRange, Floor8(at)), zero);
-            const __m512d cellValue = _mm512_sub_pd(
-                floor, _mm512_mul_pd(Floor8(_mm512_mul_pd(floor, _mm512_set1_pd(1.0 / 256.0))), _mm512_set1_pd(256.0)));
-            const __m256i cells = _mm512_cvttpd_epi32(cellValue);
+            __m512d floor;
+            __m256i cells;
+            if constexpr (kNear) {
+                const __m256i whole = _mm512_cvttpd_epi32(Floor8(at));
+                floor = _mm512_cvtepi32_pd(whole);
+                cells = _mm256_and_si256(whole, _mm256_set1_epi32(255));
+            } else {
+                const __mmask8 inRange = _mm512_cmp_pd_mask(at, lowLimit, _CMP_GT_OQ) &
+                                         _mm512_cmp_pd_mask(at, highLimit, _CMP_LT_OQ);
+                floor = _mm512_add_pd(_mm512_maskz_mov_pd(inRange, Floor8(at)), zero);
+                cells = _mm512_cvttpd_epi32(
+                    _mm512_sub_pd(floor, _mm512_mul_pd(Floor8(_mm512_mul_pd(floor, _mm512_set1_pd(1.0 / 256.0))),
+                                                       _mm512_set1_pd(256.0))));
+            }
             const __m512d fx = _mm512_sub_pd(at, floor);
             const __m512d fx1 = _mm512_sub_pd(fx, one);
             const __m512d u = Fade8(fx);
@@ -337,7 +356,7 @@ __attribute__((target("avx512f"))) void LineValuesAvx512(NoiseAlongX* octaves, c
         const __m512d scaled = _mm512_mul_pd(_mm512_set1_pd(static_cast<double>(amount)), clamped);
         _mm256_storeu_ps(out + x, _mm512_cvtpd_ps(scaled));
     }
-    LineValuesAvx2(octaves, constants, hashed, octaveCount, frequency, amount, x, count, out);
+    LineValuesAvx2<kNear>(octaves, constants, hashed, octaveCount, frequency, amount, x, count, out);
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -385,10 +404,17 @@ void NoiseLineValues(NoiseLanes lanes, NoiseAlongX* octaves, int32_t octaveCount
         PrepareOctave(constants[o], octaves[o]);
         std::fill_n(hashed[o], 256, kUnhashed);
     }
+    // Whether every coordinate of the line, the last column's at the last octave the farthest,
+    // lies within ±2^31, where the floor and its cell come straight from a 32-bit conversion.
+    const double farthest = std::abs(static_cast<double>(frequency * static_cast<float>(count - 1))) *
+                            std::ldexp(1.0, octaveCount - 1);
+    const bool near = farthest < 2147483648.0;
     if (lanes == NoiseLanes::kAvx512) {
-        LineValuesAvx512(octaves, constants, hashed, octaveCount, frequency, amount, count, out);
+        (near ? LineValuesAvx512<true> : LineValuesAvx512<false>)(octaves, constants, hashed, octaveCount, frequency,
+                                                                  amount, count, out);
     } else {
-        LineValuesAvx2(octaves, constants, hashed, octaveCount, frequency, amount, 0, count, out);
+        (near ? LineValuesAvx2<true> : LineValuesAvx2<false>)(octaves, constants, hashed, octaveCount, frequency,
+                                                              amount, 0, count, out);
     }
 }
 
