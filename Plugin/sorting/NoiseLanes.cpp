@@ -409,6 +409,29 @@ void NoiseLineValues(NoiseLanes lanes, NoiseAlongX* octaves, int32_t octaveCount
     const double farthest = std::abs(static_cast<double>(frequency * static_cast<float>(count - 1))) *
                             std::ldexp(1.0, octaveCount - 1);
     const bool near = farthest < 2147483648.0;
+    // The cells each octave's columns fall in, hashed ahead of the lanes so that they seldom stop
+    // to hash one: the coordinate grows (or shrinks) with x, so the first and last columns bound
+    // them. Far lines, and lines that cross every cell, hash all 256.
+    const float lastColumn = frequency * static_cast<float>(std::max<int64_t>(count - 1, 0));
+    double scale = 1.0;
+    for (int32_t o = 0; o < octaveCount; ++o) {
+        const double first = static_cast<double>(frequency * 0.0f) * scale;
+        const double last = static_cast<double>(lastColumn) * scale;
+        int64_t low = 0;
+        int64_t high = 255;
+        if (near) {
+            low = noise_detail::FloorToInt(std::min(first, last));
+            high = noise_detail::FloorToInt(std::max(first, last));
+        }
+        if (high - low >= 255) {
+            low = 0;
+            high = 255;
+        }
+        for (int64_t cell = low; cell <= high; ++cell) {
+            HashedCell(hashed[o], octaves[o], static_cast<int>(cell & 255));
+        }
+        scale *= 2.0;
+    }
     if (lanes == NoiseLanes::kAvx512) {
         (near ? LineValuesAvx512<true> : LineValuesAvx512<false>)(octaves, constants, hashed, octaveCount, frequency,
                                                                   amount, count, out);
