@@ -113,6 +113,9 @@ public:
     double FadeY() const { return v_; }
     double FadeZ() const { return w_; }
     int CachedCell() const { return cellX_; }
+    int CellY() const { return cellY_; }
+    int CellZ() const { return cellZ_; }
+    const std::array<uint8_t, 256>& Table() const { return *table_; }
     const int* CornerHashes(int X) {
         if (X != cellX_) {
             Hash(X);

@@ -5,6 +5,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -56,6 +57,30 @@ uint64_t HashedCell(uint64_t* cells, NoiseAlongX& octave, int cell) {
         cells[cell] = PackedHashes(octave, cell);
     }
     return cells[cell];
+}
+
+// The packed hashes of cells low to high (each modulo 256) in turn. A cell's corners at x + 1 are
+// the next cell's at x, so each cell looks up only the four hashes of its upper face, as
+// NoiseAlongX's hash of the cell does: A = p(X) + Y, then p(p(A) + Z), p(p(A + 1) + Z) and the
+// same plus one.
+void HashCells(uint64_t* cells, const NoiseAlongX& octave, int64_t low, int64_t high) {
+    const std::array<uint8_t, 256>& table = octave.Table();
+    const auto p = [&table](int i) { return static_cast<uint64_t>(table[static_cast<size_t>(i & 255)]); };
+    const int cellY = octave.CellY();
+    const int cellZ = octave.CellZ();
+    // A face's four hashes in the nibbles its corners take at the cell's lower x (0, 2, 4, 6).
+    const auto face = [&](int64_t X) {
+        const int A = static_cast<int>(p(static_cast<int>(X & 255))) + cellY;
+        const int AA = static_cast<int>(p(A)) + cellZ;
+        const int AB = static_cast<int>(p(A + 1)) + cellZ;
+        return (p(AA) & 15) | (p(AB) & 15) << 8 | (p(AA + 1) & 15) << 16 | (p(AB + 1) & 15) << 24;
+    };
+    uint64_t lower = face(low);
+    for (int64_t cell = low; cell <= high; ++cell) {
+        const uint64_t upper = face(cell + 1);
+        cells[cell & 255] = lower | upper << 4;
+        lower = upper;
+    }
 }
 
 // A corner's gradient is x·M + C for the lane's x, with C the part in y and z alone: for hashes
@@ -427,9 +452,7 @@ void NoiseLineValues(NoiseLanes lanes, NoiseAlongX* octaves, int32_t octaveCount
             low = 0;
             high = 255;
         }
-        for (int64_t cell = low; cell <= high; ++cell) {
-            HashedCell(hashed[o], octaves[o], static_cast<int>(cell & 255));
-        }
+        HashCells(hashed[o], octaves[o], low, high);
         scale *= 2.0;
     }
     if (lanes == NoiseLanes::kAvx512) {
