@@ -104,11 +104,14 @@ constexpr double kGradientX[16] = {GradientX(0),  GradientX(1),  GradientX(2),  
 
 // What an octave of a line contributes that is the same for every column.
 struct OctaveConstants {
+    double scale, weight;  // 2^o and 2^-o, as the octave sum builds them
     double y, y1, z, z1, v, w;
     alignas(64) double gradient[8][16];  // C of corner k for hash h
 };
 
-void PrepareOctave(OctaveConstants& c, const NoiseAlongX& octave) {
+void PrepareOctave(OctaveConstants& c, const NoiseAlongX& octave, double scale, double weight) {
+    c.scale = scale;
+    c.weight = weight;
     c.y = octave.FractionY();
     c.y1 = octave.FractionY() - 1;
     c.z = octave.FractionZ();
@@ -148,7 +151,7 @@ struct SameCorner4 {
 };
 
 struct Octave4 {
-    __m256d v, w;
+    __m256d scale, weight, v, w;
     int cell;  // the cell all four lanes were in last, whose corners are kept
     SameCorner4 corners[8];
 };
@@ -175,6 +178,8 @@ __attribute__((target("avx2"))) void LineValuesAvx2(NoiseAlongX* octaves, const 
     for (int32_t o = 0; o < octaveCount; ++o) {
         Octave4& l = lanes[o];
         const OctaveConstants& c = constants[o];
+        l.scale = _mm256_set1_pd(c.scale);
+        l.weight = _mm256_set1_pd(c.weight);
         l.v = _mm256_set1_pd(c.v);
         l.w = _mm256_set1_pd(c.w);
         l.cell = -1;
@@ -192,11 +197,9 @@ __attribute__((target("avx2"))) void LineValuesAvx2(NoiseAlongX* octaves, const 
         }
         const __m256d base = _mm256_cvtps_pd(_mm_load_ps(nx));
         __m256d sum = zero;
-        double scale = 1.0;
-        double weight = 1.0;
         for (int32_t o = 0; o < octaveCount; ++o) {
             Octave4& l = lanes[o];
-            const __m256d at = _mm256_mul_pd(base, _mm256_set1_pd(scale));
+            const __m256d at = _mm256_mul_pd(base, l.scale);
             __m256d floor;
             __m128i cells;
             if constexpr (kNear) {
@@ -255,9 +258,7 @@ __attribute__((target("avx2"))) void LineValuesAvx2(NoiseAlongX* octaves, const 
             }
             const __m256d value = Lerp4(l.w, Lerp4(l.v, Lerp4(u, g[0], g[1]), Lerp4(u, g[2], g[3])),
                                         Lerp4(l.v, Lerp4(u, g[4], g[5]), Lerp4(u, g[6], g[7])));
-            sum = _mm256_add_pd(sum, _mm256_mul_pd(value, _mm256_set1_pd(weight)));
-            scale *= 2.0;
-            weight *= 0.5;
+            sum = _mm256_add_pd(sum, _mm256_mul_pd(value, l.weight));
         }
         // std::clamp: below the low bound gives it, else above the high bound gives that.
         __m256d clamped = _mm256_blendv_pd(sum, one, _mm256_cmp_pd(one, sum, _CMP_LT_OQ));
@@ -278,7 +279,7 @@ __attribute__((target("avx2"))) void LineValuesAvx2(NoiseAlongX* octaves, const 
 #endif
 
 struct Octave8 {
-    __m512d v, w;
+    __m512d scale, weight, v, w;
     __m512d gradientLow[8], gradientHigh[8];  // C of corner k for hashes 0-7 and 8-15
 };
 
@@ -304,6 +305,8 @@ __attribute__((target("avx512f"))) void LineValuesAvx512(NoiseAlongX* octaves, c
     for (int32_t o = 0; o < octaveCount; ++o) {
         Octave8& l = lanes[o];
         const OctaveConstants& c = constants[o];
+        l.scale = _mm512_set1_pd(c.scale);
+        l.weight = _mm512_set1_pd(c.weight);
         l.v = _mm512_set1_pd(c.v);
         l.w = _mm512_set1_pd(c.w);
         for (int k = 0; k < 8; ++k) {
@@ -327,11 +330,9 @@ __attribute__((target("avx512f"))) void LineValuesAvx512(NoiseAlongX* octaves, c
         }
         const __m512d base = _mm512_cvtps_pd(_mm256_load_ps(nx));
         __m512d sum = zero;
-        double scale = 1.0;
-        double weight = 1.0;
         for (int32_t o = 0; o < octaveCount; ++o) {
             const Octave8& l = lanes[o];
-            const __m512d at = _mm512_mul_pd(base, _mm512_set1_pd(scale));
+            const __m512d at = _mm512_mul_pd(base, l.scale);
             __m512d floor;
             __m256i cells;
             if constexpr (kNear) {
@@ -371,9 +372,7 @@ __attribute__((target("avx512f"))) void LineValuesAvx512(NoiseAlongX* octaves, c
             }
             const __m512d value = Lerp8(l.w, Lerp8(l.v, Lerp8(u, g[0], g[1]), Lerp8(u, g[2], g[3])),
                                         Lerp8(l.v, Lerp8(u, g[4], g[5]), Lerp8(u, g[6], g[7])));
-            sum = _mm512_add_pd(sum, _mm512_mul_pd(value, _mm512_set1_pd(weight)));
-            scale *= 2.0;
-            weight *= 0.5;
+            sum = _mm512_add_pd(sum, _mm512_mul_pd(value, l.weight));
         }
         // std::clamp: below the low bound gives it, else above the high bound gives that.
         __m512d clamped = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(one, sum, _CMP_LT_OQ), sum, one);
@@ -425,9 +424,13 @@ void NoiseLineValues(NoiseLanes lanes, NoiseAlongX* octaves, int32_t octaveCount
     }
     OctaveConstants constants[kMaxOctaves];
     HashedCells hashed;
+    double scale = 1.0;
+    double weight = 1.0;
     for (int32_t o = 0; o < octaveCount; ++o) {
-        PrepareOctave(constants[o], octaves[o]);
+        PrepareOctave(constants[o], octaves[o], scale, weight);
         std::fill_n(hashed[o], 256, kUnhashed);
+        scale *= 2.0;
+        weight *= 0.5;
     }
     // Whether every coordinate of the line, the last column's at the last octave the farthest,
     // lies within ±2^31, where the floor and its cell come straight from a 32-bit conversion.
@@ -438,10 +441,9 @@ void NoiseLineValues(NoiseLanes lanes, NoiseAlongX* octaves, int32_t octaveCount
     // to hash one: the coordinate grows (or shrinks) with x, so the first and last columns bound
     // them. Far lines, and lines that cross every cell, hash all 256.
     const float lastColumn = frequency * static_cast<float>(std::max<int64_t>(count - 1, 0));
-    double scale = 1.0;
     for (int32_t o = 0; o < octaveCount; ++o) {
-        const double first = static_cast<double>(frequency * 0.0f) * scale;
-        const double last = static_cast<double>(lastColumn) * scale;
+        const double first = static_cast<double>(frequency * 0.0f) * constants[o].scale;
+        const double last = static_cast<double>(lastColumn) * constants[o].scale;
         int64_t low = 0;
         int64_t high = 255;
         if (near) {
@@ -453,7 +455,6 @@ void NoiseLineValues(NoiseLanes lanes, NoiseAlongX* octaves, int32_t octaveCount
             high = 255;
         }
         HashCells(hashed[o], octaves[o], low, high);
-        scale *= 2.0;
     }
     if (lanes == NoiseLanes::kAvx512) {
         (near ? LineValuesAvx512<true> : LineValuesAvx512<false>)(octaves, constants, hashed, octaveCount, frequency,
