@@ -297,6 +297,74 @@ __attribute__((target("avx512f"))) inline __m512d Floor8(__m512d v) {
     return _mm512_roundscale_pd(v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
 }
 
+// One octave's noise at the eight columns whose coordinates at the first octave are base.
+template <bool kNear>
+__attribute__((target("avx512f"), always_inline)) inline __m512d OctaveValue8(const Octave8& l, __m512d base,
+                                                                              uint64_t* hashed, NoiseAlongX& octave) {
+    const __m512d zero = _mm512_setzero_pd();
+    const __m512d at = _mm512_mul_pd(base, l.scale);
+    __m512d floor;
+    __m256i cells;
+    if constexpr (kNear) {
+        const __m256i whole = _mm512_cvttpd_epi32(Floor8(at));
+        floor = _mm512_cvtepi32_pd(whole);
+        cells = _mm256_and_si256(whole, _mm256_set1_epi32(255));
+    } else {
+        const __mmask8 inRange = _mm512_cmp_pd_mask(at, _mm512_set1_pd(-kFloorLimit), _CMP_GT_OQ) &
+                                 _mm512_cmp_pd_mask(at, _mm512_set1_pd(kFloorLimit), _CMP_LT_OQ);
+        floor = _mm512_add_pd(_mm512_maskz_mov_pd(inRange, Floor8(at)), zero);
+        cells = _mm512_cvttpd_epi32(
+            _mm512_sub_pd(floor, _mm512_mul_pd(Floor8(_mm512_mul_pd(floor, _mm512_set1_pd(1.0 / 256.0))),
+                                               _mm512_set1_pd(256.0))));
+    }
+    const __m512d fx = _mm512_sub_pd(at, floor);
+    const __m512d fx1 = _mm512_sub_pd(fx, _mm512_set1_pd(1.0));
+    const __m512d u = Fade8(fx);
+
+    const auto* table = reinterpret_cast<const long long*>(hashed);
+    __m512i packed = _mm512_i32gather_epi64(cells, table, 8);
+    if (_mm512_test_epi64_mask(packed, _mm512_set1_epi64(static_cast<long long>(kUnhashed))) != 0) {
+        alignas(32) int cell[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(cell), cells);
+        for (int i = 0; i < 8; ++i) {
+            HashedCell(hashed, octave, cell[i]);
+        }
+        packed = _mm512_i32gather_epi64(cells, table, 8);
+    }
+    const __m512d gradientXLow = _mm512_loadu_pd(&kGradientX[0]);
+    const __m512d gradientXHigh = _mm512_loadu_pd(&kGradientX[8]);
+    __m512d g[8];
+    for (int k = 0; k < 8; ++k) {
+        // The permutations read the low four bits of each lane: corner k's hash.
+        const __m512i h = _mm512_srl_epi64(packed, _mm_cvtsi32_si128(4 * k));
+        const __m512d m = _mm512_permutex2var_pd(gradientXLow, h, gradientXHigh);
+        const __m512d c = _mm512_permutex2var_pd(l.gradientLow[k], h, l.gradientHigh[k]);
+        const __mmask8 hasX = _mm512_cmp_pd_mask(m, zero, _CMP_NEQ_OQ);
+        g[k] = _mm512_mask_add_pd(c, hasX, c, _mm512_mul_pd((k & 1) != 0 ? fx1 : fx, m));
+    }
+    return Lerp8(l.w, Lerp8(l.v, Lerp8(u, g[0], g[1]), Lerp8(u, g[2], g[3])),
+                 Lerp8(l.v, Lerp8(u, g[4], g[5]), Lerp8(u, g[6], g[7])));
+}
+
+// The clamped, scaled sum as floats, as std::clamp then the scalar products and conversion.
+__attribute__((target("avx512f"), always_inline)) inline void Store8(float* out, __m512d sum, float amount) {
+    const __m512d one = _mm512_set1_pd(1.0);
+    const __m512d minusOne = _mm512_set1_pd(-1.0);
+    // std::clamp: below the low bound gives it, else above the high bound gives that.
+    __m512d clamped = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(one, sum, _CMP_LT_OQ), sum, one);
+    clamped = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(sum, minusOne, _CMP_LT_OQ), clamped, minusOne);
+    const __m512d scaled = _mm512_mul_pd(_mm512_set1_pd(static_cast<double>(amount)), clamped);
+    _mm256_storeu_ps(out, _mm512_cvtpd_ps(scaled));
+}
+
+__attribute__((target("avx512f"), always_inline)) inline __m512d Base8(float frequency, int64_t x) {
+    alignas(32) float nx[8];
+    for (int i = 0; i < 8; ++i) {
+        nx[i] = frequency * static_cast<float>(x + i);
+    }
+    return _mm512_cvtps_pd(_mm256_load_ps(nx));
+}
+
 template <bool kNear>
 __attribute__((target("avx512f"))) void LineValuesAvx512(NoiseAlongX* octaves, const OctaveConstants* constants,
                                                          HashedCells& hashed, int32_t octaveCount, float frequency,
@@ -314,71 +382,31 @@ __attribute__((target("avx512f"))) void LineValuesAvx512(NoiseAlongX* octaves, c
             l.gradientHigh[k] = _mm512_load_pd(&c.gradient[k][8]);
         }
     }
-    const __m512d gradientXLow = _mm512_loadu_pd(&kGradientX[0]);
-    const __m512d gradientXHigh = _mm512_loadu_pd(&kGradientX[8]);
-    const __m512d lowLimit = _mm512_set1_pd(-kFloorLimit);
-    const __m512d highLimit = _mm512_set1_pd(kFloorLimit);
-    const __m512d one = _mm512_set1_pd(1.0);
-    const __m512d minusOne = _mm512_set1_pd(-1.0);
-    const __m512d zero = _mm512_setzero_pd();
-    const __m512i unhashed = _mm512_set1_epi64(static_cast<long long>(kUnhashed));
     int64_t x = 0;
-    for (; x + 8 <= count; x += 8) {
-        alignas(32) float nx[8];
-        for (int i = 0; i < 8; ++i) {
-            nx[i] = frequency * static_cast<float>(x + i);
-        }
-        const __m512d base = _mm512_cvtps_pd(_mm256_load_ps(nx));
-        __m512d sum = zero;
+    // Two groups of eight at a time: their octaves are independent, so one fills the other's waits.
+    for (; x + 16 <= count; x += 16) {
+        const __m512d baseA = Base8(frequency, x);
+        const __m512d baseB = Base8(frequency, x + 8);
+        __m512d sumA = _mm512_setzero_pd();
+        __m512d sumB = _mm512_setzero_pd();
         for (int32_t o = 0; o < octaveCount; ++o) {
             const Octave8& l = lanes[o];
-            const __m512d at = _mm512_mul_pd(base, l.scale);
-            __m512d floor;
-            __m256i cells;
-            if constexpr (kNear) {
-                const __m256i whole = _mm512_cvttpd_epi32(Floor8(at));
-                floor = _mm512_cvtepi32_pd(whole);
-                cells = _mm256_and_si256(whole, _mm256_set1_epi32(255));
-            } else {
-                const __mmask8 inRange = _mm512_cmp_pd_mask(at, lowLimit, _CMP_GT_OQ) &
-                                         _mm512_cmp_pd_mask(at, highLimit, _CMP_LT_OQ);
-                floor = _mm512_add_pd(_mm512_maskz_mov_pd(inRange, Floor8(at)), zero);
-                cells = _mm512_cvttpd_epi32(
-                    _mm512_sub_pd(floor, _mm512_mul_pd(Floor8(_mm512_mul_pd(floor, _mm512_set1_pd(1.0 / 256.0))),
-                                                       _mm512_set1_pd(256.0))));
-            }
-            const __m512d fx = _mm512_sub_pd(at, floor);
-            const __m512d fx1 = _mm512_sub_pd(fx, one);
-            const __m512d u = Fade8(fx);
-
-            const auto* table = reinterpret_cast<const long long*>(hashed[o]);
-            __m512i packed = _mm512_i32gather_epi64(cells, table, 8);
-            if (_mm512_test_epi64_mask(packed, unhashed) != 0) {
-                alignas(32) int cell[8];
-                _mm256_store_si256(reinterpret_cast<__m256i*>(cell), cells);
-                for (int i = 0; i < 8; ++i) {
-                    HashedCell(hashed[o], octaves[o], cell[i]);
-                }
-                packed = _mm512_i32gather_epi64(cells, table, 8);
-            }
-            __m512d g[8];
-            for (int k = 0; k < 8; ++k) {
-                // The permutations read the low four bits of each lane: corner k's hash.
-                const __m512i h = _mm512_srl_epi64(packed, _mm_cvtsi32_si128(4 * k));
-                const __m512d m = _mm512_permutex2var_pd(gradientXLow, h, gradientXHigh);
-                const __m512d c = _mm512_permutex2var_pd(l.gradientLow[k], h, l.gradientHigh[k]);
-                const __mmask8 hasX = _mm512_cmp_pd_mask(m, zero, _CMP_NEQ_OQ);
-                g[k] = _mm512_mask_add_pd(c, hasX, c, _mm512_mul_pd((k & 1) != 0 ? fx1 : fx, m));
-            }
-            const __m512d value = Lerp8(l.w, Lerp8(l.v, Lerp8(u, g[0], g[1]), Lerp8(u, g[2], g[3])),
-                                        Lerp8(l.v, Lerp8(u, g[4], g[5]), Lerp8(u, g[6], g[7])));
-            sum = _mm512_add_pd(sum, _mm512_mul_pd(value, l.weight));
+            const __m512d valueA = OctaveValue8<kNear>(l, baseA, hashed[o], octaves[o]);
+            const __m512d valueB = OctaveValue8<kNear>(l, baseB, hashed[o], octaves[o]);
+            sumA = _mm512_add_pd(sumA, _mm512_mul_pd(valueA, l.weight));
+            sumB = _mm512_add_pd(sumB, _mm512_mul_pd(valueB, l.weight));
         }
-        // std::clamp: below the low bound gives it, else above the high bound gives that.
-        __m512d clamped = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(one, sum, _CMP_LT_OQ), sum, one);
-        clamped = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(sum, minusOne, _CMP_LT_OQ), clamped, minusOne);
-        const __m512d scaled = _mm512_mul_pd(_mm512_set1_pd(static_cast<double>(amount)), clamped);
-        _mm256_storeu_ps(out + x, _mm512_cvtpd_ps(scaled));
+        Store8(out + x, sumA, amount);
+        Store8(out + x + 8, sumB, amount);
+    }
+    for (; x + 8 <= count; x += 8) {
+        const __m512d base = Base8(frequency, x);
+        __m512d sum = _mm512_setzero_pd();
+        for (int32_t o = 0; o < octaveCount; ++o) {
+            const Octave8& l = lanes[o];
+            sum = _mm512_add_pd(sum, _mm512_mul_pd(OctaveValue8<kNear>(l, base, hashed[o], octaves[o]), l.weight));
+        }
+        Store8(out + x, sum, amount);
     }
     LineValuesAvx2<kNear>(octaves, constants, hashed, octaveCount, frequency, amount, x, count, out);
 }
