@@ -22,26 +22,21 @@ const Pixel* RowIn(const PF_EffectWorld& world, int64_t y) {
     return reinterpret_cast<const Pixel*>(static_cast<const char*>(world.data) + y * world.rowbytes);
 }
 
-// Image row y of the worlds as image words: the colour reader of the compact rows gives each
-// pixel's break and key.
+// Image row y of the worlds as image keys and breaks: the colour reader of the compact rows writes
+// each pixel's break and key straight into the grid's arrays.
 bool ReadImageRow(const GridRun& run, int32_t y) {
     utils::Info& info = *run.info;
     const int32_t width = run.fill.width;
-    thread_local std::vector<uint8_t> breaks;
-    thread_local std::vector<uint32_t> keys;
-    if (breaks.size() < static_cast<size_t>(width)) {
-        breaks.resize(static_cast<size_t>(width));
-        keys.resize(static_cast<size_t>(width));
-    }
-    if (static_cast<int64_t>(run.grid->image.size()) != info.imageCount) {
-        info.SetMessage("The image words do not match the prepared image");
+    utils::CompactGrid& grid = *run.grid;
+    if (static_cast<int64_t>(grid.keys.size()) != info.imageCount ||
+        static_cast<int64_t>(grid.breaks.size()) != info.imageCount ||
+        static_cast<int64_t>(width) * info.imageHeight != info.imageCount) {
+        info.SetMessage("The image keys do not match the prepared image");
         return false;
     }
-    run.rows.readCompact(run.fill, run.keys, y, width, nullptr, nullptr, breaks.data(), keys.data());
-    uint64_t* const out = run.grid->image.data() + static_cast<int64_t>(y) * width;
-    for (int32_t x = 0; x < width; ++x) {
-        out[x] = utils::PackCell(keys[static_cast<size_t>(x)], breaks[static_cast<size_t>(x)] != 0, x, y);
-    }
+    const int64_t row = static_cast<int64_t>(y) * width;
+    run.rows.readCompact(run.fill, run.keys, y, width, nullptr, nullptr, grid.breaks.data() + row,
+                         grid.keys.data() + row);
     return true;
 }
 
@@ -137,7 +132,8 @@ bool RunGridItem(const GridRun& run, int pass, int64_t item) {
             case kReadImage: return ReadImageRow(run, i);
             case kBuildGrid:
                 if (static_cast<int64_t>(run.grid->cells.size()) != info.gridCount ||
-                    static_cast<int64_t>(run.grid->image.size()) != info.imageCount) {
+                    static_cast<int64_t>(run.grid->keys.size()) != info.imageCount ||
+                    static_cast<int64_t>(run.grid->breaks.size()) != info.imageCount) {
                     info.SetMessage("The compact grid does not match the prepared sizes");
                     return false;
                 }

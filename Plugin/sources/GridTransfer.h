@@ -1,5 +1,5 @@
-// A plain sort on a turned or scaled grid without records: the worlds are read into image words
-// (utils::CompactGrid), the grid is built from them, its lines are sorted, and the output is
+// A plain sort on a turned or scaled grid without records: the worlds are read into image keys
+// and breaks (utils::CompactGrid), the grid is built from them, its lines are sorted, and the output is
 // written from the grid, each pass through the host's iteration.
 #pragma once
 
@@ -16,8 +16,8 @@ namespace korvane::sources {
 
 // The passes, in order:
 enum GridPass : int {
-    kReadImage = 0,    // image row i of the worlds into image words
-    kBuildGrid = 1,    // band i of grid rows from the image words (transform direction 1 set up)
+    kReadImage = 0,    // image row i of the worlds into image keys and breaks
+    kBuildGrid = 1,    // band i of grid rows from the image keys (transform direction 1 set up)
     kSortLines = 2,    // grid line i
     kWriteOutput = 3,  // band i of output rows from the grid (transform direction 2 set up)
 };
@@ -68,7 +68,7 @@ struct GridFrame {
 
 // The rest of a render on the compact grid, in place of fill pixels vector, the sort preparation,
 // the line sort, the transfer back and fill world, at their progress points (`progress` returns
-// true for a cancel): the worlds into image words, the grid built from them, its lines sorted, the
+// true for a cancel): the worlds into image keys, the grid built from them, its lines sorted, the
 // output written from it. `err` is the render's shared code: each pass runs only while it is zero
 // and leaves its outcome there. The grid's memory comes from and goes back to the frames' pool.
 // A failure or cancel while the output is written shows the unsorted input again.

@@ -429,7 +429,7 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
     EXPECT_GT(noisy, 60);
 }
 
-// A plain look on a turned or scaled grid, sorted on the compact grid built from image words and
+// A plain look on a turned or scaled grid, sorted on the compact grid built from image keys and
 // read back as the output reads it, gives every image pixel the colour the record grid gives it
 // after TakeOutPixels, with the background kept or not; other looks are refused.
 TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
@@ -477,7 +477,8 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
                 const bool breaks =
                     test.Breaks(r.trigger.red + 0.0f, r.trigger.green + 0.0f, r.trigger.blue + 0.0f, r.trigger.alpha);
                 const uint32_t key = SortableBits(SortValueOf(r.sortSource, info.settings.sortKey), !info.settings.reverse);
-                grid.image[static_cast<size_t>(y) * width + x] = PackCell(key, breaks, x, y);
+                grid.keys[static_cast<size_t>(y) * width + x] = key;
+                grid.breaks[static_cast<size_t>(y) * width + x] = breaks ? 1 : 0;
             }
         }
         SetUpTransform(info, 1);
