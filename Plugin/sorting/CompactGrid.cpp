@@ -184,30 +184,48 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y) {
         const float g = info.derived.growth;
         const float offset = info.derived.offset;
         int64_t h = 0;
-        for (int64_t x = 0; x <= lastColumn; ++x) {
+        int64_t x = 0;
+        while (x <= lastColumn) {
             // Every cell is read here, before any span reaches it: its break leaves it, and its
             // flag starts over as "not covered". Before the line end cur is x.
             int64_t cur = x;
             if (x < width) {
-                if ((x & 7) == 0) PrefetchRead(line + x + kLineFetchAhead);
-                const uint64_t cell = line[x];
-                line[x] = cell & ~kCellFlag;
-                if (x - h <= maxSpan && !CellFlag(cell)) {
-                    continue;
+                // The cells up to the next break or the first one past the longest span, in a loop
+                // of its own: most cells leave the span open.
+                const int64_t stop = std::min(width, h + maxSpan + 1);
+                bool breaks = false;
+                for (; x < stop; ++x) {
+                    if ((x & 7) == 0) PrefetchRead(line + x + kLineFetchAhead);
+                    const uint64_t cell = line[x];
+                    line[x] = cell & ~kCellFlag;
+                    if (CellFlag(cell)) {
+                        breaks = true;
+                        break;
+                    }
                 }
+                if (!breaks) {
+                    if (x == width) continue;  // the line end closes the last span
+                    // A span at its longest ends at this cell, whatever the cell's break.
+                    line[x] &= ~kCellFlag;
+                }
+                cur = x;
             } else {
                 cur = std::min(x, last);
             }
-            const auto [start, end] = PlainSpanBounds(h, cur, g, offset);
-            if (end - start >= 2) {
-                // Stable by key: the cells come out in the order the record kernel gives the
-                // records, whatever their low halves.
-                uint64_t* const span = line + start;
-                const auto n = static_cast<size_t>(end - start);
-                SortByHighHalf(span, n, buffers.spare);
-                for (size_t i = 0; i < n; ++i) span[i] |= kCellFlag;
+            // Growth and offset never lengthen a span, so one shorter than 2 sorts nothing.
+            if (cur - h >= 2) {
+                const auto [start, end] = PlainSpanBounds(h, cur, g, offset);
+                if (end - start >= 2) {
+                    // Stable by key: the cells come out in the order the record kernel gives the
+                    // records, whatever their low halves.
+                    uint64_t* const span = line + start;
+                    const auto n = static_cast<size_t>(end - start);
+                    SortByHighHalf(span, n, buffers.spare);
+                    for (size_t i = 0; i < n; ++i) span[i] |= kCellFlag;
+                }
             }
             h = cur;
+            ++x;
         }
         return true;
     } catch (const std::exception& e) {
