@@ -2,6 +2,7 @@
 #include "sources/GridTransfer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <limits>
 #include <string>
@@ -172,19 +173,25 @@ PF_Err GridPassIterate(void* refcon, A_long /*thread_index*/, A_long i, A_long /
 PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterate) {
     const int64_t items = GridPassSize(run, pass);
     GridPassRef ref{&run, pass};
-    if (iterate == nullptr) {
-        for (int64_t item = 0; item < items; ++item) {
-            const PF_Err err = GridPassIterate(&ref, 0, static_cast<A_long>(item), static_cast<A_long>(items));
-            if (err != PF_Err_NONE) return err;
-        }
-        return PF_Err_NONE;
-    }
-    if (items > std::numeric_limits<A_long>::max()) {
+    if (items > std::numeric_limits<A_long>::max() || items > std::numeric_limits<int32_t>::max()) {
         run.info->SetMessage("a pass of " + std::to_string(items) + " items is more than one iteration can run");
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
     if (items <= 0) return PF_Err_NONE;
-    return iterate->iterate_generic(static_cast<A_long>(items), &ref, &GridPassIterate);
+    if (iterate != nullptr) return iterate->iterate_generic(static_cast<A_long>(items), &ref, &GridPassIterate);
+    // The items in slices on threads of the effect's own; after a failure the items not yet begun
+    // are skipped.
+    std::atomic<bool> failed{false};
+    const auto item = [&](utils::Info&, int32_t i) {
+        if (failed.load(std::memory_order_relaxed)) return false;
+        if (GridPassIterate(&ref, 0, i, static_cast<A_long>(items)) != PF_Err_NONE) {
+            failed.store(true, std::memory_order_relaxed);
+            return false;
+        }
+        return true;
+    };
+    const bool started = utils::RunRowsInParallel(item, *run.info, static_cast<int32_t>(items));
+    return started && !failed.load() ? PF_Err_NONE : PF_Err_INTERNAL_STRUCT_DAMAGED;
 }
 
 bool CompactGridLook(const KRVN_Params& params, A_long width, A_long height, int bit_depth, bool bgra) {

@@ -1,6 +1,7 @@
 // A plain sort on a turned or scaled grid without records: the worlds are read into image keys
 // and breaks (utils::CompactGrid), the grid is built from them, its lines are sorted, and the output is
-// written from the grid, each pass through the host's iteration.
+// written from the grid, each pass through the host's iteration (under Premiere Pro, whose host
+// iterates on the calling thread, on the effect's own row threads).
 #pragma once
 
 #include <cstdint>
@@ -47,8 +48,9 @@ struct GridPassRef {
 };
 PF_Err GridPassIterate(void* refcon, A_long thread_index, A_long i, A_long iterations);
 
-// Every item of `pass` through `iterate`, or one by one on this thread when it is null (Premiere
-// Pro). The first failure is returned; its reason is in the message of Info.
+// Every item of `pass` through `iterate`, or when it is null (Premiere Pro, whose host iterates
+// on the calling thread) in slices on the effect's row threads (utils::RunRowsInParallel). A
+// failure is returned; its reason is in the message of Info.
 PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterate);
 
 // Whether a frame of these parameters and size is a plain sort on a turned or scaled grid that the
