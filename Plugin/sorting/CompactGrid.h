@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "sorting/HugePages.h"
 #include "sorting/Info.h"
 
 namespace korvane::utils {
@@ -31,10 +32,11 @@ inline bool CellFlag(uint64_t cell) { return (cell & kCellFlag) != 0; }
 // image pixels read from the worlds (index x + y × W), `cells` the line grid (index x + y ×
 // lineLength). A cell is PackCell of its pixel's key and break and the pixel's place, which the
 // grid build knows from the transform, so the image holds five bytes a pixel rather than a word.
+// Every element is written by the passes before it is read, so new memory is not cleared first.
 struct CompactGrid {
-    std::vector<uint32_t> keys;
-    std::vector<uint8_t> breaks;
-    std::vector<uint64_t> cells;
+    UnclearedVector<uint32_t> keys;
+    UnclearedVector<uint8_t> breaks;
+    UnclearedVector<uint64_t> cells;
 };
 
 // Whether a preparation by PrepareGridSorting can be sorted on a compact grid: a resampled grid

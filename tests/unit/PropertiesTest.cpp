@@ -463,6 +463,10 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
         EXPECT_EQ(CompactGridFits(info.settings, width, height), CompactGridApplies(info));
         CompactGrid grid;
         SizeCompactGrid(grid, info);
+        // New grid memory is not cleared: whatever it holds must not reach the output.
+        std::fill(grid.cells.begin(), grid.cells.end(), uint64_t{0xa5a5a5a5a5a5a5a5});
+        std::fill(grid.keys.begin(), grid.keys.end(), 0x5a5a5a5au);
+        std::fill(grid.breaks.begin(), grid.breaks.end(), uint8_t{0xa5});
         if (!CompactGridApplies(info)) {
             EXPECT_FALSE(SortGridLine(info, grid, 0));
             continue;
