@@ -6,6 +6,7 @@
 #include <exception>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KRVN_Errors.h"
@@ -17,6 +18,9 @@
 
 namespace korvane::sources {
 namespace {
+
+// Grid cells a row thread takes on under Premiere Pro, at the least.
+constexpr int64_t kGridCellsPerThread = 8192;
 
 template <typename Pixel>
 const Pixel* RowIn(const PF_EffectWorld& world, int64_t y) {
@@ -179,6 +183,18 @@ PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterat
     }
     if (items <= 0) return PF_Err_NONE;
     if (iterate != nullptr) return iterate->iterate_generic(static_cast<A_long>(items), &ref, &GridPassIterate);
+    // Threads enough for about kGridCellsPerThread cells each: a small frame stays on this thread,
+    // where starting threads would cost more than its passes.
+    const int64_t wanted = std::max<int64_t>(run.info->gridCount / kGridCellsPerThread, 1);
+    const auto threads = static_cast<unsigned>(
+        std::min<int64_t>(wanted, std::max(1u, std::thread::hardware_concurrency())));
+    if (threads <= 1) {
+        for (int64_t item = 0; item < items; ++item) {
+            const PF_Err err = GridPassIterate(&ref, 0, static_cast<A_long>(item), static_cast<A_long>(items));
+            if (err != PF_Err_NONE) return err;
+        }
+        return PF_Err_NONE;
+    }
     // The items in slices on threads of the effect's own; after a failure the items not yet begun
     // are skipped.
     std::atomic<bool> failed{false};
@@ -190,7 +206,7 @@ PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterat
         }
         return true;
     };
-    const bool started = utils::RunRowsInParallel(item, *run.info, static_cast<int32_t>(items));
+    const bool started = utils::RunRowsInParallel(item, *run.info, static_cast<int32_t>(items), threads);
     return started && !failed.load() ? PF_Err_NONE : PF_Err_INTERNAL_STRUCT_DAMAGED;
 }
 

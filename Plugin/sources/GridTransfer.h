@@ -49,8 +49,9 @@ struct GridPassRef {
 PF_Err GridPassIterate(void* refcon, A_long thread_index, A_long i, A_long iterations);
 
 // Every item of `pass` through `iterate`, or when it is null (Premiere Pro, whose host iterates
-// on the calling thread) in slices on the effect's row threads (utils::RunRowsInParallel). A
-// failure is returned; its reason is in the message of Info.
+// on the calling thread) in slices on the effect's row threads (utils::RunRowsInParallel), or one
+// by one on this thread for a grid too small to share out. A failure is returned; its reason is in
+// the message of Info.
 PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterate);
 
 // Whether a frame of these parameters and size is a plain sort on a turned or scaled grid that the
