@@ -196,12 +196,13 @@ double FrameMemoryNeed(int64_t width, int64_t height, float angle_degrees, float
     const double worlds = (3.0 + (with_constraint ? 2.0 : 0.0)) * w * h * WorldPixelBytes(bit_depth);
     const double threads = std::max(1u, std::thread::hardware_concurrency());
     if (compact_grid) {
-        // One word per image pixel and per cell; a line's breaks and the radix sort's spare buffer,
-        // and an image row's colours, breaks and keys, per thread. Random rows hold one word per
+        // A key and a break byte per image pixel and a word per cell; a line's breaks and the radix
+        // sort's spare buffer, and an image row's colours, per thread. Random rows hold one word per
         // pixel and at most one span (8 bytes) per two pixels, within the same bound.
         const double word = sizeof(uint64_t);
-        const double scratch = threads * (grid_w * (word + 1.0) + w * (sizeof(PF_PixelFloat) + 5.0));
-        return w * h * word + grid_w * grid_h * word + worlds + scratch;
+        const double pixel = sizeof(uint32_t) + 1.0;
+        const double scratch = threads * (grid_w * (word + 1.0) + w * sizeof(PF_PixelFloat));
+        return w * h * pixel + grid_w * grid_h * word + worlds + scratch;
     }
     const double image_records = w * h * record;
     const double grid_records = grid_w * grid_h * record;

@@ -1,4 +1,4 @@
-// The compact grid: built from the image words, its lines sorted in place, kept between frames.
+// The compact grid: built from the image keys and breaks, its lines sorted in place, kept between frames.
 #include "sorting/CompactGrid.h"
 
 #include <algorithm>
@@ -35,7 +35,8 @@ struct LineBuffers {
 size_t Bytes(const CompactGrid& grid) {
     size_t spans = grid.spans.capacity() * sizeof(std::vector<RowSpan>);
     for (const std::vector<RowSpan>& line : grid.spans) spans += line.capacity() * sizeof(RowSpan);
-    return (grid.image.capacity() + grid.cells.capacity()) * sizeof(uint64_t) + spans;
+    return grid.keys.capacity() * sizeof(uint32_t) + grid.breaks.capacity() + grid.cells.capacity() * sizeof(uint64_t) +
+           spans;
 }
 
 std::mutex& PoolMutex() {
@@ -51,7 +52,7 @@ CompactGrid& Held() {
 }  // namespace
 
 bool CompactGridApplies(const Info& info) {
-    // The noise follows the grid's places, which the image words do not know.
+    // The noise follows the grid's places, which the image keys do not know.
     return Resamples(info) && !info.rowsApart && info.imageWidth > 0 && info.imageHeight > 0 &&
            info.imageWidth <= kCompactMaxWidth && info.imageHeight <= kCompactMaxHeight && PlainSortLook(info) &&
            !info.derived.noiseOn;
@@ -71,7 +72,9 @@ bool CompactGridFits(const SortSettings& settings, int32_t width, int32_t height
 
 void SizeCompactGrid(CompactGrid& grid, const Info& info) {
     const bool randomRows = RandomRowsApply(info);
-    SizeWithHugePages(grid.image, randomRows ? 0 : static_cast<size_t>(std::max<int64_t>(info.imageCount, 0)));
+    const auto pixels = randomRows ? size_t{0} : static_cast<size_t>(std::max<int64_t>(info.imageCount, 0));
+    SizeWithHugePages(grid.keys, pixels);
+    SizeWithHugePages(grid.breaks, pixels);
     SizeWithHugePages(grid.cells, static_cast<size_t>(std::max<int64_t>(info.gridCount, 0)));
     // Each line keeps the room its spans had in earlier frames.
     grid.spans.resize(randomRows ? static_cast<size_t>(info.lineCount) : 0);
@@ -123,13 +126,17 @@ bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band) {
     const int64_t first = static_cast<int64_t>(band) * kGridBandRows;
     const int64_t end = std::min<int64_t>(first + kGridBandRows, info.lineCount);
     const auto rows = static_cast<int32_t>(end - first);
-    const uint64_t* const image = grid.image.data();
-    const int64_t imageWidth = map.sourceWidth;
+    const uint32_t* const keys = grid.keys.data();
+    const uint8_t* const breaks = grid.breaks.data();
+    // Image indices and places fit in 32 bits: at most 2^15 columns by 2^16 rows.
+    const auto imageWidth = static_cast<uint32_t>(map.sourceWidth);
     uint64_t* const cells = grid.cells.data();
-    // The block's image places, row by row: those of a row a few rows ahead are fetched into the
-    // cache while a row is gathered, as a turned block reads a new stretch of several image rows
-    // for every row it writes.
-    thread_local std::vector<int64_t> places(static_cast<size_t>(kGridBandRows) * kGridBlockColumns);
+    // The block's image indices and cell places, row by row: the pixels of a row a few rows ahead
+    // are fetched into the cache while a row is gathered, as a turned block reads a new stretch of
+    // several image rows for every row it writes.
+    constexpr size_t kBlockCells = static_cast<size_t>(kGridBandRows) * kGridBlockColumns;
+    thread_local std::vector<uint32_t> indices(kBlockCells);
+    thread_local std::vector<uint32_t> places(kBlockCells);
     int32_t sx[kGridBlockColumns];
     int32_t sy[kGridBlockColumns];
     for (int64_t column = 0; column < destWidth; column += kGridBlockColumns) {
@@ -138,19 +145,34 @@ bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band) {
         const int32_t n = blockEnd - x0;
         for (int32_t r = 0; r < rows; ++r) {
             SourcesOfRow(map, static_cast<int32_t>(first + r), x0, blockEnd, sx, sy);
-            int64_t* const at = places.data() + static_cast<ptrdiff_t>(r) * kGridBlockColumns;
-            for (int32_t i = 0; i < n; ++i) at[i] = sx[i] + static_cast<int64_t>(sy[i]) * imageWidth;
+            uint32_t* const at = indices.data() + static_cast<ptrdiff_t>(r) * kGridBlockColumns;
+            uint32_t* const place = places.data() + static_cast<ptrdiff_t>(r) * kGridBlockColumns;
+            for (int32_t i = 0; i < n; ++i) {
+                const auto x = static_cast<uint32_t>(sx[i]);
+                const auto y = static_cast<uint32_t>(sy[i]);
+                at[i] = x + y * imageWidth;
+                place[i] = (y << 15) | x;
+            }
         }
         for (int32_t r = 0; r < rows; ++r) {
             if (r + kGridFetchAhead < rows) {
-                const int64_t* const ahead = places.data() +
-                                             static_cast<ptrdiff_t>(r + kGridFetchAhead) * kGridBlockColumns;
-                for (int32_t i = 0; i < n; i += kGridFetchStride) PrefetchRead(image + ahead[i]);
-                PrefetchRead(image + ahead[n - 1]);
+                const uint32_t* const ahead = indices.data() +
+                                              static_cast<ptrdiff_t>(r + kGridFetchAhead) * kGridBlockColumns;
+                for (int32_t i = 0; i < n; i += kGridFetchStride) {
+                    PrefetchRead(keys + ahead[i]);
+                    PrefetchRead(breaks + ahead[i]);
+                }
+                PrefetchRead(keys + ahead[n - 1]);
+                PrefetchRead(breaks + ahead[n - 1]);
             }
-            const int64_t* const at = places.data() + static_cast<ptrdiff_t>(r) * kGridBlockColumns;
+            const uint32_t* const at = indices.data() + static_cast<ptrdiff_t>(r) * kGridBlockColumns;
+            const uint32_t* const place = places.data() + static_cast<ptrdiff_t>(r) * kGridBlockColumns;
             uint64_t* const out = cells + (first + r) * destWidth + x0;
-            for (int32_t i = 0; i < n; ++i) out[i] = image[at[i]];
+            // PackCell of the pixel's key, break and place.
+            for (int32_t i = 0; i < n; ++i) {
+                const uint32_t index = at[i];
+                out[i] = (static_cast<uint64_t>(keys[index]) << 32) | (breaks[index] != 0 ? kCellFlag : 0) | place[i];
+            }
         }
     }
     return true;
@@ -174,30 +196,48 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y) {
         const float g = info.derived.growth;
         const float offset = info.derived.offset;
         int64_t h = 0;
-        for (int64_t x = 0; x <= lastColumn; ++x) {
+        int64_t x = 0;
+        while (x <= lastColumn) {
             // Every cell is read here, before any span reaches it: its break leaves it, and its
             // flag starts over as "not covered". Before the line end cur is x.
             int64_t cur = x;
             if (x < width) {
-                if ((x & 7) == 0) PrefetchRead(line + x + kLineFetchAhead);
-                const uint64_t cell = line[x];
-                line[x] = cell & ~kCellFlag;
-                if (x - h <= maxSpan && !CellFlag(cell)) {
-                    continue;
+                // The cells up to the next break or the first one past the longest span, in a loop
+                // of its own: most cells leave the span open.
+                const int64_t stop = std::min(width, h + maxSpan + 1);
+                bool breaks = false;
+                for (; x < stop; ++x) {
+                    if ((x & 7) == 0) PrefetchRead(line + x + kLineFetchAhead);
+                    const uint64_t cell = line[x];
+                    line[x] = cell & ~kCellFlag;
+                    if (CellFlag(cell)) {
+                        breaks = true;
+                        break;
+                    }
                 }
+                if (!breaks) {
+                    if (x == width) continue;  // the line end closes the last span
+                    // A span at its longest ends at this cell, whatever the cell's break.
+                    line[x] &= ~kCellFlag;
+                }
+                cur = x;
             } else {
                 cur = std::min(x, last);
             }
-            const auto [start, end] = PlainSpanBounds(h, cur, g, offset);
-            if (end - start >= 2) {
-                // Stable by key: the cells come out in the order the record kernel gives the
-                // records, whatever their low halves.
-                uint64_t* const span = line + start;
-                const auto n = static_cast<size_t>(end - start);
-                SortByHighHalf(span, n, buffers.spare);
-                for (size_t i = 0; i < n; ++i) span[i] |= kCellFlag;
+            // Growth and offset never lengthen a span, so one shorter than 2 sorts nothing.
+            if (cur - h >= 2) {
+                const auto [start, end] = PlainSpanBounds(h, cur, g, offset);
+                if (end - start >= 2) {
+                    // Stable by key: the cells come out in the order the record kernel gives the
+                    // records, whatever their low halves.
+                    uint64_t* const span = line + start;
+                    const auto n = static_cast<size_t>(end - start);
+                    SortByHighHalf(span, n, buffers.spare);
+                    for (size_t i = 0; i < n; ++i) span[i] |= kCellFlag;
+                }
             }
             h = cur;
+            ++x;
         }
         return true;
     } catch (const std::exception& e) {

@@ -1,15 +1,16 @@
 // The compact grid of a plain sort on a turned or scaled grid: each cell one 64-bit word with the
 // sort key of its pixel in the high half and, in the low half, where that pixel lies in the image
-// and one flag. The grid is built straight from an image of such words, its lines are sorted in
-// place, and the output takes each pixel from the world at the place its cell names. A plain sort
-// with a random offset on the image rows (random rows) uses the same words with the image as the
-// grid: no build, and its lines sorted one after another.
+// and one flag. The grid is built from the keys and breaks of the image's pixels, its lines are
+// sorted in place, and the output takes each pixel from the world at the place its cell names. A
+// plain sort with a random offset on the image rows (random rows) uses the same words with the
+// image as the grid: no build, and its lines sorted one after another.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "sorting/HugePages.h"
 #include "sorting/Info.h"
 #include "sorting/LineKernel.h"
 
@@ -30,13 +31,18 @@ inline int32_t CellColumn(uint64_t cell) { return static_cast<int32_t>(cell & 0x
 inline int32_t CellRow(uint64_t cell) { return static_cast<int32_t>((cell >> 15) & 0xffffu); }
 inline bool CellFlag(uint64_t cell) { return (cell & kCellFlag) != 0; }
 
-// The words of one frame: `image` W × H cells read from the worlds (index x + y × W), `cells` the
-// line grid (index x + y × lineLength). For random rows (RandomRowsApply) the grid is the image:
-// the words are read straight into `cells`, `image` is left empty, and `spans` holds the spans of
-// each line, found as its row is read.
+// The words of one frame: `keys` and `breaks` the sort key and break (0 or 1) of each of the W × H
+// image pixels read from the worlds (index x + y × W), `cells` the line grid (index x + y ×
+// lineLength). A cell is PackCell of its pixel's key and break and the pixel's place, which the
+// grid build knows from the transform, so the image holds five bytes a pixel rather than a word.
+// Every element is written by the passes before it is read, so new memory is not cleared first.
+// For random rows (RandomRowsApply) the grid is the image: the words are read straight into
+// `cells`, `keys` and `breaks` are left empty, and `spans` holds the spans of each line, found as
+// its row is read.
 struct CompactGrid {
-    std::vector<uint64_t> image;
-    std::vector<uint64_t> cells;
+    UnclearedVector<uint32_t> keys;
+    UnclearedVector<uint8_t> breaks;
+    UnclearedVector<uint64_t> cells;
     std::vector<std::vector<RowSpan>> spans;
 };
 
@@ -71,8 +77,8 @@ constexpr int32_t kGridBandRows = 32;
 constexpr int32_t kGridBlockColumns = 64;
 
 // The gathers of those passes fetch the sources of the row kGridFetchAhead rows ahead into the
-// cache, one in kGridFetchStride columns (an image row's cache line holds eight words, and a
-// turned row crosses to a new one every eight columns or less).
+// cache, one in kGridFetchStride columns (a cache line holds eight cells or sixteen image keys, and
+// a turned row crosses to a new line of its source every few columns).
 constexpr int32_t kGridFetchAhead = 3;
 constexpr int32_t kGridFetchStride = 4;
 
@@ -88,8 +94,8 @@ inline void PrefetchRead(const void* address) {
 // of column x0 + i, exactly as map.SourceOf gives them, in loops the compiler vectorises.
 void SourcesOfRow(const TransferMapping& map, int32_t y, int32_t x0, int32_t x1, int32_t* sx, int32_t* sy);
 
-// Grid rows in bands, each walked in blocks of columns: cell (x, y) takes the image word of the pixel the transform
-// in info.transform (direction 1) gives for it. Bands are independent.
+// Grid rows in bands, each walked in blocks of columns: cell (x, y) takes the key, break and place
+// of the pixel the transform in info.transform (direction 1) gives for it. Bands are independent.
 int32_t CompactBandCount(int32_t rows);
 bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band);
 

@@ -2,10 +2,12 @@
 #include "sources/GridTransfer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KRVN_Errors.h"
@@ -18,6 +20,9 @@
 namespace korvane::sources {
 namespace {
 
+// Grid cells a row thread takes on under Premiere Pro, at the least.
+constexpr int64_t kGridCellsPerThread = 8192;
+
 template <typename Pixel>
 const Pixel* RowIn(const PF_EffectWorld& world, int64_t y) {
     return reinterpret_cast<const Pixel*>(static_cast<const char*>(world.data) + y * world.rowbytes);
@@ -27,17 +32,17 @@ const Pixel* RowIn(const PF_EffectWorld& world, int64_t y) {
 // 8 bits, whose output then copies the low halves without reading the world again.
 bool PackedPixels(const GridRun& run) { return run.random_rows && run.rows.pixelBytes == 4; }
 
-// Image row y of the worlds as image words: the colour reader of the compact rows gives each
-// pixel's break and key. Random rows are read into the grid itself, with the noise of the line on
-// the trigger, and the row's spans found from its breaks while they are at hand.
-bool ReadImageRow(const GridRun& run, int32_t y) {
+// Image row y of the worlds as words of the grid itself, for random rows: the colour reader of the
+// compact rows gives each pixel's break and key, with the noise of the line on the trigger, and the
+// row's spans are found from its breaks while they are at hand.
+bool ReadRandomRow(const GridRun& run, int32_t y) {
     utils::Info& info = *run.info;
     const int32_t width = run.fill.width;
     thread_local std::vector<uint8_t> breaks;
     thread_local std::vector<uint32_t> keys;
     thread_local std::vector<float> noise;
     thread_local std::vector<uint32_t> pixels;
-    const bool noisy = run.random_rows && info.derived.noiseOn;
+    const bool noisy = info.derived.noiseOn;
     const bool packed = PackedPixels(run);
     if (breaks.size() < static_cast<size_t>(width)) {
         breaks.resize(static_cast<size_t>(width));
@@ -45,9 +50,9 @@ bool ReadImageRow(const GridRun& run, int32_t y) {
     }
     if (packed && pixels.size() < static_cast<size_t>(width)) pixels.resize(static_cast<size_t>(width));
     if (noisy && noise.size() < static_cast<size_t>(width)) noise.resize(static_cast<size_t>(width));
-    std::vector<uint64_t>& words = run.random_rows ? run.grid->cells : run.grid->image;
+    utils::UnclearedVector<uint64_t>& words = run.grid->cells;
     if (static_cast<int64_t>(words.size()) != info.imageCount ||
-        (run.random_rows && static_cast<int64_t>(run.grid->spans.size()) != info.imageHeight)) {
+        static_cast<int64_t>(run.grid->spans.size()) != info.imageHeight) {
         info.SetMessage("The image words do not match the prepared image");
         return false;
     }
@@ -64,7 +69,26 @@ bool ReadImageRow(const GridRun& run, int32_t y) {
             out[x] = utils::PackCell(keys[static_cast<size_t>(x)], breaks[static_cast<size_t>(x)] != 0, x, y);
         }
     }
-    if (run.random_rows) utils::FindRandomRowSpans(info, y, breaks.data(), run.grid->spans[static_cast<size_t>(y)]);
+    utils::FindRandomRowSpans(info, y, breaks.data(), run.grid->spans[static_cast<size_t>(y)]);
+    return true;
+}
+
+// Image row y of the worlds as image keys and breaks: the colour reader of the compact rows writes
+// each pixel's break and key straight into the grid's arrays.
+bool ReadImageRow(const GridRun& run, int32_t y) {
+    if (run.random_rows) return ReadRandomRow(run, y);
+    utils::Info& info = *run.info;
+    const int32_t width = run.fill.width;
+    utils::CompactGrid& grid = *run.grid;
+    if (static_cast<int64_t>(grid.keys.size()) != info.imageCount ||
+        static_cast<int64_t>(grid.breaks.size()) != info.imageCount ||
+        static_cast<int64_t>(width) * info.imageHeight != info.imageCount) {
+        info.SetMessage("The image keys do not match the prepared image");
+        return false;
+    }
+    const int64_t row = static_cast<int64_t>(y) * width;
+    run.rows.readCompact(run.fill, run.keys, y, width, nullptr, nullptr, grid.breaks.data() + row,
+                         grid.keys.data() + row);
     return true;
 }
 
@@ -180,7 +204,8 @@ bool RunGridItem(const GridRun& run, int pass, int64_t item) {
             case kReadImage: return ReadImageRow(run, i);
             case kBuildGrid:
                 if (static_cast<int64_t>(run.grid->cells.size()) != info.gridCount ||
-                    static_cast<int64_t>(run.grid->image.size()) != info.imageCount) {
+                    static_cast<int64_t>(run.grid->keys.size()) != info.imageCount ||
+                    static_cast<int64_t>(run.grid->breaks.size()) != info.imageCount) {
                     info.SetMessage("The compact grid does not match the prepared sizes");
                     return false;
                 }
@@ -227,19 +252,37 @@ PF_Err GridPassIterate(void* refcon, A_long /*thread_index*/, A_long i, A_long /
 PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterate) {
     const int64_t items = GridPassSize(run, pass);
     GridPassRef ref{&run, pass};
-    if (iterate == nullptr) {
+    if (items > std::numeric_limits<A_long>::max() || items > std::numeric_limits<int32_t>::max()) {
+        run.info->SetMessage("a pass of " + std::to_string(items) + " items is more than one iteration can run");
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    if (items <= 0) return PF_Err_NONE;
+    if (iterate != nullptr) return iterate->iterate_generic(static_cast<A_long>(items), &ref, &GridPassIterate);
+    // Threads enough for about kGridCellsPerThread cells each: a small frame stays on this thread,
+    // where starting threads would cost more than its passes.
+    const int64_t wanted = std::max<int64_t>(run.info->gridCount / kGridCellsPerThread, 1);
+    const auto threads = static_cast<unsigned>(
+        std::min<int64_t>(wanted, std::max(1u, std::thread::hardware_concurrency())));
+    if (threads <= 1) {
         for (int64_t item = 0; item < items; ++item) {
             const PF_Err err = GridPassIterate(&ref, 0, static_cast<A_long>(item), static_cast<A_long>(items));
             if (err != PF_Err_NONE) return err;
         }
         return PF_Err_NONE;
     }
-    if (items > std::numeric_limits<A_long>::max()) {
-        run.info->SetMessage("a pass of " + std::to_string(items) + " items is more than one iteration can run");
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
-    if (items <= 0) return PF_Err_NONE;
-    return iterate->iterate_generic(static_cast<A_long>(items), &ref, &GridPassIterate);
+    // The items in slices on threads of the effect's own; after a failure the items not yet begun
+    // are skipped.
+    std::atomic<bool> failed{false};
+    const auto item = [&](utils::Info&, int32_t i) {
+        if (failed.load(std::memory_order_relaxed)) return false;
+        if (GridPassIterate(&ref, 0, i, static_cast<A_long>(items)) != PF_Err_NONE) {
+            failed.store(true, std::memory_order_relaxed);
+            return false;
+        }
+        return true;
+    };
+    const bool started = utils::RunRowsInParallel(item, *run.info, static_cast<int32_t>(items), threads);
+    return started && !failed.load() ? PF_Err_NONE : PF_Err_INTERNAL_STRUCT_DAMAGED;
 }
 
 bool CompactGridLook(const KRVN_Params& params, A_long width, A_long height, int bit_depth, bool bgra) {

@@ -1,7 +1,9 @@
-// A plain sort on a turned or scaled grid without records: the worlds are read into image words
-// (utils::CompactGrid), the grid is built from them, its lines are sorted, and the output is
-// written from the grid, each pass through the host's iteration. A plain sort with a random offset
-// on the image rows takes the same passes as random rows: the image words are the grid.
+// A plain sort on a turned or scaled grid without records: the worlds are read into image keys
+// and breaks (utils::CompactGrid), the grid is built from them, its lines are sorted, and the
+// output is written from the grid, each pass through the host's iteration (under Premiere Pro,
+// whose host iterates on the calling thread, on the effect's own row threads). A plain sort with a
+// random offset on the image rows takes the same passes as random rows: the rows are read
+// straight into the grid's words, and the lines are sorted one after another.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +19,8 @@ namespace korvane::sources {
 
 // The passes, in order:
 enum GridPass : int {
-    kReadImage = 0,    // image row i of the worlds into image words
-    kBuildGrid = 1,    // band i of grid rows from the image words (transform direction 1 set up)
+    kReadImage = 0,    // image row i of the worlds into image keys and breaks
+    kBuildGrid = 1,    // band i of grid rows from the image keys (transform direction 1 set up)
     kSortLines = 2,    // grid line i
     kWriteOutput = 3,  // band i of output rows from the grid (transform direction 2 set up)
 };
@@ -52,8 +54,10 @@ struct GridPassRef {
 };
 PF_Err GridPassIterate(void* refcon, A_long thread_index, A_long i, A_long iterations);
 
-// Every item of `pass` through `iterate`, or one by one on this thread when it is null (Premiere
-// Pro). The first failure is returned; its reason is in the message of Info.
+// Every item of `pass` through `iterate`, or when it is null (Premiere Pro, whose host iterates
+// on the calling thread) in slices on the effect's row threads (utils::RunRowsInParallel), or one
+// by one on this thread for a grid too small to share out. A failure is returned; its reason is in
+// the message of Info.
 PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterate);
 
 // Whether a frame of these parameters and size is a plain sort on a turned or scaled grid that the
@@ -74,7 +78,7 @@ struct GridFrame {
 
 // The rest of a render on the compact grid, in place of fill pixels vector, the sort preparation,
 // the line sort, the transfer back and fill world, at their progress points (`progress` returns
-// true for a cancel): the worlds into image words, the grid built from them, its lines sorted, the
+// true for a cancel): the worlds into image keys, the grid built from them, its lines sorted, the
 // output written from it. `err` is the render's shared code: each pass runs only while it is zero
 // and leaves its outcome there. The grid's memory comes from and goes back to the frames' pool.
 // A failure or cancel while the output is written shows the unsorted input again.

@@ -51,7 +51,8 @@ TEST_F(RenderConcurrency, PremiereFramesRenderedAtOnce) {
     pr.Set(P::KRVN_ANGLE, 21);
     std::vector<World> inputs, alone, together;
     for (int i = 0; i < 3; ++i) {
-        World in = PhotoLike(24, 16, 8, 60 + i).Converted(8, host::ChannelOrder::BGRA);
+        // The last frame is large enough for the compact grid's passes to run on several threads.
+        World in = PhotoLike(i == 2 ? 150 : 24, i == 2 ? 90 : 16, 8, 60 + i).Converted(8, host::ChannelOrder::BGRA);
         in.SetPremiereFormat(host::PremiereFormat("bgra"));
         alone.push_back(RenderLegacy(pr, in));
         together.emplace_back(in.width(), in.height(), in.format());

@@ -293,10 +293,11 @@ TEST_F(RenderFailures, MemoryNeedGrowsWithTheRotatedGrid) {
     EXPECT_LT(render::FrameMemoryNeed(1920, 1080, 0.0f, 0.0f, 8, false), flat);
     EXPECT_GT(render::FrameMemoryNeed(30000, 30000, 33.0f, 1.0f, 32, true), 1e11);
     EXPECT_GT(platform::AvailableMemory(), 0.0);
-    // The compact grid: a word per pixel and per cell of the turned grid, and the scratch worlds.
+    // The compact grid: a key and a break byte per pixel, a word per cell of the turned grid, and
+    // the scratch worlds.
     const double words = render::FrameMemoryNeed(3840, 2160, 33.0f, 1.0f, 8, false, true);
     const auto [bw, bh] = utils::RotatedBounds(3840, 2160, 33.0f);
-    EXPECT_GT(words, 8.0 * (3840.0 * 2160 + static_cast<double>(bw * bh)) + 3.0 * 3840 * 2160 * 4);
+    EXPECT_GT(words, 5.0 * 3840 * 2160 + 8.0 * static_cast<double>(bw * bh) + 3.0 * 3840 * 2160 * 4);
     EXPECT_LT(words, render::FrameMemoryNeed(3840, 2160, 33.0f, 1.0f, 8, false) / 4.0);
     EXPECT_LT(render::FrameMemoryNeed(3840, 2160, 0.0f, 0.5f, 8, false, true), words);
 }
@@ -600,30 +601,48 @@ TEST_F(RenderSizes, OutputOfAnotherSizeThanTheInput) {
 // Plain sorts on turned and scaled grids go through the compact grid; a feather too short to
 // reach one pixel changes no byte but keeps the same look on the records. Both give the same bytes
 // at every depth, for 16-bit codes above full intensity and float channels out of range or not
-// finite too.
+// finite too, with trigger and sort colours from layers of their own, and on frames of several
+// bands and blocks; Premiere Pro, whose grid passes run on the effect's own threads, gives the
+// 8-bit bytes too.
 TEST_F(RenderDeterminism, CompactGridGivesTheRecordBytes) {
     std::mt19937 g(1212);
     const auto unit = [&] { return static_cast<double>(g()) / 4294967296.0; };
     const auto pick = [&](int low, int high) { return low + static_cast<int>(g() % static_cast<uint32_t>(high - low + 1)); };
     Host& h = NewHost();
+    Host& pr = NewHost(Personality::Premiere);
+    const auto set = [&](int param, double value) {
+        h.Set(param, value);
+        pr.Set(param, value);
+    };
+    const int trigger_layer = h.AddLayer(PhotoLike(37, 23, 16, 5));
+    const int sort_layer = h.AddLayer(PhotoLike(70, 50, 8, 6));
     int compact = 0;
-    for (int round = 0; round < 36; ++round) {
+    int premiere = 0;
+    for (int round = 0; round < 48; ++round) {
         const int depth = std::array{8, 16, 32}[round % 3];
         const double low = std::floor(unit() * 60.0) / 100.0;
-        h.Set(P::KRVN_THRESHOLD_LOW, low);
-        h.Set(P::KRVN_THRESHOLD_HIGH, low + std::floor(unit() * 60.0 + 5.0) / 100.0);
-        h.Set(P::KRVN_EFFECT, pick(1, 2));
-        h.Set(P::KRVN_ANGLE, round % 6 == 5 ? 0.0 : pick(-360, 360));
-        h.Set(P::KRVN_RESOLUTION, round % 2 == 0 ? 100.0 : std::floor(unit() * 100.0));
-        h.Set(P::KRVN_TRIGGER, pick(1, 9));
-        h.Set(P::KRVN_SORT_KEY, pick(1, 10));
-        h.Set(P::KRVN_FILL, pick(0, 1));
-        h.Set(P::KRVN_REVERSE, pick(0, 1));
-        h.Set(P::KRVN_AFFECT_BACKGROUND, pick(0, 1));
-        h.Set(P::KRVN_BLOCK_WIDTH, pick(0, 1) == 1 ? 100.0 : std::floor(10.0 + unit() * 90.0));
-        h.Set(P::KRVN_ANIMATE_GROWTH, pick(0, 1) == 1 ? 100.0 : std::floor(unit() * 200.0));
-        h.Set(P::KRVN_OFFSET, pick(0, 1) == 1 ? 0.0 : std::floor(unit() * 60.0));
-        World in = PhotoLike(pick(1, 60), pick(1, 40), depth, static_cast<uint32_t>(round));
+        set(P::KRVN_THRESHOLD_LOW, low);
+        set(P::KRVN_THRESHOLD_HIGH, low + std::floor(unit() * 60.0 + 5.0) / 100.0);
+        set(P::KRVN_EFFECT, pick(1, 2));
+        set(P::KRVN_ANGLE, round % 6 == 5 ? 0.0 : pick(-360, 360));
+        set(P::KRVN_RESOLUTION, round % 2 == 0 ? 100.0 : std::floor(unit() * 100.0));
+        set(P::KRVN_TRIGGER, pick(1, 9));
+        set(P::KRVN_SORT_KEY, pick(1, 10));
+        set(P::KRVN_FILL, pick(0, 1));
+        set(P::KRVN_REVERSE, pick(0, 1));
+        set(P::KRVN_AFFECT_BACKGROUND, pick(0, 1));
+        set(P::KRVN_BLOCK_WIDTH, pick(0, 1) == 1 ? 100.0 : std::floor(10.0 + unit() * 90.0));
+        set(P::KRVN_ANIMATE_GROWTH, pick(0, 1) == 1 ? 100.0 : std::floor(unit() * 200.0));
+        set(P::KRVN_OFFSET, pick(0, 1) == 1 ? 0.0 : std::floor(unit() * 60.0));
+        // One round in four reads the trigger colours, and sometimes the sort colours, from layers
+        // of other sizes and depths than the input.
+        const bool sources = round % 4 == 3;
+        h.Set(P::KRVN_TRIGGER_SOURCE, sources ? trigger_layer : host::kNoLayer);
+        h.Set(P::KRVN_SORT_SOURCE, sources && pick(0, 1) == 1 ? sort_layer : host::kNoLayer);
+        // One round in four is large enough for several bands of rows and blocks of columns.
+        const bool large = round % 4 == 1;
+        World in = large ? PhotoLike(pick(130, 200), pick(70, 110), depth, static_cast<uint32_t>(round))
+                         : PhotoLike(pick(1, 60), pick(1, 40), depth, static_cast<uint32_t>(round));
         for (int i = 0; i < 12; ++i) {
             const A_long x = pick(0, in.width() - 1);
             const A_long y = pick(0, in.height() - 1);
@@ -636,15 +655,22 @@ TEST_F(RenderDeterminism, CompactGridGivesTheRecordBytes) {
         }
         SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(in.width()) + " x " +
                      std::to_string(in.height()) + " at " + std::to_string(depth) + " bits");
-        h.Set(P::KRVN_FEATHER_START, 0.0);
+        set(P::KRVN_FEATHER_START, 0.0);
         const long before = h.call_count("iterate_generic");
         const World grid = RenderAe(h, in);
         compact += h.call_count("iterate_generic") - before == 4 ? 1 : 0;
-        h.Set(P::KRVN_FEATHER_START, 1e-4);
+        if (depth == 8 && !sources) {
+            World bgra = in.Converted(8, host::ChannelOrder::BGRA);
+            bgra.SetPremiereFormat(host::PremiereFormat("bgra"));
+            EXPECT_EQ(RenderLegacy(pr, bgra).MaxDifference(grid), 0.0) << "Premiere Pro";
+            ++premiere;
+        }
+        set(P::KRVN_FEATHER_START, 1e-4);
         const World records = RenderAe(h, in);
         EXPECT_TRUE(grid.SamePixels(records));
     }
-    EXPECT_GT(compact, 20);
+    EXPECT_GT(compact, 28);
+    EXPECT_GE(premiere, 10);
 }
 
 // Plain sorts with a random offset on the image rows go through the compact grid as random rows

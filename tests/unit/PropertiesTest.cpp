@@ -429,7 +429,7 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
     EXPECT_GT(noisy, 60);
 }
 
-// A plain look on a turned or scaled grid, sorted on the compact grid built from image words and
+// A plain look on a turned or scaled grid, sorted on the compact grid built from image keys and
 // read back as the output reads it, gives every image pixel the colour the record grid gives it
 // after TakeOutPixels, with the background kept or not; other looks are refused.
 TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
@@ -463,6 +463,10 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
         EXPECT_EQ(CompactGridFits(info.settings, width, height), CompactGridApplies(info) || RandomRowsApply(info));
         CompactGrid grid;
         SizeCompactGrid(grid, info);
+        // New grid memory is not cleared: whatever it holds must not reach the output.
+        std::fill(grid.cells.begin(), grid.cells.end(), uint64_t{0xa5a5a5a5a5a5a5a5});
+        std::fill(grid.keys.begin(), grid.keys.end(), 0x5a5a5a5au);
+        std::fill(grid.breaks.begin(), grid.breaks.end(), uint8_t{0xa5});
         if (!CompactGridApplies(info)) {
             EXPECT_FALSE(SortGridLine(info, grid, 0));
             continue;
@@ -477,7 +481,8 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
                 const bool breaks =
                     test.Breaks(r.trigger.red + 0.0f, r.trigger.green + 0.0f, r.trigger.blue + 0.0f, r.trigger.alpha);
                 const uint32_t key = SortableBits(SortValueOf(r.sortSource, info.settings.sortKey), !info.settings.reverse);
-                grid.image[static_cast<size_t>(y) * width + x] = PackCell(key, breaks, x, y);
+                grid.keys[static_cast<size_t>(y) * width + x] = key;
+                grid.breaks[static_cast<size_t>(y) * width + x] = breaks ? 1 : 0;
             }
         }
         SetUpTransform(info, 1);
@@ -550,7 +555,7 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
         }
         EXPECT_FALSE(CompactGridApplies(info));
         EXPECT_FALSE(SortGridLine(info, grid, 0));
-        ASSERT_TRUE(grid.image.empty());
+        ASSERT_TRUE(grid.keys.empty() && grid.breaks.empty());
         ASSERT_EQ(grid.cells.size(), input.size());
         ASSERT_EQ(grid.spans.size(), static_cast<size_t>(height));
         ++compact;
