@@ -97,26 +97,19 @@ int64_t NextBreak(const uint8_t* breaks, int64_t x, int64_t end) {
     return x;
 }
 
-}  // namespace
-
-void FindRandomRowSpans(const Info& info, int32_t y, const uint8_t* breaks, std::vector<RowSpan>& spans) {
-    spans.clear();
-    const DerivedSettings& d = info.derived;
+// The line kernel's walk along line y of a plain look, over the line's break flags: close(h, cur)
+// for each span [h, cur) it closes, in order, with columns counted from the line's start. The
+// line's last index is lastIndex in the grid's terms, so the last line's final span ends one record
+// short, as it does in the grid. Up to `plainEnd` a column reads its own flag, so after a column
+// that leaves the span open the next ones are skipped to the next set flag or the span's length
+// limit.
+template <typename Close>
+void WalkLine(const Info& info, int32_t y, const uint8_t* breaks, Close&& close) {
     const int64_t width = info.lineLength;
-    const int64_t lineStart = static_cast<int64_t>(y) * width;
-    // Columns from the start of the line, as in SortCompactRow.
-    const int64_t last = info.lastIndex - lineStart;
+    const int64_t last = info.lastIndex - static_cast<int64_t>(y) * width;
     const int64_t lastColumn = info.lastColumn;
     const int64_t maxSpan = info.maxSpanLength;
     const int64_t plainEnd = std::min({width, last + 1, lastColumn + 1});
-    LineRandom random;
-    random.Seed(LineSeed(info.settings.randomSeed, y));
-    // After each processed span the generator starts over from the same first draw of the
-    // settings' seed, reduced by the number of spans processed so far.
-    LineRandom reseed;
-    reseed.Seed(static_cast<uint32_t>(info.settings.randomSeed));
-    const int64_t firstDraw = reseed.Next();
-    int64_t processed = 0;
     int64_t h = 0;
     for (int64_t x = 0; x <= lastColumn; ++x) {
         const int64_t cur = std::min(x, last);
@@ -126,27 +119,36 @@ void FindRandomRowSpans(const Info& info, int32_t y, const uint8_t* breaks, std:
             }
             continue;
         }
+        close(h, cur);
+        h = cur;
+    }
+}
+
+}  // namespace
+
+void FindRandomRowSpans(const Info& info, int32_t y, const uint8_t* breaks, std::vector<RowSpan>& spans) {
+    spans.clear();
+    const DerivedSettings& d = info.derived;
+    const int64_t lineStart = static_cast<int64_t>(y) * info.lineLength;
+    LineRandom random;
+    random.Seed(LineSeed(info.settings.randomSeed, y));
+    // After each processed span the generator starts over from the same first draw of the
+    // settings' seed, reduced by the number of spans processed so far.
+    LineRandom reseed;
+    reseed.Seed(static_cast<uint32_t>(info.settings.randomSeed));
+    const int64_t firstDraw = reseed.Next();
+    int64_t processed = 0;
+    WalkLine(info, y, breaks, [&](int64_t h, int64_t cur) {
         // Every span closed draws an offset, however short; only one of 2 or more is processed.
-        const int64_t len = cur - h;
-        const auto [start0, end0] = GrownSpan(h, cur, d.growth);
-        int64_t shift = 0;
-        if (len >= 1) {
-            if (d.offset > 0.0f) {
-                shift = static_cast<int64_t>(d.offset * static_cast<float>(len));
-            }
-            const int64_t r = random.Next();
-            shift = shift - static_cast<int64_t>(static_cast<float>(r % len - len) * -0.5f * d.randomOffset);
-        }
+        const auto [shifted, end] = ClosedSpanBounds(h, cur, d.growth, d.offset, d.randomOffset, &random);
         // Nothing moves back before the first cell of the grid.
-        const int64_t start = std::max(start0 + shift, -lineStart);
-        const int64_t end = std::min(cur, end0 + shift);
+        const int64_t start = std::max(shifted, -lineStart);
         if (end - start >= 2) {
             ++processed;
             random.Seed(static_cast<uint32_t>(firstDraw % processed));
             spans.push_back({static_cast<int32_t>(start), static_cast<int32_t>(end - start)});
         }
-        h = cur;
-    }
+    });
 }
 
 bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks,
@@ -162,39 +164,16 @@ bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, cons
     auto* row = static_cast<unsigned char*>(pixels);
     try {
         thread_local CompactScratch scratch;
-        // Indices from the start of the line; the line's last index is lastIndex in the grid's
-        // terms, so the last line's final span ends one record short, as it does in the grid.
-        const int64_t width = info.lineLength;
-        const int64_t last = info.lastIndex - static_cast<int64_t>(y) * width;
-        const int64_t lastColumn = info.lastColumn;
-        const int64_t maxSpan = info.maxSpanLength;
         const float g = info.derived.growth;
         const float offset = info.derived.offset;
-        // Up to `plainEnd` a column reads its own flag, so after a column that leaves the span
-        // open the next ones are skipped to the next set flag or the span's length limit.
-        const int64_t plainEnd = std::min({width, last + 1, lastColumn + 1});
-        int64_t h = 0;
-        for (int64_t x = 0; x <= lastColumn; ++x) {
-            const int64_t cur = std::min(x, last);
-            if (x < width && cur - h <= maxSpan && breaks[cur] == 0) {
-                if (x < plainEnd) {
-                    x = NextBreak(breaks, x + 1, std::min(plainEnd, h + maxSpan + 1)) - 1;
-                }
-                continue;
-            }
-            // The span's bounds as CloseSpan gives them without a random offset; growth and offset
-            // never lengthen a span, so one shorter than 2 sorts nothing.
-            const int64_t len = cur - h;
-            if (len < 2) {
-                h = cur;
-                continue;
-            }
+        WalkLine(info, y, breaks, [&](int64_t h, int64_t cur) {
+            // Growth and offset never lengthen a span, so one shorter than 2 sorts nothing.
+            if (cur - h < 2) return;
             const auto [start, end] = PlainSpanBounds(h, cur, g, offset);
             if (end - start >= 2) {
                 sortSpan(scratch, row, keys, start, end - start);
             }
-            h = cur;
-        }
+        });
         return true;
     } catch (const std::exception& e) {
         info.SetMessage(e.what());

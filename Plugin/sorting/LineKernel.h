@@ -96,14 +96,25 @@ inline std::pair<int64_t, int64_t> GrownSpan(int64_t h, int64_t cur, float g) {
     return {h, cur};
 }
 
-// The bounds [start, end) the plain sort gives the span [h, cur) of a line with no random offset:
-// grown, then moved on by offset × its length and cut at cur, as the kernel closes a span.
-inline std::pair<int64_t, int64_t> PlainSpanBounds(int64_t h, int64_t cur, float growth, float offset) {
+// The bounds [start, end) a span [h, cur) gets as it closes: grown, moved on by offset × its
+// length and, with a random offset (random not null), moved back by a draw of the line's generator
+// (one draw for every span of 1 cell or more), then cut at cur. The start may lie before the line,
+// or before the grid's first cell: the caller clamps it.
+inline std::pair<int64_t, int64_t> ClosedSpanBounds(int64_t h, int64_t cur, float growth, float offset,
+                                                    float randomOffset, LineRandom* random) {
     const int64_t len = cur - h;
     const auto [start0, end0] = GrownSpan(h, cur, growth);
-    const int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len)) : 0;
-    const int64_t end = end0 + shift < cur ? end0 + shift : cur;
-    return {start0 + shift, end};
+    int64_t shift = len >= 1 && offset > 0.0f ? static_cast<int64_t>(offset * static_cast<float>(len)) : 0;
+    if (len >= 1 && random != nullptr) {
+        const int64_t r = random->Next();
+        shift -= static_cast<int64_t>(static_cast<float>(r % len - len) * -0.5f * randomOffset);
+    }
+    return {start0 + shift, end0 + shift < cur ? end0 + shift : cur};
+}
+
+// The bounds the plain sort gives the span [h, cur) of a line with no random offset.
+inline std::pair<int64_t, int64_t> PlainSpanBounds(int64_t h, int64_t cur, float growth, float offset) {
+    return ClosedSpanBounds(h, cur, growth, offset, 0.0f, nullptr);
 }
 
 // Seed of line y's generator before its first span.

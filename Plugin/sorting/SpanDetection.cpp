@@ -83,20 +83,9 @@ void LineKernel::Run() {
 }
 
 void LineKernel::CloseSpan(int64_t h, int64_t cur, int64_t x) {
-    const int64_t len = cur - h;
-    const auto [start0, end0] = GrownSpan(h, cur, d_.growth);
-    int64_t shift = 0;
-    if (len >= 1) {
-        if (d_.offset > 0.0f) {
-            shift = static_cast<int64_t>(d_.offset * static_cast<float>(len));
-        }
-        if (d_.randomOffsetOn) {
-            const int64_t r = random_.Next();
-            shift = shift - static_cast<int64_t>(static_cast<float>(r % len - len) * -0.5f * d_.randomOffset);
-        }
-    }
-    const int64_t start = start0 + shift > 0 ? start0 + shift : 0;
-    const int64_t end = std::min(cur, end0 + shift);
+    const auto [shifted, end] = ClosedSpanBounds(h, cur, d_.growth, d_.offset, d_.randomOffset,
+                                                 d_.randomOffsetOn ? &random_ : nullptr);
+    const int64_t start = shifted > 0 ? shifted : 0;
     const int64_t count = end - start;
     if (count < 2) {
         return;
