@@ -643,16 +643,7 @@ TEST_F(RenderDeterminism, CompactGridGivesTheRecordBytes) {
         const bool large = round % 4 == 1;
         World in = large ? PhotoLike(pick(130, 200), pick(70, 110), depth, static_cast<uint32_t>(round))
                          : PhotoLike(pick(1, 60), pick(1, 40), depth, static_cast<uint32_t>(round));
-        for (int i = 0; i < 12; ++i) {
-            const A_long x = pick(0, in.width() - 1);
-            const A_long y = pick(0, in.height() - 1);
-            if (depth == 16) in.At<PF_Pixel16>(x, y).red = static_cast<A_u_short>(pick(32769, 65535));
-            if (depth == 32) {
-                const float odd[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                                     -0.75f, 3.5f};
-                in.At<PF_PixelFloat>(x, y).green = odd[pick(0, 3)];
-            }
-        }
+        PlantOddChannels(in, depth, g);
         SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(in.width()) + " x " +
                      std::to_string(in.height()) + " at " + std::to_string(depth) + " bits");
         set(P::KRVN_FEATHER_START, 0.0);
@@ -708,16 +699,7 @@ TEST_F(RenderDeterminism, RandomRowsGiveTheRecordBytes) {
         const A_long width = round % 6 == 0 ? 1 : pick(1, 70);
         const A_long height = round % 6 == 1 ? 1 : pick(1, 40);
         World in = PhotoLike(width, height, depth, static_cast<uint32_t>(round + 100));
-        for (int i = 0; i < 12; ++i) {
-            const A_long x = pick(0, in.width() - 1);
-            const A_long y = pick(0, in.height() - 1);
-            if (depth == 16) in.At<PF_Pixel16>(x, y).red = static_cast<A_u_short>(pick(32769, 65535));
-            if (depth == 32) {
-                const float odd[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                                     -0.75f, 3.5f};
-                in.At<PF_PixelFloat>(x, y).green = odd[pick(0, 3)];
-            }
-        }
+        PlantOddChannels(in, depth, g);
         SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(in.width()) + " x " +
                      std::to_string(in.height()) + " at " + std::to_string(depth) + " bits");
         set(P::KRVN_FEATHER_START, 0.0);

@@ -2,9 +2,24 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 #include <random>
 
 namespace korvane::render_test {
+
+void PlantOddChannels(World& w, int depth, std::mt19937& g) {
+    const auto pick = [&](int low, int high) { return low + static_cast<int>(g() % static_cast<uint32_t>(high - low + 1)); };
+    for (int i = 0; i < 12; ++i) {
+        const A_long x = pick(0, w.width() - 1);
+        const A_long y = pick(0, w.height() - 1);
+        if (depth == 16) w.At<PF_Pixel16>(x, y).red = static_cast<A_u_short>(pick(32769, 65535));
+        if (depth == 32) {
+            const float odd[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                                 -0.75f, 3.5f};
+            w.At<PF_PixelFloat>(x, y).green = odd[pick(0, 3)];
+        }
+    }
+}
 
 World PhotoLike(A_long width, A_long height, int depth, uint32_t seed, host::ChannelOrder order) {
     World w(width, height, depth, order);

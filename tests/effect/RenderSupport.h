@@ -13,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -78,6 +79,10 @@ std::vector<ErrorRecord> Concat(std::vector<ErrorRecord> first, const Lists&... 
 // A photo-like picture: smooth gradients, a few soft discs and fine grain, every channel in use.
 World PhotoLike(A_long width, A_long height, int depth = 8, uint32_t seed = 1,
                 host::ChannelOrder order = host::ChannelOrder::ARGB);
+
+// Twelve pixels of w given channels a round trip through records changes: 16-bit reds above full
+// intensity, and at 32 bits a green of NaN, infinity, below 0 or above 1.
+void PlantOddChannels(World& w, int depth, std::mt19937& g);
 
 // A world of one colour.
 World Solid(A_long width, A_long height, const Color& c, int depth = 8,
