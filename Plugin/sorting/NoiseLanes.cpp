@@ -2,14 +2,20 @@
 // repeat NoiseAlongX::At and the octave sum operation for operation (multiplications, additions,
 // subtractions, comparisons and conversions are exact per lane, and the build never contracts
 // them into fused ones), so every path gives the scalar path's bits.
-#include <immintrin.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 
 #include "sorting/Noise.h"
+
+// The vector lanes are x86-64's; other processors take the scalar path.
+#if defined(__x86_64__)
+#define KORVANE_NOISE_LANES 1
+#include <immintrin.h>
+#else
+#define KORVANE_NOISE_LANES 0
+#endif
 
 namespace korvane::utils {
 
@@ -38,6 +44,8 @@ void ScalarValues(NoiseAlongX* octaves, int32_t octaveCount, float frequency, fl
         out[x] = ScalarValue(octaves, octaveCount, frequency, amount, x);
     }
 }
+
+#if KORVANE_NOISE_LANES
 
 // The eight corner hashes of a cell, four bits each (all the gradient uses), in one word; cells
 // of a line not yet hashed hold kUnhashed.
@@ -415,10 +423,13 @@ __attribute__((target("avx512f"))) void LineValuesAvx512(NoiseAlongX* octaves, c
 #pragma GCC diagnostic pop
 #endif
 
+#endif  // KORVANE_NOISE_LANES
+
 }  // namespace
 
 NoiseLanes WidestNoiseLanes() {
     static const NoiseLanes widest = [] {
+#if KORVANE_NOISE_LANES
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx512f")) {
             return NoiseLanes::kAvx512;
@@ -426,6 +437,7 @@ NoiseLanes WidestNoiseLanes() {
         if (__builtin_cpu_supports("avx2")) {
             return NoiseLanes::kAvx2;
         }
+#endif
         return NoiseLanes::kScalar;
     }();
     return widest;
@@ -450,6 +462,7 @@ void NoiseLineValues(NoiseLanes lanes, NoiseAlongX* octaves, int32_t octaveCount
         ScalarValues(octaves, octaveCount, frequency, amount, 0, count, out);
         return;
     }
+#if KORVANE_NOISE_LANES
     OctaveConstants constants[kMaxOctaves];
     HashedCells hashed;
     double scale = 1.0;
@@ -491,6 +504,7 @@ void NoiseLineValues(NoiseLanes lanes, NoiseAlongX* octaves, int32_t octaveCount
         (near ? LineValuesAvx2<true> : LineValuesAvx2<false>)(octaves, constants, hashed, octaveCount, frequency,
                                                               amount, 0, count, out);
     }
+#endif
 }
 
 }  // namespace korvane::utils
