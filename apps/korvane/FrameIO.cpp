@@ -80,12 +80,21 @@ public:
     explicit VideoFile(VideoSinkSettings settings) : settings_(std::move(settings)) {}
     void write(long, const Image& image, std::vector<std::string>& notes) override {
         if (!writer_) {
-            OutputFrames frames{image.width,     image.height,  image.depth == 8 ? 8 : 16,
-                                settings_.alpha, settings_.fps, settings_.color,
-                                settings_.chunk};
+            OutputFrames frames;
+            frames.width = image.width;
+            frames.height = image.height;
+            frames.depth = image.depth == 8 ? 8 : 16;
+            frames.source_depth = settings_.source_depth;
+            frames.alpha = settings_.alpha;
+            frames.fps = settings_.fps;
+            frames.variable_rate = settings_.variable_rate;
+            frames.time_base = settings_.time_base;
+            frames.constant_rate = settings_.constant_rate;
+            frames.color = settings_.color;
+            frames.chunk = settings_.chunk;
             if (image.depth == 32)
                 notes.push_back("video files hold at most 16 bits per channel; 32-bit frames are written at 16 bits");
-            writer_ = std::make_unique<VideoWriter>(settings_.path, frames, settings_.audio, settings_.encode, notes);
+            writer_ = std::make_unique<VideoWriter>(settings_.path, frames, settings_.source, settings_.encode, notes);
         }
         noteStageForTestHook(TestStage::Write);
         writer_->write(image);

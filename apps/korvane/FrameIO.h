@@ -48,9 +48,13 @@ std::unique_ptr<FrameSink> ImageSink(const FramePattern& pattern, long number_of
 struct VideoSinkSettings {
     std::string path;
     Rational fps;
+    bool variable_rate = false;             // frames keep their own times (a clip's), not frame / fps
+    Rational time_base;                     // of the frames' times
+    std::optional<Rational> constant_rate;  // --fps on a clip: frames repeated or dropped to it
     ColorTags color;
-    bool alpha = false;  // keep alpha where the codec can
-    std::optional<AudioSource> audio;
+    bool alpha = false;                  // keep alpha where the codec can
+    int source_depth = 8;                // bits per component of the source's pixels
+    std::optional<StreamSource> source;  // the clip whose sound, subtitles and tags go along
     EncodeOptions encode;
     std::optional<FrameRange> chunk;  // the frames of a longer clip this output holds
 };

@@ -20,6 +20,7 @@ struct Image {
     bool had_alpha = true;                          // the file had an alpha channel
     bool grey = false;                              // the file had one colour channel
     std::shared_ptr<const ImageMetadata> metadata;  // of the file read; null for frames of a clip
+    std::int64_t pts = 0;                           // a clip's frame: its presentation time in the clip's time base
     std::vector<std::byte> data;
 
     static Image blank(int width, int height, int depth);

@@ -124,9 +124,12 @@ public:
 
     long frameAt(double time) const {
         if (still()) return 0;
+        if (clip_) return clip_->frameAt(time);
         const long frame = std::lround(time * fps_);
         return std::clamp(frame, range_.first, range_.last);
     }
+    // The time a frame renders at: a clip's frames keep their own.
+    double frameTime(long frame) const { return clip_ ? clip_->frameTime(frame) : static_cast<double>(frame) / fps_; }
 
     const Image& picture(long frame) {
         if (picture_ && frame == frame_) return *picture_;
@@ -262,7 +265,7 @@ public:
         }
         Image result;
         try {
-            result = renderPixels(*host_, false, picture, static_cast<double>(frame) / input_.fps(),
+            result = renderPixels(*host_, false, picture, input_.frameTime(frame),
                                   "the preview of frame " + std::to_string(frame));
         } catch (const Cancelled&) {
             if (interrupted()) throw;

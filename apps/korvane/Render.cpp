@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <numeric>
 #include <optional>
 #include <set>
@@ -80,10 +81,10 @@ struct SourceLayer {
     }
 };
 
-void dumpParams(const Host& host, const FrameRange& range, double fps, bool premiere,
+void dumpParams(const Host& host, const FrameRange& range, const std::function<double(long)>& frame_time, bool premiere,
                 const std::vector<AEGP_MaskIDVal>& mask_ids) {
     for (long frame = range.first; frame <= range.last; ++frame) {
-        const double time = static_cast<double>(frame) / fps;
+        const double time = frame_time(frame);
         std::printf("frame %ld:", frame);
         for (const params::ParamSpec& row : params::kParams) {
             if (!isSettable(row) || (premiere && row.ae_only)) continue;
@@ -109,12 +110,15 @@ struct RenderPlan {
     FrameRange range;
     bool to_clip_end = false;  // a clip without --frames: from frame 0 to its last frame
     double fps = 24.0;
+    std::optional<Rational> constant_rate;  // --fps on a clip: the output's rate
     std::vector<host::Path> masks;
     std::vector<SourceLayer> sources;
 
     long output_offset = 0;  // output file number minus input frame number (--start-number)
 
     std::string outputName(long frame) const { return output->forFrame(frame + output_offset); }
+    // Seconds from frame 0 to `frame`: a clip's own frame times, else frame / fps.
+    double frameTime(long frame) const { return clip ? clip->frameTime(frame) : static_cast<double>(frame) / fps; }
     long expectedFrames() const {
         if (!to_clip_end) return range.count();
         return clip->frame_count;
@@ -209,14 +213,14 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
     if (!(options.fps > 0) || !std::isfinite(options.fps)) throw UsageError("--fps must be a positive number");
     plan.fps = options.fps;
     if (plan.clip) {
-        if (options.fps_given) report.note("--fps is for image sequences; the clip's own rate is used");
         plan.fps = plan.clip->fps.value();
-        if (plan.clip->variable_rate)
-            report.note("'" + options.input +
-                        "' has a variable frame rate; its frames are rendered one by one as "
-                        "decoded, at " +
-                        formatRate(plan.clip->fps) + " fps for keyframes and the output");
+        if (options.fps_given) plan.constant_rate = rateOf(options.fps);
     }
+    if (plan.constant_rate && !plan.video_output && !options.dump_params)
+        throw UsageError("--fps with a clip sets the rate of a video output; '" + options.output + "' is not one");
+    if (plan.constant_rate && plan.video_output)
+        report.note("'" + options.output + "' runs at a constant " + formatRate(*plan.constant_rate) +
+                    " fps: frames of the clip are repeated or dropped as ffmpeg's fps filter does");
     if (plan.video_output && plan.output->hasPlaceholder())
         throw UsageError("output '" + options.output +
                          "' is a video file, which holds every frame; drop the frame placeholder");
@@ -301,8 +305,9 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
     return plan;
 }
 
-// Masks onto the input layer, then every setting as a value or as keyframes at frame / fps.
-std::vector<AEGP_MaskIDVal> applySettings(Host& host, const RenderPlan& plan, double fps) {
+// Masks onto the input layer, then every setting as a value or as keyframes at their times
+// (a keyframe at a frame lands at that frame's time).
+std::vector<AEGP_MaskIDVal> applySettings(Host& host, const RenderPlan& plan) {
     std::vector<AEGP_MaskIDVal> mask_ids;
     for (const host::Path& path : plan.masks) mask_ids.push_back(host.AddMask(host::Mask{0, path}));
     for (const auto& [index, setting] : plan.settings.byIndex()) {
@@ -315,30 +320,37 @@ std::vector<AEGP_MaskIDVal> applySettings(Host& host, const RenderPlan& plan, do
         if (!setting.animated()) {
             host.Set(index, hostValue(setting.keys[0].value));
         } else {
-            for (const Key& key : setting.keys) host.SetKeyframe(index, key.time(fps), hostValue(key.value));
+            for (const Key& key : setting.keys)
+                host.SetKeyframe(index, key.seconds >= 0 ? key.seconds : plan.frameTime(key.frame),
+                                 hostValue(key.value));
         }
     }
     return mask_ids;
 }
 
-std::unique_ptr<FrameSink> makeSink(const RenderOptions& options, const RenderPlan& plan, bool had_alpha) {
+std::unique_ptr<FrameSink> makeSink(const RenderOptions& options, const RenderPlan& plan, const Image& first) {
     if (!plan.video_output) return ImageSink(*plan.output, plan.output_offset, options.write);
     VideoSinkSettings settings;
     settings.path = options.output;
-    settings.fps = plan.clip ? plan.clip->fps : rateOf(plan.fps);
-    settings.alpha = plan.clip ? plan.clip->has_alpha : had_alpha;
+    settings.alpha = plan.clip ? plan.clip->has_alpha : first.had_alpha;
+    settings.source_depth = plan.clip ? plan.clip->bit_depth : first.depth;
     settings.encode.codec = options.codec;
     settings.encode.crf = options.crf;
     settings.encode.extra_args = SplitArguments(options.encoder_args);
     if (plan.clip) {
+        settings.fps = plan.clip->fps;
+        settings.variable_rate = plan.clip->variable_rate;
+        settings.time_base = plan.clip->time_base;
+        settings.constant_rate = plan.constant_rate;
         settings.color = plan.clip->color;
-        AudioSource audio{options.input, plan.clip->audio_codecs, 0, 0};
+        settings.source = StreamSource{options.input, &*plan.clip, std::nullopt};
         if (!plan.to_clip_end) {
-            audio.start = static_cast<double>(plan.range.first) / plan.fps;
-            audio.duration = static_cast<double>(plan.range.count()) / plan.fps;
+            settings.source->range = plan.range;
             settings.chunk = plan.range;
         }
-        settings.audio = audio;
+    } else {
+        settings.fps = rateOf(plan.fps);
+        settings.time_base = {settings.fps.den, settings.fps.num};
     }
     return VideoSink(settings);
 }
@@ -398,9 +410,10 @@ int runRender(const RenderOptions& options) {
     std::unique_ptr<Host> host = openEffect(options.effect.empty() ? defaultEffectPath() : options.effect, personality);
     host->SetThreadCount(options.threads);
     setFrameRate(*host, plan.fps);
-    const std::vector<AEGP_MaskIDVal> mask_ids = applySettings(*host, plan, plan.fps);
+    const std::vector<AEGP_MaskIDVal> mask_ids = applySettings(*host, plan);
     if (options.dump_params) {
-        dumpParams(*host, plan.range, plan.fps, plan.premiere, mask_ids);
+        dumpParams(
+            *host, plan.range, [&plan](long frame) { return plan.frameTime(frame); }, plan.premiere, mask_ids);
         return kExitOk;
     }
 
@@ -436,6 +449,7 @@ int runRender(const RenderOptions& options) {
         if (!input) break;
         progress.startFrame(frame - plan.range.first);
         Image image = std::move(*input);
+        const std::int64_t pts = image.pts;
 
         int depth = options.depth ? options.depth : image.depth;
         if (plan.premiere && depth != 8) {
@@ -455,9 +469,11 @@ int runRender(const RenderOptions& options) {
             }
         }
 
-        const Image result = renderPixels(*host, plan.premiere, image, static_cast<double>(frame) / plan.fps,
-                                          "the render of frame " + std::to_string(frame));
-        if (!sink) sink = makeSink(options, plan, image.had_alpha);
+        Image result = renderPixels(*host, plan.premiere, image, plan.frameTime(frame),
+                                    "the render of frame " + std::to_string(frame));
+        // A clip's frame keeps its time; a sequence's frames are counted from the first.
+        result.pts = plan.clip ? pts : frame - plan.range.first;
+        if (!sink) sink = makeSink(options, plan, image);
         sink->write(frame, result, notes);
         for (const std::string& note : notes) report.noteOnce(note);
         notes.clear();
@@ -470,12 +486,12 @@ int runRender(const RenderOptions& options) {
         throw UsageError("--frames " + options.frames + ": '" + options.input + "' ends at frame " +
                          std::to_string(plan.range.first + rendered - 1) +
                          (problem.empty() ? "" : " (" + problem + ")"));
-    if (plan.to_clip_end && plan.clip->frame_count_exact && rendered < plan.clip->frame_count)
+    if (plan.to_clip_end && rendered < plan.clip->frame_count)
         throw UsageError("cannot decode '" + options.input + "': " +
                          (problem.empty() ? "the clip ends after " + std::to_string(rendered) + " of its " +
                                                 std::to_string(plan.clip->frame_count) + " frames"
                                           : problem));
-    if (!problem.empty()) report.note("ffmpeg reported while decoding '" + options.input + "': " + problem);
+    if (!problem.empty()) report.note("the decoder reported while reading '" + options.input + "': " + problem);
     sink->finish();
     progress.finish();
     host->GlobalSetdown();

@@ -2,6 +2,7 @@
 #include "TestHooks.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -61,6 +62,26 @@ void stallFirstPreviewRenderForTestHook() {
     const char* value = std::getenv("KORVANE_TEST_PREVIEW_STALL_MS");
     if (value != nullptr && !stalled.exchange(true))
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(value)));
+}
+
+void stallDecodeForTestHook(long frame, const std::atomic<bool>& stop) {
+    static const long at = [] {
+        const char* value = std::getenv("KORVANE_TEST_STALL_DECODE_AT");
+        return value ? std::atol(value) : 0L;
+    }();
+    if (at <= 0 || frame + 1 != at) return;
+    int never[2];
+    if (::pipe(never) != 0) return;
+    std::thread([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(::getpid(), testSignal());
+    }).detach();
+    // A signal ends the read early (EINTR); only the reader's own stop lets it go.
+    char byte = 0;
+    while (!stop.load())
+        if (::read(never[0], &byte, 1) >= 0) break;
+    ::close(never[0]);
+    ::close(never[1]);
 }
 
 void noteFileWrittenForTestHook() {

@@ -12,9 +12,14 @@
 //   KORVANE_TEST_FAIL_CALL=NAME:N:CODE the host's callback or suite function NAME fails on its N-th
 //                                      call with PF_Err CODE (the host's fault injection), so that
 //                                      the effect returns an error;
+//   KORVANE_TEST_STALL_DECODE_AT=N     before handing over a clip's N-th frame the decoding thread
+//                                      blocks in a read that never completes, as on a stalled disk,
+//                                      and the test signal arrives 300 ms later;
 //   KORVANE_TEST_PREVIEW_STALL_MS=N    the first progress call of the preview's first render waits
 //                                      N ms, so that a newer request surely finds it in flight.
 #pragma once
+
+#include <atomic>
 
 namespace korvane::host {
 class Host;
@@ -28,6 +33,8 @@ void noteProgressCallForTestHook();
 void noteStageForTestHook(TestStage stage);
 void noteFileWrittenForTestHook();
 void stallFirstPreviewRenderForTestHook();
+// Returns once `stop` is set and the thread is woken by a signal.
+void stallDecodeForTestHook(long frame, const std::atomic<bool>& stop);
 void applyFaultTestHook(host::Host& host);  // throws UsageError for a malformed value
 
 }  // namespace korvane::cli

@@ -1,225 +1,133 @@
-// ffprobe's JSON read into a VideoInfo.
+// A clip's video stream read in process with libavformat: the facts, then their meaning.
 #include "VideoProbe.h"
-
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
+#include <limits>
 
 #include "Errors.h"
-#include "Subprocess.h"
+#include "Interrupt.h"
+#include "LibAv.h"
+
+extern "C" {
+#include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
+}
 
 namespace korvane::cli {
 namespace {
 
-using nlohmann::json;
+constexpr std::int64_t kNoTime = std::numeric_limits<std::int64_t>::min();
 
-constexpr int kMaxSide = 65535;
-constexpr double kMaxFps = 1000.0;
+Rational rationalOf(AVRational r) { return {r.num, r.den}; }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
+std::string colorName(const char* name) {
+    const std::string text = name ? name : "";
+    return text == "unknown" || text == "unspecified" || text == "reserved" ? std::string() : text;
 }
 
-// ffprobe writes most numbers as strings ("24", "1.000000").
-std::optional<double> number(const json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end()) return std::nullopt;
-    double value = 0;
-    if (it->is_number()) {
-        value = it->get<double>();
-    } else if (it->is_string()) {
-        const std::string text = it->get<std::string>();
-        char* end = nullptr;
-        value = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0') return std::nullopt;
-    } else {
-        return std::nullopt;
+// The first video stream that is not cover art, described with every packet it holds.
+VideoFacts readFacts(AVFormatContext* input, const std::string& path) {
+    VideoFacts facts;
+    const AVStream* video = nullptr;
+    int video_streams = 0;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        AVStream* stream = input->streams[i];
+        const AVCodecParameters* par = stream->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO) facts.audio_codecs.push_back(avcodec_get_name(par->codec_id));
+        if (par->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+        if (!video && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+            video = stream;
+            facts.stream_index = static_cast<int>(i);
+            facts.video_index = video_streams;
+        }
+        ++video_streams;
     }
-    if (!std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
-std::string text(const json& object, const char* key) {
-    const auto it = object.find(key);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-Rational rational(const json& object, const char* key) {
-    const std::string t = text(object, key);
-    const std::size_t slash = t.find('/');
-    if (slash == std::string::npos) return {};
-    try {
-        std::size_t used = 0;
-        const long num = std::stol(t.substr(0, slash), &used);
-        if (used != slash) return {};
-        const long den = std::stol(t.substr(slash + 1), &used);
-        if (used != t.size() - slash - 1) return {};
-        return {num, den};
-    } catch (const std::exception&) {
-        return {};
+    if (!video) throw ProbeError{"it has no video stream"};
+    const AVCodecParameters* par = video->codecpar;
+    facts.width = par->width;
+    facts.height = par->height;
+    if (const auto* matrix = reinterpret_cast<const int32_t*>(
+            av_stream_get_side_data(video, AV_PKT_DATA_DISPLAYMATRIX, nullptr)))
+        facts.rotation = -av_display_rotation_get(matrix);
+    facts.real_rate = rationalOf(video->r_frame_rate);
+    facts.average_rate = rationalOf(video->avg_frame_rate);
+    facts.time_base = rationalOf(video->time_base);
+    if (video->duration != AV_NOPTS_VALUE)
+        facts.duration = static_cast<double>(video->duration) * av_q2d(video->time_base);
+    else if (input->duration != AV_NOPTS_VALUE)
+        facts.duration = static_cast<double>(input->duration) / AV_TIME_BASE;
+    if (const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(par->format))) {
+        facts.pixel_format = format->name;
+        int depth = 0;
+        for (int c = 0; c < format->nb_components; ++c) depth = std::max(depth, format->comp[c].depth);
+        if (depth > 0) facts.bit_depth = depth;
+        facts.has_alpha = (format->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
     }
-}
+    facts.color = {colorName(av_color_primaries_name(par->color_primaries)),
+                   colorName(av_color_transfer_name(par->color_trc)), colorName(av_color_space_name(par->color_space)),
+                   colorName(av_color_range_name(par->color_range))};
 
-bool usableRate(const Rational& r) { return r.valid() && r.value() <= kMaxFps; }
-
-int rotationOf(const json& stream) {
-    double degrees = 0;
-    if (const auto side = stream.find("side_data_list"); side != stream.end() && side->is_array()) {
-        for (const json& entry : *side)
-            if (entry.is_object())
-                if (const auto r = number(entry, "rotation")) degrees = *r;
+    // Only the video stream's packets are read.
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        if (static_cast<int>(i) != facts.stream_index) input->streams[i]->discard = AVDISCARD_ALL;
+    av::Packet packet = av::NewPacket();
+    av::TakeLastError();
+    int result = 0;
+    while ((result = av_read_frame(input, packet.get())) >= 0) {
+        if (packet->stream_index == facts.stream_index)
+            facts.packets.push_back({packet->pts == AV_NOPTS_VALUE ? kNoTime : packet->pts,
+                                     packet->dts == AV_NOPTS_VALUE ? kNoTime : packet->dts,
+                                     (packet->flags & AV_PKT_FLAG_KEY) != 0, (packet->flags & AV_PKT_FLAG_DISCARD) != 0,
+                                     packet->size});
+        av_packet_unref(packet.get());
     }
-    if (degrees == 0)
-        if (const auto tags = stream.find("tags"); tags != stream.end() && tags->is_object())
-            if (const auto r = number(*tags, "rotate")) degrees = *r;
-    const long quarter = std::lround(degrees / 90.0);
-    return static_cast<int>(((quarter % 4) + 4) % 4) * 90;
-}
-
-bool isStillImageFormat(const std::string& format_name) {
-    return format_name == "image2" ||
-           (format_name.size() > 5 && format_name.compare(format_name.size() - 5, 5, "_pipe") == 0);
+    throwIfInterrupted();
+    // A container that lists more frames than can be read is damaged (a file cut short).
+    const std::string problem = av::TakeLastError();
+    const auto read = static_cast<std::int64_t>(facts.packets.size());
+    if ((result != AVERROR_EOF || !problem.empty()) && video->nb_frames > read)
+        throw UsageError("cannot decode '" + path + "': " + (problem.empty() ? av::ErrorText(result) : problem) + "; " +
+                         std::to_string(read) + " of its " + std::to_string(video->nb_frames) + " frames can be read");
+    return facts;
 }
 
 }  // namespace
 
-bool IsMovieExtension(const std::string& path) {
-    static const char* const kMovies[] = {"mp4", "m4v",  "mov", "mkv", "webm", "avi", "mxf", "y4m", "mpg", "mpeg",
-                                          "ts",  "m2ts", "mts", "flv", "ogv",  "wmv", "nut", "3gp", "dv"};
-    std::string extension = lower(std::filesystem::path(path).extension().string());
-    if (extension.empty()) return false;
-    extension.erase(0, 1);
-    return std::find(std::begin(kMovies), std::end(kMovies), extension) != std::end(kMovies);
-}
-
-std::optional<VideoInfo> ParseProbe(const std::string& streams_json) {
-    const json probe = json::parse(streams_json, nullptr, false);
-    if (probe.is_discarded() || !probe.is_object()) throw ProbeError{"ffprobe's answer is not JSON"};
-    const json empty = json::object();
-    const auto format_it = probe.find("format");
-    const json& format = format_it != probe.end() && format_it->is_object() ? *format_it : empty;
-    if (isStillImageFormat(text(format, "format_name"))) return std::nullopt;
-
-    VideoInfo info;
-    const json* video = nullptr;
-    int video_streams = 0;
-    if (const auto streams = probe.find("streams"); streams != probe.end() && streams->is_array()) {
-        for (const json& stream : *streams) {
-            if (!stream.is_object()) continue;
-            const std::string type = text(stream, "codec_type");
-            if (type == "audio") info.audio_codecs.push_back(text(stream, "codec_name"));
-            if (type != "video" || video) continue;
-            const auto disposition = stream.find("disposition");
-            const bool cover_art = disposition != stream.end() && disposition->is_object() &&
-                                   number(*disposition, "attached_pic").value_or(0) != 0;
-            if (!cover_art) {
-                video = &stream;
-                info.video_index = video_streams;
-            }
-            ++video_streams;
-        }
-    }
-    if (!video) throw ProbeError{"it has no video stream"};
-
-    const double width = number(*video, "width").value_or(0), height = number(*video, "height").value_or(0);
-    if (!(width >= 1 && height >= 1)) throw ProbeError{"its video stream has no frame size"};
-    if (width > kMaxSide || height > kMaxSide)
-        throw ProbeError{"frames larger than " + std::to_string(kMaxSide) + " pixels on a side are not supported"};
-    info.rotation = rotationOf(*video);
-    info.width = static_cast<int>(info.rotation % 180 == 0 ? width : height);
-    info.height = static_cast<int>(info.rotation % 180 == 0 ? height : width);
-
-    const Rational real = rational(*video, "r_frame_rate"), average = rational(*video, "avg_frame_rate");
-    if (usableRate(real)) {
-        info.fps = real;
-        if (usableRate(average) && std::fabs(average.value() - real.value()) > 0.001 * real.value()) {
-            info.variable_rate = true;
-            info.fps = average;
-        }
-    } else if (usableRate(average)) {
-        info.fps = average;
-    } else {
-        throw ProbeError{"its video stream has no usable frame rate"};
-    }
-
-    info.duration = number(*video, "duration").value_or(number(format, "duration").value_or(0));
-    if (info.duration < 0) info.duration = 0;
-    if (const auto frames = number(*video, "nb_frames"); frames && *frames >= 1 && *frames < 1e9) {
-        info.frame_count = static_cast<long>(*frames);
-        info.frame_count_exact = true;
-    } else if (info.duration > 0 && info.duration * info.fps.value() < 1e9)
-        info.frame_count = std::max(1L, std::lround(info.duration * info.fps.value()));
-
-    info.pixel_format = text(*video, "pix_fmt");
-    info.color = {text(*video, "color_primaries"), text(*video, "color_transfer"), text(*video, "color_space"),
-                  text(*video, "color_range")};
-    for (std::string* tag : {&info.color.primaries, &info.color.transfer, &info.color.matrix, &info.color.range})
-        if (*tag == "unknown" || *tag == "unspecified" || *tag == "reserved") tag->clear();
-    return info;
-}
-
-void ApplyPixelFormat(VideoInfo& info, const std::string& pixel_formats_json) {
-    const json formats = json::parse(pixel_formats_json, nullptr, false);
-    if (formats.is_discarded() || !formats.is_object()) return;
-    const auto list = formats.find("pixel_formats");
-    if (list == formats.end() || !list->is_array()) return;
-    for (const json& format : *list) {
-        if (!format.is_object() || text(format, "name") != info.pixel_format) continue;
-        int depth = 0;
-        if (const auto components = format.find("components"); components != format.end() && components->is_array())
-            for (const json& component : *components)
-                if (component.is_object()) {
-                    // Only depths a component can have: anything else (1e300 would not even fit an int) is ignored.
-                    const double bits = number(component, "bit_depth").value_or(0);
-                    if (bits >= 1 && bits <= 32) depth = std::max(depth, static_cast<int>(bits));
-                }
-        if (depth > 0) info.bit_depth = depth;
-        if (const auto flags = format.find("flags"); flags != format.end() && flags->is_object())
-            info.has_alpha = number(*flags, "alpha").value_or(0) != 0;
-        return;
-    }
-}
-
 std::optional<VideoInfo> ProbeVideo(const std::string& path) {
     const bool movie = IsMovieExtension(path);
-    auto run = [&](const std::vector<std::string>& argv, std::string& out) {
-        Subprocess probe(argv, {.to_stdin = false, .from_stdout = true});
-        out = probe.readAll();
-        const int status = probe.wait();
-        return status == 0 ? std::string() : probe.lastErrorLine();
+    av::Input input;
+    const int opened = av::OpenInput(path, input);
+    throwIfInterrupted();
+    if (opened < 0) {
+        if (!movie) return std::nullopt;
+        const std::string line = av::TakeLastError();
+        throw UsageError("cannot read '" + path + "': " +
+                         (opened == AVERROR(ENOENT) ? std::string("no such file")
+                          : line.empty()            ? av::ErrorText(opened)
+                                                    : line));
+    }
+    if (av::IsImageDemuxer(input.get())) return std::nullopt;
+    av::FindStreamInfo(input.get(), path);
+    // A cut whose first keyframe comes late leaves the picture's size unknown at first look.
+    auto sized = [&] {
+        for (unsigned i = 0; i < input->nb_streams; ++i)
+            if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+                return input->streams[i]->codecpar->width > 0;
+        return true;
     };
-    std::string streams;
-    std::string failure;
+    if (!sized() && av::OpenInput(path, input, nullptr, true) == 0) av::FindStreamInfo(input.get(), path);
+    VideoInfo info;
     try {
-        failure = run({"ffprobe", "-v", "error", "-of", "json", "-show_streams", "-show_format", "file:" + path},
-                      streams);
-    } catch (const SpawnError& e) {
-        if (!movie) return std::nullopt;
-        throw UsageError("cannot read '" + path + "': clips need ffprobe, from the Debian package 'ffmpeg' (" +
-                         (e.error == ENOENT ? std::string("not installed") : std::strerror(e.error)) + ")");
-    }
-    if (!failure.empty()) {
-        if (!movie) return std::nullopt;
-        throw UsageError("cannot read '" + path + "': " + failure);
-    }
-    std::optional<VideoInfo> info;
-    try {
-        info = ParseProbe(streams);
+        info = DescribeVideo(readFacts(input.get(), path));
     } catch (const ProbeError& e) {
         throw UsageError("cannot read '" + path + "': " + e.reason);
     }
-    if (!info) return std::nullopt;
-    std::string formats;
-    try {
-        if (run({"ffprobe", "-v", "error", "-of", "json", "-show_pixel_formats"}, formats).empty())
-            ApplyPixelFormat(*info, formats);
-    } catch (const SpawnError&) {
-    }
+    const AVDictionaryEntry* tag = nullptr;
+    while ((tag = av_dict_get(input->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
+        info.tags.emplace_back(tag->key, tag->value);
     return info;
 }
 

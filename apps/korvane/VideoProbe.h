@@ -1,9 +1,11 @@
-// What ffprobe says about a file: whether it is a clip, and the clip's size, rate, length, pixel
-// format, rotation, colour tags and audio.
+// What a clip is: its video stream's size, rate, frames and their times, pixel format, rotation,
+// colour tags and sound, read with the FFmpeg libraries.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvane::cli {
@@ -18,41 +20,75 @@ struct Rational {
 };
 
 struct ColorTags {
-    std::string primaries, transfer, matrix, range;  // ffprobe's names; empty when unknown
+    std::string primaries, transfer, matrix, range;  // the libraries' names ("bt709", "tv"); empty when unknown
 };
 
 struct VideoInfo {
-    int video_index = 0;  // which video stream ("0:v:N"): the first that is not cover art
-    int width = 0;        // as the viewer sees it: after the rotation
+    int stream_index = 0;  // in the file
+    int video_index = 0;   // among its video streams: the first that is not cover art
+    int width = 0;         // as the viewer sees it: after the rotation
     int height = 0;
-    Rational fps;  // frames per second the clip is rendered and written at
-    bool variable_rate = false;
-    long frame_count = -1;           // -1: unknown
-    bool frame_count_exact = false;  // the container counts its frames (otherwise from the duration)
-    double duration = 0;             // seconds; 0 when unknown
+    // Frames per second: the constant rate, or for a variable rate the average one.
+    Rational fps;
+    bool variable_rate = false;  // the frames' times do not follow one constant rate
+    long frame_count = 0;        // frames a decoder gives
+    double duration = 0;         // seconds; 0 when unknown
     std::string pixel_format;
     int bit_depth = 8;  // deepest component of the pixel format
     bool has_alpha = false;
-    int rotation = 0;  // degrees the display matrix turns the coded picture (0, 90, 180, 270)
+    int rotation = 0;  // degrees clockwise that turn the coded picture upright (0, 90, 180, 270)
     ColorTags color;
-    std::vector<std::string> audio_codecs;  // one per audio stream
+    std::vector<std::string> audio_codecs;                  // one per audio stream
+    Rational time_base;                                     // of the video stream
+    std::vector<std::int64_t> frame_pts;                    // each frame's presentation time in time_base, ascending
+    std::vector<std::pair<std::string, std::string>> tags;  // the container's
+
+    // Seconds from frame 0 to `frame`: frame / fps at a constant rate, else the frame's own time
+    // (beyond the last frame, at the average rate).
+    double frameTime(long frame) const;
+    // The frame whose time is nearest `seconds`, within the clip.
+    long frameAt(double seconds) const;
 };
 
-// Thrown by the parsers for JSON that does not describe a usable clip.
+// One packet of the video stream as the demuxer gives it.
+struct PacketFacts {
+    std::int64_t pts = 0;  // in the stream's time base; INT64_MIN when the container gives none
+    std::int64_t dts = 0;
+    bool key = false;
+    bool discard = false;  // before the start of an edit list: decoded for reference, never shown
+    int size = 0;
+};
+
+// What the demuxer says about a clip's video stream before it is checked and interpreted.
+struct VideoFacts {
+    int stream_index = 0;
+    int video_index = 0;
+    int width = 0;  // coded
+    int height = 0;
+    double rotation = 0;  // degrees clockwise from the display matrix
+    Rational real_rate, average_rate, time_base;
+    double duration = 0;
+    std::string pixel_format;
+    int bit_depth = 8;
+    bool has_alpha = false;
+    ColorTags color;
+    std::vector<std::string> audio_codecs;
+    std::vector<PacketFacts> packets;  // in decode order
+};
+
+// Thrown for facts that cannot describe a usable clip.
 struct ProbeError {
     std::string reason;
 };
 
-// Reads `ffprobe -of json -show_streams -show_format` output. Returns nothing for a single still
-// image (an image demuxer: "png_pipe", "image2", ...); throws ProbeError for a file without a
-// video stream or with values that cannot be a clip (sizes, rates).
-std::optional<VideoInfo> ParseProbe(const std::string& streams_json);
-// Bit depth and alpha of a pixel format from `ffprobe -show_pixel_formats -of json` output.
-void ApplyPixelFormat(VideoInfo& info, const std::string& pixel_formats_json);
+// Checks and interprets the facts: the frames a decoder gives are the packets that are not
+// discarded, not empty, and neither before the first keyframe nor shown before it (the leading
+// frames of an open group of pictures, whose references are missing). Throws ProbeError.
+VideoInfo DescribeVideo(const VideoFacts& facts);
 
-// Probes `path` with ffprobe. Returns nothing when the file is a still image, or when ffprobe cannot
-// read it and its extension is not a movie's (the image reader then has its say). Throws
-// UsageError when ffmpeg is missing for a movie, or the file is no usable clip.
+// Probes `path` in process. Returns nothing when the file is a still image, or when no demuxer
+// reads it and its extension is not a movie's (the image reader then has its say). Throws
+// UsageError when the file is no usable clip.
 std::optional<VideoInfo> ProbeVideo(const std::string& path);
 
 // Extensions that name movie containers ("mp4", "mkv", ...), lower case, no dot.

@@ -65,13 +65,22 @@ premultiplication, no colour conversion. The output keeps the render depth where
 temporary file and renamed, so a failed or cancelled render never leaves half a file.
 
 Video: any file with a video stream (mp4, mov, mkv, webm, avi, gif, ...) is a clip, read and
-written with ffmpeg (Debian package 'ffmpeg'). Frame N renders at N / the clip's rate; --frames
-selects input frames. 8-bit clips render at 8 bits, deeper ones at 16. The output's extension picks
-the codec: .mp4 H.264 (CRF 16), .mov ProRes 4444 (alpha kept), .mkv FFV1 (lossless, exact), .webm
-VP9; --codec, --crf and --encoder-args override. Sound, frame rate and colour tags are kept; a
-rotated clip is sorted and written upright. An image pattern output (-o f_####.png) takes a clip's
-frames; a sequence input makes a clip at --fps. Some frames of a clip into .mkv (--frames 48-95
--o part.mkv) make a chunk for 'korvane join': tagged with its frames, without sound.
+written in process with the FFmpeg libraries. Frame N is the N-th frame a decoder shows (frames a
+stream-copy cut holds only for reference do not count) and renders at its own time in the clip;
+--frames selects input frames. 8-bit clips render at 8 bits, deeper ones at 16. The output's
+extension picks the codec: .mp4 H.264 (CRF 16, 8-bit 4:2:0 for every player), .mov ProRes 4444
+(alpha kept), .mkv FFV1 (lossless, exact), .webm VP9. --codec names another encoder, which gets the
+pixel format it is made for (4:2:0 at the source's depth where it has one); --crf and
+--encoder-args (options of the encoder or the container, as ffmpeg spells them) override. Every
+frame keeps its time, so a variable frame rate stays variable and the sound in sync; --fps R with a
+clip writes a constant R fps instead, repeating or dropping frames as ffmpeg's fps filter does
+(each output frame shows the input frame nearest its time). Kept: sound (re-encoded to the
+container's usual codec where it cannot hold the source's), subtitles (text converted to the
+container's text format where needed), timecode, colour tags, chapters, metadata, cover art and,
+in .mkv, attachments; a rotated clip is sorted and written upright. Whatever the container cannot
+hold, and any depth or alpha it loses, is said in a note. An image pattern output (-o f_####.png)
+takes a clip's frames; a sequence input makes a clip at --fps. Some frames of a clip into .mkv
+(--frames 48-95 -o part.mkv) make a chunk for 'korvane join': tagged with its frames, without sound.
 
 Examples:
   korvane render in.png -o out.png --set threshold_low=0.3 --set threshold_high=0.9 --set angle=90
@@ -162,19 +171,22 @@ int main(int argc, char** argv) try {
     render_cmd->add_option("--frames", render.frames, "Frames FIRST-LAST of a sequence or a clip, e.g. --frames 0-47");
     CLI::Option* fps_opt =
         render_cmd
-            ->add_option(
-                "--fps", render.fps,
-                "Frames per second of an image sequence, for keyframe times (time = frame / fps) and video outputs")
+            ->add_option("--fps", render.fps,
+                         "Frames per second of an image sequence (time = frame / fps, and the rate of a clip made from "
+                         "it); with a clip, a constant rate for the video output, frames repeated or dropped")
             ->check(kGreaterThanZero)
             ->capture_default_str();
-    render_cmd->add_option("--codec", render.codec, "Video outputs: ffmpeg encoder by name (e.g. --codec libx265)");
+    render_cmd->add_option(
+        "--codec", render.codec,
+        "Video outputs: encoder by name, with the pixel format it is made for (e.g. --codec libx265)");
     render_cmd
         ->add_option("--crf", render.crf,
                      "Video outputs: constant rate factor of the encoder (e.g. --crf 20; "
                      "default 16 for .mp4, 31 for .webm)")
         ->check(CLI::Range(0, 63));
     render_cmd->add_option("--encoder-args", render.encoder_args,
-                           "Video outputs: more encoder arguments for ffmpeg, e.g. --encoder-args \"-preset slow\"");
+                           "Video outputs: options of the encoder or the container as ffmpeg spells them, "
+                           "e.g. --encoder-args \"-preset slow -movflags +faststart\"");
     render_cmd
         ->add_option("--start-number", render.start_number,
                      "Number of the first output file of a sequence (e.g. --frames 48-95 --start-number 1)")
@@ -208,11 +220,11 @@ int main(int argc, char** argv) try {
         ->add_option("--audio-from", join.audio_from,
                      "The clip the chunks were rendered from: its sound, tags and length")
         ->required();
-    join_cmd->add_option("--codec", join.codec, "ffmpeg encoder by name (e.g. --codec libx265)");
+    join_cmd->add_option("--codec", join.codec, "Encoder by name (e.g. --codec libx265)");
     join_cmd->add_option("--crf", join.crf, "Constant rate factor of the encoder (e.g. --crf 20)")
         ->check(CLI::Range(0, 63));
     join_cmd->add_option("--encoder-args", join.encoder_args,
-                         "More encoder arguments for ffmpeg, e.g. \"-preset slow\"");
+                         "Options of the encoder or the container as ffmpeg spells them, e.g. \"-preset slow\"");
     join_cmd->add_flag("-q,--quiet", join.quiet, "Print nothing but errors");
     join_cmd->footer(
         "\nChunks may come in any order; frames missing, held twice or cut short are refused (exit 2).\n"

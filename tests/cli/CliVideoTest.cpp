@@ -2,6 +2,9 @@
 // ffprobe, and compared with the image path frame by frame.
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+#include <sstream>
+
 #include "CliSupport.h"
 
 namespace korvane::clitest {
@@ -33,6 +36,37 @@ std::string Frame(const std::string& path, int n, const std::string& pixel_forma
                                        pixel_format, "-"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     return r.out;
+}
+
+// Presentation times of a clip's video frames, in seconds.
+std::vector<double> FrameTimes(const std::string& path) {
+    const RunResult r = RunProgram("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "frame=pts_time", "-of", "csv=p=0", path});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    std::vector<double> times;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty()) times.push_back(std::stod(line));
+    return times;
+}
+
+// When the first bright frame is shown, and when the first loud sample sounds.
+double FlashTime(const std::string& path) {
+    const RunResult r = RunProgram("ffprobe", {"-v", "error", "-f", "lavfi", "movie=" + path + ",format=gray,signalstats", "-show_entries",
+                                               "frame=pts_time:frame_tags=lavfi.signalstats.YAVG", "-of", "csv=p=0"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);)
+        if (const std::size_t comma = line.find(','); comma != std::string::npos && std::stod(line.substr(comma + 1)) > 100)
+            return std::stod(line.substr(0, comma));
+    return -1;
+}
+double BeepTime(const std::string& path, const nlohmann::json& audio_stream) {
+    const RunResult r = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-f", "f32le", "-ac", "1", "-ar", "48000", "-"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    const auto* samples = reinterpret_cast<const float*>(r.out.data());
+    for (std::size_t i = 0; i < r.out.size() / sizeof(float); ++i)
+        if (std::fabs(samples[i]) > 0.1f) return std::stod(audio_stream.value("start_time", "0")) + static_cast<double>(i) / 48000;
+    return -1;
 }
 
 class CliVideoTest : public CliTest {
@@ -154,12 +188,15 @@ TEST_F(CliVideoTest, FailuresLeaveNothingBehind) {
         const char* message;
     };
     const std::vector<Case> cases = {
-        {{"render", clip, "-o", Path("a.mp4")}, {"PATH=/nonexistent"}, 2, "Debian package 'ffmpeg'"},
         {{"render", Path("sound.wav"), "-o", Path("a.mp4")}, {}, 2, "has no video stream"},
         {{"render", Path("cut.mp4"), "-o", Path("a.mkv")}, {}, 2, "cannot decode"},
         {{"render", clip, "-o", Path("a.mp4"), "--codec", "no-such-encoder"}, {}, 2, "Unknown encoder 'no-such-encoder'"},
         {{"render", clip, "-o", dir().string() + "/./clip.mkv"}, {}, 2, "would replace an input"},
         {{"render", clip, "--frames", "5-40", "-o", Path("a.mkv")}, {}, 2, "ends at frame 11"},
+        {{"render", clip, "-o", Path("a.mp4"), "--encoder-args", "-no-such-option 1"}, {}, 2, "no option '-no-such-option'"},
+        // While the render waits for a frame the decoder cannot read: a stalled disk or pipe.
+        {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_STALL_DECODE_AT=4"}, 130, "cancelled"},
+        {{"render", clip, "-o", Path("a.mkv")}, {"KORVANE_TEST_STALL_DECODE_AT=1", "KORVANE_TEST_SIGNAL=15"}, 143, "cancelled"},
         {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_SIGINT_AT_PROGRESS=20"}, 130, "cancelled"},
         {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_SIGINT_AT_PROGRESS=20", "KORVANE_TEST_SIGNAL=15"}, 143, "cancelled"},
         {{"render", clip, "-o", Path("a_##.png")}, {"KORVANE_TEST_SIGINT_AT_PROGRESS=20", "KORVANE_TEST_SIGNAL=1"}, 129, "cancelled"},
@@ -183,6 +220,177 @@ TEST_F(CliVideoTest, FailuresLeaveNothingBehind) {
     for (const std::string& name : Leftovers(inputs)) EXPECT_THAT(name, ::testing::StartsWith("a_")) << name;
     EXPECT_EQ(ReadBytes(clip), before);
     EXPECT_EQ(RunProgram("pgrep", {"-f", "ffmpeg.*" + dir().filename().string()}).exit_code, 1) << "an ffmpeg child still runs";
+}
+
+}  // namespace
+}  // namespace korvane::clitest
+
+namespace korvane::clitest {
+namespace {
+
+// Phones record at a variable rate: each output frame keeps its input frame's time, so a flash and
+// a beep that coincide in the input coincide in every container and after a chunked join; --fps
+// asks for a constant rate instead.
+TEST_F(CliVideoTest, VariableRateClipsKeepTheirTimesAndTheirSync) {
+    const std::string clip = Path("phone.mp4");
+    // 30 fps for two seconds, then 10 fps; the frame at 3 s is white and a beep starts at 3 s.
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i",
+                      "color=black:s=64x48:r=30:d=4,setpts='if(lt(N\\,60)\\,N/30\\,2+(N-60)/10)/TB',"
+                      "geq=lum='if(eq(N\\,70)\\,255\\,16)':cb=128:cr=128",
+                      "-f", "lavfi", "-i", "aevalsrc='if(between(t\\,3\\,3.1)\\,sin(2*PI*1000*t)\\,0)':d=8", "-fps_mode",
+                      "passthrough", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", clip})
+                  .exit_code,
+              0);
+    ASSERT_NEAR(FlashTime(clip), 3.0, 1e-6);
+    const std::vector<double> in_times = FrameTimes(clip);
+    ASSERT_EQ(in_times.size(), 120u);
+
+    const std::vector<std::string> look = {"--set", "threshold_low=0.5"};
+    for (const char* extension : {"mp4", "mkv", "mov", "webm"}) {
+        SCOPED_TRACE(extension);
+        const std::string out = Path(std::string("out.") + extension);
+        const RunResult r = Korvane(Concat({"render", clip, "-o", out, "-q"}, look));
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const std::vector<double> times = FrameTimes(out);
+        ASSERT_EQ(times.size(), in_times.size());
+        for (std::size_t n = 0; n < times.size(); n += 7) EXPECT_NEAR(times[n] - times[0], in_times[n] - in_times[0], 0.002) << "frame " << n;
+        // Within one frame of the slow part (0.1 s): the constant-rate writing put them 0.73 s apart.
+        EXPECT_NEAR(FlashTime(out), BeepTime(out, Stream(Probe(out), "audio")), 0.1);
+    }
+
+    // Chunks rendered apart and joined make the one-piece file, times and sound included.
+    ASSERT_EQ(Korvane(Concat({"render", clip, "--frames", "0-64", "-o", Path("c0.mkv"), "-q"}, look)).exit_code, 0);
+    ASSERT_EQ(Korvane(Concat({"render", clip, "--frames", "65-119", "-o", Path("c1.mkv"), "-q"}, look)).exit_code, 0);
+    const RunResult joined = Korvane({"join", Path("c1.mkv"), Path("c0.mkv"), "-o", Path("joined.mp4"), "--audio-from", clip, "-q"});
+    ASSERT_EQ(joined.exit_code, 0) << joined.err;
+    EXPECT_EQ(ReadBytes(Path("joined.mp4")), ReadBytes(Path("out.mp4")));
+
+    // Asked for, a constant rate: frames repeated or dropped, still in sync.
+    const RunResult constant = Korvane(Concat({"render", clip, "-o", Path("cfr.mp4"), "--fps", "30"}, look));
+    ASSERT_EQ(constant.exit_code, 0) << constant.err;
+    EXPECT_THAT(constant.err, HasSubstr("constant 30 fps"));
+    const nlohmann::json cfr = Stream(Probe(Path("cfr.mp4")), "video");
+    EXPECT_EQ(cfr["avg_frame_rate"], "30/1");
+    EXPECT_GE(FrameTimes(Path("cfr.mp4")).size(), 235u);
+    EXPECT_NEAR(FlashTime(Path("cfr.mp4")), BeepTime(Path("cfr.mp4"), Stream(Probe(Path("cfr.mp4")), "audio")), 1.0 / 30);
+}
+
+// A clip holds the frames a decoder gives, not its packets: a stream-copy cut (an edit list over
+// packets decoded only for reference) and a transport stream cut mid-way (packets before its first
+// keyframe, and the leading frames of an open group of pictures) render every frame, and --frames
+// reaches the last.
+TEST_F(CliVideoTest, CutsRenderEveryDecodableFrame) {
+    const std::string whole = Path("long.mp4");
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=10", "-f", "lavfi", "-i", "sine=duration=10", "-c:v",
+                      "libx264", "-g", "50", "-bf", "3", "-c:a", "aac", whole})
+                  .exit_code,
+              0);
+    ASSERT_EQ(Ffmpeg({"-ss", "1.5", "-i", whole, "-t", "6", "-c", "copy", Path("cut.mp4")}).exit_code, 0);
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=10", "-c:v", "libx264", "-bf", "3", "-x264-params",
+                      "open-gop=1:keyint=50:min-keyint=50", Path("long.ts")})
+                  .exit_code,
+              0);
+    const std::string ts = ReadBytes(Path("long.ts"));
+    const std::size_t from = ts.size() / 188 / 3 * 188;
+    std::ofstream(Path("mid.ts"), std::ios::binary).write(ts.data() + from, static_cast<std::streamsize>(ts.size() - from));
+
+    for (const char* name : {"cut.mp4", "mid.ts"}) {
+        SCOPED_TRACE(name);
+        const long frames = static_cast<long>(FrameTimes(Path(name)).size());  // as ffmpeg decodes it
+        const RunResult r = Korvane({"render", Path(name), "-o", Path("sorted.mkv"), "-q"});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(FrameTimes(Path("sorted.mkv")).size(), static_cast<std::size_t>(frames));
+        const std::string last = std::to_string(frames - 2) + "-" + std::to_string(frames - 1);
+        const RunResult tail = Korvane({"render", Path(name), "--frames", last, "-o", Path("tail_####.png"), "-q"});
+        EXPECT_EQ(tail.exit_code, 0) << tail.err;
+        EXPECT_TRUE(std::filesystem::exists(Path("tail_" + std::string(4 - std::to_string(frames - 1).size(), '0') + std::to_string(frames - 1) + ".png")));
+    }
+    const nlohmann::json cut = nlohmann::json::parse(RunProgram("ffprobe", {"-v", "quiet", "-count_packets", "-show_entries", "stream=nb_read_packets", "-select_streams", "v:0", "-of", "json", Path("cut.mp4")}).out);
+    const nlohmann::json& packets = cut["streams"][0]["nb_read_packets"];
+    EXPECT_GT(packets.is_string() ? std::stol(packets.get<std::string>()) : packets.get<long>(), 152) << "the cut holds packets it does not show";
+}
+
+// What the output container can carry survives: colour tags in every container, timecode,
+// subtitles (converted to the container's text format where it needs one), attachments, alpha;
+// an encoder named gets the pixel format it is made for; every conversion or drop is said once.
+TEST_F(CliVideoTest, StreamsTagsAndFormatsSurviveOrAreSaid) {
+    const std::string hd = Path("bt709.mp4");
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=1", "-colorspace", "bt709", "-color_primaries", "bt709",
+                      "-color_trc", "bt709", "-c:v", "libx264", "-pix_fmt", "yuv420p", hd})
+                  .exit_code,
+              0);
+    for (const char* extension : {"mp4", "mov", "webm", "mkv"}) {
+        SCOPED_TRACE(extension);
+        const std::string out = Path(std::string("hd.") + extension);
+        ASSERT_EQ(Korvane({"render", hd, "-o", out, "-q"}).exit_code, 0);
+        const nlohmann::json video = Stream(Probe(out), "video");
+        EXPECT_EQ(video["color_primaries"], "bt709");
+        EXPECT_EQ(video["color_transfer"], "bt709");
+        if (std::string(extension) != "mkv") {  // FFV1 holds RGB, which has no matrix
+            EXPECT_EQ(video["color_space"], "bt709");
+            EXPECT_EQ(video["color_range"], "tv");
+        }
+    }
+
+    // Encoders by name: 4:2:0 at the source's depth.
+    ASSERT_EQ(Korvane({"render", hd, "-o", Path("hevc.mp4"), "--codec", "libx265", "-q"}).exit_code, 0);
+    EXPECT_EQ(Stream(Probe(Path("hevc.mp4")), "video")["pix_fmt"], "yuv420p");
+    const std::string deep = MakeClip("deep.mkv", "yuv420p10le");
+    ASSERT_EQ(Korvane({"render", deep, "-o", Path("deep264.mkv"), "--codec", "libx264", "-q"}).exit_code, 0);
+    EXPECT_EQ(Stream(Probe(Path("deep264.mkv")), "video")["pix_fmt"], "yuv420p10le");
+    const RunResult eight = Korvane({"render", deep, "-o", Path("deep.mp4")});
+    ASSERT_EQ(eight.exit_code, 0) << eight.err;
+    EXPECT_THAT(eight.err, HasSubstr("10-bit pixels are written at 8 bits"));
+
+    // Timecode, kept by the containers that hold one, and moved on with the first frame written.
+    const std::string prores = Path("tc.mov");
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=2", "-c:v", "prores_ks", "-timecode", "01:02:03:04", prores}).exit_code, 0);
+    for (const auto& [out, frames, timecode] : {std::tuple{"tc-out.mov", "", "01:02:03:04"}, std::tuple{"tc-out.mp4", "", "01:02:03:04"},
+                                                std::tuple{"tc-part.mov", "25-49", "01:02:04:04"}}) {
+        SCOPED_TRACE(out);
+        std::vector<std::string> args = {"render", prores, "-o", Path(out), "-q"};
+        if (*frames) args = Concat(args, {"--frames", frames});
+        ASSERT_EQ(Korvane(args).exit_code, 0);
+        EXPECT_EQ(Stream(Probe(Path(out)), "video")["tags"].value("timecode", ""), timecode);
+    }
+
+    // Subtitles with a language, FLAC sound and an attachment.
+    std::ofstream(Path("words.srt")) << "1\n00:00:00,200 --> 00:00:00,400\nHello\n";
+    const std::string styled = Path("styled.mkv");
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=1", "-f", "lavfi", "-i", "sine=duration=1", "-i",
+                      Path("words.srt"), "-map", "0", "-map", "1", "-map", "2", "-c:v", "ffv1", "-c:a", "flac", "-c:s", "srt", "-metadata:s:s:0",
+                      "language=fra", "-attach", Path("words.srt"), "-metadata:s:t", "mimetype=text/plain", styled})
+                  .exit_code,
+              0);
+    ASSERT_EQ(Korvane({"render", styled, "-o", Path("styled-out.mkv"), "-q"}).exit_code, 0);
+    const nlohmann::json kept = Probe(Path("styled-out.mkv"));
+    EXPECT_EQ(Stream(kept, "audio")["codec_name"], "flac");
+    EXPECT_EQ(Stream(kept, "subtitle")["codec_name"], "subrip");
+    EXPECT_EQ(Stream(kept, "subtitle")["tags"]["language"], "fra");
+    EXPECT_FALSE(Stream(kept, "attachment").is_null());
+    const RunResult mp4 = Korvane({"render", styled, "-o", Path("styled.mp4")});
+    ASSERT_EQ(mp4.exit_code, 0) << mp4.err;
+    EXPECT_THAT(mp4.err, HasSubstr("cannot hold flac audio; re-encoded to AAC"));
+    EXPECT_THAT(mp4.err, HasSubstr("subrip subtitles; converted to mov_text"));
+    EXPECT_THAT(mp4.err, HasSubstr("attachment stream 3 (words.srt); dropped"));
+    const nlohmann::json converted = Probe(Path("styled.mp4"));
+    EXPECT_EQ(Stream(converted, "audio")["codec_name"], "aac");
+    EXPECT_EQ(Stream(converted, "subtitle")["tags"]["language"], "fra");
+    EXPECT_THAT(RunProgram("ffmpeg", {"-v", "error", "-i", Path("styled.mp4"), "-map", "0:s", "-f", "srt", "-"}).out, HasSubstr("Hello"));
+
+    // Alpha into VP9 (its decoder reads it back); a chunk says it holds no sound.
+    const std::string alpha = Path("alpha.mov");
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=1,format=rgba,colorchannelmixer=aa=0.5", "-c:v", "prores_ks",
+                      "-profile:v", "4444", "-pix_fmt", "yuva444p10le", alpha})
+                  .exit_code,
+              0);
+    ASSERT_EQ(Korvane({"render", alpha, "-o", Path("alpha.webm"), "-q"}).exit_code, 0);
+    const RunResult rgba = RunProgram("ffmpeg", {"-v", "error", "-c:v", "libvpx-vp9", "-i", Path("alpha.webm"), "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgba", "-"});
+    ASSERT_FALSE(rgba.out.empty());
+    EXPECT_NEAR(static_cast<unsigned char>(rgba.out[3]), 128, 3);
+    const RunResult chunk = Korvane({"render", styled, "--frames", "0-4", "-o", Path("part.mkv")});
+    ASSERT_EQ(chunk.exit_code, 0) << chunk.err;
+    EXPECT_THAT(chunk.err, HasSubstr("without sound"));
 }
 
 }  // namespace
