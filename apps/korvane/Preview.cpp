@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -360,6 +361,12 @@ int runPreview(const PreviewOptions& options) {
     // Bodies a little over the limit are read and refused with a JSON error naming the body; far
     // larger ones are cut off by the server with 413.
     server.set_payload_max_length(2 * kMaxLookBody);
+    // SO_REUSEADDR alone: httplib's default SO_REUSEPORT would let a second preview listen on this
+    // port too, and the kernel would share the connections between the two.
+    server.set_socket_options([](socket_t sock) {
+        const int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     server.set_tcp_nodelay(true);  // a response's head and body in separate writes would wait for a delayed ACK
     int port = 0;
     server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {

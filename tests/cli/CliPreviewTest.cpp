@@ -1,4 +1,5 @@
 // `korvane preview` as a browser or script sees it: the binary on a free loopback port, its HTTP API.
+#include <fcntl.h>
 #include <httplib.h>
 #include <signal.h>
 #include <spawn.h>
@@ -24,48 +25,72 @@ using nlohmann::json;
 // A preview server for one test; Ctrl-C at the end, which must stop it with 130 and leave no folder.
 class CliPreviewTest : public CliTest {
 protected:
-    void Start(const std::string& input, const std::vector<std::string>& env = {}) {
+    struct Launched {
+        pid_t pid = -1;
+        std::string line;  // the first line of standard output; empty when the server exited first
+    };
+
+    // Starts `korvane preview INPUT --no-open ARGS...`; its standard error goes to `err_path`, or to
+    // the test's own where that is empty.
+    Launched Launch(const std::string& input, const std::vector<std::string>& args, const std::vector<std::string>& env,
+                    const std::string& err_path = "") {
+        Launched launched;
         int out[2];
-        ASSERT_EQ(::pipe(out), 0);
+        EXPECT_EQ(::pipe(out), 0);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
+        if (!err_path.empty())
+            posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const std::string binary = std::string(KORVANE_BINARY_DIR) + "/bin/korvane";
-        std::vector<std::string> args = {binary, "preview", input, "--no-open"};
+        std::vector<std::string> argv_text = {binary, "preview", input, "--no-open"};
+        argv_text.insert(argv_text.end(), args.begin(), args.end());
         std::vector<std::string> envs = {"TMPDIR=" + Path("tmp")};
         std::filesystem::create_directories(Path("tmp"));
         for (char** e = environ; *e; ++e)
             if (std::string(*e).rfind("TMPDIR=", 0) != 0) envs.push_back(*e);
         envs.insert(envs.end(), env.begin(), env.end());
         std::vector<char*> argv, envp;
-        for (auto& a : args) argv.push_back(a.data());
+        for (auto& a : argv_text) argv.push_back(a.data());
         for (auto& e : envs) envp.push_back(e.data());
         argv.push_back(nullptr);
         envp.push_back(nullptr);
-        ASSERT_EQ(posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
+        EXPECT_EQ(posix_spawn(&launched.pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
-        std::string line;
         char c = 0;
-        while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
+        while (::read(out[0], &c, 1) == 1 && c != '\n') launched.line += c;
         ::close(out[0]);
-        const std::string prefix = "http://127.0.0.1:";
-        ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
-        port_ = std::stoi(line.substr(prefix.size()));
-        token_ = line.substr(line.find("?token=") + 7);
+        return launched;
+    }
+
+    void Start(const std::string& input, const std::vector<std::string>& env = {},
+               const std::vector<std::string>& args = {}) {
+        const Launched launched = Launch(input, args, env);
+        pid_ = launched.pid;
+        const std::string& line = launched.line;
+        const std::size_t query = line.find("/?token=");
+        ASSERT_EQ(line.rfind("http://", 0), 0u) << line;
+        ASSERT_NE(query, std::string::npos) << line;
+        port_ = std::stoi(line.substr(line.rfind(':', query) + 1));
+        token_ = line.substr(query + 8);
         ASSERT_EQ(token_.size(), 32u);
     }
 
-    void TearDown() override {
+    void Stop() {
         if (pid_ <= 0) return;
         ::kill(pid_, SIGINT);
         int status = 0;
         ::waitpid(pid_, &status, 0);
+        pid_ = -1;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
         // The effect keeps its log there (as for every render); the server itself writes nothing.
-        for (const std::string& name : FolderEntries(Path("tmp"))) EXPECT_EQ(name.rfind("korvane-preview", 0), std::string::npos);
+        for (const std::string& name : FolderEntries(Path("tmp")))
+            EXPECT_EQ(name.rfind("korvane-preview", 0), std::string::npos);
     }
+
+    void TearDown() override { Stop(); }
 
     httplib::Client Client() const {
         httplib::Client client("127.0.0.1", port_);
@@ -114,7 +139,8 @@ TEST_F(CliPreviewTest, ParamsAreTheCliParams) {
 
 TEST_F(CliPreviewTest, FullSizeRenderIsTheCommandsFile) {
     Start(SourceData("data/coffee.png"));
-    const json look = {{"params", {{"angle", 30}, {"threshold_low", 0.2}, {"trigger", "hue"}, {"reverse", true}, {"blur", 6}}},
+    const json look = {{"params",
+                        {{"angle", 30}, {"threshold_low", 0.2}, {"trigger", "hue"}, {"reverse", true}, {"blur", 6}}},
                        {"masks", {"M 10 10 L 500 40 L 300 380 Z"}}};
     json with_mask = look;
     with_mask["params"]["mask"] = 1;
@@ -154,13 +180,56 @@ TEST_F(CliPreviewTest, RefusesForeignRequests) {
     EXPECT_EQ(Client().Get("/api/params", {{"X-Korvane-Token", std::string(32, '0')}})->status, 403);
     EXPECT_EQ(Client().Get(("/api/params?token=" + token_.substr(1)).c_str())->status, 403);
     EXPECT_EQ(Client().Post("/api/render", "{}", "application/json")->status, 403);
-    EXPECT_EQ(Client().Get("/api/params", {{"X-Korvane-Token", token_}, {"Host", "attacker.example:" + port}})->status, 403);
+    // The whole token only: neither a prefix of it nor it with characters added.
+    for (const std::string& wrong : {token_.substr(0, 31), token_.substr(0, 1), token_ + "0", token_ + token_}) {
+        EXPECT_EQ(Client().Get("/api/params", {{"X-Korvane-Token", wrong}})->status, 403) << wrong;
+        EXPECT_EQ(Client().Get(("/api/params?token=" + wrong).c_str())->status, 403) << wrong;
+    }
+    EXPECT_EQ(Client().Get("/api/params", {{"X-Korvane-Token", token_}, {"Host", "attacker.example:" + port}})->status,
+              403);
     EXPECT_EQ(Client().Get("/api/params", {{"X-Korvane-Token", token_}, {"Host", "127.0.0.1:1"}})->status, 403);
     EXPECT_EQ(Client().Get("/api/params", {{"X-Korvane-Token", token_}, {"Host", "localhost:" + port}})->status, 200);
     auto page = Client().Get(("/?token=" + token_).c_str());
     ASSERT_TRUE(page);
     EXPECT_EQ(page->status, 200);
     EXPECT_THAT(page->body, ::testing::HasSubstr("/api/render"));
+}
+
+// Bound to every address, the server answers to any address literal but never to a name, which a
+// rebinding DNS could point at it.
+TEST_F(CliPreviewTest, OnEveryAddressRefusesNames) {
+    Start(SourceData("data/coffee.png"), {}, {"--host", "0.0.0.0"});
+    const std::string port = std::to_string(port_);
+    auto status = [&](const std::string& host) {
+        auto res = Client().Get("/api/params", {{"X-Korvane-Token", token_}, {"Host", host}});
+        return res ? res->status : -1;
+    };
+    for (const std::string name : {"evil.example", "127.0.0.1.evil.example", "0x7f000001", "localhost.evil.example"})
+        EXPECT_EQ(status(name + ":" + port), 403) << name;
+    for (const std::string address : {"127.0.0.1", "192.0.2.7", "[::1]", "[2001:db8::7]", "localhost"})
+        EXPECT_EQ(status(address + ":" + port), 200) << address;
+    EXPECT_EQ(status("192.0.2.7:1"), 403);
+    EXPECT_EQ(status("192.0.2.7"), 403);
+}
+
+// A second server on a port in use fails in one line naming the port, and the first goes on
+// answering alone (two servers on one port share its connections, and each refuses the other's token).
+TEST_F(CliPreviewTest, TakenPortIsAnError) {
+    Start(SourceData("data/coffee.png"));
+    const std::string port = std::to_string(port_);
+    for (const std::string host : {"127.0.0.1", "0.0.0.0"}) {
+        const Launched second = Launch(SourceData("data/coffee.png"), {"--port", port, "--host", host}, {},
+                                       Path("second.err"));
+        if (!second.line.empty()) ::kill(second.pid, SIGINT);
+        int status = 0;
+        ::waitpid(second.pid, &status, 0);
+        EXPECT_EQ(second.line, "") << host << ": a second server started";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << host << ": " << status;
+        const std::string err = ReadBytes(Path("second.err"));
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_THAT(err, ::testing::HasSubstr("port " + port)) << err;
+    }
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(Client().Get(("/api/params?token=" + token_).c_str())->status, 200) << i;
 }
 
 TEST_F(CliPreviewTest, BadBodiesNameTheirField) {
