@@ -13,9 +13,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -70,6 +72,20 @@ std::string shellWord(const std::string& word) {
     std::string quoted = "'";
     for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
+}
+
+// RFC 3986's unreserved characters as they are, every other byte as %XX (a header carries ASCII only).
+std::string percentEncoded(const std::string& text) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || std::strchr("-._~", c) != nullptr)
+            encoded += c;
+        else
+            encoded += {'%', hex[byte >> 4], hex[byte & 15]};
+    }
+    return encoded;
 }
 
 // The settable parameters in table order, each with the group it sits in.
@@ -182,6 +198,13 @@ private:
     std::optional<Image> scaled_;
 };
 
+// An encoded render: its bytes, MIME type, and for a full-size one the file name it is saved as.
+struct Picture {
+    std::string bytes;
+    std::string type;
+    std::string name;
+};
+
 // Renders looks one at a time; a newer request cancels the render in flight.
 class Renderer {
 public:
@@ -222,8 +245,8 @@ public:
         return commandLine(look, input_.picture(input_.frameAt(look.time)).depth);
     }
 
-    // The encoded picture and its MIME type, or nothing when a newer request superseded it.
-    std::optional<std::pair<std::string, std::string>> render(const Look& look) {
+    // The encoded picture, or nothing when a newer request superseded it.
+    std::optional<Picture> render(const Look& look) {
         const unsigned long ticket = ++latest_;
         host_->Cancel();  // the render in flight, if any, stops at its next progress call
         std::lock_guard lock(mutex_);
@@ -269,36 +292,54 @@ public:
             if (interrupted()) throw;
             return std::nullopt;
         }
-        const std::string output = outputName(picture.depth);
+        const std::string output = frameName(picture.depth, frame);
         WriteOptions write;
-        if (picture.width < input_.picture(frame).width) {
+        const bool full = picture.width == input_.picture(frame).width;
+        if (!full) {
             // A scaled preview travels over the loopback: storing it uncompressed and unfiltered takes
             // a tenth of the time that even the fastest compression takes.
             write.png_compression = 0;
             write.png_filter = kPngFilterNone;
         }
-        const std::string bytes = encodeImage(result, output, write);
-        return std::make_pair(bytes, std::string(fs::path(output).extension() == ".exr" ? "image/x-exr" : "image/png"));
+        return Picture{encodeImage(result, output, write),
+                       fs::path(output).extension() == ".exr" ? "image/x-exr" : "image/png", full ? output : ""};
     }
 
 private:
     bool sequence() const { return !input_.still() && !input_.clip(); }
 
-    // What the command writes: "coffee_sorted.png", "shot_sorted_####.png".
-    std::string outputName(int depth) const {
+    // The input's name without its folder, extension, frame placeholder and trailing separators.
+    std::string stem() const {
         std::string stem = fs::path(options_.input).stem().string();
         if (sequence()) stem = stem.substr(0, stem.find_first_of("#%"));
         while (!stem.empty() && std::strchr("_-. ", stem.back()) != nullptr) stem.pop_back();
-        return (stem.empty() ? "look" : stem) + "_sorted" + (sequence() ? "_####" : "") +
-               (depth == 32 ? ".exr" : ".png");
+        return (stem.empty() ? "look" : stem) + "_sorted";
     }
 
+    // What the command writes: "coffee_sorted.png", "shot_sorted_####.png", "clip_sorted.mp4".
+    std::string outputName(int depth) const {
+        if (input_.clip()) {
+            // The input's container where `korvane render` picks a codec for it; else lossless FFV1.
+            std::string extension = fs::path(options_.input).extension().string();
+            std::transform(extension.begin(), extension.end(), extension.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            const bool chosen = extension == ".mp4" || extension == ".m4v" || extension == ".mov" ||
+                                extension == ".mkv" || extension == ".webm";
+            return stem() + (chosen ? extension : ".mkv");
+        }
+        return stem() + (sequence() ? "_####" : "") + (depth == 32 ? ".exr" : ".png");
+    }
+
+    // What a full-size render of one frame is saved as: the still's output, the sequence output's
+    // file of that frame, or the frame numbered beside the clip's name.
+    std::string frameName(int depth, long frame) const {
+        if (input_.still()) return outputName(depth);
+        return FramePattern(stem() + "_####" + (depth == 32 ? ".exr" : ".png")).forFrame(frame);
+    }
+
+    // Every frame of a clip or a sequence, with the look's constant settings.
     std::string commandLine(const Look& look, int depth) const {
         std::string line = "korvane render " + shellWord(options_.input) + " -o " + shellWord(outputName(depth));
-        if (!input_.still()) {
-            const long frame = input_.frameAt(look.time);
-            line += " --frames " + std::to_string(frame) + "-" + std::to_string(frame);
-        }
         for (const std::string& mask : look.masks) line += " --mask " + shellWord(mask);
         for (const auto& [index, setting] : look.settings.byIndex())
             line += " --set " + shellWord(std::string(setting.row->cli_name) + "=" +
@@ -418,7 +459,10 @@ int runPreview(const PreviewOptions& options) {
                         return;
                     }
                     res.set_header("Cache-Control", "no-store");
-                    res.set_content(picture->first, picture->second);
+                    if (!picture->name.empty())
+                        res.set_header("Content-Disposition",
+                                       "inline; filename*=UTF-8''" + percentEncoded(picture->name));
+                    res.set_content(picture->bytes, picture->type);
                 }));
 
     if (options.port == 0) {

@@ -35,7 +35,7 @@ const $=id=>document.getElementById(id);
 let table=[],input={},values={},masks=[],drawing=null,seq=0;
 const api=(path,body)=>fetch(path,body===undefined?{headers:H}:{method:"POST",headers:H,body:JSON.stringify(body)});
 function look(width){const params={};for(const p of table){if(values[p.name]!==p.default)params[p.name]=p.type==="popup"?p.choices[values[p.name]-1]:values[p.name];}
-  const b={params,time:input.kind==="image"?0:(+$("time").value)/input.fps};if(masks.length)b.masks=masks;if(width)b.width=width;return b;}
+  const b={params,time:input.kind==="image"?0:(input.first_frame+ +$("time").value)/input.fps};if(masks.length)b.masks=masks;if(width)b.width=width;return b;}
 // Live previews at the width the picture takes on the screen, at most 960 pixels.
 const viewWidth=()=>Math.max(1,Math.min(960,input.width||960,Math.ceil($("stage").clientWidth*devicePixelRatio)||960));
 // The server renders one request at a time and the one that arrives last cancels the others: the
@@ -93,7 +93,7 @@ async function start(){table=await (await api("/api/params")).json();input=await
   $("preset").onclick=()=>{const a=document.createElement("a");a.href=URL.createObjectURL(new Blob([JSON.stringify(look(0).params,null,2)],{type:"application/json"}));a.download="look.json";a.click();};
   $("full").onclick=async()=>{$("status").textContent="rendering full size…";++rendering;let r;try{r=await api("/api/render",look(0));}finally{--rendering;}
     if(!rendering&&beforeWanted)showBefore();if(!r.ok){$("status").textContent=r.status===409?"":(await r.json()).error;return;}$("status").textContent="";const a=document.createElement("a");a.href=URL.createObjectURL(await r.blob());
-    const cmd=await (await api("/api/command",look(0))).text();a.download=cmd.split(" -o ")[1].split(" ")[0].replace(/'/g,"");a.click();};
+    a.download=decodeURIComponent((r.headers.get("Content-Disposition")||"").split("''")[1]||"");a.click();};
   $("mask").onclick=()=>{drawing=[];$("draw").style.cursor="crosshair";$("status").textContent="click points; double-click closes the mask";};
   $("clearmask").onclick=()=>{masks=[];drawing=null;values.mask=0;show(true);redrawMasks();};
   $("draw").addEventListener("click",e=>{if(!drawing)return;const r=$("draw").getBoundingClientRect(),s=input.width/r.width;drawing.push([Math.round((e.clientX-r.left)*s),Math.round((e.clientY-r.top)*s)]);redrawMasks();});

@@ -101,6 +101,13 @@ protected:
     httplib::Result Post(const std::string& path, const json& body) {
         return Client().Post(path.c_str(), Auth(), body.dump(), "application/json");
     }
+    // Runs a command line the server gave as a shell would, in this test's folder, with this build's binary.
+    RunResult RunCommand(std::string line) {
+        EXPECT_EQ(line.rfind("korvane render ", 0), 0u) << line;
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        return RunProgram("/bin/sh", {"-c", "cd '" + Path("") + "' && '" + std::string(KORVANE_BINARY_DIR) +
+                                                "/bin/korvane' " + line.substr(8) + " -q"});
+    }
 
     pid_t pid_ = -1;
     int port_ = 0;
@@ -152,16 +159,13 @@ TEST_F(CliPreviewTest, FullSizeRenderIsTheCommandsFile) {
     ASSERT_EQ(picture->status, 200);
     EXPECT_EQ(picture->get_header_value("Content-Type"), "image/png");
 
-    // Run the command line as a shell would, writing to this test's folder.
-    std::string line = command->body;
+    const std::string& line = command->body;
     ASSERT_FALSE(line.empty());
     ASSERT_EQ(line.back(), '\n');
-    line.pop_back();
-    ASSERT_EQ(line.rfind("korvane render ", 0), 0u) << line;
-    const RunResult run = RunProgram("/bin/sh", {"-c", "cd '" + Path("") + "' && '" + std::string(KORVANE_BINARY_DIR) +
-                                                           "/bin/korvane' " + line.substr(8) + " -q"});
+    const RunResult run = RunCommand(line);
     ASSERT_EQ(run.exit_code, 0) << run.err << line;
     EXPECT_TRUE(ReadBytes(Path("coffee_sorted.png")) == picture->body) << line;
+    EXPECT_EQ(picture->get_header_value("Content-Disposition"), "inline; filename*=UTF-8''coffee_sorted.png");
 
     auto preview = Post("/api/render", json{{"params", look["params"]}, {"width", 300}});
     ASSERT_TRUE(preview);
@@ -230,6 +234,66 @@ TEST_F(CliPreviewTest, TakenPortIsAnError) {
         EXPECT_THAT(err, ::testing::HasSubstr("port " + port)) << err;
     }
     for (int i = 0; i < 16; ++i) EXPECT_EQ(Client().Get(("/api/params?token=" + token_).c_str())->status, 200) << i;
+}
+
+// For a clip or a sequence the command renders every frame into a file of the same kind; a
+// full-size render of a frame is named as that frame of the sequence's output.
+TEST_F(CliPreviewTest, CommandOfAClipOrSequenceRendersEveryFrame) {
+    const json params = {{"angle", 90}, {"threshold_low", 0.2}, {"threshold_high", 0.9}};
+    // A lossless clip of 12 frames at 24 fps, each frame unlike the others.
+    const std::string clip = Path("clip.mkv");
+    const char* pattern = "geq=r='mod(X*37+Y*11+N*29,256)':g='mod(X*X+N*7,256)':b='mod(Y*53+N*91,256)'";
+    ASSERT_EQ(RunProgram("ffmpeg",
+                         {"-nostdin", "-v", "error", "-f", "lavfi", "-i", "nullsrc=size=40x30:rate=24:duration=0.5",
+                          "-vf", pattern, "-c:v", "ffv1", "-pix_fmt", "bgr0", clip})
+                  .exit_code,
+              0);
+    // Frame `n` of a clip (or an image file) as RGBA bytes.
+    auto pixels = [](const std::string& path, int n) {
+        return RunProgram("ffmpeg",
+                          {"-nostdin", "-v", "error", "-i", path, "-vf", "select=eq(n\\," + std::to_string(n) + ")",
+                           "-fps_mode", "passthrough", "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgba", "-"})
+            .out;
+    };
+    Start(clip);
+    auto command = Post("/api/command", json{{"params", params}, {"time", 0.25}});
+    ASSERT_TRUE(command);
+    ASSERT_EQ(command->status, 200);
+    EXPECT_THAT(command->body, ::testing::HasSubstr(" -o clip_sorted.mkv "));
+    auto frame = Post("/api/render", json{{"params", params}, {"time", 0.25}});
+    ASSERT_TRUE(frame);
+    ASSERT_EQ(frame->status, 200);
+    EXPECT_EQ(frame->get_header_value("Content-Disposition"), "inline; filename*=UTF-8''clip_sorted_0006.png");
+    RunResult run = RunCommand(command->body);
+    ASSERT_EQ(run.exit_code, 0) << run.err << command->body;
+    const RunResult count = RunProgram("ffprobe",
+                                       {"-v", "error", "-count_frames", "-select_streams", "v", "-show_entries",
+                                        "stream=nb_read_frames", "-of", "csv=p=0", Path("clip_sorted.mkv")});
+    EXPECT_EQ(count.out, "12\n") << count.err;
+    // Lossless in and out: the clip's frame 6 is the page's render of it.
+    std::ofstream(Path("page6.png"), std::ios::binary) << frame->body;
+    const std::string page = pixels(Path("page6.png"), 0);
+    EXPECT_FALSE(page.empty());
+    EXPECT_TRUE(pixels(Path("clip_sorted.mkv"), 6) == page);
+    EXPECT_TRUE(pixels(Path("clip_sorted.mkv"), 5) != page);
+    Stop();
+
+    for (int f = 1; f <= 3; ++f)
+        WriteFile(Path("shot_000" + std::to_string(f) + ".png"), RandomImage(40, 30, 4, OIIO::TypeDesc::UINT8, f));
+    Start(Path("shot_####.png"));
+    command = Post("/api/command", json{{"params", params}, {"time", 3.0 / 24}});
+    ASSERT_TRUE(command);
+    ASSERT_EQ(command->status, 200);
+    EXPECT_THAT(command->body, ::testing::HasSubstr(" -o shot_sorted_####.png "));
+    frame = Post("/api/render", json{{"params", params}, {"time", 3.0 / 24}});
+    ASSERT_TRUE(frame);
+    ASSERT_EQ(frame->status, 200);
+    EXPECT_EQ(frame->get_header_value("Content-Disposition"), "inline; filename*=UTF-8''shot_sorted_0003.png");
+    run = RunCommand(command->body);
+    ASSERT_EQ(run.exit_code, 0) << run.err << command->body;
+    for (const char* name : {"shot_sorted_0001.png", "shot_sorted_0002.png"})
+        EXPECT_TRUE(std::filesystem::exists(Path(name))) << name << " is missing after " << command->body;
+    EXPECT_TRUE(ReadBytes(Path("shot_sorted_0003.png")) == frame->body);
 }
 
 TEST_F(CliPreviewTest, BadBodiesNameTheirField) {
