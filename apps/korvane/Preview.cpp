@@ -88,18 +88,42 @@ std::string percentEncoded(const std::string& text) {
     return encoded;
 }
 
+// A group's English name, beside the registered UI name as a parameter's CLI name is.
+const char* groupName(int index) {
+    switch (index) {
+        case params::KRVN_STRETCH_GROUP_START: return "Stretch";
+        case params::KRVN_TRIGGER_GROUP_START: return "Trigger & comparator";
+        case params::KRVN_APPEARANCE_GROUP_START: return "Appearance";
+        case params::KRVN_STREAKS_GROUP_START: return "Streaks";
+        case params::KRVN_NOISE_GROUP_START: return "Noise";
+        case params::KRVN_OUTPUT_GROUP_START: return "Output";
+        default: return "";
+    }
+}
+
 // The settable parameters in table order, each with the group it sits in.
 json paramTable() {
     json list = json::array();
-    std::string group;
+    std::string group, group_name;
     for (const params::ParamSpec& row : params::kParams) {
-        if (row.type == PF_Param_GROUP_START) group = row.name;
-        if (row.type == PF_Param_GROUP_END) group.clear();
+        if (row.type == PF_Param_GROUP_START) {
+            group = row.name;
+            group_name = groupName(row.index);
+        }
+        if (row.type == PF_Param_GROUP_END) {
+            group.clear();
+            group_name.clear();
+        }
         if (!isSettable(row)) continue;
-        json item = {{"index", row.index},      {"name", row.cli_name},
-                     {"label", row.name},       {"type", typeName(row.type)},
-                     {"default", row.dephault}, {"default_text", formatValue(row, row.dephault)},
-                     {"group", group},          {"description", std::string(params::Description(row.index))}};
+        json item = {{"index", row.index},
+                     {"name", row.cli_name},
+                     {"label", row.name},
+                     {"type", typeName(row.type)},
+                     {"default", row.dephault},
+                     {"default_text", formatValue(row, row.dephault)},
+                     {"group", group},
+                     {"group_name", group_name},
+                     {"description", std::string(params::Description(row.index))}};
         if (row.type != PF_Param_PATH) {
             item["min"] = row.valid_min;
             item["max"] = row.valid_max;

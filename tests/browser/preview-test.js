@@ -1,7 +1,7 @@
-// The page of `korvane preview` in a real browser: drag the angle slider and see the picture change,
-// copy the command line and run it, and compare "Render full size" with that command's file, byte
-// for byte, for a still and for a frame of a sequence. Leaves a screenshot of the page in
-// KORVANE_ARTEFACTS.
+// The page of `korvane preview` in a real browser: controls that show their defaults and set nothing
+// until moved, drag the angle slider and see the picture change, copy the command line and run it,
+// compare "Render full size" with that command's file, byte for byte, draw a mask, and the same for
+// a frame of a sequence. Leaves a screenshot of the page in KORVANE_ARTEFACTS.
 "use strict";
 const assert = require("node:assert/strict");
 const { execFileSync } = require("node:child_process");
@@ -63,6 +63,34 @@ async function stillPage(browser, work) {
     await settled(page);
     const before = await shownPicture(page);
 
+    // Group headings name the group in English beside its registered name.
+    const table = await page.evaluate(async () => (await fetch("/api/params" + location.search)).json());
+    const legends = await page.locator("legend").allTextContents();
+    for (const group of new Set(table.map(p => p.group).filter(Boolean)))
+      assert.ok(legends.some(legend => legend.includes(group) && /[A-Za-z]{4,}/.test(legend)),
+                "a heading names '" + group + "' in English: " + legends.join(", "));
+
+    // Every slider and number field shows its parameter's default, even one outside the slider's
+    // range (noise_seed's 0); moved a step and back, or reset, a control sets nothing.
+    const sliders = await page.$$eval("#side input[type=range]", all => all.map(slider => ({
+      name: slider.id.slice(2), value: Number(slider.value), field: Number(slider.nextElementSibling.value),
+      top: Number(slider.value) === Number(slider.max) })));
+    assert.ok(sliders.some(s => s.name === "noise_seed"), "noise_seed has a slider");
+    for (const { name, value, field, top } of sliders) {
+      const wanted = table.find(p => p.name === name).default;
+      assert.equal(value, wanted, name + "'s slider shows its default");
+      assert.equal(field, wanted, name + "'s number field shows its default");
+      await page.press("#p_" + name, top ? "ArrowLeft" : "ArrowRight");
+      await page.press("#p_" + name, top ? "ArrowRight" : "ArrowLeft");
+    }
+    await page.fill("#p_noise_seed + input", "7");
+    await page.press("#p_noise_seed + input", "Tab");
+    await page.click("#p_noise_seed ~ button");
+    assert.equal(await page.inputValue("#p_noise_seed"), "0", "reset shows noise_seed's default");
+    await settled(page);
+    const untouched = await copiedCommand(page);
+    assert.ok(!untouched.includes("--set"), "controls at their defaults set nothing: " + untouched);
+
     // Drag the angle slider's thumb from the middle (0 degrees) a tenth of its width to the right.
     const slider = page.locator("#p_angle");
     await slider.scrollIntoViewIfNeeded();
@@ -96,6 +124,23 @@ async function stillPage(browser, work) {
     assert.equal(after, sha256(written), "the page showed the look the command renders");
 
     await page.screenshot({ path: path.join(artefacts, "preview.png") });
+
+    // Three clicks and a double-click draw a mask of four points: the double-click's point once.
+    await page.click("#mask");
+    const area = await page.locator("#draw").boundingBox();
+    const clicks = [[0.2, 0.2], [0.8, 0.25], [0.75, 0.8], [0.25, 0.75]].map(([u, v]) =>
+      [Math.round(area.x + u * area.width), Math.round(area.y + v * area.height)]);
+    for (const [x, y] of clicks.slice(0, 3)) await page.mouse.click(x, y);
+    await page.mouse.dblclick(...clicks[3]);
+    const masked = await copiedCommand(page);
+    const mask = /--mask 'M ([^']*) Z'/.exec(masked);
+    assert.ok(mask && masked.includes("--set mask=1"), "the command holds the drawn mask: " + masked);
+    const points = mask[1].split(" L ").map(point => point.split(" ").map(Number));
+    assert.equal(points.length, 4, "the mask has the points clicked: " + mask[1]);
+    const scale = 600 / area.width;  // coffee.png's pixels per CSS pixel
+    points.forEach(([x, y], i) => assert.ok(Math.abs(x - (clicks[i][0] - area.x) * scale) <= 2 &&
+                                            Math.abs(y - (clicks[i][1] - area.y) * scale) <= 2,
+                                            "point " + i + " lies where it was clicked: " + mask[1]));
     await context.close();
   } finally {
     const code = await stopPreview(server);
