@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,9 +13,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -71,18 +74,56 @@ std::string shellWord(const std::string& word) {
     return quoted + "'";
 }
 
+// RFC 3986's unreserved characters as they are, every other byte as %XX (a header carries ASCII only).
+std::string percentEncoded(const std::string& text) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || std::strchr("-._~", c) != nullptr)
+            encoded += c;
+        else
+            encoded += {'%', hex[byte >> 4], hex[byte & 15]};
+    }
+    return encoded;
+}
+
+// A group's English name, beside the registered UI name as a parameter's CLI name is.
+const char* groupName(int index) {
+    switch (index) {
+        case params::KRVN_STRETCH_GROUP_START: return "Stretch";
+        case params::KRVN_TRIGGER_GROUP_START: return "Trigger & comparator";
+        case params::KRVN_APPEARANCE_GROUP_START: return "Appearance";
+        case params::KRVN_STREAKS_GROUP_START: return "Streaks";
+        case params::KRVN_NOISE_GROUP_START: return "Noise";
+        case params::KRVN_OUTPUT_GROUP_START: return "Output";
+        default: return "";
+    }
+}
+
 // The settable parameters in table order, each with the group it sits in.
 json paramTable() {
     json list = json::array();
-    std::string group;
+    std::string group, group_name;
     for (const params::ParamSpec& row : params::kParams) {
-        if (row.type == PF_Param_GROUP_START) group = row.name;
-        if (row.type == PF_Param_GROUP_END) group.clear();
+        if (row.type == PF_Param_GROUP_START) {
+            group = row.name;
+            group_name = groupName(row.index);
+        }
+        if (row.type == PF_Param_GROUP_END) {
+            group.clear();
+            group_name.clear();
+        }
         if (!isSettable(row)) continue;
-        json item = {{"index", row.index},      {"name", row.cli_name},
-                     {"label", row.name},       {"type", typeName(row.type)},
-                     {"default", row.dephault}, {"default_text", formatValue(row, row.dephault)},
-                     {"group", group},          {"description", std::string(params::Description(row.index))}};
+        json item = {{"index", row.index},
+                     {"name", row.cli_name},
+                     {"label", row.name},
+                     {"type", typeName(row.type)},
+                     {"default", row.dephault},
+                     {"default_text", formatValue(row, row.dephault)},
+                     {"group", group},
+                     {"group_name", group_name},
+                     {"description", std::string(params::Description(row.index))}};
         if (row.type != PF_Param_PATH) {
             item["min"] = row.valid_min;
             item["max"] = row.valid_max;
@@ -184,6 +225,13 @@ private:
     std::optional<Image> scaled_;
 };
 
+// An encoded render: its bytes, MIME type, and for a full-size one the file name it is saved as.
+struct Picture {
+    std::string bytes;
+    std::string type;
+    std::string name;
+};
+
 // Renders looks one at a time; a newer request cancels the render in flight.
 class Renderer {
 public:
@@ -224,8 +272,8 @@ public:
         return commandLine(look, input_.picture(input_.frameAt(look.time)).depth);
     }
 
-    // The encoded picture and its MIME type, or nothing when a newer request superseded it.
-    std::optional<std::pair<std::string, std::string>> render(const Look& look) {
+    // The encoded picture, or nothing when a newer request superseded it.
+    std::optional<Picture> render(const Look& look) {
         const unsigned long ticket = ++latest_;
         host_->Cancel();  // the render in flight, if any, stops at its next progress call
         std::lock_guard lock(mutex_);
@@ -271,36 +319,54 @@ public:
             if (interrupted()) throw;
             return std::nullopt;
         }
-        const std::string output = outputName(picture.depth);
+        const std::string output = frameName(picture.depth, frame);
         WriteOptions write;
-        if (picture.width < input_.picture(frame).width) {
+        const bool full = picture.width == input_.picture(frame).width;
+        if (!full) {
             // A scaled preview travels over the loopback: storing it uncompressed and unfiltered takes
             // a tenth of the time that even the fastest compression takes.
             write.png_compression = 0;
             write.png_filter = kPngFilterNone;
         }
-        const std::string bytes = encodeImage(result, output, write);
-        return std::make_pair(bytes, std::string(fs::path(output).extension() == ".exr" ? "image/x-exr" : "image/png"));
+        return Picture{encodeImage(result, output, write),
+                       fs::path(output).extension() == ".exr" ? "image/x-exr" : "image/png", full ? output : ""};
     }
 
 private:
     bool sequence() const { return !input_.still() && !input_.clip(); }
 
-    // What the command writes: "coffee_sorted.png", "shot_sorted_####.png".
-    std::string outputName(int depth) const {
+    // The input's name without its folder, extension, frame placeholder and trailing separators.
+    std::string stem() const {
         std::string stem = fs::path(options_.input).stem().string();
         if (sequence()) stem = stem.substr(0, stem.find_first_of("#%"));
         while (!stem.empty() && std::strchr("_-. ", stem.back()) != nullptr) stem.pop_back();
-        return (stem.empty() ? "look" : stem) + "_sorted" + (sequence() ? "_####" : "") +
-               (depth == 32 ? ".exr" : ".png");
+        return (stem.empty() ? "look" : stem) + "_sorted";
     }
 
+    // What the command writes: "coffee_sorted.png", "shot_sorted_####.png", "clip_sorted.mp4".
+    std::string outputName(int depth) const {
+        if (input_.clip()) {
+            // The input's container where `korvane render` picks a codec for it; else lossless FFV1.
+            std::string extension = fs::path(options_.input).extension().string();
+            std::transform(extension.begin(), extension.end(), extension.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            const bool chosen = extension == ".mp4" || extension == ".m4v" || extension == ".mov" ||
+                                extension == ".mkv" || extension == ".webm";
+            return stem() + (chosen ? extension : ".mkv");
+        }
+        return stem() + (sequence() ? "_####" : "") + (depth == 32 ? ".exr" : ".png");
+    }
+
+    // What a full-size render of one frame is saved as: the still's output, the sequence output's
+    // file of that frame, or the frame numbered beside the clip's name.
+    std::string frameName(int depth, long frame) const {
+        if (input_.still()) return outputName(depth);
+        return FramePattern(stem() + "_####" + (depth == 32 ? ".exr" : ".png")).forFrame(frame);
+    }
+
+    // Every frame of a clip or a sequence, with the look's constant settings.
     std::string commandLine(const Look& look, int depth) const {
         std::string line = "korvane render " + shellWord(options_.input) + " -o " + shellWord(outputName(depth));
-        if (!input_.still()) {
-            const long frame = input_.frameAt(look.time);
-            line += " --frames " + std::to_string(frame) + "-" + std::to_string(frame);
-        }
         for (const std::string& mask : look.masks) line += " --mask " + shellWord(mask);
         for (const auto& [index, setting] : look.settings.byIndex())
             line += " --set " + shellWord(std::string(setting.row->cli_name) + "=" +
@@ -363,6 +429,12 @@ int runPreview(const PreviewOptions& options) {
     // Bodies a little over the limit are read and refused with a JSON error naming the body; far
     // larger ones are cut off by the server with 413.
     server.set_payload_max_length(2 * kMaxLookBody);
+    // SO_REUSEADDR alone: httplib's default SO_REUSEPORT would let a second preview listen on this
+    // port too, and the kernel would share the connections between the two.
+    server.set_socket_options([](socket_t sock) {
+        const int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     server.set_tcp_nodelay(true);  // a response's head and body in separate writes would wait for a delayed ACK
     int port = 0;
     server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
@@ -414,7 +486,10 @@ int runPreview(const PreviewOptions& options) {
                         return;
                     }
                     res.set_header("Cache-Control", "no-store");
-                    res.set_content(picture->first, picture->second);
+                    if (!picture->name.empty())
+                        res.set_header("Content-Disposition",
+                                       "inline; filename*=UTF-8''" + percentEncoded(picture->name));
+                    res.set_content(picture->bytes, picture->type);
                 }));
 
     if (options.port == 0) {

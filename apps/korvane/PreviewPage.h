@@ -35,7 +35,7 @@ const $=id=>document.getElementById(id);
 let table=[],input={},values={},masks=[],drawing=null,seq=0;
 const api=(path,body)=>fetch(path,body===undefined?{headers:H}:{method:"POST",headers:H,body:JSON.stringify(body)});
 function look(width){const params={};for(const p of table){if(values[p.name]!==p.default)params[p.name]=p.type==="popup"?p.choices[values[p.name]-1]:values[p.name];}
-  const b={params,time:input.kind==="image"?0:(+$("time").value)/input.fps};if(masks.length)b.masks=masks;if(width)b.width=width;return b;}
+  const b={params,time:input.kind==="image"?0:(input.first_frame+ +$("time").value)/input.fps};if(masks.length)b.masks=masks;if(width)b.width=width;return b;}
 // Live previews at the width the picture takes on the screen, at most 960 pixels.
 const viewWidth=()=>Math.max(1,Math.min(960,input.width||960,Math.ceil($("stage").clientWidth*devicePixelRatio)||960));
 // The server renders one request at a time and the one that arrives last cancels the others: the
@@ -57,15 +57,16 @@ async function showBefore(){beforeWanted=true;if(rendering||beforeBusy)return;be
   else if(r.status===409)beforeWanted=true;
   if(beforeWanted&&!rendering)showBefore();}
 function build(){const side=$("side");let box=side,group=null;
-  for(const p of table){if(p.group!==group){group=p.group;if(group){box=document.createElement("fieldset");box.innerHTML="<legend></legend>";box.firstChild.textContent=group;side.appendChild(box);}else box=side;}
+  for(const p of table){if(p.group!==group){group=p.group;if(group){box=document.createElement("fieldset");box.innerHTML="<legend></legend>";box.firstChild.textContent=p.group_name+" — "+group;side.appendChild(box);}else box=side;}
     const row=document.createElement("div");row.className="row";row.title=p.description+" ("+(p.range||"")+")";
     const name=document.createElement("span");name.textContent=p.name;row.appendChild(name);
-    let ctl,num=null;
+    // A default may lie outside the slider's range (noise_seed's 0): the controls reach it too.
+    const low=Math.min(p.min,p.default),high=Math.max(p.max,p.default);let ctl,num=null;
     if(p.type==="popup"){ctl=document.createElement("select");p.choices.forEach((c,i)=>{if(!c)return;const o=new Option(c,i+1);ctl.add(o);});}
     else if(p.type==="checkbox"){ctl=document.createElement("input");ctl.type="checkbox";}
     else if(p.type==="path"){ctl=document.createElement("input");ctl.type="number";ctl.min=0;ctl.step=1;}
-    else{ctl=document.createElement("input");ctl.type="range";const lo=p.type==="angle"?-360:p.min,hi=p.type==="angle"?360:Math.min(p.max,p.type==="integer"?Math.max(p.default*4,1000):p.max);
-      ctl.min=lo;ctl.max=hi;ctl.step=p.type==="float"?Math.pow(10,-Math.max(p.precision,1)):1;num=document.createElement("input");num.type="number";num.min=p.min;num.max=p.max;num.step=ctl.step;}
+    else{ctl=document.createElement("input");ctl.type="range";const lo=p.type==="angle"?-360:low,hi=p.type==="angle"?360:Math.min(high,p.type==="integer"?Math.max(p.default*4,1000):high);
+      ctl.min=lo;ctl.max=hi;ctl.step=p.type==="float"?Math.pow(10,-Math.max(p.precision,1)):1;num=document.createElement("input");num.type="number";num.min=low;num.max=high;num.step=ctl.step;}
     ctl.id="p_"+p.name;row.appendChild(ctl);row.appendChild(num||document.createElement("span"));
     const reset=document.createElement("button");reset.textContent="↺";reset.title="reset to "+p.default_text;row.appendChild(reset);
     const d=document.createElement("small");d.textContent=p.label+" — "+p.description;row.appendChild(d);box.appendChild(row);
@@ -73,7 +74,7 @@ function build(){const side=$("side");let box=side,group=null;
     p.set=set;
     ctl.addEventListener("input",()=>set(ctl.type==="checkbox"?(ctl.checked?1:0):+ctl.value,false));
     ctl.addEventListener("change",()=>show(true));
-    if(num)num.addEventListener("change",()=>{const v=+num.value;if(Number.isFinite(v))set(Math.min(p.max,Math.max(p.min,v)),true);});
+    if(num)num.addEventListener("change",()=>{const v=+num.value;if(Number.isFinite(v))set(Math.min(high,Math.max(low,v)),true);});
     reset.addEventListener("click",()=>set(p.default,true));
     values[p.name]=p.default;if(ctl.type==="checkbox")ctl.checked=!!p.default;else ctl.value=p.default;if(num)num.value=p.default;}}
 function redrawMasks(){const c=$("draw"),img=$("after");c.width=img.clientWidth;c.height=img.clientHeight;c.style.width=img.clientWidth+"px";c.style.height=img.clientHeight+"px";
@@ -93,10 +94,11 @@ async function start(){table=await (await api("/api/params")).json();input=await
   $("preset").onclick=()=>{const a=document.createElement("a");a.href=URL.createObjectURL(new Blob([JSON.stringify(look(0).params,null,2)],{type:"application/json"}));a.download="look.json";a.click();};
   $("full").onclick=async()=>{$("status").textContent="rendering full size…";++rendering;let r;try{r=await api("/api/render",look(0));}finally{--rendering;}
     if(!rendering&&beforeWanted)showBefore();if(!r.ok){$("status").textContent=r.status===409?"":(await r.json()).error;return;}$("status").textContent="";const a=document.createElement("a");a.href=URL.createObjectURL(await r.blob());
-    const cmd=await (await api("/api/command",look(0))).text();a.download=cmd.split(" -o ")[1].split(" ")[0].replace(/'/g,"");a.click();};
+    a.download=decodeURIComponent((r.headers.get("Content-Disposition")||"").split("''")[1]||"");a.click();};
   $("mask").onclick=()=>{drawing=[];$("draw").style.cursor="crosshair";$("status").textContent="click points; double-click closes the mask";};
   $("clearmask").onclick=()=>{masks=[];drawing=null;values.mask=0;show(true);redrawMasks();};
-  $("draw").addEventListener("click",e=>{if(!drawing)return;const r=$("draw").getBoundingClientRect(),s=input.width/r.width;drawing.push([Math.round((e.clientX-r.left)*s),Math.round((e.clientY-r.top)*s)]);redrawMasks();});
+  // A double-click's second click only closes the mask: its point came with the first.
+  $("draw").addEventListener("click",e=>{if(!drawing||e.detail>1)return;const r=$("draw").getBoundingClientRect(),s=input.width/r.width;drawing.push([Math.round((e.clientX-r.left)*s),Math.round((e.clientY-r.top)*s)]);redrawMasks();});
   $("draw").addEventListener("dblclick",()=>{if(!drawing||drawing.length<3)return;masks.push("M "+drawing.map(q=>q.join(" ")).join(" L ")+" Z");drawing=null;
     const m=table.find(p=>p.name==="mask");if(m)m.set(masks.length,true);redrawMasks();});
   $("after").addEventListener("load",redrawMasks);
