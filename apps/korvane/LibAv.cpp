@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -60,7 +61,11 @@ std::string ErrorText(int code) {
 
 void KeepLogOffTerminal() {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_callback(keepErrors); });
+    std::call_once(once, [] {
+        av_log_set_callback(keepErrors);
+        // SVT-AV1 reports to standard error on its own unless its level says otherwise.
+        setenv("SVT_LOG", "0", 0);
+    });
 }
 
 std::string TakeLastError() {

@@ -43,7 +43,8 @@ Packet NewPacket();  // throws std::bad_alloc
 std::string ErrorText(int code);
 
 // The libraries print nothing: from the first call on, their messages of error level go to a
-// per-thread store that LastError() reads, everything else nowhere.
+// per-thread store that LastError() reads, everything else nowhere. Call it before other threads
+// start (it sets the environment of encoders that have their own log).
 void KeepLogOffTerminal();
 // The last error line the libraries logged on this thread since the last call, without their
 // "[name @ 0x...]" prefix; "" if none. Clears it.

@@ -12,6 +12,7 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "Interrupt.h"
+#include "LibAv.h"
 #include "ParamSettings.h"
 #include "Preview.h"
 
@@ -106,6 +107,7 @@ returned an error (its code and the log file are printed), 130 Ctrl-C, 143 SIGTE
 // A failure while the command line is set up (out of memory) ends the program like any other.
 int main(int argc, char** argv) try {
     CatchInterrupts();
+    av::KeepLogOffTerminal();
     CLI::App app("korvane: pixel-sorts images, image sequences and video clips with the Korvane effect.", "korvane");
     app.footer(kMainFooter);
     app.require_subcommand(1);
