@@ -13,7 +13,10 @@
 //                                      call with PF_Err CODE (the host's fault injection), so that
 //                                      the effect returns an error;
 //   KORVANE_TEST_PREVIEW_STALL_MS=N    the first progress call of the preview's first render waits
-//                                      N ms, so that a newer request surely finds it in flight.
+//                                      N ms, so that a newer request surely finds it in flight;
+//   KORVANE_TEST_FAIL_WRITE=N          the N-th checked write of the process (an AtomicOutput
+//                                      write, or the close in its commit) fails with ENOSPC, as on
+//                                      a full disk, without writing.
 #pragma once
 
 namespace korvane::host {
@@ -28,6 +31,7 @@ void noteProgressCallForTestHook();
 void noteStageForTestHook(TestStage stage);
 void noteFileWrittenForTestHook();
 void stallFirstPreviewRenderForTestHook();
+bool failThisWriteForTestHook();            // true for the write that KORVANE_TEST_FAIL_WRITE names
 void applyFaultTestHook(host::Host& host);  // throws UsageError for a malformed value
 
 }  // namespace korvane::cli
