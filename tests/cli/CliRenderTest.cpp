@@ -255,5 +255,27 @@ TEST_F(CliRender, AFullDiskInASequenceKeepsFinishedFramesAndLeavesTheRestAlone) 
               (std::vector<std::string>{".filler", "f_0000.png", "f_0001.png", "f_0002.png"}));
 }
 
+// Every kind of output gets the permissions the user's umask gives a new file, not the private mode
+// its temporary file was made with.
+TEST_F(CliRender, OutputsGetThePermissionsOfTheUmask) {
+    const std::string clip = Path("clip.mkv");
+    const RunResult made = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                                                 "testsrc2=size=16x12:rate=24:duration=0.25", "-f", "lavfi", "-i",
+                                                 "sine=duration=0.25", "-c:v", "ffv1", "-c:a", "flac", clip});
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    const ScopedUmask mask(027);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"render", Path("in.png"), "-o", Path("still.png")},
+          {"render", Path("in.png"), "--frames", "0-1", "-o", Path("seq_#.png")},
+          {"render", clip, "-o", Path("sorted.mkv")},
+          {"render", clip, "--frames", "0-5", "-o", Path("chunk.mkv")},
+          {"join", Path("chunk.mkv"), "-o", Path("joined.mkv"), "--audio-from", clip}}) {
+        const RunResult r = Korvane(Concat(args, {"-q"}));
+        ASSERT_EQ(r.exit_code, 0) << args[0] << " " << args.back() << ": " << r.err;
+    }
+    for (const char* name : {"still.png", "seq_0.png", "seq_1.png", "sorted.mkv", "chunk.mkv", "joined.mkv"})
+        EXPECT_EQ(PermissionBits(Path(name)), 0640u) << name;
+}
+
 }  // namespace
 }  // namespace korvane::clitest

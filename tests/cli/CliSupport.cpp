@@ -185,6 +185,18 @@ void SmallFilesystem::FillLeaving(std::size_t free_pages) {
     ::close(fd);
 }
 
+ScopedUmask::ScopedUmask(unsigned mask) : saved_(::umask(static_cast<mode_t>(mask))) {}
+ScopedUmask::~ScopedUmask() { ::umask(static_cast<mode_t>(saved_)); }
+
+unsigned PermissionBits(const std::string& path) {
+    struct stat info = {};
+    if (::stat(path.c_str(), &info) != 0) {
+        ADD_FAILURE() << "cannot stat " << path << ": " << std::strerror(errno);
+        return 0;
+    }
+    return info.st_mode & 0777;
+}
+
 void CliTest::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ = fs::path(KORVANE_BINARY_DIR) / "tests" / "cli-work" / (std::string(info->test_suite_name()) + "." + info->name());

@@ -75,6 +75,19 @@ private:
     std::string why_not_;
 };
 
+// Sets the process's umask (inherited by the programs it runs) until it goes.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(unsigned mask);
+    ~ScopedUmask();
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+    unsigned saved_;
+};
+unsigned PermissionBits(const std::string& path);  // st_mode & 0777
+
 // Each test gets an empty folder of its own under the build tree.
 class CliTest : public ::testing::Test {
 protected:
