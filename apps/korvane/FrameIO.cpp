@@ -61,7 +61,7 @@ public:
         const std::string name = pattern_.forFrame(frame + number_offset_);
         AtomicOutput file(name);
         noteStageForTestHook(TestStage::Write);
-        const WriteResult written = writeImage(image, name, file.tempPath(), options_);
+        const WriteResult written = writeImage(image, file, options_);
         noteFileWrittenForTestHook();
         throwIfInterrupted();
         file.commit();

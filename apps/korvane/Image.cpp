@@ -17,6 +17,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "AtomicOutput.h"
 #include "Errors.h"
 
 namespace korvane::cli {
@@ -62,8 +63,9 @@ bool carriedAttribute(const std::string& name) {
 }
 
 // libpng's default handlers print to standard error what OpenImageIO then reports again as its
-// own error; while a file is opened and decoded, standard error goes nowhere so each failure is
-// said once, in the CLI's one line. Only the thread that reads files runs while it is quiet.
+// own error; while a file is decoded or encoded, standard error goes nowhere so each failure is
+// said once, in the CLI's one line. No other thread prints meanwhile (the preview, whose server
+// threads do, encodes without it).
 class QuietStderr {
 public:
     QuietStderr() : saved_(::dup(STDERR_FILENO)) {
@@ -363,10 +365,12 @@ std::vector<int> formatDepths(const std::string& format_name) {
 
 std::string checkWritable(const std::string& path) {
     const std::string prefix = "cannot write '" + path + "': ";
+    const char* const kFormats = "(use .png, .tif, .exr or .jpg, or a video: .mp4, .mov, .mkv, .webm)";
     auto out = OIIO::ImageOutput::create(path);
-    if (!out)
-        throw UsageError(prefix +
-                         "unknown image format (use .png, .tif, .exr or .jpg, or a video: .mp4, .mov, .mkv, .webm)");
+    if (!out) throw UsageError(prefix + "unknown image format " + kFormats);
+    // Files are encoded in memory and written by the CLI, which checks every write.
+    if (!out->supports("ioproxy"))
+        throw UsageError(prefix + displayName(out->format_name()) + " files are not supported for output " + kFormats);
     checkOutputFolder(path);
     return out->format_name();
 }
@@ -382,9 +386,9 @@ void checkOutputFolder(const std::string& path) {
 
 namespace {
 
-// Writes to `temp_path`, or through `proxy` when there is one.
-WriteResult writeImageTo(const Image& image, const std::string& final_path, const std::string& temp_path,
-                         const WriteOptions& options, OIIO::Filesystem::IOProxy* proxy) {
+// Encodes into `bytes`: no library touches a file, so none can fail half way through one.
+WriteResult encodeInto(const Image& image, const std::string& final_path, const WriteOptions& options,
+                       std::vector<unsigned char>& bytes) {
     const std::string prefix = "cannot write '" + final_path + "': ";
     auto out = OIIO::ImageOutput::create(final_path);
     if (!out) throw UsageError(prefix + oneLine(OIIO::geterror()));
@@ -457,27 +461,34 @@ WriteResult writeImageTo(const Image& image, const std::string& final_path, cons
         file_spec.attribute("Compression", options.exr_compression);
         if (options.exr_half) file_spec.set_format(OIIO::TypeDesc::HALF);
     }
-    if (proxy) {
-        if (!out->supports("ioproxy")) throw UsageError(prefix + displayName(format) + " cannot be encoded in memory");
-        void* pointer = proxy;
-        file_spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &pointer);
-    }
-    if (!out->open(temp_path, file_spec) || !out->write_image(type, buffer.data()) || !out->close())
+    if (!out->supports("ioproxy")) throw UsageError(prefix + displayName(format) + " cannot be encoded in memory");
+    OIIO::Filesystem::IOVecOutput proxy(bytes);
+    void* pointer = &proxy;
+    file_spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &pointer);
+    if (!out->open(final_path, file_spec) || !out->write_image(type, buffer.data()) || !out->close())
         throw UsageError(prefix + oneLine(out->geterror()));
+    if (!proxy.error().empty()) throw UsageError(prefix + oneLine(proxy.error()));
+    if (bytes.empty()) throw UsageError(prefix + displayName(format) + " encoder wrote nothing");
     return result;
 }
 
 }  // namespace
 
-WriteResult writeImage(const Image& image, const std::string& final_path, const std::string& temp_path,
-                       const WriteOptions& options) {
-    return writeImageTo(image, final_path, temp_path, options, nullptr);
+WriteResult writeImage(const Image& image, AtomicOutput& file, const WriteOptions& options) {
+    std::vector<unsigned char> bytes;
+    WriteResult result;
+    {
+        QuietStderr quiet;
+        result = encodeInto(image, file.finalPath(), options, bytes);
+    }
+    file.write(bytes.data(), bytes.size());
+    return result;
 }
 
+// Not quiet: the preview encodes on its server's threads, and standard error belongs to them all.
 std::string encodeImage(const Image& image, const std::string& name, const WriteOptions& options) {
     std::vector<unsigned char> bytes;
-    OIIO::Filesystem::IOVecOutput proxy(bytes);
-    writeImageTo(image, name, name, options, &proxy);
+    encodeInto(image, name, options, bytes);
     return std::string(bytes.begin(), bytes.end());
 }
 

@@ -9,6 +9,8 @@
 
 namespace korvane::cli {
 
+class AtomicOutput;
+
 // Tightly packed rows of ARGB pixels. Channel values are in the world's scale: 8-bit 0..255,
 // 16-bit 0..32768, 32-bit float 0..1 (unclamped).
 struct ImageMetadata;  // what a file says about its pixels besides them (EXIF, ICC profile, resolution)
@@ -84,16 +86,16 @@ struct WriteResult {
 // Checks that PATH's folder exists and PATH is not a folder. Throws UsageError.
 void checkOutputFolder(const std::string& path);
 
-// Checks that PATH names a format OpenImageIO can write and a folder that exists; returns the
-// format name. Throws UsageError.
+// Checks that PATH names a format OpenImageIO can encode in memory and a folder that exists;
+// returns the format name. Throws UsageError.
 std::string checkWritable(const std::string& path);
 
-// Writes `image` to `temp_path` in the format chosen by `final_path`'s extension, at the image's
-// depth where the format can hold it, otherwise at the nearest depth it can (with a note), with the
-// metadata of the file the image came from, and as grey when it came from a grey file and is still
-// grey. Throws UsageError on failure.
-WriteResult writeImage(const Image& image, const std::string& final_path, const std::string& temp_path,
-                       const WriteOptions& options = {});
+// Encodes `image` in memory in the format chosen by the extension of `file`'s final path, at the
+// image's depth where the format can hold it, otherwise at the nearest depth it can (with a note),
+// with the metadata of the file the image came from, and as grey when it came from a grey file and
+// is still grey; then writes the bytes into `file`, which the caller commits. Nothing is printed
+// while it encodes. Throws UsageError on failure.
+WriteResult writeImage(const Image& image, AtomicOutput& file, const WriteOptions& options = {});
 
 // The bytes that writeImage puts into a file named `name`, encoded in memory. Throws UsageError.
 std::string encodeImage(const Image& image, const std::string& name, const WriteOptions& options = {});

@@ -90,6 +90,15 @@ void noteFileWrittenForTestHook() {
     if (value != nullptr && *value == '1' && !raised.exchange(true)) raise(testSignal());
 }
 
+bool failThisWriteForTestHook() {
+    static std::atomic<long> writes{0};
+    static const long trigger = [] {
+        const char* value = std::getenv("KORVANE_TEST_FAIL_WRITE");
+        return value ? std::atol(value) : 0L;
+    }();
+    return trigger > 0 && writes.fetch_add(1) + 1 == trigger;
+}
+
 void applyFaultTestHook(host::Host& host) {
     const char* value = std::getenv("KORVANE_TEST_FAIL_CALL");
     if (value == nullptr || *value == '\0') return;

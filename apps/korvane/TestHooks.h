@@ -16,7 +16,10 @@
 //                                      blocks in a read that never completes, as on a stalled disk,
 //                                      and the test signal arrives 300 ms later;
 //   KORVANE_TEST_PREVIEW_STALL_MS=N    the first progress call of the preview's first render waits
-//                                      N ms, so that a newer request surely finds it in flight.
+//                                      N ms, so that a newer request surely finds it in flight;
+//   KORVANE_TEST_FAIL_WRITE=N          the N-th checked write of the process (an AtomicOutput
+//                                      write, or the close in its commit) fails with ENOSPC, as on
+//                                      a full disk, without writing.
 #pragma once
 
 #include <atomic>
@@ -35,6 +38,7 @@ void noteFileWrittenForTestHook();
 void stallFirstPreviewRenderForTestHook();
 // Returns once `stop` is set and the thread is woken by a signal.
 void stallDecodeForTestHook(long frame, const std::atomic<bool>& stop);
+bool failThisWriteForTestHook();            // true for the write that KORVANE_TEST_FAIL_WRITE names
 void applyFaultTestHook(host::Host& host);  // throws UsageError for a malformed value
 
 }  // namespace korvane::cli

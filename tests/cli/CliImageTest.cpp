@@ -142,5 +142,48 @@ TEST_F(CliImages, FormatsThatCannotHoldTheDepthAreConvertedWithANote) {
     EXPECT_EQ(ReadFile(Path("half.exr")).format, TypeDesc::HALF);
 }
 
+// A write that fails, at the encoded bytes or at the close, in every format: exit 2 with one line
+// naming the file and the reason, the old file byte for byte, no temporary file, nothing else said.
+TEST_F(CliImages, AFailedWriteOrCloseKeepsTheOldFileAndSaysWhy) {
+    WriteFile(Path("in.png"), RandomImage(128, 96, 3, TypeDesc::UINT8, 16));
+    for (const std::string out : {"out.png", "out.jpg", "out.tif", "out.exr"}) {
+        ASSERT_EQ(Identity("in.png", out, {"-q"}).exit_code, 0);
+        const std::string old = ReadBytes(Path(out));
+        for (const char* nth : {"1", "2"}) {
+            SCOPED_TRACE(out + ", failing write " + nth);
+            const RunResult r = Korvane(Concat({"render", Path("in.png"), "-o", Path(out)}, kSortMost),
+                                        {std::string("KORVANE_TEST_FAIL_WRITE=") + nth});
+            ExpectNoSpace(r, Path(out));
+            EXPECT_TRUE(ReadBytes(Path(out)) == old);
+            EXPECT_THAT(FolderEntries(dir().string()), ::testing::Each(::testing::Not(::testing::StartsWith("."))));
+        }
+    }
+}
+
+// The same on a file system that is really full, or has room for the first page of the file only.
+TEST_F(CliImages, AFullDiskKeepsTheOldFileAndSaysWhy) {
+    WriteFile(Path("in.png"), RandomImage(128, 96, 3, TypeDesc::UINT8, 16));
+    SmallFilesystem disk(Path("disk"), 1024 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
+    for (const std::string format : {"png", "jpg", "tif", "exr"}) {
+        const std::string out = "disk/out." + format;
+        ASSERT_EQ(Identity("in.png", out, {"-q"}).exit_code, 0);
+        const std::string old = ReadBytes(Path(out));
+        ASSERT_EQ(
+            Korvane(Concat({"render", Path("in.png"), "-o", Path("sorted." + format), "-q"}, kSortMost)).exit_code, 0);
+        ASSERT_GT(SmallFilesystem::Pages(ReadBytes(Path("sorted." + format)).size()), 1u) << "too small to fill a page";
+        for (const std::size_t free_pages : {0u, 1u}) {
+            SCOPED_TRACE(out + " with " + std::to_string(free_pages) + " pages free");
+            disk.FillLeaving(free_pages);
+            const RunResult r = Korvane(Concat({"render", Path("in.png"), "-o", Path(out)}, kSortMost));
+            ExpectNoSpace(r, Path(out));
+            EXPECT_TRUE(ReadBytes(Path(out)) == old);
+            EXPECT_EQ(FolderEntries(Path("disk")), (std::vector<std::string>{".filler", "out." + format}));
+        }
+        std::filesystem::remove(Path(out));
+        std::filesystem::remove(Path("disk/.filler"));
+    }
+}
+
 }  // namespace
 }  // namespace korvane::clitest

@@ -203,5 +203,79 @@ TEST_F(CliRender, ASuccessfulRenderReplacesTheOutputAndLeavesNoTemporaryFile) {
     EXPECT_EQ(FolderEntries(dir().string()), (std::vector<std::string>{"in.png", "out.png"}));
 }
 
+// A sequence whose second frame cannot be written, at its bytes or at its close: the first frame
+// is kept, the second and third old files stay as they were, and the run says which file and why.
+TEST_F(CliRender, AFailedWriteInASequenceKeepsFinishedFramesAndLeavesTheRestAlone) {
+    const std::vector<std::string> turning = Concat({"render", Path("in.png"), "--frames", "0-2", "-o",
+                                                     Path("f_####.png"), "--set", "angle=0@0,90@2"},
+                                                    kSortMost);
+    for (const char* nth : {"3", "4"}) {
+        SCOPED_TRACE(std::string("failing write ") + nth);
+        ASSERT_EQ(Korvane(
+                      Concat({"render", Path("in.png"), "--frames", "0-2", "-o", Path("f_####.png")}, kNothingSelected))
+                      .exit_code,
+                  0);
+        const std::string old = ReadBytes(Path("f_0001.png"));
+        ASSERT_EQ(ReadBytes(Path("f_0002.png")), old);
+        const RunResult r = Korvane(turning, {std::string("KORVANE_TEST_FAIL_WRITE=") + nth});
+        ExpectNoSpace(r, Path("f_0001.png"));
+        EXPECT_NE(ReadBytes(Path("f_0000.png")), old);
+        EXPECT_TRUE(ReadBytes(Path("f_0001.png")) == old);
+        EXPECT_TRUE(ReadBytes(Path("f_0002.png")) == old);
+        EXPECT_EQ(FolderEntries(dir().string()),
+                  (std::vector<std::string>{"f_0000.png", "f_0001.png", "f_0002.png", "in.png"}));
+    }
+}
+
+// The same on a disk with room for the first frame only (and the page its old file gives back).
+TEST_F(CliRender, AFullDiskInASequenceKeepsFinishedFramesAndLeavesTheRestAlone) {
+    WriteFile(Path("big.png"), RandomImage(64, 48, 4, TypeDesc::UINT8, 5));
+    SmallFilesystem disk(Path("disk"), 256 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
+    const auto turning = [&](const std::string& pattern) {
+        return Korvane(
+            Concat({"render", Path("big.png"), "--frames", "0-2", "-o", Path(pattern), "--set", "angle=0@0,90@2"},
+                   kSortMost));
+    };
+    ASSERT_EQ(turning("ref_####.png").exit_code, 0);
+    const std::string frame0 = ReadBytes(Path("ref_0000.png"));
+    ASSERT_GT(SmallFilesystem::Pages(ReadBytes(Path("ref_0001.png")).size()), 1u) << "too small to fill a page";
+    for (int f = 0; f <= 2; ++f)
+        WriteFile(Path("disk/f_000" + std::to_string(f) + ".png"), RandomImage(4, 4, 4, TypeDesc::UINT8, f));
+    const std::string old1 = ReadBytes(Path("disk/f_0001.png")), old2 = ReadBytes(Path("disk/f_0002.png"));
+    ASSERT_EQ(SmallFilesystem::Pages(old1.size()), 1u);
+
+    disk.FillLeaving(SmallFilesystem::Pages(frame0.size()));
+    const RunResult r = turning("disk/f_####.png");
+    ExpectNoSpace(r, Path("disk/f_0001.png"));
+    EXPECT_TRUE(ReadBytes(Path("disk/f_0000.png")) == frame0);
+    EXPECT_TRUE(ReadBytes(Path("disk/f_0001.png")) == old1);
+    EXPECT_TRUE(ReadBytes(Path("disk/f_0002.png")) == old2);
+    EXPECT_EQ(FolderEntries(Path("disk")),
+              (std::vector<std::string>{".filler", "f_0000.png", "f_0001.png", "f_0002.png"}));
+}
+
+// Every kind of output gets the permissions the user's umask gives a new file, not the private mode
+// its temporary file was made with.
+TEST_F(CliRender, OutputsGetThePermissionsOfTheUmask) {
+    const std::string clip = Path("clip.mkv");
+    const RunResult made = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                                                 "testsrc2=size=16x12:rate=24:duration=0.25", "-f", "lavfi", "-i",
+                                                 "sine=duration=0.25", "-c:v", "ffv1", "-c:a", "flac", clip});
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    const ScopedUmask mask(027);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"render", Path("in.png"), "-o", Path("still.png")},
+          {"render", Path("in.png"), "--frames", "0-1", "-o", Path("seq_#.png")},
+          {"render", clip, "-o", Path("sorted.mkv")},
+          {"render", clip, "--frames", "0-5", "-o", Path("chunk.mkv")},
+          {"join", Path("chunk.mkv"), "-o", Path("joined.mkv"), "--audio-from", clip}}) {
+        const RunResult r = Korvane(Concat(args, {"-q"}));
+        ASSERT_EQ(r.exit_code, 0) << args[0] << " " << args.back() << ": " << r.err;
+    }
+    for (const char* name : {"still.png", "seq_0.png", "seq_1.png", "sorted.mkv", "chunk.mkv", "joined.mkv"})
+        EXPECT_EQ(PermissionBits(Path(name)), 0640u) << name;
+}
+
 }  // namespace
 }  // namespace korvane::clitest

@@ -3,12 +3,16 @@
 
 #include <OpenImageIO/imageio.h>
 #include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -134,9 +138,72 @@ std::string ReadBytes(const std::string& path) {
 
 std::string SourceData(const std::string& relative) { return std::string(KORVANE_SOURCE_DIR) + "/" + relative; }
 
+void ExpectNoSpace(const RunResult& r, const std::string& path) {
+    EXPECT_EQ(r.exit_code, 2) << r.err;
+    EXPECT_EQ(r.err, "korvane: cannot write '" + path + "': no space left on device\n");
+    EXPECT_EQ(r.out, "");
+}
+
+SmallFilesystem::SmallFilesystem(const std::string& folder, std::size_t bytes) : folder_(folder) {
+    if (geteuid() != 0) {
+        why_not_ = "mounting a small tmpfs needs root";
+        return;
+    }
+    fs::create_directories(folder_);
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (::mount("tmpfs", folder_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+        why_not_ = std::string("cannot mount a tmpfs on ") + folder_ + ": " + std::strerror(errno);
+        return;
+    }
+    mounted_ = true;
+}
+
+SmallFilesystem::~SmallFilesystem() {
+    // Detached, so that the mount goes even while a file in it is still open.
+    if (mounted_ && ::umount2(folder_.c_str(), MNT_DETACH) != 0)
+        ADD_FAILURE() << "cannot unmount " << folder_ << ": " << std::strerror(errno);
+}
+
+std::size_t SmallFilesystem::PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
+
+void SmallFilesystem::FillLeaving(std::size_t free_pages) {
+    const std::string filler = folder_ + "/.filler";
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    const std::vector<char> page(PageSize(), 'x');
+    off_t size = 0;
+    for (;;) {
+        const ssize_t n = ::write(fd, page.data(), page.size());
+        if (n <= 0) break;
+        size += n;
+    }
+    const int full = errno;
+    const off_t keep = size - static_cast<off_t>(free_pages * PageSize());
+    EXPECT_EQ(full, ENOSPC) << std::strerror(full);
+    EXPECT_GE(keep, 0) << "the file system holds fewer than " << free_pages << " free pages";
+    EXPECT_EQ(::ftruncate(fd, std::max<off_t>(keep, 0)), 0) << std::strerror(errno);
+    ::close(fd);
+}
+
+ScopedUmask::ScopedUmask(unsigned mask) : saved_(::umask(static_cast<mode_t>(mask))) {}
+ScopedUmask::~ScopedUmask() { ::umask(static_cast<mode_t>(saved_)); }
+
+unsigned PermissionBits(const std::string& path) {
+    struct stat info = {};
+    if (::stat(path.c_str(), &info) != 0) {
+        ADD_FAILURE() << "cannot stat " << path << ": " << std::strerror(errno);
+        return 0;
+    }
+    return info.st_mode & 0777;
+}
+
 void CliTest::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ = fs::path(KORVANE_BINARY_DIR) / "tests" / "cli-work" / (std::string(info->test_suite_name()) + "." + info->name());
+    // A SmallFilesystem left mounted by a run that was killed would make the folder busy.
+    std::ifstream mounts("/proc/self/mounts");
+    for (std::string device, point, rest; mounts >> device >> point && std::getline(mounts, rest);)
+        if (point.rfind(dir_.string() + "/", 0) == 0) ::umount2(point.c_str(), MNT_DETACH);
     fs::remove_all(dir_);
     fs::create_directories(dir_);
 }

@@ -50,6 +50,44 @@ std::string ReadBytes(const std::string& path);
 
 std::string SourceData(const std::string& relative);  // path under the source tree
 
+// A run stopped because `path` found no space: exit 2, one line naming it and why, nothing else.
+void ExpectNoSpace(const RunResult& r, const std::string& path);
+
+// A tmpfs of a few pages mounted on a new folder for as long as the object lives, to run out of
+// space for real. Mounting needs root; `mounted()` is false and `whyNot()` says why otherwise.
+class SmallFilesystem {
+public:
+    SmallFilesystem(const std::string& folder, std::size_t bytes);
+    ~SmallFilesystem();  // unmounts, also when the test failed
+    SmallFilesystem(const SmallFilesystem&) = delete;
+    SmallFilesystem& operator=(const SmallFilesystem&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& whyNot() const { return why_not_; }
+    // Fills what is free with a file of its own, then frees `free_pages` pages of it.
+    void FillLeaving(std::size_t free_pages);
+    static std::size_t PageSize();
+    static std::size_t Pages(std::size_t bytes) { return (bytes + PageSize() - 1) / PageSize(); }
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+    std::string why_not_;
+};
+
+// Sets the process's umask (inherited by the programs it runs) until it goes.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(unsigned mask);
+    ~ScopedUmask();
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+    unsigned saved_;
+};
+unsigned PermissionBits(const std::string& path);  // st_mode & 0777
+
 // Each test gets an empty folder of its own under the build tree.
 class CliTest : public ::testing::Test {
 protected:
