@@ -498,11 +498,15 @@ private:
     void drainAudio(Route& route);
     void writePacket(AVPacket* packet);
     [[noreturn]] void failWith(const std::string& what, int code);
+    static int writeBytes(void* opaque, uint8_t* data, int size);
+    static int64_t seekBytes(void* opaque, int64_t offset, int whence);
+    void freeOutputContext();
 
     std::string final_path_;
     std::string extension_;
     OutputFrames frames_;
     AtomicOutput file_;
+    std::string write_failure_;  // the file's own message, when a write or seek through it failed
     AVFormatContext* out_ = nullptr;
     av::Codec video_;
     AVStream* video_stream_ = nullptr;
@@ -741,10 +745,7 @@ VideoWriter::Encoder::Encoder(const std::string& final_path, const OutputFrames&
 
 VideoWriter::Encoder::~Encoder() {
     for (auto& [index, packet] : pictures_) av_packet_free(&packet);
-    if (out_) {
-        if (out_->pb) avio_closep(&out_->pb);
-        avformat_free_context(out_);
-    }
+    freeOutputContext();
     // file_ removes the temporary file unless finish() renamed it.
 }
 
@@ -994,8 +995,16 @@ void VideoWriter::Encoder::convertSubtitle(Route& route, AVPacket* packet) {
 }
 
 void VideoWriter::Encoder::openOutput(const std::vector<std::pair<std::string, std::string>>& format_options) {
-    if (const int opened = avio_open(&out_->pb, ("file:" + file_.tempPath()).c_str(), AVIO_FLAG_WRITE); opened < 0)
-        failWith("cannot write", opened);
+    // The muxer writes through the CLI's one writer, whose every write, seek and close is checked.
+    constexpr int kBufferSize = 1 << 16;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+    if (!buffer) throw std::bad_alloc();
+    out_->pb = avio_alloc_context(buffer, kBufferSize, 1, this, nullptr, writeBytes, seekBytes);
+    if (!out_->pb) {
+        av_free(buffer);
+        throw std::bad_alloc();
+    }
+    out_->flags |= AVFMT_FLAG_CUSTOM_IO;
     av::Dictionary dictionary;
     for (const auto& [key, value] : format_options) dictionary.set(key, value);
     if (const int written = avformat_write_header(out_, &dictionary.entries); written < 0)
@@ -1007,7 +1016,40 @@ void VideoWriter::Encoder::openOutput(const std::vector<std::pair<std::string, s
     }
 }
 
+int VideoWriter::Encoder::writeBytes(void* opaque, uint8_t* data, int size) {
+    auto* self = static_cast<Encoder*>(opaque);
+    try {
+        self->file_.write(data, static_cast<std::size_t>(size));
+        return size;
+    } catch (const std::exception& e) {
+        if (self->write_failure_.empty()) self->write_failure_ = e.what();
+        return AVERROR(EIO);
+    }
+}
+
+int64_t VideoWriter::Encoder::seekBytes(void* opaque, int64_t offset, int whence) {
+    auto* self = static_cast<Encoder*>(opaque);
+    if (whence & AVSEEK_SIZE) return AVERROR(ENOSYS);
+    try {
+        return self->file_.seek(static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    } catch (const std::exception& e) {
+        if (self->write_failure_.empty()) self->write_failure_ = e.what();
+        return AVERROR(EIO);
+    }
+}
+
+void VideoWriter::Encoder::freeOutputContext() {
+    if (!out_) return;
+    if (out_->pb) {
+        av_freep(&out_->pb->buffer);
+        avio_context_free(&out_->pb);
+    }
+    avformat_free_context(out_);
+    out_ = nullptr;
+}
+
 void VideoWriter::Encoder::failWith(const std::string& what, int code) {
+    if (!write_failure_.empty()) throw UsageError(write_failure_);
     const std::string line = av::TakeLastError();
     throw UsageError(what + " '" + final_path_ + "': " + (line.empty() ? av::ErrorText(code) : line));
 }
@@ -1193,8 +1235,9 @@ void VideoWriter::Encoder::finish() {
         drainAudio(*route);
     }
     if (const int written = av_write_trailer(out_); written < 0) failWith("cannot write", written);
-    if (out_->pb->error < 0) failWith("cannot write", out_->pb->error);
-    if (const int closed = avio_closep(&out_->pb); closed < 0) failWith("cannot write", closed);
+    avio_flush(out_->pb);
+    if (out_->pb->error < 0 || !write_failure_.empty()) failWith("cannot write", out_->pb->error);
+    freeOutputContext();
     file_.commit();
 }
 
