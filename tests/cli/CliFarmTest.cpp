@@ -109,7 +109,7 @@ TEST_F(CliFarmTest, FarmRenderOnTwoSlotsWithAFailingChunkMatchesOneMachine) {
 // Chunks are self-describing and join in any order; a gap, a short chunk or an overlap is refused
 // in one line naming the frames, and leaves nothing behind.
 TEST_F(CliFarmTest, JoinChecksTheChunksAndRefusesGaps) {
-    for (const char* range : {"0-11", "12-23", "24-35", "36-47", "6-17"}) {
+    for (const char* range : {"0-11", "12-23", "24-35", "36-47", "6-17", "25-35"}) {
         const RunResult r = Korvane(Concat({"render", clip_, "--frames", range, "-o", Path(std::string("c") + range + ".mkv"), "-q"}, look_));
         ASSERT_EQ(r.exit_code, 0) << r.err;
     }
@@ -129,6 +129,7 @@ TEST_F(CliFarmTest, JoinChecksTheChunksAndRefusesGaps) {
         {{"c0-11.mkv", "c24-35.mkv", "c36-47.mkv"}, "missing frames 12-23 (no chunk)"},
         {{"c36-47.mkv", "c0-11.mkv", "c12-23.mkv"}, "missing frames 24-35 (no chunk)"},
         {{"c0-11.mkv", "c12-23.mkv", "c24-35.mkv"}, "missing frames 36-47 (no chunk)"},
+        {{"c0-11.mkv", "c12-23.mkv", "c25-35.mkv", "c36-47.mkv"}, "cannot join: missing frame 24 (no chunk)\n"},
         {{"c0-11.mkv", "short.mkv", "c24-35.mkv"}, "frames 18-23 ('" + Path("short.mkv") + "' ends early), frames 36-47 (no chunk)"},
         {{"c0-11.mkv", "c6-17.mkv", "c12-23.mkv"}, "both hold frames 6-11"},
         {{"c0-11.mkv", "c0-11.mkv"}, "both hold frames 0-11"},
