@@ -7,6 +7,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -267,14 +268,22 @@ void ParamSettings::set(const std::string& name, const nlohmann::json& value, co
 }
 
 void ParamSettings::loadPreset(const std::string& path_or_json) {
-    // A JSON object given inline, or the name of a file holding one.
+    // The name of a file holding a JSON object, or the JSON itself: text that is not a file's name
+    // is JSON when it parses, or when it opens as JSON does (then a parse error says where).
+    std::error_code error;
+    const bool is_file = std::filesystem::exists(path_or_json, error);
     const std::size_t first = path_or_json.find_first_not_of(" \t\r\n");
-    const bool inline_json = first != std::string::npos && path_or_json[first] == '{';
-    const std::string origin = inline_json ? "--preset" : "preset '" + path_or_json + "'";
+    const bool meant_as_json = first != std::string::npos &&
+                               std::string_view("{[\"").find(path_or_json[first]) != std::string_view::npos;
+    if (!is_file && !meant_as_json && !nlohmann::json::accept(path_or_json))
+        throw UsageError("cannot read preset '" + path_or_json + "': no such file");
+    const std::string origin = is_file ? "preset '" + path_or_json + "'" : "--preset";
     std::string text = path_or_json;
-    if (!inline_json) {
+    if (is_file) {
+        if (std::filesystem::is_directory(path_or_json, error))
+            throw UsageError("cannot read preset '" + path_or_json + "': it is a folder");
         std::ifstream file(path_or_json);
-        if (!file) throw UsageError("cannot read preset '" + path_or_json + "': no such file or not readable");
+        if (!file) throw UsageError("cannot read preset '" + path_or_json + "': not readable");
         std::stringstream content;
         content << file.rdbuf();
         text = content.str();
@@ -287,14 +296,17 @@ void ParamSettings::loadPreset(const std::string& path_or_json) {
             return true;
         });
     } catch (const nlohmann::json::out_of_range&) {
-        throw UsageError(origin + ": the value of '" + last_key + "' is too large a number");
+        throw UsageError(origin + (last_key.empty() ? ": a number is too large"
+                                                    : ": the value of '" + last_key + "' is too large a number"));
     } catch (const nlohmann::json::exception& e) {
         std::string what = e.what();
         const std::size_t tag = what.find("] ");
         if (tag != std::string::npos) what = what.substr(tag + 2);
         throw UsageError(origin + ": not valid JSON: " + what);
     }
-    if (!preset.is_object()) throw UsageError(origin + ": expected an object of NAME: VALUE, e.g. {\"angle\": 90}");
+    if (!preset.is_object())
+        throw UsageError(origin + ": a JSON " + preset.type_name() +
+                         " is not a JSON object of NAME: VALUE, e.g. {\"angle\": 90}");
     for (const auto& [name, value] : preset.items()) set(name, value, origin);
 }
 

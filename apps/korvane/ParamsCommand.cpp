@@ -54,16 +54,43 @@ std::string rangeText(const params::ParamSpec& row) {
     }
 }
 
-// Pads UTF-8 text to a width in columns, counting each CJK character as two columns.
-std::string pad(const std::string& text, std::size_t width) {
-    std::size_t columns = 0;
+// Columns UTF-8 text takes on a terminal, counting each CJK character as two.
+std::size_t columns(const std::string& text) {
+    std::size_t count = 0;
     for (std::size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         const std::size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        columns += length >= 3 ? 2 : 1;
+        count += length >= 3 ? 2 : 1;
         i += length;
     }
-    return columns >= width ? text + " " : text + std::string(width - columns, ' ');
+    return count;
+}
+
+std::string pad(const std::string& text, std::size_t width) {
+    const std::size_t used = columns(text);
+    return used >= width ? text + " " : text + std::string(width - used, ' ');
+}
+
+constexpr std::size_t kWidth = 100;  // columns of a listing line
+constexpr std::size_t kIndent = 10;  // where a parameter's values and description start: under its name
+
+// `text` in lines of at most kWidth columns, each indented by kIndent, broken between words.
+std::string wrap(const std::string& text) {
+    std::string lines, line;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string word = text.substr(start, end - start);
+        if (!line.empty() && kIndent + columns(line) + 1 + columns(word) > kWidth) {
+            lines += std::string(kIndent, ' ') + line + "\n";
+            line.clear();
+        }
+        if (!word.empty()) line += (line.empty() ? "" : " ") + word;
+        start = end + 1;
+    }
+    if (!line.empty()) lines += std::string(kIndent, ' ') + line + "\n";
+    return lines;
 }
 
 }  // namespace
@@ -74,9 +101,10 @@ int runParams(const ParamsOptions& options) {
     std::unique_ptr<host::Host> host = openEffect(options.effect.empty() ? defaultEffectPath() : options.effect,
                                                   personality);
 
-    std::printf("%s%s%s%s%s%s%s%s%s\n", pad("index", 6).c_str(), pad("id", 4).c_str(), pad("name", 19).c_str(),
-                pad("type", 10).c_str(), pad("range", 58).c_str(), pad("default", 14).c_str(), pad("shown", 8).c_str(),
-                pad("what it does", 112).c_str(), "UI name");
+    // One line of facts per parameter, then what it takes and what it does, wrapped beneath it.
+    std::printf("%s%s%s%s%s%s%s\n", pad("index", 6).c_str(), pad("id", 4).c_str(), pad("name", 19).c_str(),
+                pad("type", 10).c_str(), pad("default", 14).c_str(), pad("shown", 9).c_str(), "UI name");
+    std::printf("%s", wrap("values: the range or choices; then what it does").c_str());
     for (int index = 1; index <= host->param_count(); ++index) {
         const PF_ParamDef& def = host->registered(index);
         const params::ParamSpec& row = *params::FindParam(index, premiere);
@@ -84,19 +112,19 @@ int runParams(const ParamsOptions& options) {
         if (name.empty() && def.param_type == PF_Param_CHECKBOX && def.u.bd.u.nameptr)
             name = "(" + gbkToUtf8(def.u.bd.u.nameptr) + ")";
         const bool settable = isSettable(row) && !(premiere && row.ui_flags & PF_PUI_INVISIBLE);
+        const bool described = settable || row.type == PF_Param_LAYER;
         std::string dflt;
         if (settable || row.type == PF_Param_PATH)
             dflt = row.type == PF_Param_PATH ? "none" : formatValue(row, row.dephault);
         const bool hidden = (def.ui_flags & PF_PUI_INVISIBLE) != 0;
-        const std::string cli_name = settable || row.type == PF_Param_LAYER ? row.cli_name : "-";
-        const std::string_view description = params::Description(index);
-        std::printf("%s%s%s%s%s%s%s%s%s\n", pad(std::to_string(index), 6).c_str(),
-                    pad(std::to_string(def.uu.id), 4).c_str(), pad(cli_name, 19).c_str(),
-                    pad(typeName(def.param_type), 10).c_str(),
-                    pad(settable || row.type == PF_Param_LAYER ? rangeText(row) : "", 58).c_str(),
-                    pad(dflt, 14).c_str(), pad(hidden ? "hidden" : "visible", 8).c_str(),
-                    pad(settable || row.type == PF_Param_LAYER ? std::string(description) : "", 112).c_str(),
-                    name.c_str());
+        std::string line = pad(std::to_string(index), 6) + pad(std::to_string(def.uu.id), 4) +
+                           pad(described ? row.cli_name : "-", 19) + pad(typeName(def.param_type), 10) + pad(dflt, 14) +
+                           pad(hidden ? "hidden" : "visible", 9) + name;
+        line.erase(line.find_last_not_of(' ') + 1);
+        std::printf("%s\n", line.c_str());
+        if (described)
+            std::printf("%s%s", wrap("values: " + rangeText(row)).c_str(),
+                        wrap(std::string(params::Description(index))).c_str());
     }
     host->GlobalSetdown();
     return kExitOk;

@@ -126,11 +126,17 @@ TEST_F(CliPreviewTest, ParamsAreTheCliParams) {
     std::istringstream lines(listed.out);
     std::string line;
     std::getline(lines, line);  // heading
+    bool named = false;
     while (std::getline(lines, line)) {
+        if (line.rfind("          ", 0) == 0) {  // values and description, wrapped under their parameter
+            if (named) names.back() += " " + line.substr(line.find_first_not_of(' '));
+            continue;
+        }
         std::istringstream words(line);
         std::string index, id, name, type;
         words >> index >> id >> name >> type;
-        if (name != "-" && type != "layer") names.push_back(name + " " + line);
+        named = name != "-" && type != "layer";
+        if (named) names.push_back(name + " " + line);
     }
     ASSERT_EQ(table.size(), names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {

@@ -65,6 +65,16 @@ TEST_F(CliUsage, UnreadableInputsAreNamed) {
     ExpectOneLineError(Render({"--preset", Path("nope.json")}), "cannot read preset '" + Path("nope.json") + "'");
     std::ofstream(Path("bad.json")) << "{\"angle\": 90,,}";
     ExpectOneLineError(Render({"--preset", Path("bad.json")}), "parse error at line 1, column 14");
+    // Text that names no file is a preset when it is JSON, which must be an object; text that opens
+    // as JSON does and fails to parse says where.
+    ExpectOneLineError(Render({"--preset", "[1,2]"}), "--preset: a JSON array is not a JSON object of NAME: VALUE");
+    ExpectOneLineError(Render({"--preset", "42"}), "--preset: a JSON number is not a JSON object");
+    std::ofstream(Path("list.json")) << R"([{"angle": 90}])";
+    ExpectOneLineError(Render({"--preset", Path("list.json")}), "preset '" + Path("list.json") + "': a JSON array is not a JSON object");
+    ExpectOneLineError(Render({"--preset", "[1,2"}), "--preset: not valid JSON: parse error at line 1, column 5");
+    ExpectOneLineError(Render({"--preset", R"("angle": 90)"}), "--preset: not valid JSON: parse error at line 1, column 8");
+    std::filesystem::create_directory(Path("looks"));
+    ExpectOneLineError(Render({"--preset", Path("looks")}), "cannot read preset '" + Path("looks") + "': it is a folder");
     // A header that claims more pixels than memory can hold is refused before decoding.
     const std::string huge_png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x75\x30\0\0\x75\x30\x08\x06\0\0\0\x66\x27\xf8\xba"
                                "\0\0\0\x0cIDAT\x78\x9c\x63\x60\xa0\x3d\0\0\0\x64\0\x01\x86\x64\x3c\x35"
