@@ -173,8 +173,9 @@ int runJoin(const JoinOptions& options) {
                          std::to_string(total));
     writer.finish();
     if (!options.quiet)
-        std::fprintf(stderr, "korvane: joined %zu %s, %ld frames, into '%s'\n", chunks.size(),
-                     chunks.size() == 1 ? "chunk" : "chunks", joined, options.output.c_str());
+        std::fprintf(stderr, "korvane: joined %zu %s, %ld %s, into '%s'\n", chunks.size(),
+                     chunks.size() == 1 ? "chunk" : "chunks", joined, joined == 1 ? "frame" : "frames",
+                     options.output.c_str());
     return kExitOk;
 }
 

@@ -31,16 +31,17 @@ nlohmann::json Stream(const nlohmann::json& probe, const std::string& type) {
 
 // Frame `n` of a clip (or an image file) as raw pixels.
 std::string Frame(const std::string& path, int n, const std::string& pixel_format) {
-    const RunResult r = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-vf", "select=eq(n\\," + std::to_string(n) + ")",
-                                       "-fps_mode", "passthrough", "-frames:v", "1", "-f", "rawvideo", "-pix_fmt",
-                                       pixel_format, "-"});
+    const RunResult r = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-vf",
+                                              "select=eq(n\\," + std::to_string(n) + ")", "-fps_mode", "passthrough",
+                                              "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", pixel_format, "-"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     return r.out;
 }
 
 // Presentation times of a clip's video frames, in seconds.
 std::vector<double> FrameTimes(const std::string& path) {
-    const RunResult r = RunProgram("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "frame=pts_time", "-of", "csv=p=0", path});
+    const RunResult r = RunProgram("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                               "frame=pts_time", "-of", "csv=p=0", path});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     std::vector<double> times;
     std::istringstream lines(r.out);
@@ -51,21 +52,25 @@ std::vector<double> FrameTimes(const std::string& path) {
 
 // When the first bright frame is shown, and when the first loud sample sounds.
 double FlashTime(const std::string& path) {
-    const RunResult r = RunProgram("ffprobe", {"-v", "error", "-f", "lavfi", "movie=" + path + ",format=gray,signalstats", "-show_entries",
+    const RunResult r = RunProgram("ffprobe", {"-v", "error", "-f", "lavfi",
+                                               "movie=" + path + ",format=gray,signalstats", "-show_entries",
                                                "frame=pts_time:frame_tags=lavfi.signalstats.YAVG", "-of", "csv=p=0"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);)
-        if (const std::size_t comma = line.find(','); comma != std::string::npos && std::stod(line.substr(comma + 1)) > 100)
+        if (const std::size_t comma = line.find(',');
+            comma != std::string::npos && std::stod(line.substr(comma + 1)) > 100)
             return std::stod(line.substr(0, comma));
     return -1;
 }
 double BeepTime(const std::string& path, const nlohmann::json& audio_stream) {
-    const RunResult r = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-f", "f32le", "-ac", "1", "-ar", "48000", "-"});
+    const RunResult r = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-f", "f32le",
+                                              "-ac", "1", "-ar", "48000", "-"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     const auto* samples = reinterpret_cast<const float*>(r.out.data());
     for (std::size_t i = 0; i < r.out.size() / sizeof(float); ++i)
-        if (std::fabs(samples[i]) > 0.1f) return std::stod(audio_stream.value("start_time", "0")) + static_cast<double>(i) / 48000;
+        if (std::fabs(samples[i]) > 0.1f)
+            return std::stod(audio_stream.value("start_time", "0")) + static_cast<double>(i) / 48000;
     return -1;
 }
 
@@ -75,8 +80,9 @@ protected:
     std::string MakeClip(const std::string& name, const std::string& pixel_format = "bgr0",
                          const std::string& size = "40x30", const std::vector<std::string>& extra = {}) {
         const std::string path = Path(name);
-        const RunResult r = Ffmpeg(Concat(Concat({"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=24:duration=0.5"}, extra),
-                                          {"-c:v", "ffv1", "-pix_fmt", pixel_format, path}));
+        const RunResult r = Ffmpeg(
+            Concat(Concat({"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=24:duration=0.5"}, extra),
+                   {"-c:v", "ffv1", "-pix_fmt", pixel_format, path}));
         EXPECT_EQ(r.exit_code, 0) << r.err;
         return path;
     }
@@ -101,15 +107,16 @@ TEST_F(CliVideoTest, LosslessClipMatchesTheImagePathFrameByFrame) {
         SCOPED_TRACE(c.pixel_format);
         const std::string clip = MakeClip(std::string("in-") + c.pixel_format + ".mkv", c.pixel_format);
         const std::string out = Path(std::string("out-") + c.pixel_format + ".mkv");
-        const RunResult video = Korvane({"render", clip, "-o", out, "--set", "threshold_low=0.1@0s,0.6@0.25s",
-                                         "--set", "angle=0@0,90@11", "--set", "threshold_high=0.9"});
+        const RunResult video = Korvane({"render", clip, "-o", out, "--set", "threshold_low=0.1@0s,0.6@0.25s", "--set",
+                                         "angle=0@0,90@11", "--set", "threshold_high=0.9"});
         ASSERT_EQ(video.exit_code, 0) << video.err;
         EXPECT_EQ(Stream(Probe(out), "video")["codec_name"], "ffv1");
         for (const int n : {0, 3, 6, 11}) {
             const std::string still = Path("frame" + std::to_string(n) + "." + c.image);
             const std::string sorted = Path("sorted" + std::to_string(n) + "." + c.image);
             ASSERT_EQ(Ffmpeg({"-i", clip, "-vf", "select=eq(n\\," + std::to_string(n) + ")", "-fps_mode", "passthrough",
-                              "-frames:v", "1", "-pix_fmt", std::string(c.frame_format) == "rgba" ? "rgba" : "rgba64be", still})
+                              "-frames:v", "1", "-pix_fmt", std::string(c.frame_format) == "rgba" ? "rgba" : "rgba64be",
+                              still})
                           .exit_code,
                       0);
             const RunResult image = Korvane({"render", still, "-o", sorted, "--frames", std::to_string(n), "--set",
@@ -124,9 +131,28 @@ TEST_F(CliVideoTest, LosslessClipMatchesTheImagePathFrameByFrame) {
 // Sound, rate, colour tags and rotation survive; odd sides and alpha get what the codec can hold.
 TEST_F(CliVideoTest, KeepsAudioRateColourAndTurnsRotatedClipsUpright) {
     const std::string clip = Path("tagged.mp4");
-    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=48x32:rate=25:duration=1", "-f", "lavfi", "-i",
-                      "sine=frequency=440:duration=1", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-colorspace", "bt709",
-                      "-color_primaries", "bt709", "-color_trc", "bt709", "-c:a", "aac", "-shortest", clip})
+    ASSERT_EQ(Ffmpeg({"-f",
+                      "lavfi",
+                      "-i",
+                      "testsrc2=size=48x32:rate=25:duration=1",
+                      "-f",
+                      "lavfi",
+                      "-i",
+                      "sine=frequency=440:duration=1",
+                      "-c:v",
+                      "libx264",
+                      "-pix_fmt",
+                      "yuv420p",
+                      "-colorspace",
+                      "bt709",
+                      "-color_primaries",
+                      "bt709",
+                      "-color_trc",
+                      "bt709",
+                      "-c:a",
+                      "aac",
+                      "-shortest",
+                      clip})
                   .exit_code,
               0);
     const std::string rotated = Path("rotated.mp4");
@@ -145,7 +171,8 @@ TEST_F(CliVideoTest, KeepsAudioRateColourAndTurnsRotatedClipsUpright) {
     EXPECT_EQ(video["color_primaries"], "bt709");
     ASSERT_FALSE(audio.is_null()) << "audio stream copied";
     EXPECT_EQ(audio["codec_name"], "aac");
-    EXPECT_NEAR(std::stod(audio["duration"].get<std::string>()), std::stod(Stream(in, "audio")["duration"].get<std::string>()), 0.05);
+    EXPECT_NEAR(std::stod(audio["duration"].get<std::string>()),
+                std::stod(Stream(in, "audio")["duration"].get<std::string>()), 0.05);
 
     // Odd sides cannot be 4:2:0 in H.264: 4:4:4 with a note.
     const std::string odd = MakeClip("odd.mkv", "bgr0", "40x30", {"-vf", "scale=33:25"});
@@ -164,7 +191,9 @@ TEST_F(CliVideoTest, KeepsAudioRateColourAndTurnsRotatedClipsUpright) {
     EXPECT_NEAR(frame.at(0, 0, 3), 128 / 255.0f, 1.0f / 255);
 
     // And an image sequence into a clip at --fps.
-    ASSERT_EQ(Korvane({"render", Path("a_##.png"), "--frames", "2-3", "--fps", "12", "-o", Path("seq.mkv"), "-q"}).exit_code, 0);
+    ASSERT_EQ(
+        Korvane({"render", Path("a_##.png"), "--frames", "2-3", "--fps", "12", "-o", Path("seq.mkv"), "-q"}).exit_code,
+        0);
     EXPECT_EQ(Stream(Probe(Path("seq.mkv")), "video")["r_frame_rate"], "12/1");
 }
 
@@ -173,12 +202,13 @@ TEST_F(CliVideoTest, FailuresLeaveNothingBehind) {
     const std::string clip = MakeClip("clip.mkv");
     ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "sine=duration=0.5", Path("sound.wav")}).exit_code, 0);
     const std::string whole = Path("whole.mp4");
-    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=24:duration=2", "-c:v", "libx264",
-                      "-movflags", "+faststart", whole})
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=24:duration=2", "-c:v", "libx264", "-movflags",
+                      "+faststart", whole})
                   .exit_code,
               0);
     const std::string bytes = ReadBytes(whole);
-    std::ofstream(Path("cut.mp4"), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
+    std::ofstream(Path("cut.mp4"), std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
     const std::vector<std::string> inputs = {"clip.mkv", "cut.mp4", "sound.wav", "whole.mp4"};
 
     struct Case {
@@ -190,19 +220,37 @@ TEST_F(CliVideoTest, FailuresLeaveNothingBehind) {
     const std::vector<Case> cases = {
         {{"render", Path("sound.wav"), "-o", Path("a.mp4")}, {}, 2, "has no video stream"},
         {{"render", Path("cut.mp4"), "-o", Path("a.mkv")}, {}, 2, "cannot decode"},
-        {{"render", clip, "-o", Path("a.mp4"), "--codec", "no-such-encoder"}, {}, 2, "Unknown encoder 'no-such-encoder'"},
+        {{"render", clip, "-o", Path("a.mp4"), "--codec", "no-such-encoder"},
+         {},
+         2,
+         "Unknown encoder 'no-such-encoder'"},
         {{"render", clip, "-o", dir().string() + "/./clip.mkv"}, {}, 2, "would replace an input"},
         {{"render", clip, "--frames", "5-40", "-o", Path("a.mkv")}, {}, 2, "ends at frame 11"},
-        {{"render", clip, "-o", Path("a.mp4"), "--encoder-args", "-no-such-option 1"}, {}, 2, "no option '-no-such-option'"},
+        {{"render", clip, "-o", Path("a.mp4"), "--encoder-args", "-no-such-option 1"},
+         {},
+         2,
+         "no option '-no-such-option'"},
         // While the render waits for a frame the decoder cannot read: a stalled disk or pipe.
         {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_STALL_DECODE_AT=4"}, 130, "cancelled"},
-        {{"render", clip, "-o", Path("a.mkv")}, {"KORVANE_TEST_STALL_DECODE_AT=1", "KORVANE_TEST_SIGNAL=15"}, 143, "cancelled"},
+        {{"render", clip, "-o", Path("a.mkv")},
+         {"KORVANE_TEST_STALL_DECODE_AT=1", "KORVANE_TEST_SIGNAL=15"},
+         143,
+         "cancelled"},
         {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_SIGINT_AT_PROGRESS=20"}, 130, "cancelled"},
-        {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_SIGINT_AT_PROGRESS=20", "KORVANE_TEST_SIGNAL=15"}, 143, "cancelled"},
-        {{"render", clip, "-o", Path("a_##.png")}, {"KORVANE_TEST_SIGINT_AT_PROGRESS=20", "KORVANE_TEST_SIGNAL=1"}, 129, "cancelled"},
+        {{"render", clip, "-o", Path("a.webm")},
+         {"KORVANE_TEST_SIGINT_AT_PROGRESS=20", "KORVANE_TEST_SIGNAL=15"},
+         143,
+         "cancelled"},
+        {{"render", clip, "-o", Path("a_##.png")},
+         {"KORVANE_TEST_SIGINT_AT_PROGRESS=20", "KORVANE_TEST_SIGNAL=1"},
+         129,
+         "cancelled"},
         // While a frame is decoded, handed to the encoder, and while the encoder finishes the file.
         {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_SIGNAL_AT=read:3"}, 130, "cancelled"},
-        {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_SIGNAL_AT=write:3", "KORVANE_TEST_SIGNAL=15"}, 143, "cancelled"},
+        {{"render", clip, "-o", Path("a.webm")},
+         {"KORVANE_TEST_SIGNAL_AT=write:3", "KORVANE_TEST_SIGNAL=15"},
+         143,
+         "cancelled"},
         {{"render", clip, "-o", Path("a.webm")}, {"KORVANE_TEST_SIGNAL_AT=write:13"}, 130, "cancelled"},
     };
     const std::string before = ReadBytes(clip);
@@ -219,7 +267,8 @@ TEST_F(CliVideoTest, FailuresLeaveNothingBehind) {
     // A signal may land after some frames of a sequence were written; never a temporary file.
     for (const std::string& name : Leftovers(inputs)) EXPECT_THAT(name, ::testing::StartsWith("a_")) << name;
     EXPECT_EQ(ReadBytes(clip), before);
-    EXPECT_EQ(RunProgram("pgrep", {"-f", "ffmpeg.*" + dir().filename().string()}).exit_code, 1) << "an ffmpeg child still runs";
+    EXPECT_EQ(RunProgram("pgrep", {"-f", "ffmpeg.*" + dir().filename().string()}).exit_code, 1)
+        << "an ffmpeg child still runs";
 }
 
 }  // namespace
@@ -237,8 +286,9 @@ TEST_F(CliVideoTest, VariableRateClipsKeepTheirTimesAndTheirSync) {
     ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i",
                       "color=black:s=64x48:r=30:d=4,setpts='if(lt(N\\,60)\\,N/30\\,2+(N-60)/10)/TB',"
                       "geq=lum='if(eq(N\\,70)\\,255\\,16)':cb=128:cr=128",
-                      "-f", "lavfi", "-i", "aevalsrc='if(between(t\\,3\\,3.1)\\,sin(2*PI*1000*t)\\,0)':d=8", "-fps_mode",
-                      "passthrough", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", clip})
+                      "-f", "lavfi", "-i", "aevalsrc='if(between(t\\,3\\,3.1)\\,sin(2*PI*1000*t)\\,0)':d=8",
+                      "-fps_mode", "passthrough", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest",
+                      clip})
                   .exit_code,
               0);
     ASSERT_NEAR(FlashTime(clip), 3.0, 1e-6);
@@ -253,7 +303,8 @@ TEST_F(CliVideoTest, VariableRateClipsKeepTheirTimesAndTheirSync) {
         ASSERT_EQ(r.exit_code, 0) << r.err;
         const std::vector<double> times = FrameTimes(out);
         ASSERT_EQ(times.size(), in_times.size());
-        for (std::size_t n = 0; n < times.size(); n += 7) EXPECT_NEAR(times[n] - times[0], in_times[n] - in_times[0], 0.002) << "frame " << n;
+        for (std::size_t n = 0; n < times.size(); n += 7)
+            EXPECT_NEAR(times[n] - times[0], in_times[n] - in_times[0], 0.002) << "frame " << n;
         // Within one frame of the slow part (0.1 s): the constant-rate writing put them 0.73 s apart.
         EXPECT_NEAR(FlashTime(out), BeepTime(out, Stream(Probe(out), "audio")), 0.1);
     }
@@ -261,7 +312,8 @@ TEST_F(CliVideoTest, VariableRateClipsKeepTheirTimesAndTheirSync) {
     // Chunks rendered apart and joined make the one-piece file, times and sound included.
     ASSERT_EQ(Korvane(Concat({"render", clip, "--frames", "0-64", "-o", Path("c0.mkv"), "-q"}, look)).exit_code, 0);
     ASSERT_EQ(Korvane(Concat({"render", clip, "--frames", "65-119", "-o", Path("c1.mkv"), "-q"}, look)).exit_code, 0);
-    const RunResult joined = Korvane({"join", Path("c1.mkv"), Path("c0.mkv"), "-o", Path("joined.mp4"), "--audio-from", clip, "-q"});
+    const RunResult joined = Korvane(
+        {"join", Path("c1.mkv"), Path("c0.mkv"), "-o", Path("joined.mp4"), "--audio-from", clip, "-q"});
     ASSERT_EQ(joined.exit_code, 0) << joined.err;
     EXPECT_EQ(ReadBytes(Path("joined.mp4")), ReadBytes(Path("out.mp4")));
 
@@ -272,7 +324,8 @@ TEST_F(CliVideoTest, VariableRateClipsKeepTheirTimesAndTheirSync) {
     const nlohmann::json cfr = Stream(Probe(Path("cfr.mp4")), "video");
     EXPECT_EQ(cfr["avg_frame_rate"], "30/1");
     EXPECT_GE(FrameTimes(Path("cfr.mp4")).size(), 235u);
-    EXPECT_NEAR(FlashTime(Path("cfr.mp4")), BeepTime(Path("cfr.mp4"), Stream(Probe(Path("cfr.mp4")), "audio")), 1.0 / 30);
+    EXPECT_NEAR(FlashTime(Path("cfr.mp4")), BeepTime(Path("cfr.mp4"), Stream(Probe(Path("cfr.mp4")), "audio")),
+                1.0 / 30);
 }
 
 // A clip holds the frames a decoder gives, not its packets: a stream-copy cut (an edit list over
@@ -281,18 +334,19 @@ TEST_F(CliVideoTest, VariableRateClipsKeepTheirTimesAndTheirSync) {
 // reaches the last.
 TEST_F(CliVideoTest, CutsRenderEveryDecodableFrame) {
     const std::string whole = Path("long.mp4");
-    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=10", "-f", "lavfi", "-i", "sine=duration=10", "-c:v",
-                      "libx264", "-g", "50", "-bf", "3", "-c:a", "aac", whole})
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=10", "-f", "lavfi", "-i",
+                      "sine=duration=10", "-c:v", "libx264", "-g", "50", "-bf", "3", "-c:a", "aac", whole})
                   .exit_code,
               0);
     ASSERT_EQ(Ffmpeg({"-ss", "1.5", "-i", whole, "-t", "6", "-c", "copy", Path("cut.mp4")}).exit_code, 0);
-    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=10", "-c:v", "libx264", "-bf", "3", "-x264-params",
-                      "open-gop=1:keyint=50:min-keyint=50", Path("long.ts")})
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=10", "-c:v", "libx264", "-bf", "3",
+                      "-x264-params", "open-gop=1:keyint=50:min-keyint=50", Path("long.ts")})
                   .exit_code,
               0);
     const std::string ts = ReadBytes(Path("long.ts"));
     const std::size_t from = ts.size() / 188 / 3 * 188;
-    std::ofstream(Path("mid.ts"), std::ios::binary).write(ts.data() + from, static_cast<std::streamsize>(ts.size() - from));
+    std::ofstream(Path("mid.ts"), std::ios::binary)
+        .write(ts.data() + from, static_cast<std::streamsize>(ts.size() - from));
 
     for (const char* name : {"cut.mp4", "mid.ts"}) {
         SCOPED_TRACE(name);
@@ -303,11 +357,16 @@ TEST_F(CliVideoTest, CutsRenderEveryDecodableFrame) {
         const std::string last = std::to_string(frames - 2) + "-" + std::to_string(frames - 1);
         const RunResult tail = Korvane({"render", Path(name), "--frames", last, "-o", Path("tail_####.png"), "-q"});
         EXPECT_EQ(tail.exit_code, 0) << tail.err;
-        EXPECT_TRUE(std::filesystem::exists(Path("tail_" + std::string(4 - std::to_string(frames - 1).size(), '0') + std::to_string(frames - 1) + ".png")));
+        EXPECT_TRUE(std::filesystem::exists(Path("tail_" + std::string(4 - std::to_string(frames - 1).size(), '0') +
+                                                 std::to_string(frames - 1) + ".png")));
     }
-    const nlohmann::json cut = nlohmann::json::parse(RunProgram("ffprobe", {"-v", "quiet", "-count_packets", "-show_entries", "stream=nb_read_packets", "-select_streams", "v:0", "-of", "json", Path("cut.mp4")}).out);
+    const nlohmann::json cut = nlohmann::json::parse(
+        RunProgram("ffprobe", {"-v", "quiet", "-count_packets", "-show_entries", "stream=nb_read_packets",
+                               "-select_streams", "v:0", "-of", "json", Path("cut.mp4")})
+            .out);
     const nlohmann::json& packets = cut["streams"][0]["nb_read_packets"];
-    EXPECT_GT(packets.is_string() ? std::stol(packets.get<std::string>()) : packets.get<long>(), 152) << "the cut holds packets it does not show";
+    EXPECT_GT(packets.is_string() ? std::stol(packets.get<std::string>()) : packets.get<long>(), 152)
+        << "the cut holds packets it does not show";
 }
 
 // What the output container can carry survives: colour tags in every container, timecode,
@@ -315,8 +374,8 @@ TEST_F(CliVideoTest, CutsRenderEveryDecodableFrame) {
 // an encoder named gets the pixel format it is made for; every conversion or drop is said once.
 TEST_F(CliVideoTest, StreamsTagsAndFormatsSurviveOrAreSaid) {
     const std::string hd = Path("bt709.mp4");
-    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=1", "-colorspace", "bt709", "-color_primaries", "bt709",
-                      "-color_trc", "bt709", "-c:v", "libx264", "-pix_fmt", "yuv420p", hd})
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=1", "-colorspace", "bt709",
+                      "-color_primaries", "bt709", "-color_trc", "bt709", "-c:v", "libx264", "-pix_fmt", "yuv420p", hd})
                   .exit_code,
               0);
     for (const char* extension : {"mp4", "mov", "webm", "mkv"}) {
@@ -344,9 +403,13 @@ TEST_F(CliVideoTest, StreamsTagsAndFormatsSurviveOrAreSaid) {
 
     // Timecode, kept by the containers that hold one, and moved on with the first frame written.
     const std::string prores = Path("tc.mov");
-    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=2", "-c:v", "prores_ks", "-timecode", "01:02:03:04", prores}).exit_code, 0);
-    for (const auto& [out, frames, timecode] : {std::tuple{"tc-out.mov", "", "01:02:03:04"}, std::tuple{"tc-out.mp4", "", "01:02:03:04"},
-                                                std::tuple{"tc-part.mov", "25-49", "01:02:04:04"}}) {
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=2", "-c:v", "prores_ks", "-timecode",
+                      "01:02:03:04", prores})
+                  .exit_code,
+              0);
+    for (const auto& [out, frames, timecode] :
+         {std::tuple{"tc-out.mov", "", "01:02:03:04"}, std::tuple{"tc-out.mp4", "", "01:02:03:04"},
+          std::tuple{"tc-part.mov", "25-49", "01:02:04:04"}}) {
         SCOPED_TRACE(out);
         std::vector<std::string> args = {"render", prores, "-o", Path(out), "-q"};
         if (*frames) args = Concat(args, {"--frames", frames});
@@ -357,9 +420,35 @@ TEST_F(CliVideoTest, StreamsTagsAndFormatsSurviveOrAreSaid) {
     // Subtitles with a language, FLAC sound and an attachment.
     std::ofstream(Path("words.srt")) << "1\n00:00:00,200 --> 00:00:00,400\nHello\n";
     const std::string styled = Path("styled.mkv");
-    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=1", "-f", "lavfi", "-i", "sine=duration=1", "-i",
-                      Path("words.srt"), "-map", "0", "-map", "1", "-map", "2", "-c:v", "ffv1", "-c:a", "flac", "-c:s", "srt", "-metadata:s:s:0",
-                      "language=fra", "-attach", Path("words.srt"), "-metadata:s:t", "mimetype=text/plain", styled})
+    ASSERT_EQ(Ffmpeg({"-f",
+                      "lavfi",
+                      "-i",
+                      "testsrc2=size=64x48:rate=25:duration=1",
+                      "-f",
+                      "lavfi",
+                      "-i",
+                      "sine=duration=1",
+                      "-i",
+                      Path("words.srt"),
+                      "-map",
+                      "0",
+                      "-map",
+                      "1",
+                      "-map",
+                      "2",
+                      "-c:v",
+                      "ffv1",
+                      "-c:a",
+                      "flac",
+                      "-c:s",
+                      "srt",
+                      "-metadata:s:s:0",
+                      "language=fra",
+                      "-attach",
+                      Path("words.srt"),
+                      "-metadata:s:t",
+                      "mimetype=text/plain",
+                      styled})
                   .exit_code,
               0);
     ASSERT_EQ(Korvane({"render", styled, "-o", Path("styled-out.mkv"), "-q"}).exit_code, 0);
@@ -376,21 +465,66 @@ TEST_F(CliVideoTest, StreamsTagsAndFormatsSurviveOrAreSaid) {
     const nlohmann::json converted = Probe(Path("styled.mp4"));
     EXPECT_EQ(Stream(converted, "audio")["codec_name"], "aac");
     EXPECT_EQ(Stream(converted, "subtitle")["tags"]["language"], "fra");
-    EXPECT_THAT(RunProgram("ffmpeg", {"-v", "error", "-i", Path("styled.mp4"), "-map", "0:s", "-f", "srt", "-"}).out, HasSubstr("Hello"));
+    EXPECT_THAT(RunProgram("ffmpeg", {"-v", "error", "-i", Path("styled.mp4"), "-map", "0:s", "-f", "srt", "-"}).out,
+                HasSubstr("Hello"));
 
     // Alpha into VP9 (its decoder reads it back); a chunk says it holds no sound.
     const std::string alpha = Path("alpha.mov");
-    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=1,format=rgba,colorchannelmixer=aa=0.5", "-c:v", "prores_ks",
-                      "-profile:v", "4444", "-pix_fmt", "yuva444p10le", alpha})
+    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i",
+                      "testsrc2=size=64x48:rate=25:duration=1,format=rgba,colorchannelmixer=aa=0.5", "-c:v",
+                      "prores_ks", "-profile:v", "4444", "-pix_fmt", "yuva444p10le", alpha})
                   .exit_code,
               0);
     ASSERT_EQ(Korvane({"render", alpha, "-o", Path("alpha.webm"), "-q"}).exit_code, 0);
-    const RunResult rgba = RunProgram("ffmpeg", {"-v", "error", "-c:v", "libvpx-vp9", "-i", Path("alpha.webm"), "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgba", "-"});
+    const RunResult rgba = RunProgram("ffmpeg", {"-v", "error", "-c:v", "libvpx-vp9", "-i", Path("alpha.webm"),
+                                                 "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgba", "-"});
     ASSERT_FALSE(rgba.out.empty());
     EXPECT_NEAR(static_cast<unsigned char>(rgba.out[3]), 128, 3);
     const RunResult chunk = Korvane({"render", styled, "--frames", "0-4", "-o", Path("part.mkv")});
     ASSERT_EQ(chunk.exit_code, 0) << chunk.err;
     EXPECT_THAT(chunk.err, HasSubstr("without sound"));
+}
+
+// A clip or a join that runs out of space, injected anywhere or on a full file system: exit 2 with
+// one line naming the file and the reason, the old file byte for byte, no temporary file.
+TEST_F(CliVideoTest, AFullDiskKeepsTheOldClipAndSaysWhy) {
+    const std::string clip = MakeClip("clip.mkv", "bgr0", "160x120");
+    ASSERT_EQ(Korvane({"render", clip, "--frames", "0-11", "-o", Path("chunk.mkv"), "-q"}).exit_code, 0);
+    auto outputs = [&](const std::string& folder) {
+        return std::vector<std::vector<std::string>>{{"render", clip, "-o", Path(folder + "out.mp4")},
+                                                     {"render", clip, "-o", Path(folder + "out.mkv")},
+                                                     {"join", Path("chunk.mkv"), "--audio-from", clip, "-o",
+                                                      Path(folder + "joined.mov")}};
+    };
+    for (const std::vector<std::string>& args : outputs("")) {
+        const std::string out = args[args.size() - 1];
+        ASSERT_EQ(Korvane(Concat(args, {"-q"})).exit_code, 0);
+        const std::string old = ReadBytes(out);
+        for (const char* nth : {"1", "3"}) {
+            SCOPED_TRACE(out + ", failing write " + nth);
+            ExpectNoSpace(Korvane(args, {std::string("KORVANE_TEST_FAIL_WRITE=") + nth}), out);
+            EXPECT_TRUE(ReadBytes(out) == old);
+            EXPECT_THAT(FolderEntries(dir().string()), ::testing::Each(::testing::Not(::testing::StartsWith("."))));
+        }
+    }
+
+    SmallFilesystem disk(Path("disk"), 1024 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
+    for (const std::vector<std::string>& args : outputs("disk/")) {
+        const std::string out = args[args.size() - 1];
+        ASSERT_EQ(Korvane(Concat(args, {"-q"})).exit_code, 0);
+        const std::string old = ReadBytes(out);
+        ASSERT_GT(SmallFilesystem::Pages(old.size()), 1u);
+        for (const std::size_t free_pages : {0u, 1u}) {
+            SCOPED_TRACE(out + " with " + std::to_string(free_pages) + " pages free");
+            disk.FillLeaving(free_pages);
+            ExpectNoSpace(Korvane(args), out);
+            EXPECT_TRUE(ReadBytes(out) == old);
+            EXPECT_EQ(FolderEntries(Path("disk")).size(), 2u) << "the filler and the old file only";
+        }
+        std::filesystem::remove(out);
+        std::filesystem::remove(Path("disk/.filler"));
+    }
 }
 
 }  // namespace
