@@ -6,6 +6,7 @@
 #include <limits>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "UniversalRender.h"
 #include "platform/Memory.h"
@@ -50,6 +51,50 @@ struct WorldSuiteSpy {
 
     static void Install(Host& h) {
         formats.clear();
+        h.SetInDataHook([](PF_InData& in) {
+            if (in.pica_basicP != &basic) original = in.pica_basicP;
+            in.pica_basicP = &basic;
+        });
+    }
+};
+
+// Runs each item of iterate_generic ("PF Iterate8 Suite" 1) on a thread of its own, through the
+// host's iteration, as a host whose threads come and go: the effect's per-thread buffers are then
+// new in every item.
+struct FreshThreadItems {
+    static inline const SPBasicSuite* original = nullptr;
+    static inline PF_Iterate8Suite1 real{};
+    static inline PF_Iterate8Suite1 spy{};
+
+    struct Item {
+        void* refcon;
+        PF_IterateGenericFunc fn;
+    };
+    static PF_Err RunItem(void* refcon, A_long thread_index, A_long i, A_long iterations) {
+        const Item& item = *static_cast<const Item*>(refcon);
+        ExcuseThisThreadFromAllocationFailure();
+        PF_Err err = PF_Err_NONE;
+        std::thread([&] { err = item.fn(item.refcon, thread_index, i, iterations); }).join();
+        return err;
+    }
+    static PF_Err Generic(A_long iterations, void* refcon, PF_IterateGenericFunc fn) {
+        Item item{refcon, fn};
+        return real.iterate_generic(iterations, &item, &RunItem);
+    }
+    static SPErr Acquire(const char* name, int32_t version, const void** suite) {
+        const SPErr err = original->AcquireSuite(name, version, suite);
+        if (err == kSPNoError && std::string(name) == kPFIterate8Suite && version == 1 && *suite != nullptr) {
+            real = *static_cast<const PF_Iterate8Suite1*>(*suite);
+            spy = real;
+            spy.iterate_generic = &Generic;
+            *suite = &spy;
+        }
+        return err;
+    }
+    static SPErr Release(const char* name, int32_t version) { return original->ReleaseSuite(name, version); }
+    static inline SPBasicSuite basic{&Acquire, &Release};
+
+    static void Install(Host& h) {
         h.SetInDataHook([](PF_InData& in) {
             if (in.pica_basicP != &basic) original = in.pica_basicP;
             in.pica_basicP = &basic;
@@ -205,6 +250,63 @@ TEST_F(RenderFailures, EachFailingCompactGridPassGivesItsLinesAndLeavesTheInput)
         EXPECT_TRUE(out.SamePixels(in));
         h.ClearFaults();
     }
+}
+
+// A grid pass whose item fails on one thread for want of memory fails the frame: in After Effects,
+// whose iteration threads here are new for every item, and in Premiere Pro, whose grid passes run
+// on row threads of the effect's own. Each pass fails with its line and the allocation's, the
+// input shows, and the next frame sorts as before.
+TEST_F(RenderFailures, ACompactGridPassFailingOnOneThreadFailsTheFrame) {
+    const PF_Err X = PF_Err_INTERNAL_STRUCT_DAMAGED;
+    struct Pass {
+        A_long armed_at;  // the progress point just before the pass
+        std::string line;
+    };
+    const std::vector<Pass> passes = {{25, "cannot read the image words "},
+                                      {30, "cannot build the compact grid "},
+                                      {50, "Iterator encountered an error: "},
+                                      {70, "cannot write the output from the compact grid "}};
+    const bool threads = std::thread::hardware_concurrency() > 1;
+    for (const Personality personality : {Personality::AfterEffects, Personality::Premiere}) {
+        const bool premiere = personality == Personality::Premiere;
+        if (premiere && !threads) continue;
+        Host& h = NewHost(personality);
+        h.Set(P::KRVN_ANGLE, 20);
+        h.Set(P::KRVN_THRESHOLD_HIGH, 1.0);
+        if (!premiere) FreshThreadItems::Install(h);
+        // Premiere Pro renders 8-bit BGRA; a turned 160 x 120 frame has cells for several row threads.
+        World in = PhotoLike(160, 120);
+        if (premiere) {
+            in = in.Converted(8, host::ChannelOrder::BGRA);
+            in.SetPremiereFormat(host::PremiereFormat("bgra"));
+        }
+        const auto render = [&](PF_Err expected) {
+            return premiere ? RenderLegacy(h, in, expected) : RenderAe(h, in, expected);
+        };
+        const World sorted = render(PF_Err_NONE);
+        ASSERT_FALSE(sorted.SamePixels(in));
+        for (const Pass& pass : passes) {
+            SCOPED_TRACE((premiere ? "Premiere Pro, " : "After Effects, ") + pass.line);
+            h.SetProgressListener([&](A_long current, A_long) {
+                if (current == pass.armed_at) FailNextAllocationElsewhere();
+            });
+            const size_t mark = LogMark();
+            const World out = render(X);
+            h.SetProgressListener(nullptr);
+            EXPECT_FALSE(DisarmAllocationFailure()) << "no allocation failed";
+            std::vector<ErrorRecord> lines;
+            if (!premiere) {
+                lines.push_back(Err("GridTransfer", "SortOnCompactGrid", "Iterate Suite Error " + ErrorText(X)));
+            }
+            lines.push_back(Err("GridTransfer", "SortOnCompactGrid", pass.line + ErrorText(X)));
+            lines.push_back(Err("GridTransfer", "SortOnCompactGrid", "from info: std::bad_alloc"));
+            EXPECT_EQ(ErrorsSince(mark),
+                      Concat(lines, EntryLine(premiere ? "PF_Cmd_RENDER" : "PF_Cmd_SMART_RENDER", X)));
+            EXPECT_TRUE(out.SamePixels(in));
+            EXPECT_TRUE(render(PF_Err_NONE).SamePixels(sorted));
+        }
+    }
+    if (!threads) GTEST_SKIP() << "one processor: Premiere Pro's grid passes stay on the calling thread";
 }
 
 TEST_F(RenderFailures, EachFailingHostCallGivesItsLinesAndLeavesTheInput) {

@@ -1,11 +1,38 @@
 #include "RenderSupport.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <limits>
+#include <new>
 #include <random>
 
 namespace korvane::render_test {
+namespace {
+
+std::atomic<bool> g_fail_allocation{false};
+thread_local bool t_allocation_excused = false;
+
+void* Allocate(std::size_t size) {
+    if (g_fail_allocation.load(std::memory_order_relaxed) && !t_allocation_excused &&
+        g_fail_allocation.exchange(false)) {
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+void FailNextAllocationElsewhere() {
+    t_allocation_excused = true;
+    g_fail_allocation.store(true);
+}
+
+bool DisarmAllocationFailure() { return g_fail_allocation.exchange(false); }
+
+void ExcuseThisThreadFromAllocationFailure() { t_allocation_excused = true; }
 
 void PlantOddChannels(World& w, int depth, std::mt19937& g) {
     const auto pick = [&](int low, int high) { return low + static_cast<int>(g() % static_cast<uint32_t>(high - low + 1)); };
@@ -154,3 +181,22 @@ World RenderTest::RenderLegacy(Host& h, const World& input, PF_Err expected) {
 }
 
 }  // namespace korvane::render_test
+
+// The program's allocation functions, every form the sanitizers replace, so that the armed failure
+// reaches the effect's own allocations and each block is freed as it was made.
+void* operator new(std::size_t size) { return korvane::render_test::Allocate(size); }
+void* operator new[](std::size_t size) { return korvane::render_test::Allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return korvane::render_test::Allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }

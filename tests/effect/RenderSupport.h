@@ -84,6 +84,14 @@ World PhotoLike(A_long width, A_long height, int depth = 8, uint32_t seed = 1,
 // intensity, and at 32 bits a green of NaN, infinity, below 0 or above 1.
 void PlantOddChannels(World& w, int depth, std::mt19937& g);
 
+// Allocation failure on demand: once armed, the next allocation through operator new on a thread
+// that is neither the arming one nor excused throws std::bad_alloc, once.
+void FailNextAllocationElsewhere();
+// Disarms a failure still pending; true when there was one.
+bool DisarmAllocationFailure();
+// This thread's allocations never take the armed failure (a host's own threads around the items).
+void ExcuseThisThreadFromAllocationFailure();
+
 // A world of one colour.
 World Solid(A_long width, A_long height, const Color& c, int depth = 8,
             host::ChannelOrder order = host::ChannelOrder::ARGB);

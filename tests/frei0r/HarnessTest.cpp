@@ -1,12 +1,15 @@
 // The plug-ins through their entry points alone: what they declare, their symbols and libraries,
-// lifetime and bad calls, and a sweep of every parameter over and past its range. (The Kdenlive test
-// checks the defaults a new instance reports against the description's.)
+// lifetime and bad calls, a sweep of every parameter over and past its range, and every parameter
+// reaching the effect as the CLI's. (The Kdenlive test checks the defaults a new instance reports
+// against the description's.)
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <memory>
 #include <sstream>
 
+#include "CliSupport.h"
 #include "Frei0rSupport.h"
 
 namespace korvane::frei0r_test {
@@ -76,6 +79,98 @@ TEST(Frei0rPlugin, SweepsEveryParameterOverAndPastItsRange) {
         EXPECT_EQ(renderAt(2.0, 1.0), at1);
         EXPECT_EQ(renderAt(nan, dflt), at_default);
         EXPECT_EQ(renderAt(inf, dflt), at_default);
+    }
+}
+
+// RGBA frames of the frei0r API as 8-bit RGBA files, and back.
+clitest::FileImage AsFile(const std::vector<uint32_t>& frame, int width, int height) {
+    clitest::FileImage image{width, height, 4, OIIO::TypeDesc::UINT8, {}};
+    for (const uint32_t pixel : frame) {
+        for (int c = 0; c < 4; ++c) image.values.push_back(static_cast<float>((pixel >> (8 * c)) & 0xffu) / 255.0f);
+    }
+    return image;
+}
+
+std::vector<uint32_t> AsFrame(const clitest::FileImage& image) {
+    std::vector<uint32_t> frame(image.values.size() / 4, 0);
+    for (size_t i = 0; i < image.values.size(); ++i) {
+        frame[i / 4] |= static_cast<uint32_t>(std::lround(image.values[i] * 255.0f)) << (8 * (i % 4));
+    }
+    return frame;
+}
+
+class Frei0rParameters : public clitest::CliTest {};
+
+// Each parameter in the frozen order, set through f0r_set_param_value (with what it needs to show,
+// such as stretch for its factor), reaches the effect: the frame changes, and equals the CLI's
+// render of the same frame with the same values in the units a user types.
+TEST_F(Frei0rParameters, EveryParameterReachesTheEffect) {
+    struct Reach {
+        std::string name;
+        double value;
+        std::vector<std::pair<std::string, double>> with;
+        std::string cli;
+    };
+    const std::vector<Reach> table = {
+        {"threshold_low", 0.25, {}, "threshold_low=0.25"},
+        {"threshold_high", 0.75, {}, "threshold_high=0.75"},
+        {"effect", 1.0, {}, "effect=outside"},
+        {"angle", 0.75, {}, "angle=90"},
+        {"stretch", 1.0, {}, "stretch=on"},
+        {"stretch_factor", 0.5, {{"stretch", 1.0}}, "stretch=on stretch_factor=5"},
+        {"priority", 0.0, {{"stretch", 1.0}}, "stretch=on priority=sort"},
+        {"trigger", 0.0, {}, "trigger=red"},
+        {"sort_key", 0.0, {}, "sort_key=red"},
+        {"fill", 0.0, {}, "fill=off"},
+        {"pop", 0.5, {}, "pop=50"},
+        {"blur", 0.0625, {}, "blur=6.25"},
+        {"block_width", 0.5, {}, "block_width=50"},
+        {"block_height", 0.5, {}, "block_height=50"},
+        {"reverse", 1.0, {}, "reverse=on"},
+        {"mirror", 1.0, {}, "mirror=on"},
+        {"resolution", 0.5, {}, "resolution=50"},
+        {"affect_background", 0.0, {{"resolution", 0.5}}, "resolution=50 affect_background=off"},
+        {"loop", 0.75, {}, "loop=90"},
+        {"animate_growth", 0.25, {}, "animate_growth=50"},
+        {"offset", 0.25, {}, "offset=25"},
+        {"random_offset", 0.5, {}, "random_offset=50"},
+        {"random_seed", 0.5, {{"random_offset", 0.5}}, "random_offset=50 random_seed=32768"},
+        {"feather_start", 0.5, {}, "feather_start=50"},
+        {"feather_end", 0.5, {}, "feather_end=50"},
+        {"noise_amount", 0.5, {}, "noise_amount=50"},
+        {"noise_size", 0.5, {{"noise_amount", 0.5}}, "noise_amount=50 noise_size=50"},
+        {"noise_complexity", 0.0, {{"noise_amount", 0.5}}, "noise_amount=50 noise_complexity=1"},
+        {"noise_seed", 0.5, {{"noise_amount", 0.5}}, "noise_amount=50 noise_seed=32768"},
+        {"mode", 0.2, {}, "mode=gradient"},
+        {"preserve_alpha", 1.0, {}, "preserve_alpha=on"},
+    };
+    constexpr int kWidth = 48, kHeight = 32;
+    const std::vector<uint32_t> frame = TestFrame(kWidth, kHeight, 11);
+    clitest::WriteFile(Path("in.png"), AsFile(frame, kWidth, kHeight));
+    const std::vector<FrozenParam> frozen = FrozenParams();
+    ASSERT_EQ(table.size(), frozen.size());
+    const auto index = [&](const std::string& name) {
+        const auto it = std::find_if(frozen.begin(), frozen.end(),
+                                     [&](const FrozenParam& f) { return f.name == name; });
+        return static_cast<int>(it - frozen.begin());
+    };
+    for (size_t i = 0; i < frozen.size(); ++i) {
+        const Reach& reach = table[i];
+        ASSERT_EQ(reach.name, frozen[i].name);
+        SCOPED_TRACE(reach.name);
+        Instance instance(kWidth, kHeight);
+        for (const auto& [name, value] : reach.with) instance.Set(index(name), value);
+        const std::vector<uint32_t> before = instance.Render(frame);
+        instance.Set(static_cast<int>(i), reach.value);
+        const std::vector<uint32_t> after = instance.Render(frame);
+        EXPECT_TRUE(after != before) << "the value changed nothing";
+        const std::string out = Path(reach.name + ".png");
+        std::vector<std::string> args = {"render", Path("in.png"), "-o", out, "--quiet"};
+        std::istringstream words(reach.cli);
+        for (std::string word; words >> word;) args.insert(args.end(), {"--set", word});
+        const clitest::RunResult run = clitest::Korvane(args);
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_TRUE(AsFrame(clitest::ReadFile(out)) == after) << "the CLI renders " << reach.cli << " otherwise";
     }
 }
 

@@ -357,21 +357,69 @@ KRVN_Params PlainRowLook(std::mt19937& g) {
     return p;
 }
 
+// A block width whose span limit (maxSpanLength, M) is a small share of a line, no noise, and
+// triggers that break at distances around the limit along every row: gaps of M - 1 to M + 3 in
+// shuffled order, then a stretch without breaks that only the limit cuts. A span of M + 1 cells
+// closes whatever the next cell's trigger, so the gaps M + 1 and M + 2 are where a limit one off
+// shows. False when no trigger colours of the look break and others do not.
+bool PlantBreaksAroundTheLimit(std::mt19937& g, KRVN_Params& p, std::vector<PixelRecord>& input, int32_t width,
+                               int32_t height) {
+    p.block_width = std::sqrt(Uniform(g, 0.0f, 0.12f));
+    p.noise_amount = 0.0f;
+    Info probe;
+    CopySettings(probe, p);
+    if (!PrepareGridSorting(probe, width, height)) return false;
+    const int64_t limit = probe.maxSpanLength;
+    const TriggerTest test = TriggerTestOf(probe.settings);
+    std::vector<PF_PixelFloat> closing;
+    std::vector<PF_PixelFloat> open;
+    for (int i = 0; i < 4096; ++i) {
+        const PF_PixelFloat c{Uniform(g, 0.0f, 1.0f), Uniform(g, 0.0f, 1.0f), Uniform(g, 0.0f, 1.0f),
+                              Uniform(g, 0.0f, 1.0f)};
+        (test.Breaks(c.red, c.green, c.blue, c.alpha) ? closing : open).push_back(c);
+    }
+    if (closing.empty() || open.empty()) return false;
+    for (int32_t y = 0; y < height; ++y) {
+        std::vector<int64_t> gaps;
+        for (int64_t gap = limit - 1; gap <= limit + 3; ++gap) {
+            if (gap >= 1) gaps.push_back(gap);
+        }
+        std::shuffle(gaps.begin(), gaps.end(), g);
+        std::vector<bool> breaks(static_cast<size_t>(width), false);
+        int64_t x = Pick(g, 0, 3);
+        for (const int64_t gap : gaps) {
+            if (x < width) breaks[static_cast<size_t>(x)] = true;
+            x += gap;
+        }
+        if (x < width) breaks[static_cast<size_t>(x)] = true;
+        for (int32_t i = 0; i < width; ++i) {
+            const std::vector<PF_PixelFloat>& from = breaks[static_cast<size_t>(i)] ? closing : open;
+            input[static_cast<size_t>(y) * width + i].trigger =
+                from[static_cast<size_t>(Pick(g, 0, static_cast<int>(from.size()) - 1))];
+        }
+    }
+    return true;
+}
+
 // A row of pixels with the trigger test and sort keys the compact path reads, sorted compactly,
 // comes out as the grid line the record kernel sorts; any other look is refused. The pixels are
 // 16-byte colours, or 4 and 8-byte tags naming the record they came from (the record's colour made
-// unique, so that the kernel's output names it too).
+// unique, so that the kernel's output names it too). One round in five has its breaks around the
+// span limit of its block width.
 TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
     std::mt19937 g(2718);
     int compact = 0;
     int noisy = 0;
+    int nearLimit = 0;
     for (int round = 0; round < 450; ++round) {
         const size_t pixelBytes = round % 3 == 0 ? 4 : round % 3 == 1 ? 8 : 16;
-        const KRVN_Params p = round % 10 == 9 ? RandomLook(g) : PlainRowLook(g);
-        const int32_t width = Pick(g, 1, round % 7 == 0 ? 400 : 40);
+        KRVN_Params p = round % 10 == 9 ? RandomLook(g) : PlainRowLook(g);
+        const bool limited = round % 5 == 2;
+        const int32_t width = limited ? Pick(g, 24, 400) : Pick(g, 1, round % 7 == 0 ? 400 : 40);
         const int32_t height = Pick(g, 1, 6);
         auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
         for (size_t i = 0; i < input.size(); ++i) input[i].color.alpha = static_cast<float>(i);
+        if (limited && !PlantBreaksAroundTheLimit(g, p, input, width, height)) continue;
         Info sequential = Prepared(input, width, p);
         ASSERT_TRUE(SortAllLinesSequentially(sequential)) << sequential.Message();
         Info rows;
@@ -390,6 +438,7 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
             continue;
         }
         ++compact;
+        nearLimit += limited ? 1 : 0;
         EXPECT_FALSE(SortCompactRow(rows, 0, pixels, 12, breaks.data(), keys.data()));
         if (rows.derived.noiseOn) ++noisy;
         for (int32_t y = height - 1; y >= 0; --y) {
@@ -427,6 +476,7 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
     }
     EXPECT_GT(compact, 220);
     EXPECT_GT(noisy, 60);
+    EXPECT_GT(nearLimit, 60);
 }
 
 // A plain look on a turned or scaled grid, sorted on the compact grid built from image keys and
@@ -519,13 +569,15 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
 // A plain look with a random offset on the image rows, sorted as random rows: each row's spans
 // found from its own breaks alone (the rows searched in shuffled order), then sorted line after
 // line on the image words, leave every cell the record the record kernel leaves there, for lines
-// of one pixel, one-line frames and short lines too; other looks are refused.
+// of one pixel, one-line frames and short lines too, and with breaks around the span limit of the
+// block width; other looks are refused.
 TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
     std::mt19937 g(2953);
     int compact = 0;
     int noisy = 0;
     int reachingBack = 0;
     int thin = 0;
+    int nearLimit = 0;
     for (int round = 0; round < 600; ++round) {
         KRVN_Params p = round % 10 == 9 ? RandomLook(g) : PlainRowLook(g);
         if (round % 10 != 9) {
@@ -533,13 +585,18 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
             p.random_seed = Chance(g, 0.1) ? 0 : Pick(g, 1, 65536);
             p.fill = Chance(g, 0.5);
         }
-        // 1 × N, N × 1, lines of 2 to 5 pixels, and wider frames.
+        // 1 × N, N × 1, lines of 2 to 5 pixels, wider frames, and breaks around the span limit.
         const int shape = round % 5;
-        const int32_t width = shape == 0 ? 1 : shape == 2 ? Pick(g, 2, 5) : Pick(g, 1, round % 7 == 0 ? 300 : 50);
+        const bool limited = shape == 4 && round % 10 != 9;
+        const int32_t width = shape == 0   ? 1
+                              : shape == 2 ? Pick(g, 2, 5)
+                              : limited    ? Pick(g, 24, 300)
+                                           : Pick(g, 1, round % 7 == 0 ? 300 : 50);
         const int32_t height = shape == 1 ? 1 : Pick(g, 1, shape == 0 ? 40 : 12);
         auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
         // Every colour unique, so that a record in the wrong place shows.
         for (size_t i = 0; i < input.size(); ++i) input[i].color.alpha = static_cast<float>(i);
+        if (limited && !PlantBreaksAroundTheLimit(g, p, input, width, height)) continue;
         Info sequential = Prepared(input, width, p);
         ASSERT_TRUE(SortAllLinesSequentially(sequential)) << sequential.Message();
 
@@ -559,6 +616,7 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
         ASSERT_EQ(grid.cells.size(), input.size());
         ASSERT_EQ(grid.spans.size(), static_cast<size_t>(height));
         ++compact;
+        nearLimit += limited ? 1 : 0;
         noisy += info.derived.noiseOn ? 1 : 0;
         thin += width == 1 || height == 1 ? 1 : 0;
         const TriggerTest test = TriggerTestOf(info.settings);
@@ -604,6 +662,7 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
     EXPECT_GT(noisy, 80);
     EXPECT_GT(thin, 100);
     EXPECT_GT(reachingBack, 40);
+    EXPECT_GT(nearLimit, 45);
 }
 
 // The batched mapping of a row gives every column the source SourceOf gives it, both ways, for
