@@ -551,24 +551,23 @@ VideoWriter::Encoder::Encoder(const std::string& final_path, const OutputFrames&
     const std::string codec_name = !options.codec.empty() ? options.codec : chosen_default.codec;
     const AVCodec* codec = codec_name.empty() ? avcodec_find_encoder(out_->oformat->video_codec)
                                               : avcodec_find_encoder_by_name(codec_name.c_str());
-    if (!codec || codec->type != AVMEDIA_TYPE_VIDEO)
-        throw UsageError("cannot write '" + final_path_ + "': Unknown encoder '" + codec_name + "'");
+    if (!codec) throw UsageError("cannot write '" + final_path_ + "': Unknown encoder '" + codec_name + "'");
+    if (codec->type != AVMEDIA_TYPE_VIDEO)
+        throw UsageError("cannot write '" + final_path_ + "': '" + codec_name + "' encodes no video");
     const bool own_codec = codec_name == chosen_default.codec && !chosen_default.codec.empty();
+    video_.reset(avcodec_alloc_context3(codec));
+    if (!video_) throw std::bad_alloc();
 
     std::vector<std::pair<std::string, std::string>> codec_options, format_options;
     if (own_codec) codec_options = chosen_default.options;
     if (options.crf) {
-        if (takesCrf(codec->name) ||
-            (!own_codec && std::string(codec->name) != "ffv1" && std::string(codec->name) != "prores_ks"))
+        if (takesCrf(codec->name) || av_opt_find(video_.get(), "crf", nullptr, 0, AV_OPT_SEARCH_CHILDREN))
             codec_options.emplace_back("crf", std::to_string(*options.crf));
         else
             notes.push_back("--crf does not apply to " + std::string(codec->name) + "; ignored");
     } else if (own_codec && chosen_default.crf >= 0) {
         codec_options.emplace_back("crf", std::to_string(chosen_default.crf));
     }
-
-    video_.reset(avcodec_alloc_context3(codec));
-    if (!video_) throw std::bad_alloc();
 
     // --encoder-args: "-name value" pairs for the encoder, else for the muxer.
     AVPixelFormat pixel_format = options.codec.empty() ? defaultFormat(extension_, frames_, notes)
