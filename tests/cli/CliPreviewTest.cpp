@@ -302,6 +302,43 @@ TEST_F(CliPreviewTest, CommandOfAClipOrSequenceRendersEveryFrame) {
     EXPECT_TRUE(ReadBytes(Path("shot_sorted_0003.png")) == frame->body);
 }
 
+// A clip's frames are those a decoder shows, at the clip's own times: a phone clip whose nominal
+// rate (30) is not its average reports the average, and a stream-copy cut (packets kept only for
+// reference) has its shown frames, every time up to and past its end finding one.
+TEST_F(CliPreviewTest, ClipsAreTheFramesADecoderShowsAtTheirOwnRate) {
+    const std::string phone = Path("phone.mp4");
+    ASSERT_EQ(RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                                    "testsrc2=s=40x30:r=30:d=4,setpts='if(lt(N\\,60)\\,N/30\\,2+(N-60)/10)/TB'",
+                                    "-fps_mode", "passthrough", "-c:v", "libx264", "-pix_fmt", "yuv420p", phone})
+                  .exit_code,
+              0);
+    const std::string whole = Path("long.mp4"), cut = Path("cut.mp4");
+    ASSERT_EQ(RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc2=s=40x30:r=25:d=10", "-c:v",
+                                    "libx264", "-g", "50", "-bf", "3", whole})
+                  .exit_code,
+              0);
+    ASSERT_EQ(RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-ss", "1.5", "-i", whole, "-t", "6", "-c", "copy", cut}).exit_code, 0);
+
+    Start(phone);
+    auto input = Client().Get("/api/input", Auth());
+    ASSERT_TRUE(input);
+    json info = json::parse(input->body);
+    EXPECT_EQ(info["frame_count"], 120);
+    EXPECT_NEAR(info["fps"].get<double>(), 120.0 / 7.8, 0.01) << "the average rate, not the nominal 30";
+    Stop();
+
+    Start(cut);
+    input = Client().Get("/api/input", Auth());
+    ASSERT_TRUE(input);
+    info = json::parse(input->body);
+    EXPECT_EQ(info["frame_count"], 152);
+    for (const double time : {0.0, 151 / 25.0, 7.0, 100.0}) {
+        auto frame = Post("/api/render", json{{"params", json::object()}, {"time", time}, {"width", 20}});
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(frame->status, 200) << "at " << time << " s: " << frame->body;
+    }
+}
+
 TEST_F(CliPreviewTest, BadBodiesNameTheirField) {
     Start(SourceData("data/coffee.png"));
     const std::vector<std::pair<std::string, std::string>> cases = {
