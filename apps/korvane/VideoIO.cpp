@@ -489,6 +489,8 @@ private:
     struct Route;
     void openOutput(const std::vector<std::pair<std::string, std::string>>& format_options);
     void addSourceStreams(std::vector<std::string>& notes);
+    // Opens `in`'s decoder and allocates the encoder named; returns the encoder.
+    const AVCodec* openConversion(Route& route, AVStream* in, const std::string& encoder_name, const std::string& what);
     void addAudioTranscode(Route& route, AVStream* in, const std::string& encoder_name);
     void addSubtitleConversion(Route& route, AVStream* in, const std::string& encoder_name);
     void convertSubtitle(Route& route, AVPacket* packet);
@@ -512,8 +514,7 @@ private:
     AVStream* video_stream_ = nullptr;
     av::FilterChain video_filters_;
     AVRational frames_time_base_{1, 1};
-    AVRational source_time_base_{1, 1};  // of the times frames are handed over in
-    std::int64_t shift_ = 0;             // subtracted from those times
+    std::int64_t shift_ = 0;  // subtracted from those times
     std::int64_t last_pts_ = AV_NOPTS_VALUE;
     bool header_written_ = false;
 
@@ -684,7 +685,6 @@ VideoWriter::Encoder::Encoder(const std::string& final_path, const OutputFrames&
     video_stream_->avg_frame_rate = video_->framerate;
 
     // The source: its other streams over the frames rendered, its tags and chapters.
-    source_time_base_ = frames_time_base_;
     const bool chunk = frames_.chunk && extension_ == "mkv";
     if (source && source->clip) {
         const VideoInfo& clip = *source->clip;
@@ -864,20 +864,24 @@ void VideoWriter::Encoder::addSourceStreams(std::vector<std::string>& notes) {
         av_seek_frame(source_.get(), -1, std::llround((start_ - 10.0) * AV_TIME_BASE), AVSEEK_FLAG_BACKWARD);
 }
 
-void VideoWriter::Encoder::addAudioTranscode(Route& route, AVStream* in, const std::string& encoder_name) {
+const AVCodec* VideoWriter::Encoder::openConversion(Route& route, AVStream* in, const std::string& encoder_name,
+                                                    const std::string& what) {
     const AVCodec* decoder = avcodec_find_decoder(in->codecpar->codec_id);
     const AVCodec* encoder = avcodec_find_encoder_by_name(encoder_name.c_str());
     if (!decoder || !encoder)
-        throw UsageError("cannot write '" + final_path_ + "': no " + (decoder ? encoder_name : "decoder") +
-                         " for the sound");
+        throw UsageError("cannot write '" + final_path_ + "': cannot convert its " + what + " to " + encoder_name);
     route.decoder.reset(avcodec_alloc_context3(decoder));
     route.encoder.reset(avcodec_alloc_context3(encoder));
     if (!route.decoder || !route.encoder) throw std::bad_alloc();
     avcodec_parameters_to_context(route.decoder.get(), in->codecpar);
     route.decoder->pkt_timebase = in->time_base;
     if (avcodec_open2(route.decoder.get(), decoder, nullptr) < 0)
-        throw UsageError("cannot write '" + final_path_ + "': cannot decode its sound");
+        throw UsageError("cannot write '" + final_path_ + "': cannot read its " + what);
+    return encoder;
+}
 
+void VideoWriter::Encoder::addAudioTranscode(Route& route, AVStream* in, const std::string& encoder_name) {
+    const AVCodec* encoder = openConversion(route, in, encoder_name, "sound");
     AVCodecContext* e = route.encoder.get();
     e->sample_fmt = encoder->sample_fmts ? encoder->sample_fmts[0] : route.decoder->sample_fmt;
     int rate = route.decoder->sample_rate;
@@ -934,17 +938,7 @@ void VideoWriter::Encoder::addAudioTranscode(Route& route, AVStream* in, const s
 }
 
 void VideoWriter::Encoder::addSubtitleConversion(Route& route, AVStream* in, const std::string& encoder_name) {
-    const AVCodec* decoder = avcodec_find_decoder(in->codecpar->codec_id);
-    const AVCodec* encoder = avcodec_find_encoder_by_name(encoder_name.c_str());
-    if (!decoder || !encoder)
-        throw UsageError("cannot write '" + final_path_ + "': cannot convert subtitles to " + encoder_name);
-    route.decoder.reset(avcodec_alloc_context3(decoder));
-    route.encoder.reset(avcodec_alloc_context3(encoder));
-    if (!route.decoder || !route.encoder) throw std::bad_alloc();
-    avcodec_parameters_to_context(route.decoder.get(), in->codecpar);
-    route.decoder->pkt_timebase = in->time_base;
-    if (avcodec_open2(route.decoder.get(), decoder, nullptr) < 0)
-        throw UsageError("cannot write '" + final_path_ + "': cannot read its subtitles");
+    const AVCodec* encoder = openConversion(route, in, encoder_name, "subtitles");
     // The encoder styles the text as the decoder describes it.
     AVCodecContext* e = route.encoder.get();
     e->time_base = in->time_base;
