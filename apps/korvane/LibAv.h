@@ -17,6 +17,16 @@ namespace korvane::cli::av {
 struct InputDeleter {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
 };
+// An output context, and the I/O context it writes through when that is the caller's own.
+struct OutputDeleter {
+    void operator()(AVFormatContext* c) const {
+        if (c->pb && (c->flags & AVFMT_FLAG_CUSTOM_IO)) {
+            av_freep(&c->pb->buffer);
+            avio_context_free(&c->pb);
+        }
+        avformat_free_context(c);
+    }
+};
 struct CodecDeleter {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
@@ -31,6 +41,7 @@ struct GraphDeleter {
 };
 
 using Input = std::unique_ptr<AVFormatContext, InputDeleter>;
+using Output = std::unique_ptr<AVFormatContext, OutputDeleter>;
 using Codec = std::unique_ptr<AVCodecContext, CodecDeleter>;
 using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
 using Packet = std::unique_ptr<AVPacket, PacketDeleter>;

@@ -478,7 +478,6 @@ class VideoWriter::Encoder {
 public:
     Encoder(const std::string& final_path, const OutputFrames& frames, const std::optional<StreamSource>& source,
             const EncodeOptions& options, std::vector<std::string>& notes);
-    ~Encoder();
     Encoder(const Encoder&) = delete;
     Encoder& operator=(const Encoder&) = delete;
 
@@ -502,14 +501,13 @@ private:
     [[noreturn]] void failWith(const std::string& what, int code);
     static int writeBytes(void* opaque, uint8_t* data, int size);
     static int64_t seekBytes(void* opaque, int64_t offset, int whence);
-    void freeOutputContext();
 
     std::string final_path_;
     std::string extension_;
     OutputFrames frames_;
     AtomicOutput file_;
     std::string write_failure_;  // the file's own message, when a write or seek through it failed
-    AVFormatContext* out_ = nullptr;
+    av::Output out_;
     av::Codec video_;
     AVStream* video_stream_ = nullptr;
     av::FilterChain video_filters_;
@@ -533,7 +531,7 @@ private:
     double start_ = -1e300, end_ = 1e300;
     av::Packet lookahead_;
     bool have_lookahead_ = false, source_done_ = true;
-    std::vector<std::pair<int, AVPacket*>> pictures_;  // cover art, written once after the header
+    std::vector<std::pair<int, av::Packet>> pictures_;  // cover art, written once after the header
 };
 
 VideoWriter::Encoder::Encoder(const std::string& final_path, const OutputFrames& frames,
@@ -542,10 +540,12 @@ VideoWriter::Encoder::Encoder(const std::string& final_path, const OutputFrames&
     : final_path_(final_path), extension_(extensionOf(final_path)), frames_(frames), file_(final_path) {
     av::KeepLogOffTerminal();
     const std::string format_name = extension_ == "m4v" ? "mp4" : "";
-    if (avformat_alloc_output_context2(&out_, nullptr, format_name.empty() ? nullptr : format_name.c_str(),
+    AVFormatContext* out = nullptr;
+    if (avformat_alloc_output_context2(&out, nullptr, format_name.empty() ? nullptr : format_name.c_str(),
                                        file_.tempPath().c_str()) < 0 ||
-        !out_)
+        !out)
         throw UsageError("cannot write '" + final_path_ + "': no container for ." + extension_);
+    out_.reset(out);
 
     // The encoder: the extension's own, or the one named, with the options given.
     const CodecDefault chosen_default = codecFor(extension_);
@@ -593,7 +593,7 @@ VideoWriter::Encoder::Encoder(const std::string& final_path, const OutputFrames&
         }
         if (av_opt_find(video_.get(), name.c_str(), nullptr, 0, AV_OPT_SEARCH_CHILDREN))
             codec_options.emplace_back(name, value);
-        else if (av_opt_find(out_, name.c_str(), nullptr, 0, AV_OPT_SEARCH_CHILDREN))
+        else if (av_opt_find(out_.get(), name.c_str(), nullptr, 0, AV_OPT_SEARCH_CHILDREN))
             format_options.emplace_back(name, value);
         else
             throw UsageError("--encoder-args: " + std::string(codec->name) + " and ." + extension_ +
@@ -678,7 +678,7 @@ VideoWriter::Encoder::Encoder(const std::string& final_path, const OutputFrames&
         throw UsageError("cannot encode '" + final_path_ + "': " + e.what());
     }
 
-    video_stream_ = avformat_new_stream(out_, nullptr);
+    video_stream_ = avformat_new_stream(out_.get(), nullptr);
     if (!video_stream_) throw std::bad_alloc();
     avcodec_parameters_from_context(video_stream_->codecpar, video_.get());
     video_stream_->time_base = encoder_time_base;
@@ -740,12 +740,6 @@ VideoWriter::Encoder::Encoder(const std::string& final_path, const OutputFrames&
                             " as a chunk for 'korvane join', without sound (the join takes it from the clip)");
     }
     openOutput(format_options);
-}
-
-VideoWriter::Encoder::~Encoder() {
-    for (auto& [index, packet] : pictures_) av_packet_free(&packet);
-    freeOutputContext();
-    // file_ removes the temporary file unless finish() renamed it.
 }
 
 void VideoWriter::Encoder::addSourceStreams(std::vector<std::string>& notes) {
@@ -813,7 +807,7 @@ void VideoWriter::Encoder::addSourceStreams(std::vector<std::string>& notes) {
             dropped.push_back(what);
             continue;
         }
-        AVStream* out = avformat_new_stream(out_, nullptr);
+        AVStream* out = avformat_new_stream(out_.get(), nullptr);
         if (!out) throw std::bad_alloc();
         if (avcodec_parameters_copy(out->codecpar, par) < 0) throw std::bad_alloc();
         out->codecpar->codec_tag = 0;
@@ -823,8 +817,7 @@ void VideoWriter::Encoder::addSourceStreams(std::vector<std::string>& notes) {
         route->out_index = out->index;
         in->discard = AVDISCARD_DEFAULT;
         if (in->disposition & AV_DISPOSITION_ATTACHED_PIC) {
-            AVPacket* picture = av_packet_clone(&in->attached_pic);
-            if (picture) pictures_.emplace_back(out->index, picture);
+            if (AVPacket* picture = av_packet_clone(&in->attached_pic)) pictures_.emplace_back(out->index, picture);
             in->discard = AVDISCARD_ALL;
         }
         routes_[i] = std::move(route);
@@ -928,7 +921,7 @@ void VideoWriter::Encoder::addAudioTranscode(Route& route, AVStream* in, const s
     if (!(encoder->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) && e->frame_size > 0)
         av_buffersink_set_frame_size(route.filters.sink, static_cast<unsigned>(e->frame_size));
 
-    AVStream* out = avformat_new_stream(out_, nullptr);
+    AVStream* out = avformat_new_stream(out_.get(), nullptr);
     if (!out) throw std::bad_alloc();
     avcodec_parameters_from_context(out->codecpar, e);
     out->time_base = e->time_base;
@@ -952,7 +945,7 @@ void VideoWriter::Encoder::addSubtitleConversion(Route& route, AVStream* in, con
     }
     if (avcodec_open2(e, encoder, nullptr) < 0)
         throw UsageError("cannot write '" + final_path_ + "': cannot convert subtitles to " + encoder_name);
-    AVStream* out = avformat_new_stream(out_, nullptr);
+    AVStream* out = avformat_new_stream(out_.get(), nullptr);
     if (!out) throw std::bad_alloc();
     avcodec_parameters_from_context(out->codecpar, e);
     out->time_base = in->time_base;
@@ -1000,12 +993,12 @@ void VideoWriter::Encoder::openOutput(const std::vector<std::pair<std::string, s
     out_->flags |= AVFMT_FLAG_CUSTOM_IO;
     av::Dictionary dictionary;
     for (const auto& [key, value] : format_options) dictionary.set(key, value);
-    if (const int written = avformat_write_header(out_, &dictionary.entries); written < 0)
+    if (const int written = avformat_write_header(out_.get(), &dictionary.entries); written < 0)
         failWith("cannot write", written);
     header_written_ = true;
     for (auto& [index, packet] : pictures_) {
         packet->stream_index = index;
-        writePacket(packet);
+        writePacket(packet.get());
     }
 }
 
@@ -1031,16 +1024,6 @@ int64_t VideoWriter::Encoder::seekBytes(void* opaque, int64_t offset, int whence
     }
 }
 
-void VideoWriter::Encoder::freeOutputContext() {
-    if (!out_) return;
-    if (out_->pb) {
-        av_freep(&out_->pb->buffer);
-        avio_context_free(&out_->pb);
-    }
-    avformat_free_context(out_);
-    out_ = nullptr;
-}
-
 void VideoWriter::Encoder::failWith(const std::string& what, int code) {
     if (!write_failure_.empty()) throw UsageError(write_failure_);
     const std::string line = av::TakeLastError();
@@ -1048,7 +1031,8 @@ void VideoWriter::Encoder::failWith(const std::string& what, int code) {
 }
 
 void VideoWriter::Encoder::writePacket(AVPacket* packet) {
-    if (const int written = av_interleaved_write_frame(out_, packet); written < 0) failWith("cannot write", written);
+    if (const int written = av_interleaved_write_frame(out_.get(), packet); written < 0)
+        failWith("cannot write", written);
 }
 
 void VideoWriter::Encoder::encode(const Image& image) {
@@ -1227,10 +1211,10 @@ void VideoWriter::Encoder::finish() {
             throw UsageError("cannot write '" + final_path_ + "': the sound cannot be ended");
         drainAudio(*route);
     }
-    if (const int written = av_write_trailer(out_); written < 0) failWith("cannot write", written);
+    if (const int written = av_write_trailer(out_.get()); written < 0) failWith("cannot write", written);
     avio_flush(out_->pb);
     if (out_->pb->error < 0 || !write_failure_.empty()) failWith("cannot write", out_->pb->error);
-    freeOutputContext();
+    out_.reset();
     file_.commit();
 }
 
