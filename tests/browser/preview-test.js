@@ -20,15 +20,21 @@ const shownPicture = page => page.evaluate(async () => {
   const bytes = await (await fetch(document.getElementById("after").src)).arrayBuffer();
   return Array.from(new Uint8Array(await crypto.subtle.digest("SHA-256", bytes)), b => b.toString(16).padStart(2, "0")).join("");
 });
-// "Copy command"'s line, read in the same turn as the status shows it (a render that lands later
-// writes its time there).
+// "Copy command"'s line as the status shows it: an observer notes it the moment it is shown, since
+// a render that lands later (soon, on a busy machine) writes its time there.
 async function copiedCommand(page) {
-  await page.$eval("#status", status => { status.textContent = ""; });
-  await page.click("#copy");
-  const shown = await page.waitForFunction(() => {
-    const text = document.getElementById("status").textContent;
-    return text.startsWith("korvane render ") && text;
+  await page.$eval("#status", status => {
+    status.textContent = "";
+    window.shownCommand = "";
+    new MutationObserver((_, observer) => {
+      if (status.textContent.startsWith("korvane render ")) {
+        window.shownCommand = status.textContent;
+        observer.disconnect();
+      }
+    }).observe(status, { childList: true, characterData: true, subtree: true });
   });
+  await page.click("#copy");
+  const shown = await page.waitForFunction(() => window.shownCommand);
   return (await shown.jsonValue()).trim();
 }
 // Runs a copied command with this build's binary in `cwd`.
