@@ -149,8 +149,8 @@ void fillArgb(Image& image, const std::vector<T>& file, int nchannels, int alpha
 
 }  // namespace
 
-Image Image::blankLike(const Image& like, int depth) {
-    Image image = blank(like.width, like.height, depth);
+Image Image::unclearedLike(const Image& like, int depth) {
+    Image image = uncleared(like.width, like.height, depth);
     image.had_alpha = like.had_alpha;
     image.grey = like.grey;
     image.metadata = like.metadata;
@@ -176,6 +176,15 @@ Image Image::blank(int width, int height, int depth) {
     image.height = height;
     image.depth = depth;
     image.data.assign(static_cast<std::size_t>(height) * image.rowBytes(), std::byte{0});
+    return image;
+}
+
+Image Image::uncleared(int width, int height, int depth) {
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.depth = depth;
+    image.data.resize(static_cast<std::size_t>(height) * image.rowBytes());
     return image;
 }
 
@@ -237,8 +246,8 @@ Image readImage(const std::string& path, const std::string& what) {
     // EXIF orientations 5 to 8 turn the picture a quarter: the upright picture swaps the sides.
     const int orientation = file_spec.get_int_attribute("Orientation", 1);
     const bool quarter_turn = orientation >= 5 && orientation <= 8;
-    Image image = Image::blank(quarter_turn ? file_spec.height : file_spec.width,
-                               quarter_turn ? file_spec.width : file_spec.height, depthOfFormat(file_spec.format));
+    Image image = Image::uncleared(quarter_turn ? file_spec.height : file_spec.width,
+                                   quarter_turn ? file_spec.width : file_spec.height, depthOfFormat(file_spec.format));
     image.had_alpha = alpha_channel >= 0;
     image.grey = nchannels < 3;
     auto metadata = std::make_shared<ImageMetadata>();
@@ -283,7 +292,8 @@ Image readImage(const std::string& path, const std::string& what) {
 
 Image convertDepth(const Image& image, int depth) {
     if (image.depth == depth) return image;
-    Image out = Image::blankLike(image, depth);
+    Image out = Image::unclearedLike(image, depth);
+    out.pts = image.pts;
     const std::size_t count = static_cast<std::size_t>(image.width) * image.height * 4;
     for (std::size_t i = 0; i < count; ++i) {
         const double x = image.normalized(i);
@@ -301,58 +311,67 @@ std::size_t RgbaFrameBytes(int width, int height, int depth) {
 }
 
 Image FromRgba(const std::byte* data, int width, int height, int depth, bool had_alpha) {
-    Image image = Image::blank(width, height, depth);
+    return FromRgba(data, RgbaFrameBytes(width, 1, depth), width, height, depth, had_alpha);
+}
+
+Image FromRgba(const std::byte* data, std::size_t stride, int width, int height, int depth, bool had_alpha) {
+    Image image = Image::uncleared(width, height, depth);
     image.had_alpha = had_alpha;
-    const std::size_t count = static_cast<std::size_t>(width) * height;
-    if (depth == 8) {
-        const auto* src = reinterpret_cast<const uint8_t*>(data);
-        uint8_t* dst = image.channels<uint8_t>();
-        for (std::size_t p = 0; p < count; ++p, src += 4, dst += 4) {
-            dst[0] = src[3];
-            dst[1] = src[0];
-            dst[2] = src[1];
-            dst[3] = src[2];
+    for (int y = 0; y < height; ++y) {
+        const auto* src = reinterpret_cast<const uint8_t*>(data + stride * static_cast<std::size_t>(y));
+        if (depth == 8) {
+            uint8_t* dst = image.channels<uint8_t>() + static_cast<std::size_t>(y) * width * 4;
+            for (int x = 0; x < width; ++x, src += 4, dst += 4) {
+                dst[0] = src[3];
+                dst[1] = src[0];
+                dst[2] = src[1];
+                dst[3] = src[2];
+            }
+            continue;
         }
-        return image;
-    }
-    const auto* src = reinterpret_cast<const uint8_t*>(data);
-    uint16_t* dst = image.channels<uint16_t>();
-    auto word = [&](std::size_t i) { return fileToWorld16(static_cast<uint32_t>(src[2 * i] | (src[2 * i + 1] << 8))); };
-    for (std::size_t p = 0; p < count; ++p, dst += 4) {
-        dst[0] = word(4 * p + 3);
-        dst[1] = word(4 * p);
-        dst[2] = word(4 * p + 1);
-        dst[3] = word(4 * p + 2);
+        uint16_t* dst = image.channels<uint16_t>() + static_cast<std::size_t>(y) * width * 4;
+        auto word = [&](int i) { return fileToWorld16(static_cast<uint32_t>(src[2 * i] | (src[2 * i + 1] << 8))); };
+        for (int x = 0; x < width; ++x, dst += 4) {
+            dst[0] = word(4 * x + 3);
+            dst[1] = word(4 * x);
+            dst[2] = word(4 * x + 1);
+            dst[3] = word(4 * x + 2);
+        }
     }
     return image;
 }
 
 void ToRgba(const Image& image, std::vector<std::byte>& out) {
-    if (image.depth == 32) return ToRgba(convertDepth(image, 16), out);
-    out.resize(RgbaFrameBytes(image.width, image.height, image.depth));
-    const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
-    auto* dst = reinterpret_cast<uint8_t*>(out.data());
-    if (image.depth == 8) {
-        const uint8_t* src = image.channels<uint8_t>();
-        for (std::size_t p = 0; p < count; ++p, src += 4, dst += 4) {
-            dst[0] = src[1];
-            dst[1] = src[2];
-            dst[2] = src[3];
-            dst[3] = src[0];
+    out.resize(RgbaFrameBytes(image.width, image.height, image.depth == 8 ? 8 : 16));
+    ToRgba(image, out.data(), RgbaFrameBytes(image.width, 1, image.depth == 8 ? 8 : 16));
+}
+
+void ToRgba(const Image& image, std::byte* out, std::size_t stride) {
+    if (image.depth == 32) return ToRgba(convertDepth(image, 16), out, stride);
+    for (int y = 0; y < image.height; ++y) {
+        auto* dst = reinterpret_cast<uint8_t*>(out + stride * static_cast<std::size_t>(y));
+        if (image.depth == 8) {
+            const uint8_t* src = image.channels<uint8_t>() + static_cast<std::size_t>(y) * image.width * 4;
+            for (int x = 0; x < image.width; ++x, src += 4, dst += 4) {
+                dst[0] = src[1];
+                dst[1] = src[2];
+                dst[2] = src[3];
+                dst[3] = src[0];
+            }
+            continue;
         }
-        return;
-    }
-    const uint16_t* src = image.channels<uint16_t>();
-    auto put = [&](std::size_t i, uint16_t world) {
-        const uint16_t v = worldToFile16(world);
-        dst[2 * i] = static_cast<uint8_t>(v & 0xff);
-        dst[2 * i + 1] = static_cast<uint8_t>(v >> 8);
-    };
-    for (std::size_t p = 0; p < count; ++p, src += 4) {
-        put(4 * p, src[1]);
-        put(4 * p + 1, src[2]);
-        put(4 * p + 2, src[3]);
-        put(4 * p + 3, src[0]);
+        const uint16_t* src = image.channels<uint16_t>() + static_cast<std::size_t>(y) * image.width * 4;
+        auto put = [&](int i, uint16_t world) {
+            const uint16_t v = worldToFile16(world);
+            dst[2 * i] = static_cast<uint8_t>(v & 0xff);
+            dst[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+        };
+        for (int x = 0; x < image.width; ++x, src += 4) {
+            put(4 * x, src[1]);
+            put(4 * x + 1, src[2]);
+            put(4 * x + 2, src[3]);
+            put(4 * x + 3, src[0]);
+        }
     }
 }
 

@@ -5,11 +5,34 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvane::cli {
 
 class AtomicOutput;
+
+// Pixel memory whose new bytes are left as they are: a frame is written whole right after it is
+// made, and clearing 8 MB first would be one more pass over it.
+template <typename T>
+struct Uncleared : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = Uncleared<U>;
+    };
+    Uncleared() = default;
+    template <typename U>
+    Uncleared(const Uncleared<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using PixelBytes = std::vector<std::byte, Uncleared<std::byte>>;
 
 // Tightly packed rows of ARGB pixels. Channel values are in the world's scale: 8-bit 0..255,
 // 16-bit 0..32768, 32-bit float 0..1 (unclamped).
@@ -23,11 +46,13 @@ struct Image {
     bool grey = false;                              // the file had one colour channel
     std::shared_ptr<const ImageMetadata> metadata;  // of the file read; null for frames of a clip
     std::int64_t pts = 0;                           // a clip's frame: its presentation time in the clip's time base
-    std::vector<std::byte> data;
+    PixelBytes data;
 
     static Image blank(int width, int height, int depth);
-    // A blank image of `like`'s size with its file's traits (alpha, grey, metadata).
-    static Image blankLike(const Image& like, int depth);
+    // The same with its pixels left unset, for a caller that writes every one.
+    static Image uncleared(int width, int height, int depth);
+    // An image of `like`'s size with its file's traits (alpha, grey, metadata), pixels unset.
+    static Image unclearedLike(const Image& like, int depth);
 
     std::size_t bytesPerChannel() const { return depth == 8 ? 1 : depth == 16 ? 2 : 4; }
     std::size_t rowBytes() const { return static_cast<std::size_t>(width) * 4 * bytesPerChannel(); }
@@ -64,7 +89,11 @@ Image convertDepth(const Image& image, int depth);
 // over 0..65535, mapped to and from the world's 0..32768 as 16-bit files are). Depth 8 or 16.
 std::size_t RgbaFrameBytes(int width, int height, int depth);
 Image FromRgba(const std::byte* data, int width, int height, int depth, bool had_alpha);
+// The same from rows `stride` bytes apart.
+Image FromRgba(const std::byte* data, std::size_t stride, int width, int height, int depth, bool had_alpha);
 void ToRgba(const Image& image, std::vector<std::byte>& out);
+// The same into rows `stride` bytes apart.
+void ToRgba(const Image& image, std::byte* out, std::size_t stride);
 
 // Depths a file format can store, by the OpenImageIO format name ("png" -> {8, 16}).
 std::vector<int> formatDepths(const std::string& format_name);

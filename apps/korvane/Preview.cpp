@@ -203,10 +203,10 @@ public:
                                                        : OIIO::TypeDesc::FLOAT;
         const OIIO::ImageBuf source(OIIO::ImageSpec(full.width, full.height, 4, type),
                                     const_cast<std::byte*>(full.data.data()));
-        Image image = Image::blankLike(full, full.depth);
+        Image image = Image::unclearedLike(full, full.depth);
         image.width = width;
         image.height = height;
-        image.data.assign(image.rowBytes() * static_cast<std::size_t>(height), std::byte{0});
+        image.data.resize(image.rowBytes() * static_cast<std::size_t>(height));
         OIIO::ImageBuf target(OIIO::ImageSpec(width, height, 4, type), image.data.data());
         if (!OIIO::ImageBufAlgo::resize(target, source, "box", 0.0f))
             throw UsageError("cannot scale the preview: " + target.geterror());
@@ -314,7 +314,7 @@ public:
         Image result;
         try {
             result = renderPixels(*host_, false, picture, input_.frameTime(frame),
-                                  "the preview of frame " + std::to_string(frame));
+                                  "the preview of frame " + std::to_string(frame), &worlds_);
         } catch (const Cancelled&) {
             if (interrupted()) throw;
             return std::nullopt;
@@ -377,6 +377,7 @@ private:
     const PreviewOptions& options_;
     PreviewInput input_;
     std::unique_ptr<host::Host> host_;
+    FrameWorlds worlds_;  // the last render's world memory, for the next one of the same size
     std::mutex mutex_;
     std::atomic<unsigned long> latest_{0};
 };

@@ -29,8 +29,8 @@ namespace {
 using host::Host;
 using host::World;
 
-World toWorld(const Image& image) {
-    World world(image.width, image.height, image.depth);
+World toWorld(const Image& image, host::WorldStorage&& reuse = {}) {
+    World world(image.width, image.height, host::WorldFormat{image.depth, host::ChannelOrder::ARGB}, std::move(reuse));
     for (int y = 0; y < image.height; ++y)
         std::memcpy(world.Row(y), image.data.data() + y * image.rowBytes(), image.rowBytes());
     return world;
@@ -39,7 +39,7 @@ World toWorld(const Image& image) {
 // The rendered pixels, with the traits of the file the input came from.
 Image toImage(const World& world, const Image& input) {
     if (world.order() != host::ChannelOrder::ARGB) return toImage(world.Converted(world.depth()), input);
-    Image image = Image::blankLike(input, world.depth());
+    Image image = Image::unclearedLike(input, world.depth());
     for (int y = 0; y < image.height; ++y)
         std::memcpy(image.data.data() + y * image.rowBytes(), world.Row(y), image.rowBytes());
     return image;
@@ -382,24 +382,32 @@ void setFrameRate(Host& host, double fps) {
 }
 
 // Renders one frame of pixels through the effect at `time`; throws on an effect error or Ctrl-C.
-Image renderPixels(Host& host, bool premiere, const Image& image, double time, const std::string& what) {
+Image renderPixels(Host& host, bool premiere, const Image& image, double time, const std::string& what,
+                   FrameWorlds* keep) {
+    FrameWorlds scratch;
+    FrameWorlds& worlds = keep ? *keep : scratch;
     PF_Err err = PF_Err_NONE;
-    World output;
+    World input, output;
     if (premiere) {
-        World input = toWorld(image).Converted(8, host::ChannelOrder::BGRA);
+        input = toWorld(image).Converted(8, host::ChannelOrder::BGRA);
         input.SetPremiereFormat(PrPixelFormat_BGRA_4444_8u);
-        output = World(image.width, image.height, 8, host::ChannelOrder::BGRA);
+        output = World(image.width, image.height, host::WorldFormat{8, host::ChannelOrder::BGRA},
+                       std::move(worlds.output));
         output.SetPremiereFormat(PrPixelFormat_BGRA_4444_8u);
         err = host.RenderLegacy(time, input, output);
     } else {
-        const World input = toWorld(image);
-        output = World(image.width, image.height, image.depth);
+        input = toWorld(image, std::move(worlds.input));
+        output = World(image.width, image.height, host::WorldFormat{image.depth, host::ChannelOrder::ARGB},
+                       std::move(worlds.output));
         err = host.RenderSmart(time, image.depth, input, output);
     }
     throwIfInterrupted();
     if (err == PF_Interrupt_CANCEL && host.cancelled()) throw Cancelled();
     if (err != PF_Err_NONE) throwEffectError(host, err, what);
-    return toImage(output, image);
+    Image result = toImage(output, image);
+    worlds.input = input.ReleaseStorage();
+    worlds.output = output.ReleaseStorage();
+    return result;
 }
 
 int runRender(const RenderOptions& options) {
@@ -442,6 +450,7 @@ int runRender(const RenderOptions& options) {
 
     std::unique_ptr<FrameSink> sink;
     std::vector<std::string> notes;
+    FrameWorlds worlds;  // the pixel memory of one frame's worlds, for the next frame
     long rendered = 0;
     for (long frame = plan.range.first; plan.to_clip_end || frame <= plan.range.last; ++frame) {
         throwIfInterrupted();
@@ -470,7 +479,7 @@ int runRender(const RenderOptions& options) {
         }
 
         Image result = renderPixels(*host, plan.premiere, image, plan.frameTime(frame),
-                                    "the render of frame " + std::to_string(frame));
+                                    "the render of frame " + std::to_string(frame), &worlds);
         // A clip's frame keeps its time; a sequence's frames are counted from the first.
         result.pts = plan.clip ? pts : frame - plan.range.first;
         if (!sink) sink = makeSink(options, plan, image);

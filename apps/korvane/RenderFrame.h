@@ -7,6 +7,7 @@
 #include "Image.h"
 #include "SvgPath.h"
 #include "korvane/host/Host.h"
+#include "korvane/host/World.h"
 
 namespace korvane::cli {
 
@@ -15,8 +16,16 @@ host::Path toHostPath(const SvgPath& svg);
 // Frame times are frame / fps seconds.
 void setFrameRate(host::Host& host, double fps);
 
+// The pixel memory of a frame's input and output worlds, kept for the next frame of the same size
+// so that a clip's frames do not ask the system for fresh pages each time.
+struct FrameWorlds {
+    host::WorldStorage input, output;
+};
+
 // Renders one frame of pixels through the effect at `time`; throws on an effect error or Ctrl-C,
-// Cancelled when the host was cancelled. `what` names the render in messages.
-Image renderPixels(host::Host& host, bool premiere, const Image& image, double time, const std::string& what);
+// Cancelled when the host was cancelled. `what` names the render in messages; `keep`, when given,
+// lends and takes back the worlds' memory.
+Image renderPixels(host::Host& host, bool premiere, const Image& image, double time, const std::string& what,
+                   FrameWorlds* keep = nullptr);
 
 }  // namespace korvane::cli

@@ -281,13 +281,8 @@ std::string videoSourceArgs(int width, int height, int format, AVRational time_b
 }
 
 Image imageOf(const AVFrame* frame, int depth, bool alpha) {
-    const std::size_t row = static_cast<std::size_t>(frame->width) * 4 * (depth == 8 ? 1 : 2);
-    if (static_cast<std::size_t>(frame->linesize[0]) == row)
-        return FromRgba(reinterpret_cast<const std::byte*>(frame->data[0]), frame->width, frame->height, depth, alpha);
-    std::vector<std::byte> packed(row * static_cast<std::size_t>(frame->height));
-    for (int y = 0; y < frame->height; ++y)
-        std::memcpy(packed.data() + row * y, frame->data[0] + static_cast<std::ptrdiff_t>(frame->linesize[0]) * y, row);
-    return FromRgba(packed.data(), frame->width, frame->height, depth, alpha);
+    return FromRgba(reinterpret_cast<const std::byte*>(frame->data[0]), static_cast<std::size_t>(frame->linesize[0]),
+                    frame->width, frame->height, depth, alpha);
 }
 
 }  // namespace
@@ -1041,11 +1036,7 @@ void VideoWriter::Encoder::encode(const Image& image) {
     frame->width = image.width;
     frame->height = image.height;
     if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::bad_alloc();
-    std::vector<std::byte> rgba;
-    ToRgba(image, rgba);
-    const std::size_t row = rgba.size() / static_cast<std::size_t>(image.height);
-    for (int y = 0; y < image.height; ++y)
-        std::memcpy(frame->data[0] + static_cast<std::ptrdiff_t>(frame->linesize[0]) * y, rgba.data() + row * y, row);
+    ToRgba(image, reinterpret_cast<std::byte*>(frame->data[0]), static_cast<std::size_t>(frame->linesize[0]));
 
     std::int64_t pts = image.pts - shift_;
     if (!frames_.constant_rate) pts = av_rescale_q(pts, frames_time_base_, video_->time_base);
