@@ -11,17 +11,22 @@ namespace {
 
 class Still final : public FrameSource {
 public:
-    explicit Still(std::string path) : path_(std::move(path)) {}
+    Still(std::string path, bool many) : path_(std::move(path)), many_(many) {}
     std::optional<Image> next(long) override {
         if (!image_) {
             image_ = readImage(path_);
             noteStageForTestHook(TestStage::Read);
         }
-        return image_;
+        if (many_) return image_;
+        // The one frame takes the picture itself, not a copy of it.
+        std::optional<Image> only = std::move(image_);
+        image_.reset();
+        return only;
     }
 
 private:
     std::string path_;
+    bool many_;
     std::optional<Image> image_;
 };
 
@@ -57,7 +62,7 @@ class ImageFiles final : public FrameSink {
 public:
     ImageFiles(FramePattern pattern, long number_offset, const WriteOptions& options)
         : pattern_(std::move(pattern)), number_offset_(number_offset), options_(options) {}
-    void write(long frame, const Image& image, std::vector<std::string>& notes) override {
+    void write(long frame, Image image, std::vector<std::string>& notes) override {
         const std::string name = pattern_.forFrame(frame + number_offset_);
         AtomicOutput file(name);
         noteStageForTestHook(TestStage::Write);
@@ -78,7 +83,7 @@ private:
 class VideoFile final : public FrameSink {
 public:
     explicit VideoFile(VideoSinkSettings settings) : settings_(std::move(settings)) {}
-    void write(long, const Image& image, std::vector<std::string>& notes) override {
+    void write(long, Image image, std::vector<std::string>& notes) override {
         if (!writer_) {
             OutputFrames frames;
             frames.width = image.width;
@@ -97,7 +102,7 @@ public:
             writer_ = std::make_unique<VideoWriter>(settings_.path, frames, settings_.source, settings_.encode, notes);
         }
         noteStageForTestHook(TestStage::Write);
-        writer_->write(image);
+        writer_->write(std::move(image));
     }
     void finish() override {
         if (!writer_) throw UsageError("cannot write '" + settings_.path + "': no frames were rendered");
@@ -112,7 +117,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FrameSource> StillSource(const std::string& path) { return std::make_unique<Still>(path); }
+std::unique_ptr<FrameSource> StillSource(const std::string& path, bool many) {
+    return std::make_unique<Still>(path, many);
+}
 std::unique_ptr<FrameSource> SequenceSource(const FramePattern& pattern) { return std::make_unique<Sequence>(pattern); }
 std::unique_ptr<FrameSource> ClipSource(const std::string& path, const VideoInfo& info, int depth,
                                         const std::optional<FrameRange>& range) {

@@ -24,8 +24,8 @@ public:
     virtual std::string problem() const { return {}; }
 };
 
-// One image file for every frame.
-std::unique_ptr<FrameSource> StillSource(const std::string& path);
+// One image file for every frame; `many` when more than one frame is asked for (it is read once).
+std::unique_ptr<FrameSource> StillSource(const std::string& path, bool many = true);
 // One file per frame, named by a pattern.
 std::unique_ptr<FrameSource> SequenceSource(const FramePattern& pattern);
 // The frames of a clip from `range.first` on (to `range.last`, or the clip's end when open).
@@ -36,7 +36,7 @@ class FrameSink {
 public:
     virtual ~FrameSink() = default;  // an unfinished sink leaves no file behind
     // Notes for the user (formats that cannot hold the frame as it is), once each.
-    virtual void write(long frame, const Image& image, std::vector<std::string>& notes) = 0;
+    virtual void write(long frame, Image image, std::vector<std::string>& notes) = 0;
     virtual void finish() = 0;
 };
 

@@ -114,11 +114,31 @@ int depthOfFormat(const OIIO::TypeDesc& format) {
 }
 
 // 16-bit files hold 0..65535; 16-bit worlds hold 0..32768. Both directions round to nearest.
-uint16_t fileToWorld16(uint32_t v) { return static_cast<uint16_t>((2u * v * 32768u + 65535u) / 131070u); }
-uint16_t worldToFile16(uint32_t w) {
+uint16_t fileToWorld16Exact(uint32_t v) { return static_cast<uint16_t>((2u * v * 32768u + 65535u) / 131070u); }
+uint16_t worldToFile16Exact(uint32_t w) {
     w = std::min<uint32_t>(w, 32768u);
     return static_cast<uint16_t>((2u * w * 65535u + 32768u) / 65536u);
 }
+
+// Every 16-bit frame of a clip passes both ways: looked up, not divided, per channel.
+const uint16_t* fileToWorld16Table() {
+    static const std::vector<uint16_t> table = [] {
+        std::vector<uint16_t> t(65536);
+        for (uint32_t i = 0; i < t.size(); ++i) t[i] = fileToWorld16Exact(i);
+        return t;
+    }();
+    return table.data();
+}
+const uint16_t* worldToFile16Table() {
+    static const std::vector<uint16_t> table = [] {
+        std::vector<uint16_t> t(32769);
+        for (uint32_t i = 0; i < t.size(); ++i) t[i] = worldToFile16Exact(i);
+        return t;
+    }();
+    return table.data();
+}
+uint16_t fileToWorld16(uint32_t v) { return fileToWorld16Table()[v & 0xffffu]; }
+uint16_t worldToFile16(uint32_t w) { return worldToFile16Table()[std::min<uint32_t>(w, 32768u)]; }
 
 double clamp01(double x) { return std::isnan(x) ? 0.0 : std::clamp(x, 0.0, 1.0); }
 
@@ -130,11 +150,11 @@ std::string displayName(const std::string& format_name) {
 }
 
 template <typename T>
-void fillArgb(Image& image, const std::vector<T>& file, int nchannels, int alpha_channel, T full) {
+void fillArgb(Image& image, const T* file, int nchannels, int alpha_channel, T full) {
     T* dst = image.channels<T>();
     const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
     for (std::size_t p = 0; p < count; ++p) {
-        const T* src = file.data() + p * nchannels;
+        const T* src = file + p * nchannels;
         T* out = dst + p * 4;
         if (nchannels < 3) {
             out[1] = out[2] = out[3] = src[0];
@@ -267,22 +287,22 @@ Image readImage(const std::string& path, const std::string& what) {
     };
     switch (image.depth) {
         case 8: {
-            std::vector<uint8_t> file(samples);
+            std::vector<uint8_t, Uncleared<uint8_t>> file(samples);
             read(OIIO::TypeDesc::UINT8, file.data());
-            fillArgb<uint8_t>(image, file, nchannels, alpha_channel, 255);
+            fillArgb<uint8_t>(image, file.data(), nchannels, alpha_channel, 255);
             break;
         }
         case 16: {
-            std::vector<uint16_t> file(samples);
+            std::vector<uint16_t, Uncleared<uint16_t>> file(samples);
             read(OIIO::TypeDesc::UINT16, file.data());
             for (uint16_t& v : file) v = fileToWorld16(v);
-            fillArgb<uint16_t>(image, file, nchannels, alpha_channel, 32768);
+            fillArgb<uint16_t>(image, file.data(), nchannels, alpha_channel, 32768);
             break;
         }
         default: {
-            std::vector<float> file(samples);
+            std::vector<float, Uncleared<float>> file(samples);
             read(OIIO::TypeDesc::FLOAT, file.data());
-            fillArgb<float>(image, file, nchannels, alpha_channel, 1.0f);
+            fillArgb<float>(image, file.data(), nchannels, alpha_channel, 1.0f);
             break;
         }
     }
@@ -330,7 +350,8 @@ Image FromRgba(const std::byte* data, std::size_t stride, int width, int height,
             continue;
         }
         uint16_t* dst = image.channels<uint16_t>() + static_cast<std::size_t>(y) * width * 4;
-        auto word = [&](int i) { return fileToWorld16(static_cast<uint32_t>(src[2 * i] | (src[2 * i + 1] << 8))); };
+        const uint16_t* to_world = fileToWorld16Table();
+        auto word = [&](int i) { return to_world[src[2 * i] | (src[2 * i + 1] << 8)]; };
         for (int x = 0; x < width; ++x, dst += 4) {
             dst[0] = word(4 * x + 3);
             dst[1] = word(4 * x);
@@ -361,8 +382,9 @@ void ToRgba(const Image& image, std::byte* out, std::size_t stride) {
             continue;
         }
         const uint16_t* src = image.channels<uint16_t>() + static_cast<std::size_t>(y) * image.width * 4;
+        const uint16_t* to_file = worldToFile16Table();
         auto put = [&](int i, uint16_t world) {
-            const uint16_t v = worldToFile16(world);
+            const uint16_t v = to_file[std::min<uint16_t>(world, 32768)];
             dst[2 * i] = static_cast<uint8_t>(v & 0xff);
             dst[2 * i + 1] = static_cast<uint8_t>(v >> 8);
         };
@@ -438,7 +460,7 @@ WriteResult encodeInto(const Image& image, const std::string& final_path, const 
     const Image file_image = result.file_depth == image.depth ? image : convertDepth(image, result.file_depth);
 
     const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
-    std::vector<std::byte> buffer(count * nchannels * file_image.bytesPerChannel());
+    PixelBytes buffer(count * nchannels * file_image.bytesPerChannel());
     auto repack = [&](auto* dst, const auto* src, auto map) {
         for (std::size_t p = 0; p < count; ++p) {
             const auto* px = src + p * 4;
@@ -481,6 +503,8 @@ WriteResult encodeInto(const Image& image, const std::string& final_path, const 
         if (options.exr_half) file_spec.set_format(OIIO::TypeDesc::HALF);
     }
     if (!out->supports("ioproxy")) throw UsageError(prefix + displayName(format) + " cannot be encoded in memory");
+    // Room for the whole picture up front: growing by doubling would copy it several times over.
+    bytes.reserve(buffer.size() + 65536);
     OIIO::Filesystem::IOVecOutput proxy(bytes);
     void* pointer = &proxy;
     file_spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &pointer);

@@ -8,14 +8,32 @@
 #include <utility>
 #include <vector>
 
+#include <tbb/scalable_allocator.h>
+
 namespace korvane::cli {
 
 class AtomicOutput;
 
-// Pixel memory whose new bytes are left as they are: a frame is written whole right after it is
-// made, and clearing 8 MB first would be one more pass over it.
+// Pixel memory from oneTBB's allocator, which keeps freed frames for the next: the system's hands
+// a frame of 32 MB or more back to the kernel on every free, and faulting its pages in again costs
+// more than rendering it. Under AddressSanitizer the standard allocator, which it can check.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KORVANE_CHECKED_ALLOCATIONS 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(KORVANE_CHECKED_ALLOCATIONS)
 template <typename T>
-struct Uncleared : std::allocator<T> {
+using FrameAllocator = std::allocator<T>;
+#else
+template <typename T>
+using FrameAllocator = tbb::scalable_allocator<T>;
+#endif
+
+// New bytes are left as they are: a frame is written whole right after it is made, and clearing it
+// first would be one more pass over it.
+template <typename T>
+struct Uncleared : FrameAllocator<T> {
     template <typename U>
     struct rebind {
         using other = Uncleared<U>;

@@ -27,6 +27,9 @@ struct OutputDeleter {
         avformat_free_context(c);
     }
 };
+struct BufferPoolDeleter {
+    void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
+};
 struct CodecDeleter {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
@@ -46,6 +49,7 @@ using Codec = std::unique_ptr<AVCodecContext, CodecDeleter>;
 using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
 using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
 using Graph = std::unique_ptr<AVFilterGraph, GraphDeleter>;
+using BufferPool = std::unique_ptr<AVBufferPool, BufferPoolDeleter>;
 
 Frame NewFrame();    // throws std::bad_alloc
 Packet NewPacket();  // throws std::bad_alloc

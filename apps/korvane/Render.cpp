@@ -446,7 +446,7 @@ int runRender(const RenderOptions& options) {
     else if (plan.input->hasPlaceholder())
         source = SequenceSource(*plan.input);
     else
-        source = StillSource(options.input);
+        source = StillSource(options.input, plan.range.count() > 1);
 
     std::unique_ptr<FrameSink> sink;
     std::vector<std::string> notes;
@@ -483,7 +483,7 @@ int runRender(const RenderOptions& options) {
         // A clip's frame keeps its time; a sequence's frames are counted from the first.
         result.pts = plan.clip ? pts : frame - plan.range.first;
         if (!sink) sink = makeSink(options, plan, image);
-        sink->write(frame, result, notes);
+        sink->write(frame, std::move(result), notes);
         for (const std::string& note : notes) report.noteOnce(note);
         notes.clear();
         ++rendered;

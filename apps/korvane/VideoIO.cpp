@@ -506,6 +506,8 @@ private:
     av::Codec video_;
     AVStream* video_stream_ = nullptr;
     av::FilterChain video_filters_;
+    av::BufferPool frame_pool_;  // the RGBA frames handed to the conversion, reused
+    std::size_t frame_stride_ = 0;
     AVRational frames_time_base_{1, 1};
     std::int64_t shift_ = 0;  // subtracted from those times
     std::int64_t last_pts_ = AV_NOPTS_VALUE;
@@ -1031,12 +1033,21 @@ void VideoWriter::Encoder::writePacket(AVPacket* packet) {
 }
 
 void VideoWriter::Encoder::encode(const Image& image) {
+    if (!frame_pool_) {
+        frame_stride_ = (RgbaFrameBytes(image.width, 1, frames_.depth) + 63) / 64 * 64;
+        frame_pool_.reset(av_buffer_pool_init(frame_stride_ * static_cast<std::size_t>(image.height), nullptr));
+        if (!frame_pool_) throw std::bad_alloc();
+    }
     av::Frame frame = av::NewFrame();
     frame->format = pixelFormat(frameFormat(frames_.depth));
     frame->width = image.width;
     frame->height = image.height;
-    if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::bad_alloc();
-    ToRgba(image, reinterpret_cast<std::byte*>(frame->data[0]), static_cast<std::size_t>(frame->linesize[0]));
+    frame->buf[0] = av_buffer_pool_get(frame_pool_.get());
+    if (!frame->buf[0]) throw std::bad_alloc();
+    frame->data[0] = frame->buf[0]->data;
+    frame->extended_data = frame->data;
+    frame->linesize[0] = static_cast<int>(frame_stride_);
+    ToRgba(image, reinterpret_cast<std::byte*>(frame->data[0]), frame_stride_);
 
     std::int64_t pts = image.pts - shift_;
     if (!frames_.constant_rate) pts = av_rescale_q(pts, frames_time_base_, video_->time_base);
