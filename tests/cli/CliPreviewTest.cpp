@@ -173,13 +173,21 @@ TEST_F(CliPreviewTest, FullSizeRenderIsTheCommandsFile) {
     EXPECT_TRUE(ReadBytes(Path("coffee_sorted.png")) == picture->body) << line;
     EXPECT_EQ(picture->get_header_value("Content-Disposition"), "inline; filename*=UTF-8''coffee_sorted.png");
 
+    // A picture of a look in motion is a JPEG (fast to make and to show), unless it has alpha.
     auto preview = Post("/api/render", json{{"params", look["params"]}, {"width", 300}});
     ASSERT_TRUE(preview);
     ASSERT_EQ(preview->status, 200);
-    const std::string file = Path("preview.png");
+    EXPECT_EQ(preview->get_header_value("Content-Type"), "image/jpeg");
+    const std::string file = Path("preview.jpg");
     std::ofstream(file, std::ios::binary) << preview->body;
     EXPECT_EQ(ReadFile(file).width, 300);
     EXPECT_EQ(ReadFile(file).height, 200);
+    Stop();
+    WriteFile(Path("clear.png"), RandomImage(60, 40, 4, OIIO::TypeDesc::UINT8, 3));
+    Start(Path("clear.png"));
+    preview = Post("/api/render", json{{"params", look["params"]}, {"width", 30}});
+    ASSERT_TRUE(preview);
+    EXPECT_EQ(preview->get_header_value("Content-Type"), "image/png");
 }
 
 TEST_F(CliPreviewTest, RefusesForeignRequests) {
