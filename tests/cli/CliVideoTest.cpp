@@ -527,5 +527,33 @@ TEST_F(CliVideoTest, AFullDiskKeepsTheOldClipAndSaysWhy) {
     }
 }
 
+
+// Images and clips are read and written in process: with ffmpeg and ffprobe on PATH replaced by
+// programs that note being run, neither a still nor a clip nor a join starts one.
+TEST_F(CliVideoTest, NoRenderStartsAProgram) {
+    const std::string clip = MakeClip("clip.mkv");
+    WriteFile(Path("still.png"), RandomImage(40, 30, 3, OIIO::TypeDesc::UINT8, 5));
+    std::filesystem::create_directory(Path("bin"));
+    for (const char* program : {"ffmpeg", "ffprobe"}) {
+        const std::string fake = Path(std::string("bin/") + program);
+        std::ofstream(fake) << "#!/bin/sh\ntouch '" << Path("ran") << "'\nexit 1\n";
+        std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+    }
+    const std::string path = "PATH=" + Path("bin") + ":" + std::getenv("PATH");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"render", Path("still.png"), "-o", Path("still-out.png")},
+          {"render", clip, "-o", Path("out.mp4")},
+          {"render", clip, "--frames", "0-5", "-o", Path("part.mkv")},
+          {"join", Path("part.mkv"), "--audio-from", clip, "-o", Path("short.mkv")}}) {
+        SCOPED_TRACE(args[1]);
+        const RunResult r = Korvane(Concat(args, {"-q"}), {path});
+        // The join refuses the short chunk; what matters is that nothing was started on the way.
+        if (args[0] == "render") {
+            EXPECT_EQ(r.exit_code, 0) << r.err;
+        }
+        EXPECT_FALSE(std::filesystem::exists(Path("ran")));
+    }
+}
+
 }  // namespace
 }  // namespace korvane::clitest
