@@ -18,11 +18,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=${1:-build/release}
+build=$(cd "${1:-build/release}" 2>/dev/null && pwd) || { echo "video.sh: ${1:-build/release} not found; build the release preset first" >&2; exit 2; }
 runs=${RUNS:-3}
 korvane=$build/bin/korvane
 frame_bench=$build/bench/korvane_bench_frame
-export FREI0R_PATH=$PWD/$build/frei0r
+export FREI0R_PATH=$build/frei0r
 for program in "$korvane" "$frame_bench" "$FREI0R_PATH/korvane.so"; do
   [ -e "$program" ] || { echo "video.sh: $program not found; build the release preset first" >&2; exit 2; }
 done
