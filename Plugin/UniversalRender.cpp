@@ -20,6 +20,7 @@
 #include "sorting/LineIteration.h"
 #include "sorting/LineKernel.h"
 #include "sorting/RecordPool.h"
+#include "sources/CoreSettings.h"
 #include "sources/GridTransfer.h"
 #include "sources/PixelTransfer.h"
 #include "sources/RenderState.h"
@@ -318,7 +319,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     }
     if (err == PF_Interrupt_CANCEL) return err;
 
-    utils::CopySettings(info, *params);
+    info.settings = sources::CopySettings(*params);
     if (progress(25)) return err;
     // A plain sort on a turned or scaled grid, or with a random offset on the image rows, goes from
     // here on through the compact grid.

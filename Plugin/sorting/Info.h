@@ -11,12 +11,12 @@
 #include <utility>
 #include <vector>
 
-#include "KRVN_Params.h"
 #include "sorting/PixelRecord.h"
 
 namespace korvane::utils {
 
-// The parameter values the core reads, copied unchanged from KRVN_Params by CopySettings.
+// The parameter values the core reads, as the effect hands them over (unchanged from the frame's
+// parameters).
 struct SortSettings {
     int32_t thresholdMode = kThresholdInside;  // effect
     int32_t triggerKey = kTriggerLuminance;    // trigger
@@ -163,9 +163,6 @@ struct Info {
 
     GuardedMessage message;
 };
-
-// Copies the parameter values the core reads, unchanged.
-void CopySettings(Info& info, const KRVN_Params& params);
 
 // The name of the first setting that is not a finite number, or null when all are.
 const char* FirstNonFiniteSetting(const SortSettings& settings);

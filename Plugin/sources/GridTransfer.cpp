@@ -16,6 +16,7 @@
 #include "korvane/sdk/SuiteHandler.h"
 #include "sorting/Info.h"
 #include "sorting/LineKernel.h"
+#include "sources/CoreSettings.h"
 
 namespace korvane::sources {
 namespace {
@@ -288,7 +289,7 @@ PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterat
 bool CompactGridLook(const KRVN_Params& params, A_long width, A_long height, int bit_depth, bool bgra) {
     if (RowTransfers(bit_depth, bgra).readCompact == nullptr) return false;
     utils::Info probe;
-    utils::CopySettings(probe, params);
+    probe.settings = CopySettings(params);
     return utils::CompactGridFits(probe.settings, width, height);
 }
 
