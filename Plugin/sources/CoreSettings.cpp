@@ -71,8 +71,6 @@ utils::SortSettings CopySettings(const KRVN_Params& p) {
     s.reverse = p.reverse;
     s.fillLineEnd = p.fill;
     s.preserveAlpha = p.preserve_alpha;
-    s.hasTriggerSource = p.has_trigger_source;
-    s.hasSortSource = p.has_sort_source;
     s.maskGating = p.has_masks;
     s.clampTrigger = true;
     s.affectBackground = p.affect_background;
