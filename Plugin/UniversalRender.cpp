@@ -3,12 +3,11 @@
 #include "UniversalRender.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "KRVN_Errors.h"
@@ -22,6 +21,7 @@
 #include "sorting/RecordPool.h"
 #include "sources/GridTransfer.h"
 #include "sources/PixelTransfer.h"
+#include "sources/RenderPlan.h"
 #include "sources/RenderState.h"
 
 namespace korvane {
@@ -31,13 +31,8 @@ namespace {
 
 constexpr const char* kLabel = "UniversalRender";
 
-double WorldPixelBytes(int bit_depth) {
-    switch (bit_depth) {
-        case 8: return 4.0;
-        case 16: return 8.0;
-        default: return 16.0;  // float, and the Premiere formats the effect does not read
-    }
-}
+// Reports progress to the host; true when the host asks to cancel.
+using Progress = std::function<bool(A_long)>;
 
 // What every record read from the worlds needs: the sorting world, the sources in use and the constraint.
 sources::RecordFillContext RecordContext(RenderState& state, utils::PixelRecord* records, bool bgra) {
@@ -170,46 +165,108 @@ void Release(RenderState& state, SuiteCache& suites) noexcept {
     }
 }
 
-}  // namespace
-
-double FrameMemoryNeed(int64_t width, int64_t height, float angle_degrees, float resolution, int bit_depth,
-                       bool with_constraint, bool compact_grid) {
-    const double w = static_cast<double>(std::max<int64_t>(width, 0));
-    const double h = static_cast<double>(std::max<int64_t>(height, 0));
-    if (w == 0.0 || h == 0.0) return 0.0;
-    const double record = sizeof(utils::PixelRecord);
-    const double c = 10.0 / std::min(w, h);
-    const double r = std::isfinite(resolution) ? std::clamp(static_cast<double>(resolution), 0.0, 1.0) : 1.0;
-    const double scale = (1.0 - c) * r * r * r + c;
-    double grid_w = w;
-    double grid_h = h;
-    if (angle_degrees != 0.0f && std::isfinite(angle_degrees)) {
-        const double radians = static_cast<double>(angle_degrees) * 0.017453292519943295;
-        const double s = std::abs(std::sin(radians));
-        const double k = std::abs(std::cos(radians));
-        grid_w = k * w + s * h + 1.0;
-        grid_h = s * w + k * h + 1.0;
-    }
-    grid_w = std::floor(grid_w * scale) + 1.0;
-    grid_h = std::floor(grid_h * scale) + 1.0;
-
-    const double worlds = (3.0 + (with_constraint ? 2.0 : 0.0)) * w * h * WorldPixelBytes(bit_depth);
-    const double threads = std::max(1u, std::thread::hardware_concurrency());
-    if (compact_grid) {
-        // A key and a break byte per image pixel and a word per cell; a line's breaks and the radix
-        // sort's spare buffer, and an image row's colours, per thread. Random rows hold one word per
-        // pixel and at most one span (8 bytes) per two pixels, within the same bound.
-        const double word = sizeof(uint64_t);
-        const double pixel = sizeof(uint32_t) + 1.0;
-        const double scratch = threads * (grid_w * (word + 1.0) + w * sizeof(PF_PixelFloat));
-        return w * h * pixel + grid_w * grid_h * word + worlds + scratch;
-    }
-    const double image_records = w * h * record;
-    const double grid_records = grid_w * grid_h * record;
-    const double line_scratch = 4.0 * grid_w * record * threads;
-    return image_records + grid_records + worlds + line_scratch;
+// A failed preparation: the render's code and the reason the core gives, unless cancelled.
+[[nodiscard]] PF_Err PreparationFailed(PF_Err err, const utils::Info& info) {
+    if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Error preparing sorting " + ErrorText(err));
+    const std::string message = info.Message();
+    if (!message.empty() && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "from info: " + message);
+    return PF_Err_INTERNAL_STRUCT_DAMAGED;
 }
 
+// A line sort that failed or was cancelled.
+void LogSortFailure(PF_Err err, const utils::Info& info) {
+    if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Iterator encountered an error: " + ErrorText(err));
+    const std::string message = info.Message();
+    if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
+}
+
+// The rest of a frame whose lines are the image rows sorted apart: each row read from the worlds,
+// sorted and written to the output in one item.
+[[nodiscard]] PF_Err RenderRowsApart(const RenderPlan& plan, RenderState& state, utils::Info& info, SuiteCache& suites,
+                                     PF_LayerDef* output, const Progress& progress) {
+    PF_Err& err = state.err;
+    PF_InData* in_data = state.in_data;
+    const bool bgra = plan.frame.bgra;
+    if (err == PF_Interrupt_CANCEL || progress(30)) return err;
+    if (!utils::PrepareRowSorting(info, plan.frame.width, plan.frame.height)) return PreparationFailed(err, info);
+    if (progress(50)) return err;
+
+    sources::RowSortContext rows;
+    rows.fill = RecordContext(state, nullptr, bgra);
+    rows.write = WorldContext(state, nullptr, output, bgra);
+    rows.rows = sources::RowTransfers(plan.frame.bit_depth, bgra);
+    rows.info = &info;
+    // Plain sorts need of each pixel only its colour, its trigger test and its sort key.
+    rows.compact = plan.compact_rows;
+    rows.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
+    // Rows sorted apart are written as they are sorted: a frame that fails or is cancelled from
+    // here on shows the unsorted layer again.
+    const bool rows_written = err == PF_Err_NONE;
+    auto show_input = [&] {
+        if (rows_written) in_data->utils->copy(in_data->effect_ref, state.input, output, nullptr, nullptr);
+        return err;
+    };
+    err = SortAllLines(state, info, suites, &rows);
+    if (err != PF_Err_NONE) {
+        LogSortFailure(err, info);
+        return show_input();
+    }
+    if (progress(60)) return show_input();
+    if (progress(70)) return show_input();
+    progress(100);
+    if (err == PF_Interrupt_CANCEL) {
+        // Cancelled while or after the sorted frame was written: show the unsorted layer again.
+        in_data->utils->copy(in_data->effect_ref, state.input, output, nullptr, nullptr);
+    }
+    return err;
+}
+
+// The rest of a frame on records: every pixel a record, the records onto the line grid, the lines
+// sorted, the grid back into the image (or sampled by fill world) and the records into the output.
+[[nodiscard]] PF_Err RenderRecords(const RenderPlan& plan, RenderState& state, utils::Info& info, SuiteCache& suites,
+                                   PF_LayerDef* output, const Progress& progress) {
+    PF_Err& err = state.err;
+    PF_InData* in_data = state.in_data;
+    const int32_t width = plan.frame.width;
+    const int32_t height = plan.frame.height;
+    try {
+        utils::SizeRecords(info.imageRecords, static_cast<size_t>(width) * static_cast<size_t>(height));
+    } catch (const std::bad_alloc&) {
+        KRVN_LOG_ERROR(kLabel, "cannot allocate the image records " + ErrorText(PF_Err_OUT_OF_MEMORY));
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    err = FillPixelsVector(state, info, plan.frame.bit_depth, plan.frame.bgra);
+    if (err == PF_Interrupt_CANCEL || progress(30)) return err;
+    if (!utils::PrepareSorting(info, width, height)) return PreparationFailed(err, info);
+    if (progress(50)) return err;
+
+    err = SortAllLines(state, info, suites, nullptr);
+    if (err != PF_Err_NONE) {
+        LogSortFailure(err, info);
+        return err;
+    }
+    if (progress(60)) return err;
+
+    utils::GridSampler sampler;
+    if (!(plan.sample_back ? utils::SampleGridBack(info, sampler) : utils::TakeOutPixels(info))) {
+        if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Error taking out pixels " + ErrorText(err));
+        const std::string message = info.Message();
+        if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    if (progress(70)) return err;
+
+    err = FillWorld(state, info, plan.sample_back && plan.resamples ? &sampler : nullptr, output, plan.frame.bit_depth,
+                    plan.frame.bgra);
+    progress(100);
+    if (err == PF_Interrupt_CANCEL) {
+        // Cancelled while or after the sorted frame was written: show the unsorted layer again.
+        in_data->utils->copy(in_data->effect_ref, state.input, output, nullptr, nullptr);
+    }
+    return err;
+}
+
+}  // namespace
 }  // namespace render
 
 PF_Err PixelSortIterate(void* refcon, A_long /*thread_index*/, A_long i, A_long /*iterations*/) {
@@ -254,12 +311,13 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     const A_long height = input->height;
     if (width <= 0 || height <= 0) return PF_Err_NONE;
 
-    const bool with_constraint = params->has_masks && !IsPremiere(in_data);
-    const bool compact_grid = sources::CompactGridLook(*params, width, height, bit_depth, bgra);
+    // The frame's plan: its settings, path, grid and memory, decided here once.
+    utils::Info info;
+    const RenderPlan plan = MakeRenderPlan(
+        *params, {width, height, output->width, output->height, bit_depth, bgra, IsPremiere(in_data)}, info);
     // Record memory the pool holds from earlier frames is used again, not asked for anew.
     utils::RecordPool& pool = utils::FrameRecordPool();
-    const double need = FrameMemoryNeed(width, height, params->angle, params->resolution, bit_depth, with_constraint,
-                                        compact_grid);
+    const double need = FrameMemoryNeed(plan);
     const double available = platform::AvailableMemory() + static_cast<double>(pool.HeldBytes()) +
                              static_cast<double>(utils::CompactGridHeldBytes());
     if (need > available) {
@@ -279,7 +337,6 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     state.pixel_format = pixel_format;
     state.world_suite = world_suite.get();
     PF_Err& err = state.err;
-    utils::Info info;
     ScopeExit release([&] { Release(state, suites); });
     // The records of the previous frame, if they are still held, and back to the pool at the end.
     info.imageRecords = pool.Take(static_cast<size_t>(width) * static_cast<size_t>(height));
@@ -291,7 +348,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     });
 
     // A cancel ends the render at once, silently; the output keeps the unsorted input.
-    auto progress = [&](A_long done) {
+    const Progress progress = [&](A_long done) {
         if (err == PF_Err_NONE) err = in_data->inter.progress(in_data->effect_ref, done, 100);
         return err == PF_Interrupt_CANCEL;
     };
@@ -304,7 +361,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     if (err == PF_Err_NONE) err = CopyBuffer(state, input, &state.worlds.sorting);
     if (err == PF_Interrupt_CANCEL || progress(11)) return err;
 
-    if (with_constraint) {
+    if (plan.with_constraint) {
         err = CreateBuffer(state, state.worlds.constraint, width, height);
         err = CreateBuffer(state, state.worlds.constraint_mask, width, height);
         if (err == PF_Err_NONE) err = ConstraintMaskStep(state);
@@ -317,93 +374,17 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
         if (progress(20)) return err;
     }
     if (err == PF_Interrupt_CANCEL) return err;
-
-    utils::CopySettings(info, *params);
     if (progress(25)) return err;
-    // A plain sort on a turned or scaled grid, or with a random offset on the image rows, goes from
-    // here on through the compact grid.
-    if (compact_grid) {
-        return sources::SortOnCompactGrid({in_data, input, output, RecordContext(state, nullptr, bgra), bit_depth,
-                                           bgra},
-                                          info, err, progress);
-    }
 
-    // Lines that are the image rows and never reach each other go from the worlds through the line
-    // kernel into the output a row at a time, in cache, without frame-sized record arrays.
-    const sources::RowFunctions row_functions = sources::RowTransfers(bit_depth, bgra);
-    const bool rows_apart = row_functions.read != nullptr && output->width == width && output->height == height &&
-                            utils::LinesAreImageRows(info, width, height);
-    if (!rows_apart) {
-        try {
-            utils::SizeRecords(info.imageRecords, static_cast<size_t>(width) * static_cast<size_t>(height));
-        } catch (const std::bad_alloc&) {
-            KRVN_LOG_ERROR(kLabel, "cannot allocate the image records " + ErrorText(PF_Err_OUT_OF_MEMORY));
-            return PF_Err_OUT_OF_MEMORY;
-        }
-        err = FillPixelsVector(state, info, bit_depth, bgra);
+    switch (plan.path) {
+        case RenderPath::kCompactGrid:
+        case RenderPath::kRandomRows:
+            return sources::SortOnCompactGrid(plan, {in_data, input, output, RecordContext(state, nullptr, bgra)}, info,
+                                              err, progress);
+        case RenderPath::kRowsApart: return RenderRowsApart(plan, state, info, suites, output, progress);
+        case RenderPath::kRecords: break;
     }
-    if (err == PF_Interrupt_CANCEL || progress(30)) return err;
-
-    const bool prepared = rows_apart ? utils::PrepareRowSorting(info, width, height)
-                                     : utils::PrepareSorting(info, width, height);
-    if (!prepared) {
-        if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Error preparing sorting " + ErrorText(err));
-        const std::string message = info.Message();
-        if (!message.empty() && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "from info: " + message);
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
-    if (progress(50)) return err;
-
-    sources::RowSortContext rows;
-    if (rows_apart) {
-        rows.fill = RecordContext(state, nullptr, bgra);
-        rows.write = WorldContext(state, nullptr, output, bgra);
-        rows.rows = row_functions;
-        rows.info = &info;
-        // Plain sorts need of each pixel only its colour, its trigger test and its sort key.
-        rows.compact = utils::CompactRowsApply(info);
-        rows.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
-    }
-    // Rows sorted apart are written as they are sorted: a frame that fails or is cancelled from
-    // here on shows the unsorted layer again.
-    const bool rows_written = rows_apart && err == PF_Err_NONE;
-    auto show_input = [&] {
-        if (rows_written) in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr);
-        return err;
-    };
-    err = SortAllLines(state, info, suites, rows_apart ? &rows : nullptr);
-    if (err != PF_Err_NONE) {
-        if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Iterator encountered an error: " + ErrorText(err));
-        const std::string message = info.Message();
-        if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
-        return show_input();
-    }
-    if (progress(60)) return show_input();
-
-    // A grid scaled but not turned is read back by fill world itself, pixel by pixel and row by
-    // row as the grid lies, rather than written into the image records first and read from them
-    // again. A turned grid goes back through the banded transfer: read along the image rows, its
-    // records lie on diagonals, one cache line each, which costs more than the extra pass.
-    const bool sample_back = !rows_apart && info.settings.angle == 0.0f;
-    utils::GridSampler sampler;
-    if (!rows_apart && !(sample_back ? utils::SampleGridBack(info, sampler) : utils::TakeOutPixels(info))) {
-        if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Error taking out pixels " + ErrorText(err));
-        const std::string message = info.Message();
-        if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
-    if (progress(70)) return show_input();
-
-    if (!rows_apart) {
-        err = FillWorld(state, info, sample_back && utils::Resamples(info) ? &sampler : nullptr, output, bit_depth,
-                        bgra);
-    }
-    progress(100);
-    if (err == PF_Interrupt_CANCEL) {
-        // Cancelled while or after the sorted frame was written: show the unsorted layer again.
-        in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr);
-    }
-    return err;
+    return RenderRecords(plan, state, info, suites, output, progress);
 }
 
 }  // namespace korvane

@@ -6,6 +6,7 @@
 
 #include "KRVN_Params.h"
 #include "korvane/sdk/Effect.h"
+#include "sources/RenderPlan.h"  // FrameMemoryNeed
 
 namespace korvane {
 namespace utils {
@@ -30,14 +31,4 @@ struct SortPhaseRef {
 // or row i from the worlds to the output.
 PF_Err PixelSortIterate(void* refcon, A_long thread_index, A_long i, A_long iterations);
 
-namespace render {
-
-// Bytes one frame needs at its peak: image records, line grid, scratch worlds and the per-line
-// scratch, from the grid size the angle and resolution give; with `compact_grid`, the image keys
-// and breaks, grid words and their scratch instead of records. Computed in double so that absurd
-// sizes do not overflow.
-double FrameMemoryNeed(int64_t width, int64_t height, float angle_degrees, float resolution, int bit_depth,
-                       bool with_constraint, bool compact_grid = false);
-
-}  // namespace render
 }  // namespace korvane

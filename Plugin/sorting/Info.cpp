@@ -6,6 +6,7 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <tuple>
 
 #include "sorting/HugePages.h"
 
@@ -96,19 +97,10 @@ bool PrepareSortingUnguarded(Info& info, int32_t width, int32_t height, Preparat
         return true;
     }
 
-    info.derived.scale = GridScale(width, height, info.settings.resolution);
-    const float scale = info.derived.scale;
-
-    int64_t lineLength;
-    int64_t lineCount;
-    if (info.settings.angle != 0.0f) {
-        const auto [bw, bh] = RotatedBounds(width, height, info.settings.angle);
-        lineLength = GridSide(static_cast<float>(bw) * scale);
-        lineCount = GridSide(static_cast<float>(bh) * scale);
-    } else {
-        lineLength = GridSide(static_cast<float>(width) * scale);
-        lineCount = GridSide(static_cast<float>(height) * scale);
-    }
+    const GridGeometry grid = GridGeometryOf(info.settings, width, height);
+    info.derived.scale = grid.scale;
+    const int64_t lineLength = GridSide(grid.length);
+    const int64_t lineCount = GridSide(grid.lines);
     if (lineLength < 0 || lineCount < 0 || (lineLength > 0 && lineCount > kMaxGridRecords / lineLength)) {
         info.SetMessage("The line grid for a " + std::to_string(width) + " x " + std::to_string(height) +
                         " image is too large");
@@ -265,13 +257,26 @@ bool SampleGridBack(Info& info, GridSampler& sampler) {
 }
 
 std::pair<int64_t, int64_t> RotatedBounds(int64_t width, int64_t height, float angleDegrees) {
-    const float s = std::sin(angleDegrees * 0.017453292f);
-    const float k = std::cos(angleDegrees * 0.017453292f);
+    const float s = std::sin(Radians(angleDegrees));
+    const float k = std::cos(Radians(angleDegrees));
     const float w = static_cast<float>(width);
     const float h = static_cast<float>(height);
     const float bw = std::fabs(k * w) + std::fabs(s * h);
     const float bh = std::fabs(s * w) + std::fabs(k * h);
     return {static_cast<int64_t>(bw), static_cast<int64_t>(bh)};
+}
+
+GridGeometry GridGeometryOf(const SortSettings& settings, int32_t width, int32_t height) {
+    GridGeometry grid;
+    grid.scale = GridScale(width, height, settings.resolution);
+    int64_t boundsWidth = width;
+    int64_t boundsHeight = height;
+    if (settings.angle != 0.0f && std::isfinite(settings.angle)) {
+        std::tie(boundsWidth, boundsHeight) = RotatedBounds(width, height, settings.angle);
+    }
+    grid.length = static_cast<float>(boundsWidth) * grid.scale;
+    grid.lines = static_cast<float>(boundsHeight) * grid.scale;
+    return grid;
 }
 
 }  // namespace korvane::utils

@@ -11,12 +11,12 @@
 #include <utility>
 #include <vector>
 
-#include "KRVN_Params.h"
 #include "sorting/PixelRecord.h"
 
 namespace korvane::utils {
 
-// The parameter values the core reads, copied unchanged from KRVN_Params by CopySettings.
+// The parameter values the core reads, as the effect hands them over (unchanged from the frame's
+// parameters).
 struct SortSettings {
     int32_t thresholdMode = kThresholdInside;  // effect
     int32_t triggerKey = kTriggerLuminance;    // trigger
@@ -49,8 +49,6 @@ struct SortSettings {
     bool reverse = false;
     bool fillLineEnd = true;  // fill: walk on to x = line length
     bool preserveAlpha = false;
-    bool hasTriggerSource = false;
-    bool hasSortSource = false;
     bool maskGating = false;  // has_masks
     bool clampTrigger = true;
     bool affectBackground = true;
@@ -163,9 +161,6 @@ struct Info {
 
     GuardedMessage message;
 };
-
-// Copies the parameter values the core reads, unchanged.
-void CopySettings(Info& info, const KRVN_Params& params);
 
 // The name of the first setting that is not a finite number, or null when all are.
 const char* FirstNonFiniteSetting(const SortSettings& settings);
@@ -290,8 +285,21 @@ bool Resamples(const Info& info);
 // that at resolution 0 the shorter side becomes 10 records. Resolution is clamped to [0, 1].
 float GridScale(int32_t width, int32_t height, float resolution);
 
+// Degrees to radians in single precision, as every turn of the grid takes them.
+inline float Radians(float degrees) { return degrees * 0.017453292f; }
+
 // Integer size of the bounding box of a width × height rectangle turned by the angle (degrees).
 std::pair<int64_t, int64_t> RotatedBounds(int64_t width, int64_t height, float angleDegrees);
+
+// The line grid of an image before it is cut to whole records: the image's bounds turned by the
+// angle (RotatedBounds, left unturned at angle 0 or an angle that is not a number) times the grid
+// scale (GridScale). PrepareSorting sizes the grid from it; the effect's plan sizes its memory.
+struct GridGeometry {
+    float scale = 1.0f;
+    float length = 0.0f;  // of a line
+    float lines = 0.0f;   // how many
+};
+GridGeometry GridGeometryOf(const SortSettings& settings, int32_t width, int32_t height);
 
 // Permutation of 0..255 shuffled with MT19937 seeded by `seed`.
 std::array<uint8_t, 256> ShuffleNoiseTable(int32_t seed);

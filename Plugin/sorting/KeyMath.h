@@ -95,7 +95,7 @@ inline float TriggerValueInline(float r, float g, float b, float a, int32_t key)
     }
 }
 
-inline float SortValueOf(const PF_PixelFloat& sortSource, int32_t key) {
+inline float SortValueOf(const FloatPixel& sortSource, int32_t key) {
     const float r = sortSource.red;
     const float g = sortSource.green;
     const float b = sortSource.blue;

@@ -15,14 +15,14 @@ void SetUpTransform(Info& info, int32_t direction) {
         t.sourceHeight = info.imageHeight;
         t.destWidth = info.lineLength;
         t.destHeight = info.lineCount;
-        t.radians = info.settings.angle * 0.017453292f;
+        t.radians = Radians(info.settings.angle);
         t.factor = info.derived.scale;
     } else {
         t.sourceWidth = info.lineLength;
         t.sourceHeight = info.lineCount;
         t.destWidth = info.imageWidth;
         t.destHeight = info.imageHeight;
-        t.radians = info.settings.angle * -0.017453292f;
+        t.radians = -Radians(info.settings.angle);
         t.factor = 1.0f / info.derived.scale;
     }
     t.destCentreX = t.destWidth / 2;

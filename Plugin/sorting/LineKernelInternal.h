@@ -65,7 +65,7 @@ private:
         return base_[index - baseIndex_];
     }
 
-    bool Breaks(const PF_PixelFloat& t, int64_t x) const;
+    bool Breaks(const FloatPixel& t, int64_t x) const;
     void CloseSpan(int64_t h, int64_t cur, int64_t x);
     void ProcessSpan(int64_t start, int64_t n, int64_t x);
     void SortSpan(PixelRecord* span, int64_t n);

@@ -4,65 +4,67 @@
 
 #include <cstdint>
 
-#include "korvane/sdk/Effect.h"
-#include "params/ParamTable.h"
-
 namespace korvane::utils {
+
+// One colour as four floats in the order alpha, red, green, blue. The effect's float pixel has the
+// same layout (the pixel transfer checks it), so colours pass between them as they are.
+struct FloatPixel {
+    float alpha;
+    float red;
+    float green;
+    float blue;
+};
 
 // Channels are floats with full intensity at 1.0 whatever the host depth; 32-bit input may lie
 // outside [0, 1]. A value-initialised record is all zero.
 struct PixelRecord {
-    PF_PixelFloat color{};       // working colour: moved by sorting, rewritten by fills and looks
-    PF_PixelFloat trigger{};     // trigger-source pixel: read only by span detection
-    PF_PixelFloat sortSource{};  // sort-source pixel: read only by the sort key
-    float spanPosition = 0.0f;   // place in its span as a fraction (Map output)
-    float spanWeight = 0.0f;     // 1.0 once the record belonged to a processed span (Mask output)
-    uint8_t inMask = 0;          // non-zero inside the constraint mask
+    FloatPixel color{};         // working colour: moved by sorting, rewritten by fills and looks
+    FloatPixel trigger{};       // trigger-source pixel: read only by span detection
+    FloatPixel sortSource{};    // sort-source pixel: read only by the sort key
+    float spanPosition = 0.0f;  // place in its span as a fraction (Map output)
+    float spanWeight = 0.0f;    // 1.0 once the record belonged to a processed span (Mask output)
+    uint8_t inMask = 0;         // non-zero inside the constraint mask
 };
 static_assert(sizeof(PixelRecord) == 60, "PixelRecord is moved as a 60-byte value");
 
-// The popups' values as the core reads them: int32_t names for the parameter table's choices, so
-// that switches and comparisons over the values the host reports need no casts.
-template <typename Choice>
-constexpr int32_t PopupValue(Choice choice) {
-    return static_cast<int32_t>(choice);
-}
+// The popups' values as the core reads them, numbered as the effect's popups number their entries
+// (the effect checks them against its parameter table).
 
 // Trigger list (no XOR entry, so from 7 on it is shifted against the sort list).
-inline constexpr int32_t kTriggerRed = PopupValue(params::TriggerChoice::Red);
-inline constexpr int32_t kTriggerGreen = PopupValue(params::TriggerChoice::Green);
-inline constexpr int32_t kTriggerBlue = PopupValue(params::TriggerChoice::Blue);
-inline constexpr int32_t kTriggerAlpha = PopupValue(params::TriggerChoice::Alpha);
-inline constexpr int32_t kTriggerMin = PopupValue(params::TriggerChoice::Min);
-inline constexpr int32_t kTriggerMax = PopupValue(params::TriggerChoice::Max);
-inline constexpr int32_t kTriggerLuminance = PopupValue(params::TriggerChoice::Luminance);
-inline constexpr int32_t kTriggerSaturation = PopupValue(params::TriggerChoice::Saturation);
-inline constexpr int32_t kTriggerHue = PopupValue(params::TriggerChoice::Hue);
+inline constexpr int32_t kTriggerRed = 1;
+inline constexpr int32_t kTriggerGreen = 2;
+inline constexpr int32_t kTriggerBlue = 3;
+inline constexpr int32_t kTriggerAlpha = 4;
+inline constexpr int32_t kTriggerMin = 5;
+inline constexpr int32_t kTriggerMax = 6;
+inline constexpr int32_t kTriggerLuminance = 7;
+inline constexpr int32_t kTriggerSaturation = 8;
+inline constexpr int32_t kTriggerHue = 9;
 
 // Sort list.
-inline constexpr int32_t kSortRed = PopupValue(params::SortKeyChoice::Red);
-inline constexpr int32_t kSortGreen = PopupValue(params::SortKeyChoice::Green);
-inline constexpr int32_t kSortBlue = PopupValue(params::SortKeyChoice::Blue);
-inline constexpr int32_t kSortAlpha = PopupValue(params::SortKeyChoice::Alpha);
-inline constexpr int32_t kSortMin = PopupValue(params::SortKeyChoice::Min);
-inline constexpr int32_t kSortMax = PopupValue(params::SortKeyChoice::Max);
-inline constexpr int32_t kSortXor = PopupValue(params::SortKeyChoice::Xor);
-inline constexpr int32_t kSortLuminance = PopupValue(params::SortKeyChoice::Luminance);
-inline constexpr int32_t kSortSaturation = PopupValue(params::SortKeyChoice::Saturation);
-inline constexpr int32_t kSortHue = PopupValue(params::SortKeyChoice::Hue);
+inline constexpr int32_t kSortRed = 1;
+inline constexpr int32_t kSortGreen = 2;
+inline constexpr int32_t kSortBlue = 3;
+inline constexpr int32_t kSortAlpha = 4;
+inline constexpr int32_t kSortMin = 5;
+inline constexpr int32_t kSortMax = 6;
+inline constexpr int32_t kSortXor = 7;
+inline constexpr int32_t kSortLuminance = 8;
+inline constexpr int32_t kSortSaturation = 9;
+inline constexpr int32_t kSortHue = 10;
 
 // Output mode; the separator is the popup's disabled divider entry.
-inline constexpr int32_t kModeSort = PopupValue(params::ModeChoice::Sort);
-inline constexpr int32_t kModeGradient = PopupValue(params::ModeChoice::Gradient);
-inline constexpr int32_t kModeStretchFirst = PopupValue(params::ModeChoice::StretchFirst);
-inline constexpr int32_t kModeStretchLast = PopupValue(params::ModeChoice::StretchLast);
-inline constexpr int32_t kModeSeparator = PopupValue(params::ModeChoice::Separator);
-inline constexpr int32_t kModeMask = PopupValue(params::ModeChoice::Mask);
-inline constexpr int32_t kModeMap = PopupValue(params::ModeChoice::Map);
+inline constexpr int32_t kModeSort = 1;
+inline constexpr int32_t kModeGradient = 2;
+inline constexpr int32_t kModeStretchFirst = 3;
+inline constexpr int32_t kModeStretchLast = 4;
+inline constexpr int32_t kModeSeparator = 5;
+inline constexpr int32_t kModeMask = 6;
+inline constexpr int32_t kModeMap = 7;
 
 // Threshold mode (the `effect` popup): outside selects outside the thresholds, anything else inside.
-inline constexpr int32_t kThresholdInside = PopupValue(params::EffectChoice::Inside);
-inline constexpr int32_t kThresholdOutside = PopupValue(params::EffectChoice::Outside);
+inline constexpr int32_t kThresholdInside = 1;
+inline constexpr int32_t kThresholdOutside = 2;
 
 // Direction of a SpanComparator.
 enum SortDirection : int32_t {

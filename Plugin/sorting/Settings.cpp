@@ -1,5 +1,5 @@
-// The settings of the sort context: the parameter values copied from the frame's record, the
-// values derived from them, and the grid scale and noise table they give.
+// The settings of the sort context: the values derived from the parameter values, and the grid
+// scale and noise table they give.
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -72,48 +72,6 @@ void DeriveSettings(Info& info) {
     d.copyNeeded = d.featherStartOn || d.featherEndOn || d.stretchOn || s.preserveAlpha;
     d.noiseOn = s.noiseAmount != 0.0f && d.noiseComplexity >= 1;
     d.randomOffsetOn = d.randomOffset > 0.0f;
-}
-
-void CopySettings(Info& info, const KRVN_Params& p) {
-    SortSettings& s = info.settings;
-    s.thresholdMode = p.effect;
-    s.triggerKey = p.trigger;
-    s.sortKey = p.sort_key;
-    s.outputMode = p.mode;
-    s.stretchPriority = p.priority;
-    s.angle = p.angle;
-    s.thresholdLow = p.threshold_low;
-    s.thresholdHigh = p.threshold_high;
-    s.featherStart = p.feather_start;
-    s.featherEnd = p.feather_end;
-    s.resolution = p.resolution;
-    s.growth = p.animate_growth;
-    s.offset = p.offset;
-    s.randomOffset = p.random_offset;
-    s.loop = p.loop;
-    s.rangeLow = p.const_zero;
-    s.rangeHigh = p.const_one;
-    s.pop = p.pop;
-    s.blockHeight = p.block_height;
-    s.blockWidth = p.block_width;
-    s.stretchFactor = p.stretch_factor;
-    s.noiseSize = p.noise_size;
-    s.noiseAmount = p.noise_amount;
-    s.noiseComplexity = p.noise_complexity;
-    s.noiseSeed = p.noise_seed;
-    s.randomSeed = p.random_seed;
-    s.blur = p.blur;
-    s.pixelScale = p.pixel_scale;
-    s.reverse = p.reverse;
-    s.fillLineEnd = p.fill;
-    s.preserveAlpha = p.preserve_alpha;
-    s.hasTriggerSource = p.has_trigger_source;
-    s.hasSortSource = p.has_sort_source;
-    s.maskGating = p.has_masks;
-    s.clampTrigger = true;
-    s.affectBackground = p.affect_background;
-    s.mirror = p.mirror;
-    s.stretch = p.stretch;
 }
 
 float GridScale(int32_t width, int32_t height, float resolution) {

@@ -24,7 +24,7 @@ void LineNoise::Values(int64_t count, float* noise, NoiseLanes lanes) {
                     noise);
 }
 
-bool LineKernel::Breaks(const PF_PixelFloat& t, int64_t x) const {
+bool LineKernel::Breaks(const FloatPixel& t, int64_t x) const {
     const float n = d_.noiseOn ? scratch_.noise[static_cast<size_t>(x)] : 0.0f;
     return trigger_.Breaks(t.red + n, t.green + n, t.blue + n, t.alpha);
 }

@@ -108,8 +108,8 @@ int64_t LineKernel::StretchSpan(PixelRecord* span, int64_t n, int64_t x) {
 }
 
 void LineKernel::FillSpan(PixelRecord* span, int64_t count, int64_t end) {
-    const PF_PixelFloat first = span[0].color;
-    const PF_PixelFloat after = Read(end).color;
+    const FloatPixel first = span[0].color;
+    const FloatPixel after = Read(end).color;
     const int32_t mode = s_.outputMode;
     if (mode == kModeGradient) {
         const float step = 1.0f / static_cast<float>(count);
@@ -118,16 +118,16 @@ void LineKernel::FillSpan(PixelRecord* span, int64_t count, int64_t end) {
             if (!s_.reverse) {
                 t = 1.0f - t;
             }
-            PF_PixelFloat& c = span[j].color;
+            FloatPixel& c = span[j].color;
             c.red = (1.0f - t) * after.red + t * first.red;
             c.green = (1.0f - t) * after.green + t * first.green;
             c.blue = (1.0f - t) * after.blue + t * first.blue;
         }
         return;
     }
-    const PF_PixelFloat& value = mode == kModeStretchFirst ? first : after;
+    const FloatPixel& value = mode == kModeStretchFirst ? first : after;
     for (int64_t j = 0; j < count; ++j) {
-        PF_PixelFloat& c = span[j].color;
+        FloatPixel& c = span[j].color;
         c.red = value.red;
         c.green = value.green;
         c.blue = value.blue;
@@ -154,13 +154,13 @@ void LineKernel::BlurSpan(PixelRecord* span, int64_t count) {
         out[static_cast<size_t>(i) * 3 + 1] = Clamp01(sg / size);
         out[static_cast<size_t>(i) * 3 + 2] = Clamp01(sb / size);
         if (i + r + 1 <= count - 1) {
-            const PF_PixelFloat& in = span[i + r + 1].color;
+            const FloatPixel& in = span[i + r + 1].color;
             sr += in.red;
             sg += in.green;
             sb += in.blue;
         }
         if (i - r >= 0) {
-            const PF_PixelFloat& gone = span[i - r].color;
+            const FloatPixel& gone = span[i - r].color;
             sr -= gone.red;
             sg -= gone.green;
             sb -= gone.blue;
@@ -177,7 +177,7 @@ void LineKernel::PopSpan(PixelRecord* span, int64_t count) const {
     const float pop = d_.pop;
     const float k = (1.0f + 0.2f * pop) * 1.0156863f / (1.0156863f - 0.2f * pop);
     for (int64_t i = 0; i < count; ++i) {
-        PF_PixelFloat& c = span[i].color;
+        FloatPixel& c = span[i].color;
         const Hsv hsv = RgbToHsvInline(c.red, c.green, c.blue);
         const float s = hsv.s + pop * (1.0f - hsv.s);
         const float v = hsv.v + 0.5f * pop * (1.0f - hsv.v);
@@ -216,8 +216,8 @@ void LineKernel::FeatherSpan(PixelRecord* span, int64_t count, int64_t copied) c
         const float step = m > 0 ? 1.0f / static_cast<float>(m) : 0.0f;
         for (int64_t i = 0; i < m; ++i) {
             const float t = static_cast<float>(i) * step;
-            PF_PixelFloat& c = span[i].color;
-            const PF_PixelFloat& u = unsorted[i].color;
+            FloatPixel& c = span[i].color;
+            const FloatPixel& u = unsorted[i].color;
             c.red = (1.0f - t) * u.red + t * c.red;
             c.green = (1.0f - t) * u.green + t * c.green;
             c.blue = (1.0f - t) * u.blue + t * c.blue;
@@ -229,8 +229,8 @@ void LineKernel::FeatherSpan(PixelRecord* span, int64_t count, int64_t copied) c
         for (int64_t i = 0; i + 1 < m; ++i) {
             const float t = static_cast<float>(i) * step;
             const int64_t q = length - 1 - i;
-            PF_PixelFloat& c = span[q].color;
-            const PF_PixelFloat& u = unsorted[q].color;
+            FloatPixel& c = span[q].color;
+            const FloatPixel& u = unsorted[q].color;
             c.red = (1.0f - t) * u.red + t * c.red;
             c.green = (1.0f - t) * u.green + t * c.green;
             c.blue = (1.0f - t) * u.blue + t * c.blue;

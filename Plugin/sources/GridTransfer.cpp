@@ -285,14 +285,7 @@ PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterat
     return started && !failed.load() ? PF_Err_NONE : PF_Err_INTERNAL_STRUCT_DAMAGED;
 }
 
-bool CompactGridLook(const KRVN_Params& params, A_long width, A_long height, int bit_depth, bool bgra) {
-    if (RowTransfers(bit_depth, bgra).readCompact == nullptr) return false;
-    utils::Info probe;
-    utils::CopySettings(probe, params);
-    return utils::CompactGridFits(probe.settings, width, height);
-}
-
-PF_Err SortOnCompactGrid(const GridFrame& frame, utils::Info& info, PF_Err& err,
+PF_Err SortOnCompactGrid(const render::RenderPlan& plan, const GridFrame& frame, utils::Info& info, PF_Err& err,
                          const std::function<bool(A_long)>& progress) {
     constexpr const char* kLabel = "SortOnCompactGrid";
     PF_InData* in_data = frame.in_data;
@@ -310,8 +303,9 @@ PF_Err SortOnCompactGrid(const GridFrame& frame, utils::Info& info, PF_Err& err,
         if (!message.empty() && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "from info: " + message);
         return err;
     };
-    if (!utils::PrepareGridSorting(info, frame.input->width, frame.input->height) ||
-        !(utils::CompactGridApplies(info) || utils::RandomRowsApply(info))) {
+    // The plan prepared the sizes on info and chose the path from them.
+    const bool random_rows = plan.path == render::RenderPath::kRandomRows;
+    if (!plan.prepared || !(random_rows ? utils::RandomRowsApply(info) : utils::CompactGridApplies(info))) {
         KRVN_LOG_ERROR(kLabel, "Error preparing sorting " + ErrorText(err));
         const std::string message = info.Message();
         if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
@@ -326,12 +320,12 @@ PF_Err SortOnCompactGrid(const GridFrame& frame, utils::Info& info, PF_Err& err,
     GridRun run;
     run.fill = frame.fill;
     run.output = frame.output;
-    run.rows = RowTransfers(frame.bit_depth, frame.bgra);
+    run.rows = RowTransfers(plan.frame.bit_depth, plan.frame.bgra);
     run.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
     run.info = &info;
     run.grid = &grid;
-    run.bit_depth = frame.bit_depth;
-    run.random_rows = utils::RandomRowsApply(info);
+    run.bit_depth = plan.frame.bit_depth;
+    run.random_rows = random_rows;
     SuiteCache suites(in_data->pica_basicP);
     const PF_Iterate8Suite1* iterate = nullptr;
     if (!premiere && err == PF_Err_NONE)

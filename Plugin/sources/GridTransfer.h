@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <functional>
 
-#include "KRVN_Params.h"
 #include "korvane/sdk/Effect.h"
 #include "korvane/sdk/Suites.h"
 #include "sorting/CompactGrid.h"
 #include "sources/PixelTransfer.h"
+#include "sources/RenderPlan.h"
 
 namespace korvane::sources {
 
@@ -60,11 +60,6 @@ PF_Err GridPassIterate(void* refcon, A_long thread_index, A_long i, A_long itera
 // the message of Info.
 PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterate);
 
-// Whether a frame of these parameters and size is a plain sort on a turned or scaled grid that the
-// compact grid sorts, or a plain sort with a random offset on the image rows that it sorts as
-// random rows (at 8, 16 and 32 bits).
-bool CompactGridLook(const KRVN_Params& params, A_long width, A_long height, int bit_depth, bool bgra);
-
 // The frame a render hands to the compact grid once its worlds are made: `fill` names "sorting"
 // and the source worlds as the record fill does.
 struct GridFrame {
@@ -72,17 +67,16 @@ struct GridFrame {
     PF_EffectWorld* input = nullptr;
     PF_EffectWorld* output = nullptr;
     RecordFillContext fill;
-    int bit_depth = 8;
-    bool bgra = false;
 };
 
-// The rest of a render on the compact grid, in place of fill pixels vector, the sort preparation,
-// the line sort, the transfer back and fill world, at their progress points (`progress` returns
-// true for a cancel): the worlds into image keys, the grid built from them, its lines sorted, the
-// output written from it. `err` is the render's shared code: each pass runs only while it is zero
-// and leaves its outcome there. The grid's memory comes from and goes back to the frames' pool.
-// A failure or cancel while the output is written shows the unsorted input again.
-PF_Err SortOnCompactGrid(const GridFrame& frame, utils::Info& info, PF_Err& err,
+// The rest of a render whose plan takes the compact grid (RenderPath::kCompactGrid) or random rows
+// (RenderPath::kRandomRows), on the sizes the plan prepared on `info`, in place of fill pixels vector, the sort
+// preparation, the line sort, the transfer back and fill world, at their progress points (`progress` returns true for a
+// cancel): the worlds into image keys, the grid built from them, its lines sorted, the output written from it. `err` is
+// the render's shared code: each pass runs only while it is zero and leaves its outcome there. The grid's memory comes
+// from and goes back to the frames' pool. A failure or cancel while the output is written shows the unsorted input
+// again.
+PF_Err SortOnCompactGrid(const render::RenderPlan& plan, const GridFrame& frame, utils::Info& info, PF_Err& err,
                          const std::function<bool(A_long)>& progress);
 
 }  // namespace korvane::sources

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <exception>
 #include <execution>
@@ -23,6 +24,14 @@
 
 namespace korvane::sources {
 namespace {
+
+// A colour as the records hold it. The core's float pixel and the host's lie alike in memory, so a
+// colour read from a float world and one written back keep their bytes.
+using Color = utils::FloatPixel;
+static_assert(sizeof(Color) == sizeof(PF_PixelFloat) && offsetof(Color, alpha) == offsetof(PF_PixelFloat, alpha) &&
+              offsetof(Color, red) == offsetof(PF_PixelFloat, red) &&
+              offsetof(Color, green) == offsetof(PF_PixelFloat, green) &&
+              offsetof(Color, blue) == offsetof(PF_PixelFloat, blue));
 
 // 1/255 as the single-precision constant the conversion is defined with.
 const float kByteToFloat = std::bit_cast<float>(0x3B808081u);
@@ -64,7 +73,7 @@ const Pixel& PixelAt(const PF_EffectWorld& world, A_long x, A_long y) {
 
 // Host pixel to alpha, red, green, blue floats; BGRA memory holds the four values reversed.
 template <typename Pixel, ChannelOrder Order>
-PF_PixelFloat ToRecordColor(const Pixel& p) {
+Color ToRecordColor(const Pixel& p) {
     using T = PixelTraits<Pixel>;
     if constexpr (Order == ChannelOrder::ARGB) {
         return {T::ToFloat(p.alpha), T::ToFloat(p.red), T::ToFloat(p.green), T::ToFloat(p.blue)};
@@ -74,7 +83,7 @@ PF_PixelFloat ToRecordColor(const Pixel& p) {
 }
 
 template <typename Pixel, ChannelOrder Order>
-Pixel ToHostPixel(const PF_PixelFloat& c) {
+Pixel ToHostPixel(const Color& c) {
     using T = PixelTraits<Pixel>;
     if constexpr (Order == ChannelOrder::ARGB) {
         return {T::FromFloat(c.alpha), T::FromFloat(c.red), T::FromFloat(c.green), T::FromFloat(c.blue)};
@@ -180,15 +189,15 @@ namespace {
 // The record of pixel (x, y) of the worlds in the context.
 template <typename Pixel, ChannelOrder Order>
 void ReadRecord(const RecordFillContext& ctx, A_long x, A_long y, utils::PixelRecord& record) {
-    const PF_PixelFloat color = ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.sorting, x, y));
+    const Color color = ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.sorting, x, y));
     // A source that is the "sorting" world itself gives the colour just read.
-    PF_PixelFloat trigger{};
+    Color trigger{};
     if (ctx.use_trigger_source) {
         trigger = ctx.trigger_source == ctx.sorting
                       ? color
                       : ToRecordColor<Pixel, Order>(PixelAt<Pixel>(*ctx.trigger_source, x, y));
     }
-    PF_PixelFloat sort_source;
+    Color sort_source;
     if (ctx.use_sort_source) {
         sort_source = ctx.sort_source == ctx.sorting
                           ? color
@@ -252,10 +261,10 @@ void ReadRow(const RecordFillContext& ctx, A_long y, A_long first, A_long end, u
     const RowOf<Pixel> constraint(use_constraint ? ctx.constraint : nullptr, y);
     for (A_long x = first; x < end; ++x) {
         utils::PixelRecord& record = out[x - first];
-        const PF_PixelFloat color = ToRecordColor<Pixel, Order>(sorting[x]);
-        PF_PixelFloat trigger_color{};
+        const Color color = ToRecordColor<Pixel, Order>(sorting[x]);
+        Color trigger_color{};
         if (use_trigger) trigger_color = trigger_is_sorting ? color : ToRecordColor<Pixel, Order>(trigger[x]);
-        PF_PixelFloat sort_color;
+        Color sort_color;
         if (use_sort) {
             sort_color = sort_is_sorting ? color : ToRecordColor<Pixel, Order>(sort_source[x]);
         } else {
@@ -291,7 +300,7 @@ void WriteRow(const WorldFillContext& ctx, A_long y, const utils::PixelRecord* r
 // Pixels [0, width) of a row as record colours; a row at least that wide is read straight, in a
 // loop the compiler vectorises, a narrower one with its columns clamped.
 template <typename Pixel, ChannelOrder Order>
-void ConvertRow(const RowOf<Pixel>& row, A_long width, PF_PixelFloat* out) {
+void ConvertRow(const RowOf<Pixel>& row, A_long width, Color* out) {
     if (const Pixel* pixels = row.Covering(width)) {
         for (A_long x = 0; x < width; ++x) out[x] = ToRecordColor<Pixel, Order>(pixels[x]);
         return;
@@ -302,7 +311,7 @@ void ConvertRow(const RowOf<Pixel>& row, A_long width, PF_PixelFloat* out) {
 // The trigger test of a luminance key over a row of trigger colours, as the kernel applies it:
 // with noise[x] added to each colour channel of column x, or 0 without noise.
 template <bool Clamp, bool Noisy>
-void LuminanceBreaks(const utils::TriggerTest& test, const PF_PixelFloat* trigger, const float* noise, A_long width,
+void LuminanceBreaks(const utils::TriggerTest& test, const Color* trigger, const float* noise, A_long width,
                      uint8_t* breaks) {
     const float low = test.low;
     const float high = test.high;
@@ -334,7 +343,7 @@ void LuminanceBreaks(const utils::TriggerTest& test, const PF_PixelFloat* trigge
 
 // SortableBits of the luminance of a row of sort-source colours, without branches.
 template <bool Descending>
-void LuminanceKeys(const PF_PixelFloat* source, A_long width, uint32_t* keys) {
+void LuminanceKeys(const Color* source, A_long width, uint32_t* keys) {
     for (A_long x = 0; x < width; ++x) {
         const float value = utils::Luminance(source[x].red, source[x].green, source[x].blue);
         const uint32_t bits = std::bit_cast<uint32_t>(Descending ? -value : value);
@@ -345,7 +354,7 @@ void LuminanceKeys(const PF_PixelFloat* source, A_long width, uint32_t* keys) {
 
 // LuminanceBreaks without clamping and LuminanceKeys of the same colours, one luminance each.
 template <bool Descending>
-void LuminanceBreaksAndKeys(const utils::TriggerTest& test, const PF_PixelFloat* colors, A_long width, uint8_t* breaks,
+void LuminanceBreaksAndKeys(const utils::TriggerTest& test, const Color* colors, A_long width, uint8_t* breaks,
                             uint32_t* keys) {
     const float low = test.low;
     const float high = test.high;
@@ -379,13 +388,13 @@ int32_t SharedTriggerKey(int32_t trigger_key, int32_t sort_key) {
 // The trigger test without clamping or noise and the sort keys of one row of colours whose trigger
 // value and sort value are the same (trigger key `key`), each value computed once.
 template <bool Descending>
-void SharedBreaksAndKeys(const utils::TriggerTest& test, int32_t key, const PF_PixelFloat* colors, A_long width,
+void SharedBreaksAndKeys(const utils::TriggerTest& test, int32_t key, const Color* colors, A_long width,
                          uint8_t* breaks, uint32_t* keys) {
     const float low = test.low;
     const float high = test.high;
     const uint8_t flip = test.thresholdMode == utils::kThresholdOutside ? 0 : 1;
     for (A_long x = 0; x < width; ++x) {
-        const PF_PixelFloat& c = colors[x];
+        const Color& c = colors[x];
         const float value = utils::TriggerValueInline(c.red + 0.0f, c.green + 0.0f, c.blue + 0.0f, c.alpha, key);
         const uint8_t inRange = static_cast<uint8_t>((low <= value) & (value < high));
         breaks[x] = static_cast<uint8_t>(inRange ^ flip);
@@ -433,21 +442,21 @@ void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_lon
     const RowOf<Pixel> sorting_row(ctx.sorting, y);
     if (pixels != nullptr) CanonicalRow<Pixel>(sorting_row, width, static_cast<unsigned char*>(pixels));
     // The colours the records would hold, in buffers of this thread: the keys read them.
-    thread_local std::vector<PF_PixelFloat> sorting_colors;
-    thread_local std::vector<PF_PixelFloat> trigger_colors;
-    thread_local std::vector<PF_PixelFloat> sort_colors;
-    const auto source_row = [&](const RowOf<Pixel>& row, std::vector<PF_PixelFloat>& buffer) {
+    thread_local std::vector<Color> sorting_colors;
+    thread_local std::vector<Color> trigger_colors;
+    thread_local std::vector<Color> sort_colors;
+    const auto source_row = [&](const RowOf<Pixel>& row, std::vector<Color>& buffer) {
         if (buffer.size() < static_cast<size_t>(width)) buffer.resize(static_cast<size_t>(width));
         ConvertRow<Pixel, Order>(row, width, buffer.data());
-        return static_cast<const PF_PixelFloat*>(buffer.data());
+        return static_cast<const Color*>(buffer.data());
     };
-    const PF_PixelFloat* colors = source_row(sorting_row, sorting_colors);
-    const PF_PixelFloat* trigger = nullptr;  // null: the zero colour
+    const Color* colors = source_row(sorting_row, sorting_colors);
+    const Color* trigger = nullptr;  // null: the zero colour
     if (use_trigger) {
         trigger = trigger_is_sorting ? colors : source_row(RowOf<Pixel>(ctx.trigger_source, y), trigger_colors);
     }
     // Without a sort source the key reads the colour with alpha 0.
-    const PF_PixelFloat* sort_source = colors;
+    const Color* sort_source = colors;
     if (use_sort && !sort_is_sorting) sort_source = source_row(RowOf<Pixel>(ctx.sort_source, y), sort_colors);
     const bool sort_alpha_zero = !use_sort;
 
@@ -489,7 +498,7 @@ void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_lon
         }
     } else {
         for (A_long x = 0; x < width; ++x) {
-            const PF_PixelFloat t = trigger != nullptr ? trigger[x] : PF_PixelFloat{};
+            const Color t = trigger != nullptr ? trigger[x] : Color{};
             const float n = noise != nullptr ? noise[x] : 0.0f;
             breaks[x] = test.Breaks(t.red + n, t.green + n, t.blue + n, t.alpha) ? 1 : 0;
         }
@@ -501,7 +510,7 @@ void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_lon
             LuminanceKeys<false>(sort_source, width, sortKeys);
     } else {
         for (A_long x = 0; x < width; ++x) {
-            PF_PixelFloat source = sort_source[x];
+            Color source = sort_source[x];
             if (sort_alpha_zero) source.alpha = 0.0f;
             sortKeys[x] = utils::SortableBits(utils::SortValueOf(source, sort_key), keys.descending);
         }

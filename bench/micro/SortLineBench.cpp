@@ -9,6 +9,7 @@
 #include "KRVN_Params.h"
 #include "sorting/Info.h"
 #include "sorting/LineIteration.h"
+#include "sources/CoreSettings.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ KRVN_Params ParamsFor(Look look) {
 void SortLines(benchmark::State& state, Look look, bool comparatorSort) {
     const std::vector<PixelRecord> pristine = PhotoLikeLines();
     Info info;
-    korvane::utils::CopySettings(info, ParamsFor(look));
+    info.settings = korvane::sources::CopySettings(ParamsFor(look));
     info.imageRecords = pristine;
     if (!korvane::utils::PrepareSorting(info, kWidth, kLines)) {
         state.SkipWithError(info.Message().c_str());

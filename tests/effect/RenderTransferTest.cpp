@@ -8,6 +8,7 @@
 #include "RenderSupport.h"
 #include "sorting/Info.h"
 #include "sorting/LineKernel.h"
+#include "sources/CoreSettings.h"
 #include "sources/PixelTransfer.h"
 
 namespace korvane::render_test {
@@ -234,11 +235,18 @@ void FillRandom(World& w, std::mt19937& g) {
             if (w.depth() == 8) {
                 bytes[x] = static_cast<unsigned char>(r);
             } else if (w.depth() == 16) {
-                const auto v = static_cast<A_u_short>(r % 8 == 0 ? 32760 + (r >> 8) % 40 : r % 8 == 1 ? r >> 16 : (r >> 8) % 32769);
+                const auto v = static_cast<A_u_short>(r % 8 == 0   ? 32760 + (r >> 8) % 40
+                                                      : r % 8 == 1 ? r >> 16
+                                                                   : (r >> 8) % 32769);
                 std::memcpy(bytes + x * 2, &v, 2);
             } else {
-                const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                                          -std::numeric_limits<float>::infinity(), -0.0f, 1.75f, -0.5f, 0.5f};
+                const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                                          std::numeric_limits<float>::infinity(),
+                                          -std::numeric_limits<float>::infinity(),
+                                          -0.0f,
+                                          1.75f,
+                                          -0.5f,
+                                          0.5f};
                 const float v = r % 5 == 0 ? specials[(r >> 8) % 7] : static_cast<float>((r >> 8) % 1000) / 999.0f;
                 std::memcpy(bytes + x * 4, &v, 4);
             }
@@ -275,14 +283,15 @@ TEST_F(PixelTransfer, CompactRowsWriteWhatRecordRowsWrite) {
             p.noise_seed = static_cast<int>(g() % 500);
         }
         utils::Info info;
-        utils::CopySettings(info, p);
+        info.settings = sources::CopySettings(p);
         ASSERT_TRUE(utils::LinesAreImageRows(info, width, height));
         ASSERT_TRUE(utils::PrepareRowSorting(info, width, height)) << info.Message();
         ASSERT_TRUE(utils::CompactRowsApply(info)) << round;
         ++compact;
 
         const auto order = bgra ? host::ChannelOrder::BGRA : host::ChannelOrder::ARGB;
-        World sorting(width, height, depth, order), trigger(width, height, depth, order), sort(width, height, depth, order);
+        World sorting(width, height, depth, order), trigger(width, height, depth, order),
+            sort(width, height, depth, order);
         FillRandom(sorting, g);
         FillRandom(trigger, g);
         FillRandom(sort, g);

@@ -183,7 +183,8 @@ TEST(Transfer, GridSamplerReadsWhatTakeOutPixelsWrites) {
     const struct {
         float angle, resolution;
         bool background;
-    } looks[] = {{0.0f, 0.5f, true}, {0.0f, 0.35f, false}, {33.0f, 1.0f, false}, {-120.0f, 0.6f, true}, {90.0f, 1.0f, true}};
+    } looks[] = {
+        {0.0f, 0.5f, true}, {0.0f, 0.35f, false}, {33.0f, 1.0f, false}, {-120.0f, 0.6f, true}, {90.0f, 1.0f, true}};
     for (const auto& look : looks) {
         KRVN_Params p;
         p.angle = look.angle;
@@ -285,13 +286,13 @@ TEST(PrepareSorting, BadSizesAndSettingsFailCleanly) {
         KRVN_Params p;
         p.resolution = bad;
         Info info;
-        CopySettings(info, p);
+        info.settings = sources::CopySettings(p);
         info.imageRecords = Indexed(4, 4);
         EXPECT_FALSE(PrepareSorting(info, 4, 4));
         EXPECT_NE(info.Message().find("resolution"), std::string::npos) << info.Message();
         p.resolution = 1.0f;
         p.angle = bad;
-        CopySettings(info, p);
+        info.settings = sources::CopySettings(p);
         EXPECT_FALSE(PrepareSorting(info, 4, 4));
     }
 }

@@ -16,36 +16,6 @@
 namespace korvane::utils::test {
 namespace {
 
-float Uniform(std::mt19937& g, float low, float high) {
-    return std::uniform_real_distribution<float>(low, high)(g);
-}
-
-int Pick(std::mt19937& g, int low, int high) { return std::uniform_int_distribution<int>(low, high)(g); }
-
-bool Chance(std::mt19937& g, double p) { return std::bernoulli_distribution(p)(g); }
-
-// Photo-like channel: mostly in [0, 1], sometimes exactly a threshold, rarely out of range or NaN.
-float Channel(std::mt19937& g) {
-    const int kind = Pick(g, 0, 99);
-    if (kind < 2) return std::numeric_limits<float>::quiet_NaN();
-    if (kind < 4) return Uniform(g, -0.5f, 1.5f);
-    if (kind < 10) return static_cast<float>(Pick(g, 0, 4)) * 0.25f;
-    return Uniform(g, 0.0f, 1.0f);
-}
-
-PF_PixelFloat Pixel(std::mt19937& g) { return {Channel(g), Channel(g), Channel(g), Channel(g)}; }
-
-std::vector<PixelRecord> RandomRecords(std::mt19937& g, size_t count, bool masks) {
-    std::vector<PixelRecord> records(count);
-    for (auto& rec : records) {
-        rec.color = Pixel(g);
-        rec.trigger = Chance(g, 0.5) ? rec.color : Pixel(g);
-        rec.sortSource = Chance(g, 0.5) ? rec.color : Pixel(g);
-        rec.inMask = masks && Chance(g, 0.7) ? 1 : 0;
-    }
-    return records;
-}
-
 KRVN_Params RandomLook(std::mt19937& g) {
     KRVN_Params p;
     p.trigger = Pick(g, 0, 10);
@@ -81,119 +51,6 @@ KRVN_Params RandomLook(std::mt19937& g) {
     p.affect_background = Chance(g, 0.5);
     p.has_masks = Chance(g, 0.2);
     return p;
-}
-
-std::vector<PixelRecord> SortedByBytes(std::vector<PixelRecord> records) {
-    std::sort(records.begin(), records.end(), [](const PixelRecord& a, const PixelRecord& b) {
-        return std::memcmp(&a, &b, offsetof(PixelRecord, spanPosition)) < 0;
-    });
-    return records;
-}
-
-// A sort-only look: spans are found from positions and weights (reverse off).
-TEST(SortProperties, SpansArePermutationsInKeyOrderAndTheRestIsUntouched) {
-    std::mt19937 g(20261208);
-    for (int round = 0; round < 300; ++round) {
-        KRVN_Params p;
-        p.trigger = Pick(g, 1, 9);
-        p.sort_key = Pick(g, 1, 10);
-        p.effect = Pick(g, 1, 2);
-        p.threshold_low = Uniform(g, 0.0f, 0.5f);
-        p.threshold_high = Uniform(g, 0.4f, 1.0f);
-        p.block_width = Chance(g, 0.5) ? 1.0f : Uniform(g, 0.0f, 1.0f);
-        p.fill = Chance(g, 0.5);
-        const int32_t width = Chance(g, 0.8) ? Pick(g, 1, 40) : Pick(g, 128, 400);  // both sorts
-        const int32_t height = Pick(g, 1, 4);
-        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
-        Info info = Prepared(input, width, p);
-        ASSERT_TRUE(SortAllLinesSequentially(info));
-        const auto& out = info.lineRecords;
-        std::vector<bool> inSpan(out.size(), false);
-        for (const auto& [start, end] : ProcessedSpans(out, 0, info.gridCount)) {
-            ASSERT_GE(end - start, 2);
-            std::vector<PixelRecord> before(input.begin() + start, input.begin() + end);
-            std::vector<PixelRecord> after(out.begin() + start, out.begin() + end);
-            for (auto& rec : after) {
-                rec.spanPosition = 0.0f;
-                rec.spanWeight = 0.0f;
-            }
-            ASSERT_EQ(FirstDifference(SortedByBytes(before), SortedByBytes(after)), -1) << "round " << round;
-            float previous = std::numeric_limits<float>::infinity();
-            bool sawNaN = false;
-            for (int64_t i = start; i < end; ++i) {
-                inSpan[static_cast<size_t>(i)] = true;
-                const float key = SortValue(out[static_cast<size_t>(i)], p.sort_key);
-                if (std::isnan(key)) {
-                    sawNaN = true;
-                    continue;
-                }
-                ASSERT_FALSE(sawNaN) << "a NaN key came before a number, round " << round;
-                ASSERT_LE(key, previous) << "round " << round;
-                previous = key;
-            }
-        }
-        for (size_t i = 0; i < out.size(); ++i) {
-            if (!inSpan[i]) {
-                ASSERT_TRUE(SameRecord(out[i], input[i])) << "round " << round << " index " << i;
-            }
-        }
-    }
-}
-
-TEST(SortProperties, KeyedSortOrdersLikeTheComparator) {
-    std::mt19937 g(7);
-    for (int round = 0; round < 200; ++round) {
-        KRVN_Params p;
-        p.sort_key = Pick(g, 0, 11);
-        p.reverse = Chance(g, 0.5);
-        p.threshold_high = 2.0f;
-        p.fill = true;
-        auto input = RandomRecords(g, static_cast<size_t>(Chance(g, 0.5) ? Pick(g, 2, 127) : Pick(g, 128, 700)), false);
-        for (auto& rec : input) {  // NaN keys have no comparator order; NaN triggers cut spans short
-            for (PF_PixelFloat* px : {&rec.sortSource, &rec.trigger}) {
-                for (float* c : {&px->alpha, &px->red, &px->green, &px->blue}) {
-                    if (std::isnan(*c)) *c = 0.5f;
-                }
-            }
-        }
-        const int32_t width = static_cast<int32_t>(input.size());
-        Info keyed = Prepared(input, width, p);
-        Info compared = Prepared(input, width, p);
-        compared.derived.comparatorSort = true;
-        ASSERT_TRUE(SortAllLinesSequentially(keyed));
-        ASSERT_TRUE(SortAllLinesSequentially(compared));
-        for (size_t i = 0; i < input.size(); ++i) {
-            ASSERT_EQ(SortValue(keyed.lineRecords[i], p.sort_key), SortValue(compared.lineRecords[i], p.sort_key))
-                << "round " << round << " index " << i;
-        }
-    }
-}
-
-TEST(SortProperties, RadixSortIsStableByTheHighHalf) {
-    std::mt19937 g(11);
-    std::vector<uint64_t> spare;
-    for (int round = 0; round < 600; ++round) {
-        const size_t n = static_cast<size_t>(Chance(g, 0.3) ? Pick(g, 0, 70) : Pick(g, 64, 3000));
-        // Few distinct keys give long runs of ties; some rounds share all but one key byte; some
-        // lie close together across byte boundaries (0x3fffff.. next to 0x400000..), at the ends
-        // of the key range, or all equal.
-        const uint32_t keyMask = Chance(g, 0.5) ? 0x7u : Chance(g, 0.5) ? 0x00ff0000u : 0xffffffffu;
-        const int spread = Pick(g, 0, 5);
-        const uint32_t centre = Chance(g, 0.5) ? 0x40000000u : g();
-        std::vector<uint64_t> values(n);
-        for (uint64_t& v : values) {
-            uint32_t key = g() & keyMask;
-            if (spread == 1) key = centre + (g() % 513u) - 256u;                // wraps round 0 too
-            if (spread == 2) key = centre + (g() % (1u << Pick(g, 8, 24))) - (1u << 7);
-            if (spread == 3) key = Chance(g, 0.5) ? 0u : Chance(g, 0.5) ? 0xffffffffu : g();
-            if (spread == 4) key = centre;
-            v = (static_cast<uint64_t>(key) << 32) | g();
-        }
-        std::vector<uint64_t> expected = values;
-        std::stable_sort(expected.begin(), expected.end(), [](uint64_t a, uint64_t b) { return (a >> 32) < (b >> 32); });
-        SortByHighHalf(values.data(), values.size(), spare);
-        ASSERT_EQ(values, expected) << "round " << round << ", " << n << " values";
-    }
 }
 
 TEST(SortProperties, ThresholdsThatSelectNothingChangeNothing) {
@@ -267,10 +124,10 @@ KRVN_Params MeetingLook(std::mt19937& g) {
 // When the lines of a look are the image rows sorted apart, each row sorted from its own buffer,
 // with the next row's unsorted head beside it and in reverse order, comes out as the grid's line
 // sorted in order does. Returns whether the look sorts rows apart.
-bool ExpectRowsApartMatch(const std::vector<PixelRecord>& input, int32_t width, int32_t height,
-                          const KRVN_Params& p, const Info& sequential) {
+bool ExpectRowsApartMatch(const std::vector<PixelRecord>& input, int32_t width, int32_t height, const KRVN_Params& p,
+                          const Info& sequential) {
     Info rows;
-    CopySettings(rows, p);
+    rows.settings = sources::CopySettings(p);
     const bool apart = LinesAreImageRows(rows, width, height);
     EXPECT_EQ(apart, p.angle == 0.0f && sequential.derived.scale == 1.0f && sequential.blockLines == 1 &&
                          !sequential.derived.randomOffsetOn);
@@ -291,8 +148,8 @@ bool ExpectRowsApartMatch(const std::vector<PixelRecord>& input, int32_t width, 
     return true;
 }
 
-void ExpectPlanMatchesOneThread(std::mt19937& g, KRVN_Params (*look)(std::mt19937&), int rounds,
-                                int maxWidth, int maxHeight) {
+void ExpectPlanMatchesOneThread(std::mt19937& g, KRVN_Params (*look)(std::mt19937&), int rounds, int maxWidth,
+                                int maxHeight) {
     int randomOffsetLooks = 0;
     int rowsApartLooks = 0;
     for (int round = 0; round < rounds; ++round) {
@@ -367,15 +224,15 @@ bool PlantBreaksAroundTheLimit(std::mt19937& g, KRVN_Params& p, std::vector<Pixe
     p.block_width = std::sqrt(Uniform(g, 0.0f, 0.12f));
     p.noise_amount = 0.0f;
     Info probe;
-    CopySettings(probe, p);
+    probe.settings = sources::CopySettings(p);
     if (!PrepareGridSorting(probe, width, height)) return false;
     const int64_t limit = probe.maxSpanLength;
     const TriggerTest test = TriggerTestOf(probe.settings);
-    std::vector<PF_PixelFloat> closing;
-    std::vector<PF_PixelFloat> open;
+    std::vector<FloatPixel> closing;
+    std::vector<FloatPixel> open;
     for (int i = 0; i < 4096; ++i) {
-        const PF_PixelFloat c{Uniform(g, 0.0f, 1.0f), Uniform(g, 0.0f, 1.0f), Uniform(g, 0.0f, 1.0f),
-                              Uniform(g, 0.0f, 1.0f)};
+        const FloatPixel c{Uniform(g, 0.0f, 1.0f), Uniform(g, 0.0f, 1.0f), Uniform(g, 0.0f, 1.0f),
+                           Uniform(g, 0.0f, 1.0f)};
         (test.Breaks(c.red, c.green, c.blue, c.alpha) ? closing : open).push_back(c);
     }
     if (closing.empty() || open.empty()) return false;
@@ -393,7 +250,7 @@ bool PlantBreaksAroundTheLimit(std::mt19937& g, KRVN_Params& p, std::vector<Pixe
         }
         if (x < width) breaks[static_cast<size_t>(x)] = true;
         for (int32_t i = 0; i < width; ++i) {
-            const std::vector<PF_PixelFloat>& from = breaks[static_cast<size_t>(i)] ? closing : open;
+            const std::vector<FloatPixel>& from = breaks[static_cast<size_t>(i)] ? closing : open;
             input[static_cast<size_t>(y) * width + i].trigger =
                 from[static_cast<size_t>(Pick(g, 0, static_cast<int>(from.size()) - 1))];
         }
@@ -423,10 +280,10 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
         Info sequential = Prepared(input, width, p);
         ASSERT_TRUE(SortAllLinesSequentially(sequential)) << sequential.Message();
         Info rows;
-        CopySettings(rows, p);
+        rows.settings = sources::CopySettings(p);
         if (!LinesAreImageRows(rows, width, height) || !PrepareRowSorting(rows, width, height)) continue;
         const TriggerTest test = TriggerTestOf(rows.settings);
-        std::vector<PF_PixelFloat> colors(static_cast<size_t>(width));
+        std::vector<FloatPixel> colors(static_cast<size_t>(width));
         std::vector<uint32_t> tags(static_cast<size_t>(width) * 2);
         std::vector<uint8_t> breaks(static_cast<size_t>(width));
         std::vector<uint32_t> keys(static_cast<size_t>(width));
@@ -458,8 +315,8 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
             }
             ASSERT_TRUE(SortCompactRow(rows, y, pixels, pixelBytes, breaks.data(), keys.data())) << rows.Message();
             for (int32_t x = 0; x < width; ++x) {
-                const PF_PixelFloat& want = sequential.lineRecords[static_cast<size_t>(y) * width + x].color;
-                PF_PixelFloat got = colors[x];
+                const FloatPixel& want = sequential.lineRecords[static_cast<size_t>(y) * width + x].color;
+                FloatPixel got = colors[x];
                 if (pixelBytes != 16) {
                     const uint32_t tag = pixelBytes == 4 ? tags[x] : tags[2 * static_cast<size_t>(x)];
                     ASSERT_LT(tag, static_cast<uint32_t>(width)) << "round " << round << ", x " << x;
@@ -508,7 +365,7 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
         ASSERT_TRUE(TakeOutPixels(records)) << records.Message();
 
         Info info;
-        CopySettings(info, p);
+        info.settings = sources::CopySettings(p);
         ASSERT_TRUE(PrepareGridSorting(info, width, height)) << info.Message();
         EXPECT_EQ(CompactGridFits(info.settings, width, height), CompactGridApplies(info) || RandomRowsApply(info));
         CompactGrid grid;
@@ -528,9 +385,10 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
         for (int32_t y = 0; y < height; ++y) {
             for (int32_t x = 0; x < width; ++x) {
                 const PixelRecord& r = input[static_cast<size_t>(y) * width + x];
-                const bool breaks =
-                    test.Breaks(r.trigger.red + 0.0f, r.trigger.green + 0.0f, r.trigger.blue + 0.0f, r.trigger.alpha);
-                const uint32_t key = SortableBits(SortValueOf(r.sortSource, info.settings.sortKey), !info.settings.reverse);
+                const bool breaks = test.Breaks(r.trigger.red + 0.0f, r.trigger.green + 0.0f, r.trigger.blue + 0.0f,
+                                                r.trigger.alpha);
+                const uint32_t key = SortableBits(SortValueOf(r.sortSource, info.settings.sortKey),
+                                                  !info.settings.reverse);
                 grid.keys[static_cast<size_t>(y) * width + x] = key;
                 grid.breaks[static_cast<size_t>(y) * width + x] = breaks ? 1 : 0;
             }
@@ -554,10 +412,10 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
                 const bool own = !p.affect_background && !CellFlag(cell);
                 const size_t from = own ? static_cast<size_t>(y) * width + x
                                         : static_cast<size_t>(CellRow(cell)) * width + CellColumn(cell);
-                const PF_PixelFloat& want = records.imageRecords[static_cast<size_t>(y) * width + x].color;
+                const FloatPixel& want = records.imageRecords[static_cast<size_t>(y) * width + x].color;
                 ASSERT_TRUE(SameBytes(input[from].color, want))
-                    << "round " << round << ": " << width << " x " << height << " at " << p.angle << " degrees, x "
-                    << x << ", y " << y;
+                    << "round " << round << ": " << width << " x " << height << " at " << p.angle << " degrees, x " << x
+                    << ", y " << y;
             }
         }
     }
@@ -601,7 +459,7 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
         ASSERT_TRUE(SortAllLinesSequentially(sequential)) << sequential.Message();
 
         Info info;
-        CopySettings(info, p);
+        info.settings = sources::CopySettings(p);
         ASSERT_TRUE(PrepareGridSorting(info, width, height)) << info.Message();
         EXPECT_EQ(CompactGridFits(info.settings, width, height), CompactGridApplies(info) || RandomRowsApply(info));
         CompactGrid grid;
@@ -630,9 +488,11 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
             for (int32_t x = 0; x < width; ++x) {
                 const PixelRecord& r = input[static_cast<size_t>(y) * width + x];
                 const float n = noise[static_cast<size_t>(x)];
-                const bool closes = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n, r.trigger.alpha);
+                const bool closes = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n,
+                                                r.trigger.alpha);
                 breaks[static_cast<size_t>(x)] = closes ? 1 : 0;
-                const uint32_t key = SortableBits(SortValueOf(r.sortSource, info.settings.sortKey), !info.settings.reverse);
+                const uint32_t key = SortableBits(SortValueOf(r.sortSource, info.settings.sortKey),
+                                                  !info.settings.reverse);
                 grid.cells[static_cast<size_t>(y) * width + x] = PackCell(key, closes, x, y);
             }
             FindRandomRowSpans(info, y, breaks.data(), grid.spans[static_cast<size_t>(y)]);
@@ -674,7 +534,7 @@ TEST(SortProperties, RowSourcesAreThoseOfTheMapping) {
         p.angle = Chance(g, 0.2) ? 0.0f : Uniform(g, -720.0f, 720.0f);
         p.resolution = Chance(g, 0.3) ? 1.0f : Uniform(g, 0.0f, 1.0f);
         Info info;
-        CopySettings(info, p);
+        info.settings = sources::CopySettings(p);
         const int32_t width = Pick(g, 1, 90);
         const int32_t height = Pick(g, 1, 90);
         ASSERT_TRUE(PrepareGridSorting(info, width, height)) << info.Message();
@@ -693,8 +553,10 @@ TEST(SortProperties, RowSourcesAreThoseOfTheMapping) {
                     int32_t wantX;
                     int32_t wantY;
                     map.SourceOf(x, y, wantX, wantY);
-                    ASSERT_EQ(sx[static_cast<size_t>(x - x0)], wantX) << "round " << round << ", direction " << direction;
-                    ASSERT_EQ(sy[static_cast<size_t>(x - x0)], wantY) << "round " << round << ", direction " << direction;
+                    ASSERT_EQ(sx[static_cast<size_t>(x - x0)], wantX)
+                        << "round " << round << ", direction " << direction;
+                    ASSERT_EQ(sy[static_cast<size_t>(x - x0)], wantY)
+                        << "round " << round << ", direction " << direction;
                 }
             }
         }
