@@ -10,18 +10,18 @@
 #include <set>
 
 #include "AtomicOutput.h"
-#include "Commands.h"
 #include "Effect.h"
 #include "Errors.h"
-#include "FrameIO.h"
-#include "Image.h"
 #include "Interrupt.h"
-#include "ParamSettings.h"
-#include "Progress.h"
-#include "RenderFrame.h"
-#include "Sequence.h"
-#include "SvgPath.h"
 #include "TestHooks.h"
+#include "cli/Commands.h"
+#include "cli/ParamSettings.h"
+#include "cli/Progress.h"
+#include "cli/SvgPath.h"
+#include "image/Image.h"
+#include "image/Sequence.h"
+#include "render/FrameIO.h"
+#include "render/RenderFrame.h"
 
 namespace korvane::cli {
 namespace {

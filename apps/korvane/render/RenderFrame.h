@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "Image.h"
-#include "SvgPath.h"
+#include "cli/SvgPath.h"
+#include "image/Image.h"
 #include "korvane/host/Host.h"
 #include "korvane/host/World.h"
 
