@@ -11,6 +11,9 @@
 
 namespace korvane::cli {
 
+// The image's pixels in an ARGB world of its depth; `reuse` lends the world its memory.
+host::World toWorld(const Image& image, host::WorldStorage&& reuse = {});
+
 host::Path toHostPath(const SvgPath& svg);
 
 // Frame times are frame / fps seconds.
