@@ -8,8 +8,8 @@
 #include <string>
 
 #include "Errors.h"
-#include "ParamSettings.h"
-#include "SvgPath.h"
+#include "cli/ParamSettings.h"
+#include "cli/SvgPath.h"
 
 namespace {
 

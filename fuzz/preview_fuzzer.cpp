@@ -9,9 +9,9 @@
 #include <exception>
 #include <string>
 
-#include "Look.h"
 #include "ParamTable.h"
-#include "SvgPath.h"
+#include "cli/SvgPath.h"
+#include "preview/Look.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "VideoProbe.h"
+#include "video/VideoProbe.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "Commands.h"
 #include "Effect.h"
 #include "Errors.h"
-#include "ParamSettings.h"
 #include "ParamTable.h"
+#include "cli/Commands.h"
+#include "cli/ParamSettings.h"
 
 namespace korvane::cli {
 namespace {

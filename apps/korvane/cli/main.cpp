@@ -10,12 +10,12 @@
 #include <new>
 #include <string>
 
-#include "Commands.h"
 #include "Errors.h"
 #include "Interrupt.h"
-#include "LibAv.h"
-#include "ParamSettings.h"
-#include "Preview.h"
+#include "cli/Commands.h"
+#include "cli/ParamSettings.h"
+#include "preview/Preview.h"
+#include "video/LibAv.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "Image.h"
+#include "image/Image.h"
 
 namespace korvane::cli {
 

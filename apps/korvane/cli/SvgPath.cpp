@@ -1,5 +1,5 @@
 // A small parser for SVG path data, following the SVG grammar for numbers and separators.
-#include "SvgPath.h"
+#include "cli/SvgPath.h"
 
 #include <cctype>
 #include <charconv>

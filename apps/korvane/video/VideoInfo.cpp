@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "VideoProbe.h"
+#include "video/VideoProbe.h"
 
 namespace korvane::cli {
 namespace {

@@ -1,5 +1,5 @@
 // Reading and writing image files with OpenImageIO, and moving pixels between depths.
-#include "Image.h"
+#include "image/Image.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // Parsing and checking parameter values given by name.
-#include "ParamSettings.h"
+#include "cli/ParamSettings.h"
 
 #include <nlohmann/json.hpp>
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "Image.h"
-#include "Sequence.h"
-#include "VideoIO.h"
-#include "VideoProbe.h"
+#include "image/Image.h"
+#include "image/Sequence.h"
+#include "video/VideoIO.h"
+#include "video/VideoProbe.h"
 
 namespace korvane::cli {
 

@@ -1,5 +1,5 @@
 // Frame placeholders in file names and frame ranges.
-#include "Sequence.h"
+#include "image/Sequence.h"
 
 #include <algorithm>
 #include <charconv>

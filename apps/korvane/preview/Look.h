@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ParamSettings.h"
+#include "cli/ParamSettings.h"
 
 namespace korvane::cli {
 

@@ -1,5 +1,5 @@
 // A clip's video stream read in process with libavformat: the facts, then their meaning.
-#include "VideoProbe.h"
+#include "video/VideoProbe.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +9,7 @@
 
 #include "Errors.h"
 #include "Interrupt.h"
-#include "LibAv.h"
+#include "video/LibAv.h"
 
 extern "C" {
 #include <libavutil/display.h>

@@ -1,5 +1,5 @@
 // Decoding, converting, encoding and muxing in process, and the threads that run them.
-#include "VideoIO.h"
+#include "video/VideoIO.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -17,8 +17,8 @@
 #include "AtomicOutput.h"
 #include "Errors.h"
 #include "Interrupt.h"
-#include "LibAv.h"
 #include "TestHooks.h"
+#include "video/LibAv.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>

@@ -8,10 +8,10 @@
 #include <optional>
 #include <set>
 
-#include "Commands.h"
 #include "Errors.h"
 #include "Interrupt.h"
-#include "VideoIO.h"
+#include "cli/Commands.h"
+#include "video/VideoIO.h"
 
 namespace korvane::cli {
 namespace {

@@ -4,12 +4,15 @@
 
 #include <string>
 
-#include "Image.h"
-#include "SvgPath.h"
+#include "cli/SvgPath.h"
+#include "image/Image.h"
 #include "korvane/host/Host.h"
 #include "korvane/host/World.h"
 
 namespace korvane::cli {
+
+// The image's pixels in an ARGB world of its depth; `reuse` lends the world its memory.
+host::World toWorld(const Image& image, host::WorldStorage&& reuse = {});
 
 host::Path toHostPath(const SvgPath& svg);
 

@@ -1,6 +1,6 @@
 // `korvane preview`: an HTTP server on the loopback address, a page embedded in the binary, and
 // renders through the same host calls as `korvane render`.
-#include "Preview.h"
+#include "preview/Preview.h"
 
 #include <httplib.h>
 #include <spawn.h>
@@ -28,14 +28,14 @@
 
 #include "Effect.h"
 #include "Errors.h"
-#include "FrameIO.h"
 #include "Interrupt.h"
 #include "ParamTable.h"
-#include "PreviewPage.h"
-#include "RenderFrame.h"
-#include "Sequence.h"
 #include "TestHooks.h"
-#include "VideoProbe.h"
+#include "image/Sequence.h"
+#include "preview/PreviewPage.h"
+#include "render/FrameIO.h"
+#include "render/RenderFrame.h"
+#include "video/VideoProbe.h"
 
 extern char** environ;
 

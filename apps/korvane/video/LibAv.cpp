@@ -1,5 +1,5 @@
 // The FFmpeg libraries' log, errors and inputs, as the CLI uses them.
-#include "LibAv.h"
+#include "video/LibAv.h"
 
 #include <cctype>
 #include <cstdarg>

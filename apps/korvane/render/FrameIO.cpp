@@ -1,5 +1,5 @@
 // Frame sources and sinks.
-#include "FrameIO.h"
+#include "render/FrameIO.h"
 
 #include "AtomicOutput.h"
 #include "Errors.h"

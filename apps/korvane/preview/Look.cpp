@@ -1,11 +1,11 @@
-#include "Look.h"
+#include "preview/Look.h"
 
 #include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "Errors.h"
 #include "ParamTable.h"
-#include "SvgPath.h"
+#include "cli/SvgPath.h"
 
 namespace korvane::cli {
 

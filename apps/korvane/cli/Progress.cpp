@@ -1,5 +1,5 @@
 // Progress bar drawing.
-#include "Progress.h"
+#include "cli/Progress.h"
 
 #include <unistd.h>
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "Look.h"
+#include "preview/Look.h"
 
 namespace korvane::cli {
 

@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "BoundedQueue.h"
-#include "Image.h"
-#include "Sequence.h"
-#include "VideoProbe.h"
+#include "image/Image.h"
+#include "image/Sequence.h"
+#include "video/BoundedQueue.h"
+#include "video/VideoProbe.h"
 
 namespace korvane::cli {
 
