@@ -1,8 +1,10 @@
-// Real hosts (ffmpeg, melt, GStreamer) load the plug-ins from FREI0R_PATH and render a short
-// lossless clip; every frame must equal the CLI's render of the same image with the same settings.
+// Real hosts (ffmpeg, mpv, melt with Kdenlive's and Shotcut's projects, GStreamer) load the plug-ins
+// from FREI0R_PATH and render a short lossless clip; every frame must equal the CLI's render of the
+// same image with the same settings.
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "CliSupport.h"
 #include "Frei0rSupport.h"
@@ -44,19 +46,26 @@ protected:
         EXPECT_EQ(Shell("timeout 120 " + command, &err), 0) << command << "\n" << err;
     }
     void Ffmpeg(const std::string& args) { Run("ffmpeg -nostdin -v error -y " + args); }
-    // frame0.png... (RGBA crops of the coffee picture at moving offsets) and clip.mkv (FFV1, BGRA).
-    void MakeClip(int width, int height, int count) {
-        Ffmpeg("-loop 1 -i " + clitest::SourceData("tests/data/coffee-small.png") + " -vf crop=" + std::to_string(width) + ":" +
-               std::to_string(height) + ":n*7:n*3,format=rgba -frames:v " + std::to_string(count) + " -start_number 0 " +
-               Path("frame%d.png"));
-        Ffmpeg("-framerate 24 -start_number 0 -i " + Path("frame%d.png") + " -c:v ffv1 -pix_fmt bgra " + Path("clip.mkv"));
+    // frame0.png... (RGBA crops of the coffee picture at moving offsets, the picture scaled up for
+    // wide frames) and clip.mkv (FFV1, BGRA).
+    void MakeClip(int width, int height, int count, int fps = 24) {
+        const std::string grow = width > 140 ? "scale=iw*5:ih*5," : "";
+        Ffmpeg("-loop 1 -i " + clitest::SourceData("tests/data/coffee-small.png") + " -vf " + grow +
+               "crop=" + std::to_string(width) + ":" + std::to_string(height) + ":n*7:n*3,format=rgba -frames:v " +
+               std::to_string(count) + " -start_number 0 " + Path("frame%d.png"));
+        Ffmpeg("-framerate " + std::to_string(fps) + " -start_number 0 -i " + Path("frame%d.png") +
+               " -c:v ffv1 -pix_fmt bgra " + Path("clip.mkv"));
     }
     // melt numbers its output frames from 1. Now and then melt 7.12 stops its consumer before the
     // first frame (with any filter, or none) or never stops: such runs are tried again.
-    void Melt(const std::string& args, const std::string& pattern, int frames) {
+    // Returns the last run's standard error.
+    std::string Melt(const std::string& args, const std::string& pattern, int frames) {
         const std::string command = "timeout 60 melt -quiet " + args + " -consumer avformat:" + pattern + " vcodec=png pix_fmt=rgba";
-        for (int attempt = 0; attempt < 4 && !std::filesystem::exists(Numbered(pattern, frames)); ++attempt) Shell(command);
-        EXPECT_TRUE(std::filesystem::exists(Numbered(pattern, frames))) << command;
+        std::string err;
+        for (int attempt = 0; attempt < 4 && !std::filesystem::exists(Numbered(pattern, frames)); ++attempt)
+            Shell(command, &err);
+        EXPECT_TRUE(std::filesystem::exists(Numbered(pattern, frames))) << command << "\n" << err;
+        return err;
     }
     void Cli(const std::string& settings, const std::string& input, const std::string& output, const std::string& more = "") {
         std::string command = KORVANE_BINARY_DIR "/bin/korvane render " + input + " -o " + output + " --quiet " + more;
@@ -142,6 +151,108 @@ TEST_F(Frei0rHosts, MeltTransitionTakesTheUpperTrackAsSource) {
             (sort ? "--sort-source " : "--trigger-source ") + Path("source.png"));
         ExpectSame(Numbered(pattern, 1), Path("cli-mixed.png"));
     }
+}
+
+// GStreamer over several frames of a clip whose rows are an odd number of pixels (601) long.
+TEST_F(Frei0rHosts, GstreamerClipAtAnOddWidthRendersLikeTheCli) {
+    if (!Have("gst-launch-1.0")) GTEST_SKIP() << "no gst-launch-1.0";
+    if (Shell("gst-inspect-1.0 avdec_ffv1") != 0)
+        GTEST_SKIP() << "no avdec_ffv1 to decode the clip (Debian: gstreamer1.0-libav)";
+    MakeClip(601, 48, 3);
+    for (size_t l : {1u, 2u}) {
+        const std::string tag = std::to_string(l);
+        std::string properties = kLooks[l].named;
+        std::replace(properties.begin(), properties.end(), '_', '-');
+        Run("gst-launch-1.0 -q filesrc location=" + Path("clip.mkv") +
+            " ! matroskademux ! avdec_ffv1 ! videoconvert ! video/x-raw,format=RGBA ! frei0r-filter-korvane " +
+            properties + " ! videoconvert ! video/x-raw,format=RGBA ! pngenc snapshot=false ! multifilesink location=" +
+            Path("gst" + tag + "-%d.png"));
+        for (int n = 0; n < 3; ++n) {
+            const std::string want = Path("cli" + tag + "-" + std::to_string(n) + ".png");
+            Cli(kLooks[l].cli, Numbered(Path("frame%d.png"), n), want);
+            ExpectSame(Numbered(Path("gst" + tag + "-%d.png"), n), want);
+        }
+    }
+}
+
+// GStreamer's controller (through tests/frei0r/gst-keyframes.py: gst-launch cannot attach one)
+// animates properties as the CLI's keyframes do. 25 frames a second keep the clip's millisecond
+// timestamps exact.
+TEST_F(Frei0rHosts, GstreamerControllerKeyframesMatchCliKeyframes) {
+    if (Shell("/usr/bin/python3 -c \"import gi; gi.require_version('GstController', '1.0'); from gi.repository import "
+              "GstController\"") != 0)
+        GTEST_SKIP() << "no GStreamer controller for Python (Debian: python3-gi gir1.2-gstreamer-1.0)";
+    if (Shell("gst-inspect-1.0 avdec_ffv1") != 0)
+        GTEST_SKIP() << "no avdec_ffv1 to decode the clip (Debian: gstreamer1.0-libav)";
+    MakeClip(96, 64, 3, 25);
+    Run("/usr/bin/python3 " + Quoted(std::string(KORVANE_SOURCE_DIR) + "/tests/frei0r/gst-keyframes.py") + " " +
+        Path("clip.mkv") + " " + Path("keyed%d.png") +
+        " 25 threshold-low=0 threshold-high=0:0.1,2:0.9 angle=0:0.5,2:0.75");
+    Cli("threshold_low=0 threshold_high=0.1@0,0.9@2 angle=0@0,90@2", Path("frame%d.png"), Path("cli%d.png"),
+        "--frames 0-2 --fps 25");
+    for (int n = 0; n < 3; ++n) ExpectSame(Numbered(Path("keyed%d.png"), n), Numbered(Path("cli%d.png"), n));
+}
+
+// mpv's encoding mode runs ffmpeg's frei0r filter (a width that is a multiple of 16: the same ffmpeg
+// shears others) into a lossless file whose frames are the CLI's.
+TEST_F(Frei0rHosts, MpvEncodeRendersLikeTheCli) {
+    if (!Have("mpv")) GTEST_SKIP() << "no mpv";
+    MakeClip(96, 64, 3);
+    const size_t l = 2;
+    Run("mpv --no-config --really-quiet --no-audio " + Path("clip.mkv") + " " +
+        Quoted("--vf=lavfi=[frei0r=korvane:" + kLooks[l].ffmpeg + "]") + " --o=" + Path("mpv.mkv") + " --ovc=ffv1");
+    Ffmpeg("-i " + Path("mpv.mkv") + " -vf format=rgba -start_number 0 " + Path("mpv%d.png"));
+    for (int n = 0; n < 3; ++n) {
+        Cli(kLooks[l].cli, Numbered(Path("frame%d.png"), n), Numbered(Path("cli%d.png"), n));
+        ExpectSame(Numbered(Path("mpv%d.png"), n), Numbered(Path("cli%d.png"), n));
+    }
+    EXPECT_FALSE(std::filesystem::exists(Path("mpv3.png"))) << "mpv wrote more frames than the clip has";
+}
+
+// Projects as Kdenlive 22.12 and Shotcut 22.12 save them (tests/frei0r/projects), rendered by melt:
+// the effect's keyframes there are the CLI's keyframes.
+TEST_F(Frei0rHosts, KdenliveAndShotcutProjectsRenderLikeTheCli) {
+    if (!Have("melt")) GTEST_SKIP() << "no melt";
+    MakeClip(96, 64, 3, 25);
+    const struct {
+        std::string project, cli;
+    } projects[] = {
+        {"keyframes.kdenlive", "threshold_low=0 threshold_high=0.1@0,0.9@2 angle=0@0,90@2 sort_key=max"},
+        {"keyframes-shotcut.mlt", "threshold_low=0.2@0,0.4@2 threshold_high=1 angle=36 trigger=red reverse=on"},
+    };
+    for (const auto& p : projects) {
+        SCOPED_TRACE(p.project);
+        std::filesystem::copy_file(std::string(KORVANE_SOURCE_DIR) + "/tests/frei0r/projects/" + p.project,
+                                   Path(p.project));
+        Melt(Path(p.project), Path(p.project + "%d.png"), 3);
+        Cli(p.cli, Path("frame%d.png"), Path(p.project + "-cli%d.png"), "--frames 0-2 --fps 25");
+        for (int n = 0; n < 3; ++n)
+            ExpectSame(Numbered(Path(p.project + "%d.png"), n + 1), Numbered(Path(p.project + "-cli%d.png"), n));
+    }
+}
+
+// MLT 7.12 slices a frei0r filter's frame between threads when the filter's `threads` property is
+// set (a frei0r plug-in cannot refuse): each slice is sorted alone, so vertical lines break at the
+// seams, and the filter warns when the slices' calls overlap. Unset, the frame is whole.
+TEST_F(Frei0rHosts, MeltSlicesTheFrameOnlyWhenThreadsIsSet) {
+    if (!Have("melt")) GTEST_SKIP() << "no melt";
+    MakeClip(240, 160, 3);
+    const std::string look = " -filter frei0r.korvane " + kLooks[0].named;
+    const std::string whole = Melt(Path("clip.mkv") + look, Path("whole%d.png"), 3);
+    EXPECT_EQ(whole.find("overlapping calls"), std::string::npos) << whole;
+    Cli(kLooks[0].cli, Path("frame%d.png"), Path("cli%d.png"), "--frames 0-2");
+    for (int n = 0; n < 3; ++n) ExpectSame(Numbered(Path("whole%d.png"), n + 1), Numbered(Path("cli%d.png"), n));
+
+    if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "MLT makes one slice per core: one core, one slice";
+    // Whether two slices' calls overlap is up to the scheduler: a few renders settle it.
+    std::string sliced, pattern;
+    for (int attempt = 0; attempt < 4 && sliced.find("overlapping calls on one instance") == std::string::npos;
+         ++attempt) {
+        pattern = Path("sliced" + std::to_string(attempt) + "-%d.png");
+        sliced = Melt(Path("clip.mkv") + look + " threads=2", pattern, 3);
+    }
+    EXPECT_NE(sliced.find("overlapping calls on one instance"), std::string::npos) << sliced;
+    EXPECT_NE(ReadFile(Numbered(pattern, 1)).values, ReadFile(Path("cli0.png")).values) << "no seam: MLT did not slice";
 }
 
 }  // namespace
