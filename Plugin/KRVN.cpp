@@ -14,6 +14,7 @@
 #include "params/ParamTable.h"
 #include "platform/Platform.h"
 #include "sorting/CompactGrid.h"
+#include "sorting/Executor.h"
 #include "sorting/RecordPool.h"
 
 namespace korvane {
@@ -83,6 +84,7 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData*, PF_ParamDef*[], PF_LayerDe
             log::LogLine("plugin setdown");
             utils::FrameRecordPool().Release();
             utils::ReleaseCompactGrid();
+            utils::ReleaseIdleScratch();
             SuiteCache suites(in_data->pica_basicP);
             suites.Get<PF_HandleSuite2>(kPFHandleSuite, kPFHandleSuiteVersion2)
                 ->host_dispose_handle(in_data->global_data);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "sorting/RecordPool.h"
 #include "sources/GridTransfer.h"
 #include "sources/PixelTransfer.h"
+#include "sources/RenderExecutor.h"
 #include "sources/RenderPlan.h"
 #include "sources/RenderState.h"
 
@@ -81,7 +83,7 @@ sources::WorldFillContext WorldContext(const RenderState& state, const utils::Pi
     sources::RecordFillContext context = RecordContext(state, info.imageRecords.data(), bgra);
     PF_EffectWorld& sorting = state.worlds.sorting;
     state.err = sources::Iterate(sources::RecordFillers(bgra), state.input->height, &context, &sorting, &sorting,
-                                 bit_depth, state.in_data);
+                                 bit_depth, state.in_data, *info.executor);
     if (log::Logged(state.err)) {
         KRVN_LOG_ERROR("UniversalRender::<lambda_11>::operator ()",
                        "cannot fill pixels vector " + ErrorText(state.err));
@@ -97,38 +99,31 @@ sources::WorldFillContext WorldContext(const RenderState& state, const utils::Pi
     sources::WorldFillContext context = WorldContext(state, info.imageRecords.data(), output, bgra);
     context.sampler = sampler;
     state.err = sources::Iterate(sources::WorldFillers(bgra), output->height, &context, output, output, bit_depth,
-                                 state.in_data);
+                                 state.in_data, *info.executor);
     if (log::Logged(state.err)) {
         KRVN_LOG_ERROR("UniversalRender::<lambda_12>::operator ()", "cannot fill world" + ErrorText(state.err));
     }
     return state.err;
 }
 
-// Sorts every line: the phases of the line plan one after another, each through the host's
-// iteration, or under Premiere Pro item by item on this thread.
+// Sorts every line: the phases of the line plan one after another, each one loop on the render's
+// executor (the host's iteration, or under Premiere Pro the process's pool).
 // With `rows`, the lines are the image rows sorted apart, each item one row from the worlds to the
 // output (one phase).
-[[nodiscard]] PF_Err SortAllLines(RenderState& state, utils::Info& info, SuiteCache& suites,
-                                  const sources::RowSortContext* rows) {
+[[nodiscard]] PF_Err SortAllLines(RenderState& state, utils::Info& info, const sources::RowSortContext* rows) {
     PF_Err& err = state.err;
     const bool premiere = IsPremiere(state.in_data);
-    const PF_Iterate8Suite1* iterate = nullptr;
-    if (!premiere && err == PF_Err_NONE)
-        iterate = suites.Get<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterateSuiteVersion1);
-
     const int phases = rows != nullptr ? 1 : utils::SortPhaseCount(info);
     for (int phase = 0; phase < phases && err == PF_Err_NONE; ++phase) {
         const int64_t items = rows != nullptr ? info.lineCount : utils::SortPhaseSize(info, phase);
         SortPhaseRef ref{&info, phase, rows};
-        if (premiere) {
-            for (int64_t item = 0; item < items && err == PF_Err_NONE; ++item) {
-                err = PixelSortIterate(&ref, 0, static_cast<A_long>(item), static_cast<A_long>(items));
-            }
-        } else if (items > std::numeric_limits<A_long>::max()) {
+        if (items > std::numeric_limits<A_long>::max()) {
             info.SetMessage("a phase of " + std::to_string(items) + " lines is more than one iteration can run");
             err = PF_Err_INTERNAL_STRUCT_DAMAGED;
         } else if (items > 0) {
-            err = iterate->iterate_generic(static_cast<A_long>(items), &ref, &PixelSortIterate);
+            err = info.executor->Run(items, [&ref, items](int64_t item, int worker) -> int32_t {
+                return PixelSortIterate(&ref, worker, static_cast<A_long>(item), static_cast<A_long>(items));
+            });
         }
     }
     if (!premiere && log::Logged(err)) KRVN_LOG_ERROR(kLabel, "Iterate Suite Error " + ErrorText(err));
@@ -165,12 +160,17 @@ void Release(RenderState& state, SuiteCache& suites) noexcept {
     }
 }
 
-// A failed preparation: the render's code and the reason the core gives, unless cancelled.
-[[nodiscard]] PF_Err PreparationFailed(PF_Err err, const utils::Info& info) {
+// A failed preparation. A host that cancelled while the grid was built ends the frame as a cancel at
+// a progress point does; a host whose iteration failed there gives its code, as a failed sort gives
+// it; otherwise the render's code and the reason the core gives.
+[[nodiscard]] PF_Err PreparationFailed(PF_Err& err, const utils::Info& info) {
+    if (info.loopCode == PF_Interrupt_CANCEL) return err = PF_Interrupt_CANCEL;
+    const PF_Err host_code = info.loopCode;
+    if (err == PF_Err_NONE) err = host_code;
     if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Error preparing sorting " + ErrorText(err));
     const std::string message = info.Message();
     if (!message.empty() && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "from info: " + message);
-    return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    return host_code != PF_Err_NONE ? host_code : PF_Err_INTERNAL_STRUCT_DAMAGED;
 }
 
 // A line sort that failed or was cancelled.
@@ -182,8 +182,8 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
 
 // The rest of a frame whose lines are the image rows sorted apart: each row read from the worlds,
 // sorted and written to the output in one item.
-[[nodiscard]] PF_Err RenderRowsApart(const RenderPlan& plan, RenderState& state, utils::Info& info, SuiteCache& suites,
-                                     PF_LayerDef* output, const Progress& progress) {
+[[nodiscard]] PF_Err RenderRowsApart(const RenderPlan& plan, RenderState& state, utils::Info& info, PF_LayerDef* output,
+                                     const Progress& progress) {
     PF_Err& err = state.err;
     PF_InData* in_data = state.in_data;
     const bool bgra = plan.frame.bgra;
@@ -206,7 +206,7 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
         if (rows_written) in_data->utils->copy(in_data->effect_ref, state.input, output, nullptr, nullptr);
         return err;
     };
-    err = SortAllLines(state, info, suites, &rows);
+    err = SortAllLines(state, info, &rows);
     if (err != PF_Err_NONE) {
         LogSortFailure(err, info);
         return show_input();
@@ -223,8 +223,8 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
 
 // The rest of a frame on records: every pixel a record, the records onto the line grid, the lines
 // sorted, the grid back into the image (or sampled by fill world) and the records into the output.
-[[nodiscard]] PF_Err RenderRecords(const RenderPlan& plan, RenderState& state, utils::Info& info, SuiteCache& suites,
-                                   PF_LayerDef* output, const Progress& progress) {
+[[nodiscard]] PF_Err RenderRecords(const RenderPlan& plan, RenderState& state, utils::Info& info, PF_LayerDef* output,
+                                   const Progress& progress) {
     PF_Err& err = state.err;
     PF_InData* in_data = state.in_data;
     const int32_t width = plan.frame.width;
@@ -240,7 +240,7 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
     if (!utils::PrepareSorting(info, width, height)) return PreparationFailed(err, info);
     if (progress(50)) return err;
 
-    err = SortAllLines(state, info, suites, nullptr);
+    err = SortAllLines(state, info, nullptr);
     if (err != PF_Err_NONE) {
         LogSortFailure(err, info);
         return err;
@@ -249,6 +249,7 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
 
     utils::GridSampler sampler;
     if (!(plan.sample_back ? utils::SampleGridBack(info, sampler) : utils::TakeOutPixels(info))) {
+        if (info.loopCode == PF_Interrupt_CANCEL) return err = PF_Interrupt_CANCEL;
         if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Error taking out pixels " + ErrorText(err));
         const std::string message = info.Message();
         if (!message.empty()) KRVN_LOG_ERROR(kLabel, "from info: " + message);
@@ -269,12 +270,17 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
 }  // namespace
 }  // namespace render
 
-PF_Err PixelSortIterate(void* refcon, A_long /*thread_index*/, A_long i, A_long /*iterations*/) {
+PF_Err PixelSortIterate(void* refcon, A_long thread_index, A_long i, A_long /*iterations*/) {
     auto* ref = static_cast<SortPhaseRef*>(refcon);
     bool sorted = false;
     try {
-        sorted = ref->rows != nullptr ? sources::SortImageRow(*ref->rows, i)
-                                      : utils::SortPhaseItem(*ref->info, ref->phase, i);
+        if (ref->rows == nullptr) {
+            sorted = utils::SortPhaseItem(*ref->info, ref->phase, i);
+        } else if (ref->info->executor == nullptr) {
+            ref->info->SetMessage("no executor holds the scratch of the rows");
+        } else {
+            sorted = sources::SortImageRow(*ref->rows, i, ref->info->executor->Scratch(static_cast<int>(thread_index)));
+        }
     } catch (const std::exception& ex) {
         ref->info->SetMessage(ex.what());
     } catch (...) {
@@ -374,6 +380,18 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
         if (progress(20)) return err;
     }
     if (err == PF_Interrupt_CANCEL) return err;
+
+    // Every parallel loop from here on runs on this executor, and its workers' scratch with it.
+    std::unique_ptr<utils::Executor> executor;
+    if (err == PF_Err_NONE) {
+        err = sources::MakeRenderExecutor(in_data, executor);
+        if (err != PF_Err_NONE) {
+            if (err != PF_Interrupt_CANCEL)
+                KRVN_LOG_ERROR(kLabel, "cannot ask the host's thread count " + ErrorText(err));
+            return err;
+        }
+        info.executor = executor.get();
+    }
     if (progress(25)) return err;
 
     switch (plan.path) {
@@ -381,10 +399,10 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
         case RenderPath::kRandomRows:
             return sources::SortOnCompactGrid(plan, {in_data, input, output, RecordContext(state, nullptr, bgra)}, info,
                                               err, progress);
-        case RenderPath::kRowsApart: return RenderRowsApart(plan, state, info, suites, output, progress);
+        case RenderPath::kRowsApart: return RenderRowsApart(plan, state, info, output, progress);
         case RenderPath::kRecords: break;
     }
-    return RenderRecords(plan, state, info, suites, output, progress);
+    return RenderRecords(plan, state, info, output, progress);
 }
 
 }  // namespace korvane

@@ -27,8 +27,9 @@ struct SortPhaseRef {
     const sources::RowSortContext* rows = nullptr;
 };
 
-// iterate_generic callback: refcon is a SortPhaseRef; runs item i of its phase of the line plan,
-// or row i from the worlds to the output.
+// An item of the sorting stage's loop: refcon is a SortPhaseRef; runs item i of its phase of the
+// line plan, or row i from the worlds to the output with the scratch of worker `thread_index` of
+// info.executor.
 PF_Err PixelSortIterate(void* refcon, A_long thread_index, A_long i, A_long iterations);
 
 }  // namespace korvane

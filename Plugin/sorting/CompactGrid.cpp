@@ -28,8 +28,15 @@ inline int32_t ClampedSelect(float value, float top) {
 // stretches, one per band, so the hardware's stream detection finds little to follow).
 constexpr int64_t kLineFetchAhead = 320;
 
+// A worker's buffers for sorting lines.
 struct LineBuffers {
     std::vector<uint64_t> spare;
+};
+
+// A worker's image indices and cell places of one block of a band.
+struct BlockBuffers {
+    std::vector<uint32_t> indices;
+    std::vector<uint32_t> places;
 };
 
 size_t Bytes(const CompactGrid& grid) {
@@ -120,7 +127,7 @@ int32_t CompactBandCount(int32_t rows) {
     return static_cast<int32_t>((n + kGridBandRows - 1) / kGridBandRows);
 }
 
-bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band) {
+bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band, WorkerScratch& scratch) {
     const TransferMapping map(info);
     const int64_t destWidth = info.lineLength;
     const int64_t first = static_cast<int64_t>(band) * kGridBandRows;
@@ -135,8 +142,13 @@ bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band) {
     // are fetched into the cache while a row is gathered, as a turned block reads a new stretch of
     // several image rows for every row it writes.
     constexpr size_t kBlockCells = static_cast<size_t>(kGridBandRows) * kGridBlockColumns;
-    thread_local std::vector<uint32_t> indices(kBlockCells);
-    thread_local std::vector<uint32_t> places(kBlockCells);
+    BlockBuffers& block = scratch.Get<BlockBuffers>();
+    if (block.indices.size() < kBlockCells) {
+        block.indices.resize(kBlockCells);
+        block.places.resize(kBlockCells);
+    }
+    std::vector<uint32_t>& indices = block.indices;
+    std::vector<uint32_t>& places = block.places;
     int32_t sx[kGridBlockColumns];
     int32_t sy[kGridBlockColumns];
     for (int64_t column = 0; column < destWidth; column += kGridBlockColumns) {
@@ -178,14 +190,14 @@ bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band) {
     return true;
 }
 
-bool SortGridLine(Info& info, CompactGrid& grid, int32_t y) {
+bool SortGridLine(Info& info, CompactGrid& grid, int32_t y, WorkerScratch& scratch) {
     if (y < 0 || y >= info.lineCount || static_cast<int64_t>(grid.cells.size()) != info.gridCount ||
         !CompactGridApplies(info)) {
         info.SetMessage("SortGridLine: line " + std::to_string(y) + " cannot be sorted on the compact grid");
         return false;
     }
     try {
-        thread_local LineBuffers buffers;
+        LineBuffers& buffers = scratch.Get<LineBuffers>();
         const int64_t width = info.lineLength;
         uint64_t* const line = grid.cells.data() + static_cast<int64_t>(y) * width;
         // Indices from the start of the line; the last line's final span ends one cell short, as
@@ -246,14 +258,14 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y) {
     }
 }
 
-bool SortRandomRows(Info& info, CompactGrid& grid) {
+bool SortRandomRows(Info& info, CompactGrid& grid, WorkerScratch& scratch) {
     if (!RandomRowsApply(info) || static_cast<int64_t>(grid.cells.size()) != info.gridCount ||
         static_cast<int64_t>(grid.spans.size()) != info.lineCount) {
         info.SetMessage("SortRandomRows: the grid cannot be sorted as random rows");
         return false;
     }
     try {
-        thread_local LineBuffers buffers;
+        LineBuffers& buffers = scratch.Get<LineBuffers>();
         const int64_t width = info.lineLength;
         uint64_t* const cells = grid.cells.data();
         for (int64_t y = 0; y < info.lineCount; ++y) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "sorting/Executor.h"
 #include "sorting/HugePages.h"
 #include "sorting/Info.h"
 #include "sorting/LineKernel.h"
@@ -69,7 +70,7 @@ void SizeCompactGrid(CompactGrid& grid, const Info& info);
 // in order: a line's first spans reach back into the tail of the line before, which must be sorted
 // by then, and a line's spans may overlap. False with a message when the grid does not match a
 // preparation where RandomRowsApply holds.
-bool SortRandomRows(Info& info, CompactGrid& grid);
+bool SortRandomRows(Info& info, CompactGrid& grid, WorkerScratch& scratch);
 
 // The passes that read along diagonals walk their destination in bands of kGridBandRows rows,
 // each band in blocks of kGridBlockColumns columns, so that the source is read one patch at a time.
@@ -97,12 +98,12 @@ void SourcesOfRow(const TransferMapping& map, int32_t y, int32_t x0, int32_t x1,
 // Grid rows in bands, each walked in blocks of columns: cell (x, y) takes the key, break and place
 // of the pixel the transform in info.transform (direction 1) gives for it. Bands are independent.
 int32_t CompactBandCount(int32_t rows);
-bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band);
+bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band, WorkerScratch& scratch);
 
 // Sorts line y of the grid as the line kernel sorts the records of a plain sort, and leaves the
 // flag of each cell set where a processed span covered it. Lines are independent. False with a
 // message when the grid does not match the preparation.
-bool SortGridLine(Info& info, CompactGrid& grid, int32_t y);
+bool SortGridLine(Info& info, CompactGrid& grid, int32_t y, WorkerScratch& scratch);
 
 // Grid memory kept from one frame to the next (the last frame's, up to the record pool's cap).
 CompactGrid TakeCompactGrid();

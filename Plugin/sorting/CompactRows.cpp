@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sorting/Executor.h"
 #include "sorting/LineKernelInternal.h"
 #include "sorting/RadixSort.h"
 
@@ -34,7 +35,7 @@ bool CompactRowsApply(const Info& info) { return info.rowsApart && PlainSortLook
 
 namespace {
 
-// Buffers of one thread's compact rows, kept for its next rows.
+// A worker's buffers for compact rows, kept for its next rows.
 struct CompactScratch {
     std::vector<uint64_t> order;
     std::vector<uint64_t> orderSpare;
@@ -151,8 +152,8 @@ void FindRandomRowSpans(const Info& info, int32_t y, const uint8_t* breaks, std:
     });
 }
 
-bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks,
-                    const uint32_t* keys) {
+bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks, const uint32_t* keys,
+                    WorkerScratch& workerScratch) {
     if (pixels == nullptr || breaks == nullptr || keys == nullptr || y < 0 || y >= info.lineCount ||
         !(pixelBytes == 4 || pixelBytes == 8 || pixelBytes == 16) || !CompactRowsApply(info)) {
         info.SetMessage("SortRow: line " + std::to_string(y) + " cannot be sorted as a compact row");
@@ -163,7 +164,7 @@ bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, cons
                                             : &SortGatheredSpan<16>;
     auto* row = static_cast<unsigned char*>(pixels);
     try {
-        thread_local CompactScratch scratch;
+        CompactScratch& scratch = workerScratch.Get<CompactScratch>();
         const float g = info.derived.growth;
         const float offset = info.derived.offset;
         WalkLine(info, y, breaks, [&](int64_t h, int64_t cur) {

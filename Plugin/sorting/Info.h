@@ -7,13 +7,14 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "sorting/PixelRecord.h"
 
 namespace korvane::utils {
+
+class Executor;
 
 // The parameter values the core reads, as the effect hands them over (unchanged from the frame's
 // parameters).
@@ -155,6 +156,11 @@ struct Info {
     // of the line plan (LineIteration.h) so that lines read their neighbour's head independently
     // of the order in which the lines run.
     std::vector<PixelRecord> lineHeads;
+
+    // Where the core's own row loops run (RunRowsInParallel); not owned. Null: the process's pool.
+    Executor* executor = nullptr;
+    // The code with which an executor last stopped one of those loops, 0 when it ran every row.
+    int32_t loopCode = 0;
 
     void SetMessage(std::string text) { message.Set(std::move(text)); }
     std::string Message() const { return message.Get(); }
@@ -306,17 +312,12 @@ std::array<uint8_t, 256> ShuffleNoiseTable(int32_t seed);
 
 using RowFunction = std::function<bool(Info&, int32_t row)>;
 
-// Runs f for rows 0..rowCount − 1 in one contiguous slice per hardware thread (at least one).
-// False, with the text in the message, when a thread cannot be started or joined; threads
-// already started are joined first. A standard exception in f ends that slice and leaves its
-// text in the message.
+// Runs f for rows 0..rowCount − 1 on `executor`, or on info.executor (the process's pool at every
+// hardware thread when it has none). A standard exception in f ends that row and leaves its text in
+// the message; the rows' results are not read. False, with the code in info.loopCode and a line in
+// the message, when the executor stops the loop itself (a host's cancellation).
 bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount);
-bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, unsigned threadCount);
-
-// As above with the thread start replaceable (tests make a start fail).
-using ThreadStarter = std::function<std::thread(std::function<void()>)>;
-bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, unsigned threadCount,
-                       const ThreadStarter& start);
+bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, Executor& executor);
 
 // The row function of both transfers (direction in info.transform). Always true.
 bool TransferRow(Info& info, int32_t row);

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "sorting/Executor.h"
 #include "sorting/Info.h"
 #include "sorting/KeyMath.h"
 
@@ -54,8 +55,8 @@ void LineNoiseValues(const Info& info, int32_t y, int64_t count, float* noise);
 // pixel x closes a span, and keys[x] the SortableBits of the sort key of pixel x (descending unless
 // reversed). Only the pixels move. False with a message when the preparation or the pixel size
 // does not allow it.
-bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks,
-                    const uint32_t* keys);
+bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, const uint8_t* breaks, const uint32_t* keys,
+                    WorkerScratch& scratch);
 
 // One span a line processes: `count` cells from `start`, counted from the line's first cell (below
 // 0 where a random offset moved the span back into the line before).

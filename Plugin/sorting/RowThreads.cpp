@@ -1,68 +1,36 @@
-// Row threading for the grid transfers: one contiguous slice of rows per thread, failures
-// collected in the message of the sort context.
-#include <algorithm>
+// Row loops of the grid transfers on the executor of the sort context, failures collected in its
+// message.
 #include <exception>
-#include <thread>
-#include <utility>
-#include <vector>
+#include <string>
 
+#include "sorting/Executor.h"
 #include "sorting/Info.h"
 
 namespace korvane::utils {
 
 bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount) {
-    return RunRowsInParallel(f, info, rowCount, std::thread::hardware_concurrency());
+    if (info.executor != nullptr) return RunRowsInParallel(f, info, rowCount, *info.executor);
+    PoolExecutor pool(0);
+    return RunRowsInParallel(f, info, rowCount, pool);
 }
 
-bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, unsigned threadCount) {
-    return RunRowsInParallel(f, info, rowCount, threadCount,
-                             [](std::function<void()> body) { return std::thread(std::move(body)); });
-}
-
-bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, unsigned threadCount,
-                       const ThreadStarter& start) {
-    const int64_t rows = std::max<int32_t>(rowCount, 0);
-    // Slices that would be empty start no thread: the rows each thread runs stay as planned.
-    const int64_t threads = std::min<int64_t>(std::max(threadCount, 1u), std::max<int64_t>(rows, 1));
-    const int64_t chunk = rows / threads;
-    const int64_t extra = rows % threads;
-
-    std::vector<std::thread> started;
-    started.reserve(static_cast<size_t>(threads));
-    bool ok = true;
-    try {
-        int64_t sliceStart = 0;
-        for (int64_t i = 0; i < threads; ++i) {
-            const int64_t sliceEnd = sliceStart + chunk + (i < extra ? 1 : 0);
-            auto body = [f, &info, sliceStart, sliceEnd]() {
-                try {
-                    for (int64_t r = sliceStart; r < sliceEnd; ++r) {
-                        f(info, static_cast<int32_t>(r));
-                    }
-                } catch (const std::exception& e) {
-                    info.SetMessage(e.what());
-                } catch (...) {
-                    info.SetMessage("Unknown exception in a row worker");
-                }
-            };
-            started.push_back(start(std::move(body)));
-            sliceStart = sliceEnd;
-        }
-    } catch (const std::exception& e) {
-        info.SetMessage(e.what());
-        ok = false;
-    }
-    for (std::thread& thread : started) {
+bool RunRowsInParallel(const RowFunction& f, Info& info, int32_t rowCount, Executor& executor) {
+    info.loopCode = 0;
+    if (rowCount <= 0) return true;
+    const int32_t code = executor.Run(rowCount, [&f, &info](int64_t row, int) -> int32_t {
         try {
-            if (thread.joinable()) {
-                thread.join();
-            }
+            f(info, static_cast<int32_t>(row));
         } catch (const std::exception& e) {
             info.SetMessage(e.what());
-            ok = false;
+        } catch (...) {
+            info.SetMessage("Unknown exception in a row worker");
         }
-    }
-    return ok;
+        return 0;
+    });
+    if (code == 0) return true;
+    info.loopCode = code;
+    info.SetMessage("the rows stopped with code " + std::to_string(code));
+    return false;
 }
 
 }  // namespace korvane::utils

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "KRVN_Errors.h"
@@ -20,9 +20,6 @@
 namespace korvane::sources {
 namespace {
 
-// Grid cells a row thread takes on under Premiere Pro, at the least.
-constexpr int64_t kGridCellsPerThread = 8192;
-
 template <typename Pixel>
 const Pixel* RowIn(const PF_EffectWorld& world, int64_t y) {
     return reinterpret_cast<const Pixel*>(static_cast<const char*>(world.data) + y * world.rowbytes);
@@ -32,16 +29,30 @@ const Pixel* RowIn(const PF_EffectWorld& world, int64_t y) {
 // 8 bits, whose output then copies the low halves without reading the world again.
 bool PackedPixels(const GridRun& run) { return run.random_rows && run.rows.pixelBytes == 4; }
 
+// A worker's row of random rows: breaks, keys, noise and (PackedPixels) pixels.
+struct RandomRowBuffers {
+    std::vector<uint8_t> breaks;
+    std::vector<uint32_t> keys;
+    std::vector<float> noise;
+    std::vector<uint32_t> pixels;
+};
+
+// A worker's grid places of one block of a band of the output.
+struct BlockPlaces {
+    std::vector<int64_t> places;
+};
+
 // Image row y of the worlds as words of the grid itself, for random rows: the colour reader of the
 // compact rows gives each pixel's break and key, with the noise of the line on the trigger, and the
 // row's spans are found from its breaks while they are at hand.
-bool ReadRandomRow(const GridRun& run, int32_t y) {
+bool ReadRandomRow(const GridRun& run, int32_t y, utils::WorkerScratch& scratch) {
     utils::Info& info = *run.info;
     const int32_t width = run.fill.width;
-    thread_local std::vector<uint8_t> breaks;
-    thread_local std::vector<uint32_t> keys;
-    thread_local std::vector<float> noise;
-    thread_local std::vector<uint32_t> pixels;
+    RandomRowBuffers& buffers = scratch.Get<RandomRowBuffers>();
+    std::vector<uint8_t>& breaks = buffers.breaks;
+    std::vector<uint32_t>& keys = buffers.keys;
+    std::vector<float>& noise = buffers.noise;
+    std::vector<uint32_t>& pixels = buffers.pixels;
     const bool noisy = info.derived.noiseOn;
     const bool packed = PackedPixels(run);
     if (breaks.size() < static_cast<size_t>(width)) {
@@ -58,7 +69,7 @@ bool ReadRandomRow(const GridRun& run, int32_t y) {
     }
     if (noisy) utils::LineNoiseValues(info, y, width, noise.data());
     run.rows.readCompact(run.fill, run.keys, y, width, noisy ? noise.data() : nullptr, packed ? pixels.data() : nullptr,
-                         breaks.data(), keys.data());
+                         breaks.data(), keys.data(), scratch);
     uint64_t* const out = words.data() + static_cast<int64_t>(y) * width;
     if (packed) {
         for (int32_t x = 0; x < width; ++x) {
@@ -75,8 +86,8 @@ bool ReadRandomRow(const GridRun& run, int32_t y) {
 
 // Image row y of the worlds as image keys and breaks: the colour reader of the compact rows writes
 // each pixel's break and key straight into the grid's arrays.
-bool ReadImageRow(const GridRun& run, int32_t y) {
-    if (run.random_rows) return ReadRandomRow(run, y);
+bool ReadImageRow(const GridRun& run, int32_t y, utils::WorkerScratch& scratch) {
+    if (run.random_rows) return ReadRandomRow(run, y, scratch);
     utils::Info& info = *run.info;
     const int32_t width = run.fill.width;
     utils::CompactGrid& grid = *run.grid;
@@ -88,7 +99,7 @@ bool ReadImageRow(const GridRun& run, int32_t y) {
     }
     const int64_t row = static_cast<int64_t>(y) * width;
     run.rows.readCompact(run.fill, run.keys, y, width, nullptr, nullptr, grid.breaks.data() + row,
-                         grid.keys.data() + row);
+                         grid.keys.data() + row, scratch);
     return true;
 }
 
@@ -96,7 +107,7 @@ bool ReadImageRow(const GridRun& run, int32_t y) {
 // direction 2), or its own pixel when the background is kept and no processed span covered the
 // cell; in blocks of columns so that the grid is read one small patch at a time.
 template <typename Pixel>
-void WriteOutputBand(const GridRun& run, int32_t band) {
+void WriteOutputBand(const GridRun& run, int32_t band, utils::WorkerScratch& scratch) {
     const utils::Info& info = *run.info;
     const utils::TransferMapping map(info);
     const PF_EffectWorld& sorting = *run.fill.sorting;
@@ -114,7 +125,8 @@ void WriteOutputBand(const GridRun& run, int32_t band) {
     // The block's grid places row by row, worked out first: while row r is written, the cells of
     // row r + kGridFetchAhead are fetched into the cache and those of row r + 1 read, and the
     // pixels they name fetched, so that both gathers find their sources close at hand.
-    thread_local std::vector<int64_t> places(static_cast<size_t>(utils::kGridBandRows) * utils::kGridBlockColumns);
+    std::vector<int64_t>& places = scratch.Get<BlockPlaces>().places;
+    places.resize(static_cast<size_t>(utils::kGridBandRows) * utils::kGridBlockColumns);
     const Pixel* from[2][utils::kGridBlockColumns];
     int32_t gxs[utils::kGridBlockColumns];
     int32_t gys[utils::kGridBlockColumns];
@@ -192,7 +204,7 @@ int64_t GridPassSize(const GridRun& run, int pass) {
     }
 }
 
-bool RunGridItem(const GridRun& run, int pass, int64_t item) {
+bool RunGridItem(const GridRun& run, int pass, int64_t item, utils::WorkerScratch& scratch) {
     utils::Info& info = *run.info;
     if (item < 0 || item >= GridPassSize(run, pass)) {
         info.SetMessage("Grid pass " + std::to_string(pass) + " has no item " + std::to_string(item));
@@ -201,7 +213,7 @@ bool RunGridItem(const GridRun& run, int pass, int64_t item) {
     const auto i = static_cast<int32_t>(item);
     try {
         switch (pass) {
-            case kReadImage: return ReadImageRow(run, i);
+            case kReadImage: return ReadImageRow(run, i, scratch);
             case kBuildGrid:
                 if (static_cast<int64_t>(run.grid->cells.size()) != info.gridCount ||
                     static_cast<int64_t>(run.grid->keys.size()) != info.imageCount ||
@@ -209,21 +221,21 @@ bool RunGridItem(const GridRun& run, int pass, int64_t item) {
                     info.SetMessage("The compact grid does not match the prepared sizes");
                     return false;
                 }
-                return utils::BuildGridBand(info, *run.grid, i);
+                return utils::BuildGridBand(info, *run.grid, i, scratch);
             case kSortLines:
-                return run.random_rows ? utils::SortRandomRows(info, *run.grid)
-                                       : utils::SortGridLine(info, *run.grid, i);
+                return run.random_rows ? utils::SortRandomRows(info, *run.grid, scratch)
+                                       : utils::SortGridLine(info, *run.grid, i, scratch);
             case kWriteOutput:
                 switch (run.bit_depth) {
                     case 8:
                         if (PackedPixels(run)) {
                             WritePackedBand(run, i);
                         } else {
-                            WriteOutputBand<PF_Pixel8>(run, i);
+                            WriteOutputBand<PF_Pixel8>(run, i, scratch);
                         }
                         return true;
-                    case 16: WriteOutputBand<PF_Pixel16>(run, i); return true;
-                    case 32: WriteOutputBand<PF_PixelFloat>(run, i); return true;
+                    case 16: WriteOutputBand<PF_Pixel16>(run, i, scratch); return true;
+                    case 32: WriteOutputBand<PF_PixelFloat>(run, i, scratch); return true;
                     default: break;
                 }
                 info.SetMessage("The compact grid cannot write " + std::to_string(run.bit_depth) + "-bit pixels");
@@ -238,51 +250,24 @@ bool RunGridItem(const GridRun& run, int pass, int64_t item) {
     return false;
 }
 
-PF_Err GridPassIterate(void* refcon, A_long /*thread_index*/, A_long i, A_long /*iterations*/) {
-    const auto* ref = static_cast<const GridPassRef*>(refcon);
-    bool done = false;
-    try {
-        done = RunGridItem(*ref->run, ref->pass, i);
-    } catch (...) {
-        ref->run->info->SetMessage("unknown exception in a grid pass");
-    }
-    return done ? PF_Err_NONE : PF_Err_INTERNAL_STRUCT_DAMAGED;
-}
-
-PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterate) {
+PF_Err RunGridPass(const GridRun& run, int pass, utils::Executor& executor) {
     const int64_t items = GridPassSize(run, pass);
-    GridPassRef ref{&run, pass};
     if (items > std::numeric_limits<A_long>::max() || items > std::numeric_limits<int32_t>::max()) {
         run.info->SetMessage("a pass of " + std::to_string(items) + " items is more than one iteration can run");
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
     if (items <= 0) return PF_Err_NONE;
-    if (iterate != nullptr) return iterate->iterate_generic(static_cast<A_long>(items), &ref, &GridPassIterate);
-    // Threads enough for about kGridCellsPerThread cells each: a small frame stays on this thread,
-    // where starting threads would cost more than its passes.
-    const int64_t wanted = std::max<int64_t>(run.info->gridCount / kGridCellsPerThread, 1);
-    const auto threads = static_cast<unsigned>(
-        std::min<int64_t>(wanted, std::max(1u, std::thread::hardware_concurrency())));
-    if (threads <= 1) {
-        for (int64_t item = 0; item < items; ++item) {
-            const PF_Err err = GridPassIterate(&ref, 0, static_cast<A_long>(item), static_cast<A_long>(items));
-            if (err != PF_Err_NONE) return err;
+    return executor.Run(items, [&run, &executor, pass](int64_t item, int worker) -> int32_t {
+        bool done = false;
+        try {
+            done = RunGridItem(run, pass, item, executor.Scratch(worker));
+        } catch (const std::exception& e) {
+            run.info->SetMessage(e.what());
+        } catch (...) {
+            run.info->SetMessage("unknown exception in a grid pass");
         }
-        return PF_Err_NONE;
-    }
-    // The items in slices on threads of the effect's own; after a failure the items not yet begun
-    // are skipped.
-    std::atomic<bool> failed{false};
-    const auto item = [&](utils::Info&, int32_t i) {
-        if (failed.load(std::memory_order_relaxed)) return false;
-        if (GridPassIterate(&ref, 0, i, static_cast<A_long>(items)) != PF_Err_NONE) {
-            failed.store(true, std::memory_order_relaxed);
-            return false;
-        }
-        return true;
-    };
-    const bool started = utils::RunRowsInParallel(item, *run.info, static_cast<int32_t>(items), threads);
-    return started && !failed.load() ? PF_Err_NONE : PF_Err_INTERNAL_STRUCT_DAMAGED;
+        return done ? PF_Err_NONE : PF_Err_INTERNAL_STRUCT_DAMAGED;
+    });
 }
 
 PF_Err SortOnCompactGrid(const render::RenderPlan& plan, const GridFrame& frame, utils::Info& info, PF_Err& err,
@@ -326,12 +311,11 @@ PF_Err SortOnCompactGrid(const render::RenderPlan& plan, const GridFrame& frame,
     run.grid = &grid;
     run.bit_depth = plan.frame.bit_depth;
     run.random_rows = random_rows;
-    SuiteCache suites(in_data->pica_basicP);
-    const PF_Iterate8Suite1* iterate = nullptr;
-    if (!premiere && err == PF_Err_NONE)
-        iterate = suites.Get<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterateSuiteVersion1);
+    std::optional<utils::PoolExecutor> pool;
+    if (info.executor == nullptr) pool.emplace(0);
+    utils::Executor& executor = info.executor != nullptr ? *info.executor : *pool;
     const auto pass = [&](int which) {
-        if (err == PF_Err_NONE) err = RunGridPass(run, which, iterate);
+        if (err == PF_Err_NONE) err = RunGridPass(run, which, executor);
         return err == PF_Err_NONE;
     };
     const auto show_input = [&] {

@@ -1,7 +1,7 @@
 // A plain sort on a turned or scaled grid without records: the worlds are read into image keys
 // and breaks (utils::CompactGrid), the grid is built from them, its lines are sorted, and the
-// output is written from the grid, each pass through the host's iteration (under Premiere Pro,
-// whose host iterates on the calling thread, on the effect's own row threads). A plain sort with a
+// output is written from the grid, each pass one loop on the render's executor (the host's
+// iteration, or under Premiere Pro the process's pool). A plain sort with a
 // random offset on the image rows takes the same passes as random rows: the rows are read
 // straight into the grid's words, and the lines are sorted one after another.
 #pragma once
@@ -44,21 +44,13 @@ struct GridRun {
 // Items in `pass` (0 for a pass that has nothing to do).
 int64_t GridPassSize(const GridRun& run, int pass);
 
-// Runs item `item` of `pass`. False with the reason in the message of Info.
-bool RunGridItem(const GridRun& run, int pass, int64_t item);
-
-// iterate_generic callback: refcon is a GridPassRef.
-struct GridPassRef {
-    const GridRun* run;
-    int pass;
-};
-PF_Err GridPassIterate(void* refcon, A_long thread_index, A_long i, A_long iterations);
-
-// Every item of `pass` through `iterate`, or when it is null (Premiere Pro, whose host iterates
-// on the calling thread) in slices on the effect's row threads (utils::RunRowsInParallel), or one
-// by one on this thread for a grid too small to share out. A failure is returned; its reason is in
+// Runs item `item` of `pass` with the buffers of the worker's `scratch`. False with the reason in
 // the message of Info.
-PF_Err RunGridPass(const GridRun& run, int pass, const PF_Iterate8Suite1* iterate);
+bool RunGridItem(const GridRun& run, int pass, int64_t item, utils::WorkerScratch& scratch);
+
+// Every item of `pass` on `executor`. A failure is returned (an item's
+// PF_Err_INTERNAL_STRUCT_DAMAGED, or the executor's own code); its reason is in the message of Info.
+PF_Err RunGridPass(const GridRun& run, int pass, utils::Executor& executor);
 
 // The frame a render hands to the compact grid once its worlds are made: `fill` names "sorting"
 // and the source worlds as the record fill does.
@@ -72,10 +64,10 @@ struct GridFrame {
 // The rest of a render whose plan takes the compact grid (RenderPath::kCompactGrid) or random rows
 // (RenderPath::kRandomRows), on the sizes the plan prepared on `info`, in place of fill pixels vector, the sort
 // preparation, the line sort, the transfer back and fill world, at their progress points (`progress` returns true for a
-// cancel): the worlds into image keys, the grid built from them, its lines sorted, the output written from it. `err` is
-// the render's shared code: each pass runs only while it is zero and leaves its outcome there. The grid's memory comes
-// from and goes back to the frames' pool. A failure or cancel while the output is written shows the unsorted input
-// again.
+// cancel): the worlds into image keys, the grid built from them, its lines sorted, the output written from it, each
+// pass on info.executor. `err` is the render's shared code: each pass runs only while it is zero and leaves its outcome
+// there. The grid's memory comes from and goes back to the frames' pool. A failure or cancel while the output is
+// written shows the unsorted input again.
 PF_Err SortOnCompactGrid(const render::RenderPlan& plan, const GridFrame& frame, utils::Info& info, PF_Err& err,
                          const std::function<bool(A_long)>& progress);
 

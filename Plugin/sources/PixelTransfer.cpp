@@ -10,15 +10,13 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
-#include <execution>
-#include <iterator>
 #include <type_traits>
 #include <vector>
 
 #include "KRVN_Errors.h"
 #include "LogsController.h"
-#include "korvane/sdk/ForkJoinEdges.h"
 #include "korvane/sdk/SuiteHandler.h"
+#include "sorting/Executor.h"
 #include "sorting/Info.h"
 #include "sorting/LineKernel.h"
 
@@ -98,63 +96,14 @@ bool ConstraintCovers(const PF_EffectWorld& constraint, A_long x, A_long y) {
     return PixelAt<Pixel>(constraint, x, y).alpha > 0;
 }
 
-// The row numbers 0 .. H-1 as a random-access sequence computed on the fly, so that the parallel
-// loop reads no memory the render thread wrote.
-class RowNumber {
-public:
-    using iterator_category = std::random_access_iterator_tag;
-    using value_type = A_long;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const A_long*;
-    using reference = A_long;
-
-    RowNumber() = default;
-    explicit RowNumber(A_long row) : row_(row) {}
-    A_long operator*() const { return row_; }
-    A_long operator[](difference_type n) const { return row_ + static_cast<A_long>(n); }
-    RowNumber& operator++() {
-        ++row_;
-        return *this;
-    }
-    RowNumber operator++(int) { return RowNumber(row_++); }
-    RowNumber& operator--() {
-        --row_;
-        return *this;
-    }
-    RowNumber operator--(int) { return RowNumber(row_--); }
-    RowNumber& operator+=(difference_type n) {
-        row_ += static_cast<A_long>(n);
-        return *this;
-    }
-    RowNumber& operator-=(difference_type n) {
-        row_ -= static_cast<A_long>(n);
-        return *this;
-    }
-    friend RowNumber operator+(RowNumber r, difference_type n) { return r += n; }
-    // The random-access iterator operations the parallel loop may not call but the category promises.
-    [[maybe_unused]] friend RowNumber operator+(difference_type n, RowNumber r) { return r += n; }
-    [[maybe_unused]] friend RowNumber operator-(RowNumber r, difference_type n) { return r -= n; }
-    friend difference_type operator-(RowNumber a, RowNumber b) { return difference_type{a.row_} - b.row_; }
-    friend auto operator<=>(RowNumber a, RowNumber b) = default;
-
-private:
-    A_long row_ = 0;
-};
-
-// Premiere Pro: the rows of the destination in parallel, each row left to right.
+// Premiere Pro: the rows of the destination on the executor, each row left to right.
 template <typename Pixel, typename Fn>
-PF_Err IterateRows(Fn function, void* context, const PF_EffectWorld& destination) {
+PF_Err IterateRows(Fn function, void* context, const PF_EffectWorld& destination, utils::Executor& executor) {
     const A_long width = destination.width;
-    ForkJoinEdges edges;
-    edges.BeforeFork();
-    std::for_each(std::execution::par, RowNumber(0), RowNumber(std::max<A_long>(destination.height, 0)),
-                  [&edges, function, context, width](A_long y) {
-                      edges.TaskBegin();
-                      for (A_long x = 0; x < width; ++x) function(context, x, y, nullptr, nullptr);
-                      edges.TaskEnd();
-                  });
-    edges.AfterJoin();
-    return PF_Err_NONE;
+    return executor.Run(std::max<A_long>(destination.height, 0), [function, context, width](int64_t y, int) {
+        for (A_long x = 0; x < width; ++x) function(context, x, static_cast<A_long>(y), nullptr, nullptr);
+        return int32_t{PF_Err_NONE};
+    });
 }
 
 template <typename Suite, typename Fn>
@@ -432,19 +381,27 @@ void CanonicalRow(const RowOf<Pixel>& row, A_long width, unsigned char* out) {
     }
 }
 
+// A worker's colour rows of the compact read.
+struct ColorRows {
+    std::vector<Color> sorting;
+    std::vector<Color> trigger;
+    std::vector<Color> sort;
+};
+
 template <typename Pixel, ChannelOrder Order>
 void ReadCompactRow(const RecordFillContext& ctx, const CompactKeys& keys, A_long y, A_long width, const float* noise,
-                    void* pixels, uint8_t* breaks, uint32_t* sortKeys) {
+                    void* pixels, uint8_t* breaks, uint32_t* sortKeys, utils::WorkerScratch& scratch) {
     const bool use_trigger = ctx.use_trigger_source;
     const bool use_sort = ctx.use_sort_source;
     const bool trigger_is_sorting = ctx.trigger_source == ctx.sorting;
     const bool sort_is_sorting = ctx.sort_source == ctx.sorting;
     const RowOf<Pixel> sorting_row(ctx.sorting, y);
     if (pixels != nullptr) CanonicalRow<Pixel>(sorting_row, width, static_cast<unsigned char*>(pixels));
-    // The colours the records would hold, in buffers of this thread: the keys read them.
-    thread_local std::vector<Color> sorting_colors;
-    thread_local std::vector<Color> trigger_colors;
-    thread_local std::vector<Color> sort_colors;
+    // The colours the records would hold, in buffers of the worker: the keys read them.
+    ColorRows& color_rows = scratch.Get<ColorRows>();
+    std::vector<Color>& sorting_colors = color_rows.sorting;
+    std::vector<Color>& trigger_colors = color_rows.trigger;
+    std::vector<Color>& sort_colors = color_rows.sort;
     const auto source_row = [&](const RowOf<Pixel>& row, std::vector<Color>& buffer) {
         if (buffer.size() < static_cast<size_t>(width)) buffer.resize(static_cast<size_t>(width));
         ConvertRow<Pixel, Order>(row, width, buffer.data());
@@ -567,16 +524,34 @@ RowFunctions RowTransfers(int bit_depth, bool bgra) {
     }
 }
 
-bool SortImageRow(const RowSortContext& ctx, A_long y) {
+namespace {
+
+// A worker's row of a compact sort: the pixels when the output does not take the row whole (whole
+// 8-byte words, so that every pixel size lies aligned in them), breaks, keys and noise.
+struct CompactRowBuffers {
+    std::vector<uint64_t> pixels;
+    std::vector<uint8_t> breaks;
+    std::vector<uint32_t> keys;
+    std::vector<float> noise;
+};
+
+// A worker's row of records for the line kernel.
+struct RecordRow {
+    std::vector<utils::PixelRecord> records;
+};
+
+}  // namespace
+
+bool SortImageRow(const RowSortContext& ctx, A_long y, utils::WorkerScratch& scratch) {
     utils::Info& info = *ctx.info;
     const A_long width = ctx.fill.width;
-    // One buffer per thread, kept for the next rows and frames: the row stays in cache from the
+    // Buffers of the worker, kept for its next rows and frames: the row stays in cache from the
     // read through the sort to the write.
     if (ctx.compact) {
-        // Whole 8-byte words, so that every pixel size lies aligned in it.
-        thread_local std::vector<uint64_t> buffer;
-        thread_local std::vector<uint8_t> breaks;
-        thread_local std::vector<uint32_t> keys;
+        CompactRowBuffers& buffers = scratch.Get<CompactRowBuffers>();
+        std::vector<uint64_t>& buffer = buffers.pixels;
+        std::vector<uint8_t>& breaks = buffers.breaks;
+        std::vector<uint32_t>& keys = buffers.keys;
         // A row the output takes whole is read, sorted and left in the output itself; the write
         // copies any other from this thread's buffer.
         const WorldFillContext& out = ctx.write;
@@ -598,7 +573,7 @@ bool SortImageRow(const RowSortContext& ctx, A_long y) {
                               : static_cast<void*>(buffer.data());
         const float* noise = nullptr;
         if (info.derived.noiseOn) {
-            thread_local std::vector<float> noise_row;
+            std::vector<float>& noise_row = buffers.noise;
             try {
                 if (noise_row.size() < static_cast<size_t>(width)) noise_row.resize(static_cast<size_t>(width));
             } catch (const std::exception& e) {
@@ -608,14 +583,14 @@ bool SortImageRow(const RowSortContext& ctx, A_long y) {
             utils::LineNoiseValues(info, y, width, noise_row.data());
             noise = noise_row.data();
         }
-        ctx.rows.readCompact(ctx.fill, ctx.keys, y, width, noise, pixels, breaks.data(), keys.data());
-        if (!utils::SortCompactRow(info, y, pixels, ctx.rows.pixelBytes, breaks.data(), keys.data())) {
+        ctx.rows.readCompact(ctx.fill, ctx.keys, y, width, noise, pixels, breaks.data(), keys.data(), scratch);
+        if (!utils::SortCompactRow(info, y, pixels, ctx.rows.pixelBytes, breaks.data(), keys.data(), scratch)) {
             return false;
         }
         if (!direct) ctx.rows.writePixels(out, y, pixels);
         return true;
     }
-    thread_local std::vector<utils::PixelRecord> row;
+    std::vector<utils::PixelRecord>& row = scratch.Get<RecordRow>().records;
     try {
         if (row.size() < static_cast<size_t>(width)) row.resize(static_cast<size_t>(width));
     } catch (const std::exception& e) {
@@ -632,12 +607,12 @@ bool SortImageRow(const RowSortContext& ctx, A_long y) {
 }
 
 PF_Err Iterate(const PixelFunctions& functions, A_long progress_end, void* context, PF_EffectWorld* source,
-               PF_EffectWorld* destination, int bit_depth, PF_InData* in_data) {
+               PF_EffectWorld* destination, int bit_depth, PF_InData* in_data, utils::Executor& executor) {
     if (in_data->appl_id == PF_APPL_ID_PREMIERE) {
         switch (bit_depth) {
-            case 8: return IterateRows<PF_Pixel8>(functions.depth8, context, *destination);
-            case 16: return IterateRows<PF_Pixel16>(functions.depth16, context, *destination);
-            case 32: return IterateRows<PF_PixelFloat>(functions.depth32, context, *destination);
+            case 8: return IterateRows<PF_Pixel8>(functions.depth8, context, *destination, executor);
+            case 16: return IterateRows<PF_Pixel16>(functions.depth16, context, *destination, executor);
+            case 32: return IterateRows<PF_PixelFloat>(functions.depth32, context, *destination, executor);
             default: return PF_Err_NONE;
         }
     }

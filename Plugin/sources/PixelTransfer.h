@@ -15,6 +15,8 @@
 namespace korvane::utils {
 struct Info;
 class GridSampler;
+class Executor;
+class WorkerScratch;
 }  // namespace korvane::utils
 
 namespace korvane::sources {
@@ -89,7 +91,8 @@ Pixel CanonicalPixel(const Pixel& p) {
 // `pixels` as the world holds them (width × pixelBytes bytes, the channel order kept), each brought
 // to its CanonicalPixel (or not at all when `pixels` is null), with the trigger test and sort key of each
 // computed as the line kernel computes them from the record ReadRow fills (the trigger test with
-// noise[x] added to each channel, or 0 when `noise` is null); `writePixels` copies
+// noise[x] added to each channel, or 0 when `noise` is null), its colour rows in buffers of the
+// worker's `scratch`; `writePixels` copies
 // such a row of record_width pixels into output row y (as far as the output reaches), which is
 // what WriteRow writes for those colours in the sort mode.
 struct CompactKeys {
@@ -101,7 +104,8 @@ struct RowFunctions {
     void (*read)(const RecordFillContext& ctx, A_long y, A_long first, A_long end, utils::PixelRecord* out);
     void (*write)(const WorldFillContext& ctx, A_long y, const utils::PixelRecord* row);
     void (*readCompact)(const RecordFillContext& ctx, const CompactKeys& keys, A_long y, A_long width,
-                        const float* noise, void* pixels, uint8_t* breaks, uint32_t* sortKeys);
+                        const float* noise, void* pixels, uint8_t* breaks, uint32_t* sortKeys,
+                        utils::WorkerScratch& scratch);
     void (*writePixels)(const WorldFillContext& ctx, A_long y, const void* pixels);
     size_t pixelBytes;  // 4, 8 or 16
 };
@@ -118,18 +122,18 @@ struct RowSortContext {
     CompactKeys keys;
 };
 
-// Row y from the worlds into a buffer of this thread, through the line kernel and into the output
-// world. False with the reason in the message of Info.
-bool SortImageRow(const RowSortContext& ctx, A_long y);
+// Row y from the worlds into a buffer of the worker's scratch, through the line kernel and into the
+// output world. False with the reason in the message of Info.
+bool SortImageRow(const RowSortContext& ctx, A_long y, utils::WorkerScratch& scratch);
 
 PixelFunctions RecordFillers(bool bgra);
 PixelFunctions WorldFillers(bool bgra);
 
 // Runs `functions` for every pixel of `destination`: through the host's iterate suite of the bit
-// depth, or under Premiere Pro as a parallel loop over rows. Other bit depths visit nothing.
+// depth, or under Premiere Pro as a loop over rows on `executor`. Other bit depths visit nothing.
 // Throws PF_Err_BAD_CALLBACK_PARAM when the iterate suite cannot be acquired.
 PF_Err Iterate(const PixelFunctions& functions, A_long progress_end, void* context, PF_EffectWorld* source,
-               PF_EffectWorld* destination, int bit_depth, PF_InData* in_data);
+               PF_EffectWorld* destination, int bit_depth, PF_InData* in_data, utils::Executor& executor);
 
 // Channel conversions, exposed for tests.
 float ChannelToFloat(uint8_t value);

@@ -1,6 +1,20 @@
 // Renders through the effect: sequences, masks and sources from the command line, both hosts,
 // effect errors and cancellation that never leave a half-written or replaced output.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
 #include "CliSupport.h"
+
+extern char** environ;
 
 namespace korvane::clitest {
 namespace {
@@ -26,6 +40,61 @@ TEST_F(CliRender, ASortingLookChangesThePictureAndOneThreadMatchesMany) {
     ASSERT_EQ(Render(Concat(kSortMost, {"--threads", "4"}), "four.png").exit_code, 0);
     EXPECT_NE(Pixels("one.png"), Pixels("in.png"));
     EXPECT_EQ(ReadBytes(Path("one.png")), ReadBytes(Path("four.png")));
+}
+
+// CPU time (user + system, in clock ticks) of each thread of process `pid` now, by thread id.
+std::map<std::string, long> ThreadTicks(pid_t pid) {
+    std::map<std::string, long> ticks;
+    std::error_code error;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (std::filesystem::directory_iterator it(tasks, error), end; !error && it != end; it.increment(error)) {
+        std::ifstream stat(it->path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        // Fields after the command's closing parenthesis: state is the 3rd, utime the 14th, stime the 15th.
+        const size_t close = text.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(text.substr(close + 2));
+        std::string field;
+        long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i == 14) utime = std::stol(field);
+            if (i == 15) stime = std::stol(field);
+        }
+        ticks[it->path().filename().string()] = utime + stime;
+    }
+    return ticks;
+}
+
+// --threads 1 holds for every pass of the effect and the host: a turned, scaled frame with a blur
+// (the record path, whose grid is built and taken back on the effect's own loops) runs on one
+// thread of the process, watched from /proc while it renders. Threads that run nothing (a library
+// pool started as the program loads, idle throughout) are not counted: only those given CPU time.
+TEST_F(CliRender, OneThreadRendersATurnedScaledFrameOnOneThread) {
+    WriteFile(Path("large.png"), RandomImage(1920, 1080, 3, TypeDesc::UINT8, 4));
+    const std::string program = std::string(KORVANE_BINARY_DIR) + "/bin/korvane";
+    const std::vector<std::string> args = {program, "render", Path("large.png"), "-o", Path("large-out.png"),
+                                           "--set", "angle=33", "--set", "resolution=80", "--set", "blur=4",
+                                           "--set", "threshold_high=0.8", "--threads", "1", "--quiet"};
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    std::map<std::string, long> busiest;
+    int samples = 0;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        for (const auto& [tid, ticks] : ThreadTicks(pid)) busiest[tid] = std::max(busiest[tid], ticks);
+        ++samples;
+        usleep(2000);
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_GT(samples, 10) << "the render ended before it could be watched";
+    int working = 0;
+    for (const auto& [tid, ticks] : busiest) working += ticks > 0 ? 1 : 0;
+    EXPECT_EQ(working, 1) << busiest.size() << " threads seen";
+    EXPECT_NE(ReadFile(Path("large-out.png")).values, ReadFile(Path("large.png")).values);
 }
 
 TEST_F(CliRender, AThreeFrameSequenceRendersEachFrameAtItsTime) {

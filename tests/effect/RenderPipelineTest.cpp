@@ -10,6 +10,7 @@
 
 #include "UniversalRender.h"
 #include "platform/Memory.h"
+#include "sorting/Executor.h"
 #include "sorting/Info.h"
 #include "RenderSupport.h"
 
@@ -254,8 +255,9 @@ TEST_F(RenderFailures, EachFailingCompactGridPassGivesItsLinesAndLeavesTheInput)
 
 // A grid pass whose item fails on one thread for want of memory fails the frame: in After Effects,
 // whose iteration threads here are new for every item, and in Premiere Pro, whose grid passes run
-// on row threads of the effect's own. Each pass fails with its line and the allocation's, the
-// input shows, and the next frame sorts as before.
+// on the process's pool. The workers' scratch is freed before each such frame, so that the pass
+// allocates it again. Each pass fails with its line and the allocation's, the input shows, and the
+// next frame sorts as before.
 TEST_F(RenderFailures, ACompactGridPassFailingOnOneThreadFailsTheFrame) {
     const PF_Err X = PF_Err_INTERNAL_STRUCT_DAMAGED;
     struct Pass {
@@ -274,7 +276,7 @@ TEST_F(RenderFailures, ACompactGridPassFailingOnOneThreadFailsTheFrame) {
         h.Set(P::KRVN_ANGLE, 20);
         h.Set(P::KRVN_THRESHOLD_HIGH, 1.0);
         if (!premiere) FreshThreadItems::Install(h);
-        // Premiere Pro renders 8-bit BGRA; a turned 160 x 120 frame has cells for several row threads.
+        // Premiere Pro renders 8-bit BGRA; a turned 160 x 120 frame has cells for several workers.
         World in = PhotoLike(160, 120);
         if (premiere) {
             in = in.Converted(8, host::ChannelOrder::BGRA);
@@ -290,19 +292,42 @@ TEST_F(RenderFailures, ACompactGridPassFailingOnOneThreadFailsTheFrame) {
             h.SetProgressListener([&](A_long current, A_long) {
                 if (current == pass.armed_at) FailNextAllocationElsewhere();
             });
-            const size_t mark = LogMark();
-            const World out = render(X);
-            h.SetProgressListener(nullptr);
-            EXPECT_FALSE(DisarmAllocationFailure()) << "no allocation failed";
-            std::vector<ErrorRecord> lines;
-            if (!premiere) {
-                lines.push_back(Err("GridTransfer", "SortOnCompactGrid", "Iterate Suite Error " + ErrorText(X)));
+            // The pool's calling thread, excused here, takes items too: a pass it ran alone allocated
+            // nothing elsewhere and sorted the frame, so the frame is rendered again.
+            bool failed = false;
+            for (int attempt = 0; attempt < 50 && !failed; ++attempt) {
+                utils::ReleaseIdleScratch();
+                const size_t mark = LogMark();
+                World out = premiere ? World(in.width(), in.height(), in.format()) : World(in.width(), in.height(), 8);
+                const PF_Err err = premiere ? h.RenderLegacy(0.0, in, out) : h.RenderSmart(0.0, 8, in, out);
+                h.SetProgressListener(nullptr);
+                ExpectNothingLive(h);
+                if (DisarmAllocationFailure()) {
+                    ASSERT_TRUE(premiere) << "no allocation failed";
+                    EXPECT_EQ(err, PF_Err_NONE);
+                    EXPECT_TRUE(out.SamePixels(sorted));
+                    h.SetProgressListener([&](A_long current, A_long) {
+                        if (current == pass.armed_at) FailNextAllocationElsewhere();
+                    });
+                    continue;
+                }
+                failed = true;
+                EXPECT_EQ(err, X);
+                std::vector<ErrorRecord> lines;
+                if (!premiere) {
+                    lines.push_back(Err("GridTransfer", "SortOnCompactGrid", "Iterate Suite Error " + ErrorText(X)));
+                }
+                lines.push_back(Err("GridTransfer", "SortOnCompactGrid", pass.line + ErrorText(X)));
+                lines.push_back(Err("GridTransfer", "SortOnCompactGrid", "from info: std::bad_alloc"));
+                EXPECT_EQ(ErrorsSince(mark),
+                          Concat(lines, EntryLine(premiere ? "PF_Cmd_RENDER" : "PF_Cmd_SMART_RENDER", X)));
+                EXPECT_TRUE(out.SamePixels(in));
             }
-            lines.push_back(Err("GridTransfer", "SortOnCompactGrid", pass.line + ErrorText(X)));
-            lines.push_back(Err("GridTransfer", "SortOnCompactGrid", "from info: std::bad_alloc"));
-            EXPECT_EQ(ErrorsSince(mark),
-                      Concat(lines, EntryLine(premiere ? "PF_Cmd_RENDER" : "PF_Cmd_SMART_RENDER", X)));
-            EXPECT_TRUE(out.SamePixels(in));
+            // Under Premiere Pro a loaded machine may leave every item to the calling thread, which
+            // allocates nothing that fails; the frames rendered then sorted as before.
+            if (!premiere) {
+                EXPECT_TRUE(failed) << "no item of the pass ran on a worker other than the calling thread";
+            }
             EXPECT_TRUE(render(PF_Err_NONE).SamePixels(sorted));
         }
     }
@@ -333,7 +358,11 @@ TEST_F(RenderFailures, EachFailingHostCallGivesItsLinesAndLeavesTheInput) {
          Concat({Err("PixelTransfer", "_Iterate", "AE Iterate32 Error " + ErrorText(X)),
                  Err(kU, kFillRecords, "cannot fill pixels vector " + ErrorText(X))},
                 SortingStageLines(X))},
-        {"iterate_generic", 1, 8, SortingStageLines(X)},
+        // The first iteration of this turned look builds the line grid (the executor's row loop);
+        // the second sorts the lines.
+        {"iterate_generic", 1, 8,
+         {Err(kU, kU, "Error preparing sorting " + ErrorText(X)), Err(kU, kU, "from info: the rows stopped with code 4")}},
+        {"iterate_generic", 2, 8, SortingStageLines(X)},
         {"iterate", 2, 8,
          {Err("PixelTransfer", "_Iterate", "AE Iterate8 Error " + ErrorText(X)),
           Err(kU, kFillWorld, "cannot fill world" + ErrorText(X))}},

@@ -308,10 +308,11 @@ TEST_F(PixelTransfer, CompactRowsWriteWhatRecordRowsWrite) {
         ctx.rows = sources::RowTransfers(depth, bgra);
         ctx.info = &info;
         ctx.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
+        utils::WorkerScratch scratch;
         for (const bool compact_rows : {false, true}) {
             ctx.compact = compact_rows;
             ctx.write.output = compact_rows ? compacted.pf() : by_records.pf();
-            for (A_long y = 0; y < height; ++y) ASSERT_TRUE(sources::SortImageRow(ctx, y)) << info.Message();
+            for (A_long y = 0; y < height; ++y) ASSERT_TRUE(sources::SortImageRow(ctx, y, scratch)) << info.Message();
         }
         for (A_long y = 0; y < height; ++y) {
             ASSERT_EQ(std::memcmp(by_records.Row(y), compacted.Row(y), static_cast<size_t>(width) * depth / 2), 0)

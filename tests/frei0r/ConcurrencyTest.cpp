@@ -4,7 +4,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <barrier>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -53,6 +58,53 @@ TEST(ConcurrencyFrei0r, TwoInstancesOnTwoThreadsGiveTheBytesOfOne) {
     SetLook(capped);
     EXPECT_EQ(capped.Render(a), want_a);
     unsetenv("KORVANE_THREADS");
+}
+
+// Threads of this process now.
+int ProcessThreads() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++count;
+    return count;
+}
+
+// Instances rendering on the host's threads share the process's one pool (oneTBB's workers, which
+// the host core's iteration and the effect's own loops both run on): no instance starts threads of
+// its own, so two instances on two threads, sampled while they render turned frames whose grids are
+// built on the effect's loops, never run on more than those two, the sampler, the pool's workers
+// and the threads already there.
+TEST(ConcurrencyFrei0r, InstancesOnSeveralThreadsStartNoThreadsBeyondTheSharedPool) {
+    const std::vector<uint32_t> frame = TestFrame(640, 360, 31);
+    {
+        Instance warm(640, 360);  // the pool's workers, started by a first render
+        SetLook(warm);
+        warm.Render(frame);
+    }
+    const int before = ProcessThreads();
+    std::atomic<bool> rendering{true};
+    std::atomic<int> peak{0};
+    std::thread sampler([&] {
+        while (rendering.load()) {
+            peak = std::max(peak.load(), ProcessThreads());
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    std::barrier start(2);
+    auto work = [&](int t) {
+        Instance own(640, 360);
+        SetLook(own);
+        start.arrive_and_wait();
+        for (int k = 0; k < 4; ++k) own.Render(frame);
+        (void)t;
+    };
+    std::thread first(work, 0), second(work, 1);
+    first.join();
+    second.join();
+    rendering = false;
+    sampler.join();
+    const int pool = static_cast<int>(std::max(1u, std::thread::hardware_concurrency())) - 1;
+    std::printf("threads: %d before, %d at most while two instances rendered (pool workers at most %d)\n", before,
+                peak.load(), pool);
+    EXPECT_LE(peak.load(), before + 3 + pool);
 }
 
 TEST(ConcurrencyFrei0r, OverlappingCallsOnOneInstanceAreSerialisedWithOneWarning) {

@@ -5,9 +5,9 @@
 #include <limits>
 #include <random>
 #include <stdexcept>
-#include <system_error>
 
 #include "SortingTestSupport.h"
+#include "sorting/Executor.h"
 #include "sorting/RecordPool.h"
 
 namespace korvane::utils::test {
@@ -349,7 +349,8 @@ TEST(PrepareSorting, GridsWiderAndTallerThan65535) {
 }
 
 TEST(ConcurrencyRunRows, EveryRowOnceWhateverTheThreadCount) {
-    for (const unsigned threads : {0u, 1u, 3u, 8u}) {
+    for (const int threads : {0, 1, 3, 8}) {
+        PoolExecutor pool(threads);
         for (const int32_t rows : {0, 1, 5, 70000}) {
             Info info;
             std::vector<std::atomic<int>> seen(static_cast<size_t>(rows));
@@ -358,7 +359,7 @@ TEST(ConcurrencyRunRows, EveryRowOnceWhateverTheThreadCount) {
                     seen[static_cast<size_t>(row)].fetch_add(1);
                     return true;
                 },
-                info, rows, threads);
+                info, rows, pool);
             EXPECT_TRUE(ok);
             for (const auto& count : seen) {
                 ASSERT_EQ(count.load(), 1) << threads << " threads, " << rows << " rows";
@@ -367,31 +368,53 @@ TEST(ConcurrencyRunRows, EveryRowOnceWhateverTheThreadCount) {
     }
 }
 
-TEST(ConcurrencyRunRows, AFailedStartJoinsTheStartedThreads) {
+// An executor that runs the first `runs` items on this thread and then stops with `code`, as a
+// host that cancels in the middle of a loop.
+class StoppingExecutor final : public Executor {
+public:
+    StoppingExecutor(int64_t runs, int32_t code) : runs_(runs), code_(code) {}
+    int Workers() override { return 1; }
+    int32_t RunItems(int64_t items, void* context, ItemFunction function) override {
+        for (int64_t item = 0; item < items; ++item) {
+            if (item == runs_) return code_;
+            if (const int32_t code = function(context, item, 0)) return code;
+        }
+        return 0;
+    }
+
+private:
+    int64_t runs_;
+    int32_t code_;
+};
+
+TEST(ConcurrencyRunRows, AnExecutorThatStopsFailsTheLoopWithItsCode) {
     Info info;
     std::atomic<int> calls{0};
-    int starts = 0;
-    const ThreadStarter failThird = [&starts](std::function<void()> body) {
-        if (++starts == 3) {
-            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-        }
-        return std::thread(std::move(body));
-    };
+    StoppingExecutor stopping(4, 7);
     const bool ok = RunRowsInParallel(
         [&calls](Info&, int32_t) {
             calls.fetch_add(1);
             return true;
         },
-        info, 8, 4, failThird);
+        info, 8, stopping);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(calls.load(), 4);  // the two started slices of two rows ran to the end
+    EXPECT_EQ(calls.load(), 4);
+    EXPECT_EQ(info.loopCode, 7);
     EXPECT_FALSE(info.Message().empty());
+
+    // The same rows on the sort context's own executor, which runs them all.
+    SerialExecutor serial;
+    info.executor = &serial;
+    EXPECT_TRUE(RunRowsInParallel([&calls](Info&, int32_t) { return calls.fetch_add(1) >= 0; }, info, 8));
+    EXPECT_EQ(calls.load(), 12);
+    EXPECT_EQ(info.loopCode, 0);
 }
 
 TEST(ConcurrencyRunRows, ExceptionsFromSeveralRowsLeaveOneMessage) {
     Info info;
+    PoolExecutor pool(8);
     const bool ok = RunRowsInParallel(
-        [](Info&, int32_t row) -> bool { throw std::runtime_error("row " + std::to_string(row)); }, info, 16, 8);
+        [](Info&, int32_t row) -> bool { throw std::runtime_error("row " + std::to_string(row)); }, info, 16, pool);
     EXPECT_TRUE(ok);
     EXPECT_EQ(info.Message().rfind("row ", 0), 0u);
 }

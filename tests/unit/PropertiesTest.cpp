@@ -16,6 +16,12 @@
 namespace korvane::utils::test {
 namespace {
 
+// The scratch of the one worker the tests below sort on, kept from call to call as an executor's is.
+WorkerScratch& TestScratch() {
+    static WorkerScratch scratch;
+    return scratch;
+}
+
 KRVN_Params RandomLook(std::mt19937& g) {
     KRVN_Params p;
     p.trigger = Pick(g, 0, 10);
@@ -290,13 +296,13 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
         std::vector<float> noise(static_cast<size_t>(width));
         void* pixels = pixelBytes == 16 ? static_cast<void*>(colors.data()) : static_cast<void*>(tags.data());
         if (!CompactRowsApply(rows)) {
-            EXPECT_FALSE(SortCompactRow(rows, 0, pixels, pixelBytes, breaks.data(), keys.data()));
+            EXPECT_FALSE(SortCompactRow(rows, 0, pixels, pixelBytes, breaks.data(), keys.data(), TestScratch()));
             EXPECT_NE(rows.Message().find("compact"), std::string::npos);
             continue;
         }
         ++compact;
         nearLimit += limited ? 1 : 0;
-        EXPECT_FALSE(SortCompactRow(rows, 0, pixels, 12, breaks.data(), keys.data()));
+        EXPECT_FALSE(SortCompactRow(rows, 0, pixels, 12, breaks.data(), keys.data(), TestScratch()));
         if (rows.derived.noiseOn) ++noisy;
         for (int32_t y = height - 1; y >= 0; --y) {
             LineNoiseValues(rows, y, width, noise.data());
@@ -313,7 +319,7 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
                 breaks[x] = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n, r.trigger.alpha);
                 keys[x] = SortableBits(SortValueOf(r.sortSource, rows.settings.sortKey), !rows.settings.reverse);
             }
-            ASSERT_TRUE(SortCompactRow(rows, y, pixels, pixelBytes, breaks.data(), keys.data())) << rows.Message();
+            ASSERT_TRUE(SortCompactRow(rows, y, pixels, pixelBytes, breaks.data(), keys.data(), TestScratch())) << rows.Message();
             for (int32_t x = 0; x < width; ++x) {
                 const FloatPixel& want = sequential.lineRecords[static_cast<size_t>(y) * width + x].color;
                 FloatPixel got = colors[x];
@@ -375,7 +381,7 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
         std::fill(grid.keys.begin(), grid.keys.end(), 0x5a5a5a5au);
         std::fill(grid.breaks.begin(), grid.breaks.end(), uint8_t{0xa5});
         if (!CompactGridApplies(info)) {
-            EXPECT_FALSE(SortGridLine(info, grid, 0));
+            EXPECT_FALSE(SortGridLine(info, grid, 0, TestScratch()));
             continue;
         }
         ++compact;
@@ -396,10 +402,10 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
         SetUpTransform(info, 1);
         // Bands and lines in reverse order: none may depend on another.
         for (int32_t band = CompactBandCount(info.lineCount) - 1; band >= 0; --band) {
-            ASSERT_TRUE(BuildGridBand(info, grid, band));
+            ASSERT_TRUE(BuildGridBand(info, grid, band, TestScratch()));
         }
         for (int32_t y = info.lineCount - 1; y >= 0; --y) {
-            ASSERT_TRUE(SortGridLine(info, grid, y)) << info.Message();
+            ASSERT_TRUE(SortGridLine(info, grid, y, TestScratch())) << info.Message();
         }
         SetUpTransform(info, 2);
         const TransferMapping back(info);
@@ -465,11 +471,11 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
         CompactGrid grid;
         SizeCompactGrid(grid, info);
         if (!RandomRowsApply(info)) {
-            EXPECT_FALSE(SortRandomRows(info, grid));
+            EXPECT_FALSE(SortRandomRows(info, grid, TestScratch()));
             continue;
         }
         EXPECT_FALSE(CompactGridApplies(info));
-        EXPECT_FALSE(SortGridLine(info, grid, 0));
+        EXPECT_FALSE(SortGridLine(info, grid, 0, TestScratch()));
         ASSERT_TRUE(grid.keys.empty() && grid.breaks.empty());
         ASSERT_EQ(grid.cells.size(), input.size());
         ASSERT_EQ(grid.spans.size(), static_cast<size_t>(height));
@@ -503,7 +509,7 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
                 reachingBack += span.start < 0 ? 1 : 0;
             }
         }
-        ASSERT_TRUE(SortRandomRows(info, grid)) << info.Message();
+        ASSERT_TRUE(SortRandomRows(info, grid, TestScratch())) << info.Message();
         for (size_t i = 0; i < grid.cells.size(); ++i) {
             const uint64_t cell = grid.cells[i];
             const size_t from = static_cast<size_t>(CellRow(cell)) * width + CellColumn(cell);
@@ -515,7 +521,7 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
         // A span that would leave the grid is refused, not sorted.
         if (!grid.spans.back().empty()) {
             grid.spans.back().back().count = width + 1 - grid.spans.back().back().start;
-            EXPECT_FALSE(SortRandomRows(info, grid));
+            EXPECT_FALSE(SortRandomRows(info, grid, TestScratch()));
         }
     }
     EXPECT_GT(compact, 350);

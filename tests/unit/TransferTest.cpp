@@ -2,6 +2,7 @@
 #include <random>
 
 #include "SortingTestSupport.h"
+#include "sorting/Executor.h"
 
 namespace korvane::utils::test {
 namespace {
@@ -17,6 +18,7 @@ std::vector<PixelRecord> Traced(int32_t width, int32_t height, std::mt19937& g) 
 
 TEST(Transfer, BandsWriteWhatRowsWrite) {
     std::mt19937 g(5);
+    SerialExecutor serial;
     const float angles[] = {0.0f, 33.0f, 90.0f, -127.5f, 181.0f};
     const float resolutions[] = {1.0f, 0.6f};
     const int32_t sizes[][2] = {{37, 23}, {1, 70}, {131, 3}, {64, 33}};
@@ -41,7 +43,7 @@ TEST(Transfer, BandsWriteWhatRowsWrite) {
                     // Image to grid: rebuilt row by row, on one thread.
                     Info rows = banded;
                     std::fill(rows.lineRecords.begin(), rows.lineRecords.end(), PixelRecord{});
-                    ASSERT_TRUE(RunRowsInParallel(TransferRow, rows, rows.lineCount, 1));
+                    ASSERT_TRUE(RunRowsInParallel(TransferRow, rows, rows.lineCount, serial));
                     ASSERT_EQ(FirstDifference(rows.lineRecords, banded.lineRecords), -1);
 
                     // Grid to image, some records marked as sorted.
@@ -52,7 +54,7 @@ TEST(Transfer, BandsWriteWhatRowsWrite) {
                     rows = banded;
                     ASSERT_TRUE(TakeOutPixels(banded));
                     rows.transform = banded.transform;
-                    ASSERT_TRUE(RunRowsInParallel(TransferRow, rows, rows.imageHeight, 1));
+                    ASSERT_TRUE(RunRowsInParallel(TransferRow, rows, rows.imageHeight, serial));
                     ASSERT_EQ(FirstDifference(rows.imageRecords, banded.imageRecords), -1);
                 }
             }
