@@ -28,9 +28,11 @@ void CheckPath(const std::string& text) {
                 if (!std::isfinite(p.x) || !std::isfinite(p.y)) Fail("a path point that is not finite");
             }
         }
-        if (!path.segments.empty() && path.segments.front().kind != cli::PathSegment::Move) Fail("a path not starting with a move");
+        if (!path.segments.empty() && path.segments.front().kind != cli::PathSegment::Move)
+            Fail("a path not starting with a move");
     } catch (const cli::PathSyntaxError& e) {
-        if (e.position < 1 || e.position > text.size() + 1) Fail("error position " + std::to_string(e.position) + " outside the text");
+        if (e.position < 1 || e.position > text.size() + 1)
+            Fail("error position " + std::to_string(e.position) + " outside the text");
         if (e.message.empty()) Fail("an error without a message");
     }
 }
@@ -75,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         } else {
             // Inline only: the fuzzer never names files.
-            if (text.find_first_not_of(" \t\r\n") == std::string::npos || text[text.find_first_not_of(" \t\r\n")] != '{')
+            if (text.find_first_not_of(" \t\r\n") == std::string::npos ||
+                text[text.find_first_not_of(" \t\r\n")] != '{')
                 text.insert(0, "{");
             settings.loadPreset(text);
         }

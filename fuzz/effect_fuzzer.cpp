@@ -41,7 +41,8 @@ double AnyValue(FuzzedDataProvider& in, double lo, double hi, double dephault) {
         case 2: return std::numeric_limits<double>::infinity();
         case 3: return -std::numeric_limits<double>::infinity();
         case 4: return in.ConsumeFloatingPoint<double>();
-        case 5: return std::round(lo) - 3 + in.ConsumeIntegralInRange(0, static_cast<int>(std::min(hi - lo, 1000.0)) + 6);
+        case 5:
+            return std::round(lo) - 3 + in.ConsumeIntegralInRange(0, static_cast<int>(std::min(hi - lo, 1000.0)) + 6);
         case 6: return in.ConsumeBool() ? lo : hi;
         default: return lo + (hi - lo) * in.ConsumeProbability<double>();
     }
@@ -97,13 +98,22 @@ void FillImage(FuzzedDataProvider& in, World& w) {
             double c[4];
             for (double& v : c) {
                 const uint32_t r = next();
-                if (style == 0) v = (r & 0xff) / 255.0;               // noise
-                else if (style == 1) v = (x + y) % 7 / 6.0;           // stripes: long equal runs
-                else if (style == 2) v = (r & 1) ? 1.0 : 0.0;         // extremes
-                else v = ((seed >> (x % 24)) & 0xf) / 15.0;           // few values
+                if (style == 0)
+                    v = (r & 0xff) / 255.0;  // noise
+                else if (style == 1)
+                    v = (x + y) % 7 / 6.0;  // stripes: long equal runs
+                else if (style == 2)
+                    v = (r & 1) ? 1.0 : 0.0;  // extremes
+                else
+                    v = ((seed >> (x % 24)) & 0xf) / 15.0;  // few values
                 if (wild && (r >> 8) % 16 < static_cast<uint32_t>(wild)) {
-                    const double odd[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                                          -std::numeric_limits<double>::infinity(), 1e30, -1e30, -1.0, 4.0,
+                    const double odd[] = {std::numeric_limits<double>::quiet_NaN(),
+                                          std::numeric_limits<double>::infinity(),
+                                          -std::numeric_limits<double>::infinity(),
+                                          1e30,
+                                          -1e30,
+                                          -1.0,
+                                          4.0,
                                           std::numeric_limits<float>::denorm_min()};
                     v = odd[(r >> 12) % 8];
                 }
@@ -111,8 +121,9 @@ void FillImage(FuzzedDataProvider& in, World& w) {
             if (w.depth() == 32) {
                 w.SetRaw(x, y, c[0], c[1], c[2], c[3]);
             } else {
-                w.Set(x, y, host::Color{static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2]),
-                                        static_cast<float>(c[3])});
+                w.Set(x, y,
+                      host::Color{static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2]),
+                                  static_cast<float>(c[3])});
             }
         }
     }
@@ -169,7 +180,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     g_case.clear();
     const bool premiere = in.ConsumeIntegralInRange(0, 3) == 0;
-    Host h(host::EntryPoints{&PluginDataEntryFunction, &EffectMain}, premiere ? Personality::Premiere : Personality::AfterEffects);
+    Host h(host::EntryPoints{&PluginDataEntryFunction, &EffectMain},
+           premiere ? Personality::Premiere : Personality::AfterEffects);
     if (h.Setup() != PF_Err_NONE) Fail("set-up failed");
     h.SetThreadCount(in.ConsumeIntegralInRange(1, 3));
 
@@ -207,9 +219,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         SetParam(in, h, index, layers, masks);
     }
     const double time = in.ConsumeFloatingPointInRange(-1.0, 12.0);
-    g_case += "\n  " + std::string(premiere ? "Premiere" : "After Effects") + (legacy ? " legacy" : " smart") + " render, " +
-              std::to_string(width) + "x" + std::to_string(height) + " at " + std::to_string(depth) + " bits, " +
-              std::to_string(layers) + " layers, " + std::to_string(masks) + " masks, time " + std::to_string(time);
+    g_case += "\n  " + std::string(premiere ? "Premiere" : "After Effects") + (legacy ? " legacy" : " smart") +
+              " render, " + std::to_string(width) + "x" + std::to_string(height) + " at " + std::to_string(depth) +
+              " bits, " + std::to_string(layers) + " layers, " + std::to_string(masks) + " masks, time " +
+              std::to_string(time);
 
     auto render = [&](World& out) {
         return legacy ? h.RenderLegacy(time, input, out) : h.RenderSmart(time, depth, input, out);
@@ -221,7 +234,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckRange(first);
     const PF_Err err2 = render(second);
     CheckBalance(h, "the second render");
-    if (err1 != err2) Fail("two renders of one frame returned " + std::to_string(err1) + " and " + std::to_string(err2));
+    if (err1 != err2)
+        Fail("two renders of one frame returned " + std::to_string(err1) + " and " + std::to_string(err2));
     if (err1 == PF_Err_NONE && first.PackedBytes() != second.PackedBytes()) Fail("two renders of one frame differ");
 
     h.GlobalSetdown();

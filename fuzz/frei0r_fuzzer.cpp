@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         f0r_get_param_value(instance, &back, index);
         if (index >= 0 && index < info.num_params) {
             if (!param.name || !param.explanation) Fail("parameter " + std::to_string(index) + " without a name");
-            if (!(back >= 0.0 && back <= 1.0)) Fail("parameter " + std::to_string(index) + " reads back " + std::to_string(back));
+            if (!(back >= 0.0 && back <= 1.0))
+                Fail("parameter " + std::to_string(index) + " reads back " + std::to_string(back));
         } else if (back != -1) {
             Fail("an index out of range answered a value");
         }
@@ -85,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(pixels * 4);
         for (size_t i = 0; i < pixels; ++i) {
             uint32_t v = 0x9e3779b9u * static_cast<uint32_t>(i + 1);
-            for (size_t b = 0; b < 4 && i * 4 + b < bytes.size(); ++b) v = (v & ~(0xffu << (8 * b))) | (uint32_t{bytes[i * 4 + b]} << (8 * b));
+            for (size_t b = 0; b < 4 && i * 4 + b < bytes.size(); ++b)
+                v = (v & ~(0xffu << (8 * b))) | (uint32_t{bytes[i * 4 + b]} << (8 * b));
             frame[i] = v;
         }
         const double time = in.ConsumeFloatingPoint<double>();

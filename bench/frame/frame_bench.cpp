@@ -215,19 +215,26 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-        if (arg == "--sizes") sizes = Split(value(), ',');
-        else if (arg == "--depths") depths = Split(value(), ',');
-        else if (arg == "--looks") looks = Split(value(), ',');
-        else if (arg == "--runs") runs = std::max(1, std::atoi(value().c_str()));
-        else if (arg == "--threads") threads = std::max(0, std::atoi(value().c_str()));
+        if (arg == "--sizes")
+            sizes = Split(value(), ',');
+        else if (arg == "--depths")
+            depths = Split(value(), ',');
+        else if (arg == "--looks")
+            looks = Split(value(), ',');
+        else if (arg == "--runs")
+            runs = std::max(1, std::atoi(value().c_str()));
+        else if (arg == "--threads")
+            threads = std::max(0, std::atoi(value().c_str()));
         else if (arg == "--host") {
             const std::string name = value();
             if (name != "ae" && name != "premiere") return Usage();
             g_personality = name == "premiere" ? Personality::Premiere : Personality::AfterEffects;
-        }
-        else if (arg == "--write-image") image_path = value();
-        else if (arg == "--size") image_size = value();
-        else return Usage();
+        } else if (arg == "--write-image")
+            image_path = value();
+        else if (arg == "--size")
+            image_size = value();
+        else
+            return Usage();
     }
 
     if (g_personality == Personality::Premiere) depths = {"8"};
@@ -248,7 +255,8 @@ int main(int argc, char** argv) {
             const int depth = std::atoi(depth_text.c_str());
             if (depth != 8 && depth != 16 && depth != 32) return Usage();
             for (const std::string& name : looks) {
-                const auto it = std::find_if(Looks().begin(), Looks().end(), [&](const Look& l) { return name == l.name; });
+                const auto it = std::find_if(Looks().begin(), Looks().end(),
+                                             [&](const Look& l) { return name == l.name; });
                 if (it == Looks().end()) return Usage();
                 const Result r = RunIsolated(*it, w, h, depth, runs, threads);
                 if (r.err != 0) {

@@ -38,14 +38,17 @@ double MedianMs(int runs, F&& work) {
 int main(int argc, char** argv) {
     int width = 1920, height = 1080, runs = 7;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--size")) std::sscanf(argv[i + 1], "%dx%d", &width, &height);
-        else if (!std::strcmp(argv[i], "--runs")) runs = std::max(1, std::atoi(argv[i + 1]));
+        if (!std::strcmp(argv[i], "--size"))
+            std::sscanf(argv[i + 1], "%dx%d", &width, &height);
+        else if (!std::strcmp(argv[i], "--runs"))
+            runs = std::max(1, std::atoi(argv[i + 1]));
     }
     std::vector<uint32_t> in(static_cast<size_t>(width) * height), out(in.size());
     std::mt19937 random(1);
     for (size_t i = 0; i < in.size(); ++i) {
         const uint32_t x = static_cast<uint32_t>(i % width), y = static_cast<uint32_t>(i / width);
-        in[i] = ((x * 255 / width + random() % 32) & 0xff) | ((y * 255 / height) << 8) | ((random() % 256) << 16) | 0xff000000u;
+        in[i] = ((x * 255 / width + random() % 32) & 0xff) | ((y * 255 / height) << 8) | ((random() % 256) << 16) |
+                0xff000000u;
     }
     host::Host host(host::EntryPoints{&PluginDataEntryFunction, &EffectMain}, host::Personality::AfterEffects);
     if (host.Setup() != PF_Err_NONE) return 1;
@@ -59,7 +62,8 @@ int main(int argc, char** argv) {
     const double to_rgba = MedianMs(runs * 10, [&] { frei0r::WorldToRgba(output, out.data()); });
     const double bridge = to_world + params + to_rgba;
     std::printf("%dx%d, default look, %d runs, medians in ms\n", width, height, runs);
-    std::printf("RGBA to world      %8.3f\nparameters         %8.3f\nworld to RGBA      %8.3f\n", to_world, params, to_rgba);
+    std::printf("RGBA to world      %8.3f\nparameters         %8.3f\nworld to RGBA      %8.3f\n", to_world, params,
+                to_rgba);
     std::printf("bridge total       %8.3f\neffect render      %8.3f\nbridge / effect    %7.1f %%\n", bridge, render,
                 100.0 * bridge / render);
     host.GlobalSetdown();

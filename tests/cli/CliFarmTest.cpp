@@ -24,24 +24,27 @@ RunResult Ffmpeg(const std::vector<std::string>& args) {
 }
 
 nlohmann::json Probe(const std::string& path, const std::vector<std::string>& extra = {}) {
-    const RunResult r = RunProgram("ffprobe", Concat(Concat({"-v", "error", "-of", "json", "-show_streams", "-show_format"}, extra), {path}));
+    const RunResult r = RunProgram(
+        "ffprobe", Concat(Concat({"-v", "error", "-of", "json", "-show_streams", "-show_format"}, extra), {path}));
     EXPECT_EQ(r.exit_code, 0) << r.err;
     return nlohmann::json::parse(r.out, nullptr, false);
 }
 
 // Every frame of a clip as raw RGBA, in order.
 std::vector<std::string> Frames(const std::string& path) {
-    const RunResult r = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough",
-                                              "-f", "rawvideo", "-pix_fmt", "rgba", "-"});
+    const RunResult r = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode",
+                                              "passthrough", "-f", "rawvideo", "-pix_fmt", "rgba", "-"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out.size() % kFrameBytes, 0u);
     std::vector<std::string> frames;
-    for (std::size_t at = 0; at + kFrameBytes <= r.out.size(); at += kFrameBytes) frames.push_back(r.out.substr(at, kFrameBytes));
+    for (std::size_t at = 0; at + kFrameBytes <= r.out.size(); at += kFrameBytes)
+        frames.push_back(r.out.substr(at, kFrameBytes));
     return frames;
 }
 
 std::string Samples(const std::string& path) {
-    const RunResult r = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-f", "s16le", "-"});
+    const RunResult r = RunProgram("ffmpeg",
+                                   {"-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-f", "s16le", "-"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     return r.out;
 }
@@ -69,7 +72,8 @@ protected:
         CliTest::SetUp();
         clip_ = Path("clip.mkv");
         const RunResult r = Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=40x30:rate=24:duration=2", "-f", "lavfi", "-i",
-                                    "sine=frequency=440:duration=2", "-c:v", "ffv1", "-pix_fmt", "bgr0", "-c:a", "flac", clip_});
+                                    "sine=frequency=440:duration=2", "-c:v", "ffv1", "-pix_fmt", "bgr0", "-c:a", "flac",
+                                    clip_});
         ASSERT_EQ(r.exit_code, 0) << r.err;
     }
     const std::vector<std::string> look_ = Concat(kSortMost, {"--set", "angle=0@0,90@47"});
@@ -94,12 +98,17 @@ TEST_F(CliFarmTest, FarmRenderOnTwoSlotsWithAFailingChunkMatchesOneMachine) {
 
     // The chunk of frames 10-19 fails the first time, as on a machine that went away.
     const std::string& korvane = kKorvane;
-    WriteScript(Path("flaky"), "case \" $* \" in *' --frames 10-19 '*)\n"
-                               "  [ -e '" + Path("failed-once") + "' ] || { touch '" + Path("failed-once") + "'; exit 1; } ;;\n"
-                               "esac\nexec '" + korvane + "' \"$@\"\n");
+    WriteScript(Path("flaky"),
+                "case \" $* \" in *' --frames 10-19 '*)\n"
+                "  [ -e '" +
+                    Path("failed-once") + "' ] || { touch '" + Path("failed-once") +
+                    "'; exit 1; } ;;\n"
+                    "esac\nexec '" +
+                    korvane + "' \"$@\"\n");
     const std::string farm = SourceData("scripts/farm-render");
     const std::vector<std::string> args = Concat({clip_, Path("joined.mkv"), "--jobs", "2", "--chunk-frames", "10",
-                                                  "--korvane", Path("flaky"), "-q"}, look_);
+                                                  "--korvane", Path("flaky"), "-q"},
+                                                 look_);
 
     r = RunProgram(farm, Concat(args, {"--dry-run"}));
     ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -117,26 +126,38 @@ TEST_F(CliFarmTest, FarmRenderOnTwoSlotsWithAFailingChunkMatchesOneMachine) {
     WriteScript(Path("broken"), "case \" $* \" in *' --dump-params '*) exit 0 ;; esac\nexit 3\n");
     r = RunProgram(farm, {clip_, Path("never.mkv"), "--jobs", "2", "--korvane", Path("broken"), "--retries", "1"});
     EXPECT_NE(r.exit_code, 0);
-    EXPECT_THAT(Entries(), UnorderedElementsAreArray({"clip.mkv", "whole.mkv", "flaky", "failed-once", "joined.mkv", "broken"}));
+    EXPECT_THAT(Entries(),
+                UnorderedElementsAreArray({"clip.mkv", "whole.mkv", "flaky", "failed-once", "joined.mkv", "broken"}));
 }
 
 // Ctrl-C (to the whole process group, as a terminal sends it), SIGTERM and SIGHUP to the script
 // stop every running chunk at once, remove the chunks and exit with the signal's code.
 TEST_F(CliFarmTest, FarmRenderStopsEveryChunkOnASignal) {
     // Each chunk notes its process; the first to start sends the signal, then works on for long.
-    WriteScript(Path("slow"), "case \" $* \" in *' -o '*/chunk_*)\n"
-                              "  echo $$ >> '" + Path("pids") + "'\n"
-                              "  mkdir '" + Path("signalled") + "' 2> /dev/null && kill -s \"$SIG\" -- \"$GROUP$FARM_PID\"\n"
-                              "  sleep 30; touch '" + Path("survived") + "'; exit 0 ;;\n"
-                              "esac\nexec '" + kKorvane + "' \"$@\"\n");
+    WriteScript(Path("slow"),
+                "case \" $* \" in *' -o '*/chunk_*)\n"
+                "  echo $$ >> '" +
+                    Path("pids") +
+                    "'\n"
+                    "  mkdir '" +
+                    Path("signalled") +
+                    "' 2> /dev/null && kill -s \"$SIG\" -- \"$GROUP$FARM_PID\"\n"
+                    "  sleep 30; touch '" +
+                    Path("survived") +
+                    "'; exit 0 ;;\n"
+                    "esac\nexec '" +
+                    kKorvane + "' \"$@\"\n");
     const std::string launch = "export FARM_PID=$$; exec \"$0\" \"$@\"";
-    const std::vector<std::string> args = {"--wait", "bash", "-c", launch, SourceData("scripts/farm-render"), clip_,
-                                           Path("out.mkv"), "--jobs", "2", "--chunk-frames", "24", "--korvane", Path("slow")};
+    const std::vector<std::string> args = {
+        "--wait", "bash",          "-c",        launch, SourceData("scripts/farm-render"),
+        clip_,    Path("out.mkv"), "--jobs",    "2",    "--chunk-frames",
+        "24",     "--korvane",     Path("slow")};
     for (const auto& [signal, group, code] : {std::tuple{"INT", "-", 130}, {"TERM", "", 143}, {"HUP", "", 129}}) {
         SCOPED_TRACE(signal);
         const RunResult r = RunProgram("setsid", args, {std::string("SIG=") + signal, std::string("GROUP=") + group});
         EXPECT_EQ(r.exit_code, code) << r.err;
-        EXPECT_THAT(r.err, HasSubstr(std::string("farm-render: interrupted by SIG") + signal + "; every chunk stopped"));
+        EXPECT_THAT(r.err,
+                    HasSubstr(std::string("farm-render: interrupted by SIG") + signal + "; every chunk stopped"));
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;  // the plan, then that
         EXPECT_THAT(Entries(), UnorderedElementsAreArray({"clip.mkv", "slow", "pids", "signalled"}));
         std::istringstream pids(ReadBytes(Path("pids")));
@@ -151,8 +172,10 @@ TEST_F(CliFarmTest, FarmRenderStopsEveryChunkOnASignal) {
 // What the join would refuse, and a bad option for the join's encoder, stop the run before any
 // chunk is rendered: exit 2, one line naming OUT, nothing left behind.
 TEST_F(CliFarmTest, FarmRenderRefusesWhatTheJoinWouldBeforeRendering) {
-    WriteScript(Path("noting"), "case \" $* \" in *' -o '*/chunk_*) echo \"$*\" >> '" + Path("rendered") + "' ;; esac\n"
-                                "exec '" + kKorvane + "' \"$@\"\n");
+    WriteScript(Path("noting"), "case \" $* \" in *' -o '*/chunk_*) echo \"$*\" >> '" + Path("rendered") +
+                                    "' ;; esac\n"
+                                    "exec '" +
+                                    kKorvane + "' \"$@\"\n");
     std::filesystem::create_directory(Path("sub"));
     std::filesystem::create_hard_link(clip_, Path("hard.mkv"));
     std::filesystem::create_symlink(clip_, Path("soft.mkv"));
@@ -171,17 +194,22 @@ TEST_F(CliFarmTest, FarmRenderRefusesWhatTheJoinWouldBeforeRendering) {
         {Path("sorted"), {}, "is no video file"},
         {Path("sub"), {}, "cannot write '" + Path("sub") + "': it is a folder"},
         {"/proc/sorted.mkv", {}, "cannot write '/proc/sorted.mkv': no file can be made in '/proc'"},
-        {Path("sorted.mkv"), {"--codec", "nosuchencoder"}, "farm-render: cannot write '" + Path("sorted.mkv") + "': Unknown encoder 'nosuchencoder'"},
+        {Path("sorted.mkv"),
+         {"--codec", "nosuchencoder"},
+         "farm-render: cannot write '" + Path("sorted.mkv") + "': Unknown encoder 'nosuchencoder'"},
         {Path("sorted.webm"), {"--crf", "64"}, "--crf: Value 64 not in range 0 to 63"},
-        {Path("sorted.webm"), {"--encoder-args", "-nosuchoption 1"}, "libvpx-vp9 and .webm have no option '-nosuchoption'"},
+        {Path("sorted.webm"),
+         {"--encoder-args", "-nosuchoption 1"},
+         "libvpx-vp9 and .webm have no option '-nosuchoption'"},
         {Path("sorted.webm"), {"--encoder-args", "-deadline 'good"}, "a quote is not closed"},
         {Path("sub/chunk_000000.mkv"), {"--chunk-dir", Path("sub")}, "where a chunk would have its name"},
         {Path("sorted\n.mkv"), {}, "OUT has a line break in its name"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.out + " " + (c.options.empty() ? "" : c.options[0]));
-        const RunResult r = RunProgram(SourceData("scripts/farm-render"),
-                                       Concat({clip_, c.out, "--jobs", "2", "--chunk-frames", "12", "--korvane", Path("noting")}, c.options));
+        const RunResult r = RunProgram(
+            SourceData("scripts/farm-render"),
+            Concat({clip_, c.out, "--jobs", "2", "--chunk-frames", "12", "--korvane", Path("noting")}, c.options));
         EXPECT_EQ(r.exit_code, 2) << r.err;
         EXPECT_THAT(r.err, HasSubstr(c.message));
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -192,7 +220,10 @@ TEST_F(CliFarmTest, FarmRenderRefusesWhatTheJoinWouldBeforeRendering) {
 // Frames are counted as a decoder gives them: a stream-copy cut's packets before its start are
 // marked for discard and hold no frame of the clip. The plan says what it does in the user's terms.
 TEST_F(CliFarmTest, FarmRenderCountsFramesAsDecodedAndSaysItsPlan) {
-    ASSERT_EQ(Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=40x30:rate=24:duration=10", "-c:v", "libx264", Path("long.mp4")}).exit_code, 0);
+    ASSERT_EQ(Ffmpeg(
+                  {"-f", "lavfi", "-i", "testsrc2=size=40x30:rate=24:duration=10", "-c:v", "libx264", Path("long.mp4")})
+                  .exit_code,
+              0);
     ASSERT_EQ(Ffmpeg({"-ss", "1.5", "-i", Path("long.mp4"), "-t", "6", "-c", "copy", Path("cut.mp4")}).exit_code, 0);
     const nlohmann::json counted = Probe(Path("cut.mp4"), {"-count_packets", "-count_frames"});
     const long packets = std::stol(counted["streams"][0]["nb_read_packets"].get<std::string>());
@@ -201,7 +232,8 @@ TEST_F(CliFarmTest, FarmRenderCountsFramesAsDecodedAndSaysItsPlan) {
     ASSERT_GT(frames, 100);
 
     const std::string farm = SourceData("scripts/farm-render");
-    RunResult r = RunProgram(farm, {Path("cut.mp4"), Path("sorted.mkv"), "--chunk-frames", "100", "--jobs", "0", "--korvane", kKorvane, "--dry-run"});
+    RunResult r = RunProgram(farm, {Path("cut.mp4"), Path("sorted.mkv"), "--chunk-frames", "100", "--jobs", "0",
+                                    "--korvane", kKorvane, "--dry-run"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("--frames 0-99 -o "));
     EXPECT_THAT(r.out, HasSubstr("--frames 100-" + std::to_string(frames - 1) + " -o "));
@@ -212,9 +244,13 @@ TEST_F(CliFarmTest, FarmRenderCountsFramesAsDecodedAndSaysItsPlan) {
     r = RunProgram(farm, {Path("one.mkv"), Path("one-sorted.mkv"), "--jobs", "0", "--korvane", kKorvane});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_THAT(r.err, HasSubstr("farm-render: 1 frame in one chunk\n"));
-    for (const auto& [jobs, plan] : {std::pair{"1", "one at a time"}, {"3", "3 at once"}, {"50%", "50% of the cores at once"},
-                                     {"+1", "one per core and 1 more at once"}, {"-1", "one per core, less 1, at once"}}) {
-        r = RunProgram(farm, {clip_, Path("sorted.mkv"), "--chunk-frames", "24", "--jobs", jobs, "--korvane", kKorvane, "--dry-run"});
+    for (const auto& [jobs, plan] : {std::pair{"1", "one at a time"},
+                                     {"3", "3 at once"},
+                                     {"50%", "50% of the cores at once"},
+                                     {"+1", "one per core and 1 more at once"},
+                                     {"-1", "one per core, less 1, at once"}}) {
+        r = RunProgram(farm, {clip_, Path("sorted.mkv"), "--chunk-frames", "24", "--jobs", jobs, "--korvane", kKorvane,
+                              "--dry-run"});
         ASSERT_EQ(r.exit_code, 0) << r.err;
         EXPECT_EQ(r.err, std::string("farm-render: 48 frames in 2 chunks of 24, ") + plan + "\n");
     }
@@ -227,7 +263,8 @@ TEST_F(CliFarmTest, FarmRenderCountsFramesAsDecodedAndSaysItsPlan) {
 // in one line naming the frames, and leaves nothing behind.
 TEST_F(CliFarmTest, JoinChecksTheChunksAndRefusesGaps) {
     for (const char* range : {"0-11", "12-23", "24-35", "36-47", "6-17", "25-35"}) {
-        const RunResult r = Korvane(Concat({"render", clip_, "--frames", range, "-o", Path(std::string("c") + range + ".mkv"), "-q"}, look_));
+        const RunResult r = Korvane(
+            Concat({"render", clip_, "--frames", range, "-o", Path(std::string("c") + range + ".mkv"), "-q"}, look_));
         ASSERT_EQ(r.exit_code, 0) << r.err;
     }
     const nlohmann::json chunk = Probe(Path("c12-23.mkv"), {"-count_packets"});
@@ -247,7 +284,8 @@ TEST_F(CliFarmTest, JoinChecksTheChunksAndRefusesGaps) {
         {{"c36-47.mkv", "c0-11.mkv", "c12-23.mkv"}, "missing frames 24-35 (no chunk)"},
         {{"c0-11.mkv", "c12-23.mkv", "c24-35.mkv"}, "missing frames 36-47 (no chunk)"},
         {{"c0-11.mkv", "c12-23.mkv", "c25-35.mkv", "c36-47.mkv"}, "cannot join: missing frame 24 (no chunk)\n"},
-        {{"c0-11.mkv", "short.mkv", "c24-35.mkv"}, "frames 18-23 ('" + Path("short.mkv") + "' ends early), frames 36-47 (no chunk)"},
+        {{"c0-11.mkv", "short.mkv", "c24-35.mkv"},
+         "frames 18-23 ('" + Path("short.mkv") + "' ends early), frames 36-47 (no chunk)"},
         {{"c0-11.mkv", "c6-17.mkv", "c12-23.mkv"}, "both hold frames 6-11"},
         {{"c0-11.mkv", "c0-11.mkv"}, "both hold frames 0-11"},
         {{"clip.mkv"}, "is no chunk of a clip"},
@@ -280,7 +318,8 @@ TEST_F(CliFarmTest, JoinChecksTheChunksAndRefusesGaps) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     const nlohmann::json joined = Probe(Path("joined.webm")), rendered = Probe(Path("whole.webm"));
     for (const char* key : {"codec_name", "pix_fmt", "color_space", "sample_rate"})
-        for (int stream : {0, 1}) EXPECT_EQ(joined["streams"][stream].value(key, ""), rendered["streams"][stream].value(key, "")) << key;
+        for (int stream : {0, 1})
+            EXPECT_EQ(joined["streams"][stream].value(key, ""), rendered["streams"][stream].value(key, "")) << key;
     EXPECT_EQ(joined["streams"][1]["codec_name"], "opus");
 }
 
@@ -289,9 +328,14 @@ TEST_F(CliFarmTest, SlurmTemplateRendersItsChunkAndJoins) {
     const std::string sbatch = SourceData("scripts/farm/korvane.sbatch");
     ASSERT_EQ(RunProgram("bash", {"-n", sbatch}).exit_code, 0);
     WriteScript(Path("echo-korvane"), "printf '%s|' \"$@\"\n");
-    const std::vector<std::string> env = {"SOURCE=/clips/a b.mov", "OUT=/out/sorted.mov", "CHUNK_DIR=" + Path("chunks"),
-                                          "FRAMES=100", "CHUNK_FRAMES=48", "KORVANE=" + Path("echo-korvane"),
-                                          "RENDER_ARGS=--set angle=90 --mask 'M 0 0 H 9 V 9 Z'", "SLURM_CPUS_PER_TASK=4"};
+    const std::vector<std::string> env = {"SOURCE=/clips/a b.mov",
+                                          "OUT=/out/sorted.mov",
+                                          "CHUNK_DIR=" + Path("chunks"),
+                                          "FRAMES=100",
+                                          "CHUNK_FRAMES=48",
+                                          "KORVANE=" + Path("echo-korvane"),
+                                          "RENDER_ARGS=--set angle=90 --mask 'M 0 0 H 9 V 9 Z'",
+                                          "SLURM_CPUS_PER_TASK=4"};
     RunResult r = RunProgram("bash", {sbatch}, Concat(env, {"SLURM_ARRAY_TASK_ID=1"}));
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, "render|/clips/a b.mov|--frames|48-95|-o|" + Path("chunks") +

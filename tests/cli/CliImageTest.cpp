@@ -8,8 +8,8 @@
 namespace korvane::clitest {
 namespace {
 
-using ::testing::HasSubstr;
 using OIIO::TypeDesc;
+using ::testing::HasSubstr;
 
 class CliImages : public CliTest {
 protected:
@@ -59,7 +59,8 @@ TEST_F(CliImages, FilesComeBackInTheirLayoutUprightWithTheirMetadata) {
         header.attribute("Orientation", 6);  // stored on its side: the viewer turns it a quarter clockwise
         header.attribute("Artist", "someone");
         header.attribute("XResolution", 300.0f);
-        ASSERT_TRUE(out->open(Path("turned.tif"), header) && out->write_image(TypeDesc::FLOAT, stored.values.data()) && out->close());
+        ASSERT_TRUE(out->open(Path("turned.tif"), header) && out->write_image(TypeDesc::FLOAT, stored.values.data()) &&
+                    out->close());
     }
     ASSERT_EQ(Identity("turned.tif", "upright.tif").exit_code, 0);
     const OIIO::ImageBuf written(Path("upright.tif"));

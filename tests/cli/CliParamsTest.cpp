@@ -52,14 +52,16 @@ TEST_F(CliParams, DefaultsComeFromTheTable) {
 }
 
 TEST_F(CliParams, PresetsAndSetApplyInCommandLineOrder) {
-    std::ofstream(Path("look.json")) << R"({"angle": 90, "mode": "gradient", "reverse": true, "resolution": "50", "trigger": 9})";
+    std::ofstream(Path("look.json"))
+        << R"({"angle": 90, "mode": "gradient", "reverse": true, "resolution": "50", "trigger": 9})";
     auto values = Dump({"--set", "angle=10", "--preset", Path("look.json"), "--set", "mode=map"})[0];
-    EXPECT_EQ(values["angle"], "90");       // the preset came after --set angle
-    EXPECT_EQ(values["mode"], "map");       // --set mode came after the preset
+    EXPECT_EQ(values["angle"], "90");  // the preset came after --set angle
+    EXPECT_EQ(values["mode"], "map");  // --set mode came after the preset
     EXPECT_EQ(values["reverse"], "on");
     EXPECT_EQ(values["resolution"], "50");
-    EXPECT_EQ(values["trigger"], "hue");    // popups by 1-based value
-    EXPECT_EQ(Dump({"--preset", R"( {"angle": 33, "noise_seed": 0})"})[0]["angle"], "33");  // inline; a default is accepted
+    EXPECT_EQ(values["trigger"], "hue");  // popups by 1-based value
+    EXPECT_EQ(Dump({"--preset", R"( {"angle": 33, "noise_seed": 0})"})[0]["angle"],
+              "33");  // inline; a default is accepted
     values = Dump({"--set", "angle=10", "--set", "angle=-45", "--set", "sort_key=XOR", "--set", "pop=12.5"})[0];
     EXPECT_EQ(values["angle"], "-45");
     EXPECT_EQ(values["sort_key"], "xor");
@@ -118,10 +120,14 @@ TEST_F(CliParams, ParamsListsWhatTheEffectRegistered) {
     EXPECT_EQ(parameters, 48);
     // Index, disk id, CLI name, type, default, visibility and the UI name decoded from GBK; then
     // the range and the whole description.
-    EXPECT_THAT(words, HasSubstr("\n 2 2 threshold_low float 0 visible 阈值 < values: 0 to 1 lower end of the trigger band"));
-    EXPECT_THAT(words, HasSubstr("\n 3 59 threshold_high float 0.5 visible 阈值 > values: 0 to 1 upper end of the band, exclusive - "
-                                 "a trigger equal to it is outside; to include pure white, use effect=outside with the band below\n"));
-    EXPECT_THAT(words, HasSubstr("\n 15 61 trigger_source layer visible 触发器来源 values: --trigger-source another image"));
+    EXPECT_THAT(words,
+                HasSubstr("\n 2 2 threshold_low float 0 visible 阈值 < values: 0 to 1 lower end of the trigger band"));
+    EXPECT_THAT(
+        words,
+        HasSubstr("\n 3 59 threshold_high float 0.5 visible 阈值 > values: 0 to 1 upper end of the band, exclusive - "
+                  "a trigger equal to it is outside; to include pure white, use effect=outside with the band below\n"));
+    EXPECT_THAT(words,
+                HasSubstr("\n 15 61 trigger_source layer visible 触发器来源 values: --trigger-source another image"));
     EXPECT_THAT(words, HasSubstr("values: red|green|blue|alpha|min|max|xor|luminance|saturation|hue value each span"));
     EXPECT_THAT(words, HasSubstr("values: 0 to 100 percent"));
     EXPECT_THAT(words, ::testing::Not(HasSubstr("hidden")));

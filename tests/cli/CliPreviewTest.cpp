@@ -321,11 +321,13 @@ TEST_F(CliPreviewTest, ClipsAreTheFramesADecoderShowsAtTheirOwnRate) {
                   .exit_code,
               0);
     const std::string whole = Path("long.mp4"), cut = Path("cut.mp4");
-    ASSERT_EQ(RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc2=s=40x30:r=25:d=10", "-c:v",
-                                    "libx264", "-g", "50", "-bf", "3", whole})
+    ASSERT_EQ(RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc2=s=40x30:r=25:d=10",
+                                    "-c:v", "libx264", "-g", "50", "-bf", "3", whole})
                   .exit_code,
               0);
-    ASSERT_EQ(RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-ss", "1.5", "-i", whole, "-t", "6", "-c", "copy", cut}).exit_code, 0);
+    ASSERT_EQ(RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-ss", "1.5", "-i", whole, "-t", "6", "-c", "copy", cut})
+                  .exit_code,
+              0);
 
     Start(phone);
     auto input = Client().Get("/api/input", Auth());

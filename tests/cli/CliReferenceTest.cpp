@@ -19,10 +19,11 @@ struct Look {
 const std::vector<Look> kLooks = {
     {"classic", {"--set", "threshold_low=0.25", "--set", "threshold_high=0.8"}},
     {"melt", {"--set", "angle=90", "--set", "threshold_low=0.3", "--set", "threshold_high=1", "--set", "reverse=on"}},
-    {"hue-mosaic", {"--set", "angle=30", "--set", "trigger=saturation", "--set", "threshold_low=0.2", "--set",
-                     "threshold_high=1", "--set", "sort_key=hue", "--set", "resolution=50"}},
-    {"gradient", {"--set", "mode=gradient", "--set", "threshold_low=0.1", "--set", "threshold_high=0.6", "--set",
-                  "angle=-20"}},
+    {"hue-mosaic",
+     {"--set", "angle=30", "--set", "trigger=saturation", "--set", "threshold_low=0.2", "--set", "threshold_high=1",
+      "--set", "sort_key=hue", "--set", "resolution=50"}},
+    {"gradient",
+     {"--set", "mode=gradient", "--set", "threshold_low=0.1", "--set", "threshold_high=0.6", "--set", "angle=-20"}},
 };
 
 // Limits: a channel value may differ by 2/255; at most 1% of values may differ by more; none by
@@ -37,7 +38,8 @@ TEST_P(CliReference, MatchesTheReferenceRender) {
     const Look& look = GetParam();
     const std::string reference = SourceData(std::string("tests/data/ref-") + look.name + ".png");
     const std::string rendered = Path(std::string(look.name) + ".png");
-    const RunResult r = Korvane(Concat({"render", SourceData("tests/data/coffee-small.png"), "-o", rendered, "--quiet"}, look.args));
+    const RunResult r = Korvane(
+        Concat({"render", SourceData("tests/data/coffee-small.png"), "-o", rendered, "--quiet"}, look.args));
     ASSERT_EQ(r.exit_code, 0) << r.err;
 
     if (const char* update = std::getenv("KORVANE_UPDATE_REFERENCES"); update && *update == '1') {

@@ -19,8 +19,8 @@ extern char** environ;
 namespace korvane::clitest {
 namespace {
 
-using ::testing::HasSubstr;
 using OIIO::TypeDesc;
+using ::testing::HasSubstr;
 
 class CliRender : public CliTest {
 protected:
@@ -72,9 +72,22 @@ std::map<std::string, long> ThreadTicks(pid_t pid) {
 TEST_F(CliRender, OneThreadRendersATurnedScaledFrameOnOneThread) {
     WriteFile(Path("large.png"), RandomImage(1920, 1080, 3, TypeDesc::UINT8, 4));
     const std::string program = std::string(KORVANE_BINARY_DIR) + "/bin/korvane";
-    const std::vector<std::string> args = {program, "render", Path("large.png"), "-o", Path("large-out.png"),
-                                           "--set", "angle=33", "--set", "resolution=80", "--set", "blur=4",
-                                           "--set", "threshold_high=0.8", "--threads", "1", "--quiet"};
+    const std::vector<std::string> args = {program,
+                                           "render",
+                                           Path("large.png"),
+                                           "-o",
+                                           Path("large-out.png"),
+                                           "--set",
+                                           "angle=33",
+                                           "--set",
+                                           "resolution=80",
+                                           "--set",
+                                           "blur=4",
+                                           "--set",
+                                           "threshold_high=0.8",
+                                           "--threads",
+                                           "1",
+                                           "--quiet"};
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -98,10 +111,11 @@ TEST_F(CliRender, OneThreadRendersATurnedScaledFrameOnOneThread) {
 }
 
 TEST_F(CliRender, AThreeFrameSequenceRendersEachFrameAtItsTime) {
-    for (int f = 1; f <= 3; ++f) WriteFile(Path("in_000" + std::to_string(f) + ".png"), RandomImage(12, 8, 4, TypeDesc::UINT8, f));
+    for (int f = 1; f <= 3; ++f)
+        WriteFile(Path("in_000" + std::to_string(f) + ".png"), RandomImage(12, 8, 4, TypeDesc::UINT8, f));
     // Thresholds keyed so that frame 1 selects nothing and frames 2 and 3 sort.
-    const RunResult r = Korvane({"render", Path("in_####.png"), "-o", Path("out_%03d.png"), "--frames", "1-3",
-                                 "--set", "threshold_low=0", "--set", "threshold_high=0@1,1@2"});
+    const RunResult r = Korvane({"render", Path("in_####.png"), "-o", Path("out_%03d.png"), "--frames", "1-3", "--set",
+                                 "threshold_low=0", "--set", "threshold_high=0@1,1@2"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_THAT(r.err, HasSubstr("wrote 3 frames"));
     EXPECT_EQ(Pixels("out_001.png"), Pixels("in_0001.png"));
@@ -109,7 +123,9 @@ TEST_F(CliRender, AThreeFrameSequenceRendersEachFrameAtItsTime) {
     EXPECT_NE(Pixels("out_003.png"), Pixels("in_0003.png"));
 
     // A still input animates into a sequence.
-    ASSERT_EQ(Korvane(Concat({"render", Path("in.png"), "-o", Path("still_#.png"), "--frames", "0-1"}, kSortMost)).exit_code, 0);
+    ASSERT_EQ(
+        Korvane(Concat({"render", Path("in.png"), "-o", Path("still_#.png"), "--frames", "0-1"}, kSortMost)).exit_code,
+        0);
     EXPECT_TRUE(std::filesystem::exists(Path("still_0.png")));
     EXPECT_TRUE(std::filesystem::exists(Path("still_1.png")));
     // A missing frame stops the run with the frame's name.
@@ -121,10 +137,13 @@ TEST_F(CliRender, AThreeFrameSequenceRendersEachFrameAtItsTime) {
 TEST_F(CliRender, MasksFromTheCommandLineLimitWhereSpansStart) {
     ASSERT_EQ(Render(kSortMost, "plain.png").exit_code, 0);
     // A closed mask beside the picture: no span can start, nothing changes.
-    ASSERT_EQ(Render(Concat(kSortMost, {"--mask", "M -20 -20 h 5 v 5 h -5 Z", "--set", "mask=1"}), "outside.png").exit_code, 0);
+    ASSERT_EQ(
+        Render(Concat(kSortMost, {"--mask", "M -20 -20 h 5 v 5 h -5 Z", "--set", "mask=1"}), "outside.png").exit_code,
+        0);
     EXPECT_EQ(Pixels("outside.png"), Pixels("in.png"));
     // The same outline left open does not constrain.
-    ASSERT_EQ(Render(Concat(kSortMost, {"--mask", "M -20 -20 h 5 v 5 h -5", "--set", "mask=1"}), "open.png").exit_code, 0);
+    ASSERT_EQ(Render(Concat(kSortMost, {"--mask", "M -20 -20 h 5 v 5 h -5", "--set", "mask=1"}), "open.png").exit_code,
+              0);
     EXPECT_EQ(Pixels("open.png"), Pixels("plain.png"));
     // use_all_masks collects every closed mask: one covering the right half differs from both.
     ASSERT_EQ(Render(Concat(kSortMost, {"--mask", "M -20 -20 h 5 v 5 h -5 Z", "--mask", "M 12 0 H 24 V 16 H 12 Z",
@@ -149,7 +168,9 @@ TEST_F(CliRender, SourcesFromTheCommandLineDecideSpansAndOrder) {
     ASSERT_EQ(Render(Concat(bright, {"--trigger-source", Path("black.png")}), "triggered.png").exit_code, 0);
     EXPECT_EQ(Pixels("triggered.png"), Pixels("in.png"));
     // A sort source changes the order of the same spans.
-    ASSERT_EQ(Render(Concat(kSortMost, {"--sort-source", Path("noise.png"), "--set", "priority=source"}), "sourced.png").exit_code, 0);
+    ASSERT_EQ(Render(Concat(kSortMost, {"--sort-source", Path("noise.png"), "--set", "priority=source"}), "sourced.png")
+                  .exit_code,
+              0);
     ASSERT_EQ(Render(kSortMost, "sorted.png").exit_code, 0);
     EXPECT_NE(Pixels("sourced.png"), Pixels("sorted.png"));
 }
@@ -184,10 +205,12 @@ TEST_F(CliRender, EffectErrorsExitWithThreeAndLeaveTheOutputAlone) {
 TEST_F(CliRender, SignalsCancelExitWithTheirCodeAndLeaveTheOutputAlone) {
     std::ofstream(Path("out.png")) << "an earlier good render";
     for (const auto& [signal_number, exit_code] : {std::pair{"2", 130}, {"15", 143}, {"1", 129}}) {
-        for (const char* when : {"KORVANE_TEST_SIGNAL_AT=read:1", "KORVANE_TEST_SIGINT_AT_PROGRESS=1", "KORVANE_TEST_SIGNAL_AT=render:2",
-                                 "KORVANE_TEST_SIGNAL_AT=write:1", "KORVANE_TEST_SIGNAL_AFTER_WRITE=1"}) {
+        for (const char* when :
+             {"KORVANE_TEST_SIGNAL_AT=read:1", "KORVANE_TEST_SIGINT_AT_PROGRESS=1", "KORVANE_TEST_SIGNAL_AT=render:2",
+              "KORVANE_TEST_SIGNAL_AT=write:1", "KORVANE_TEST_SIGNAL_AFTER_WRITE=1"}) {
             SCOPED_TRACE(std::string(when) + " signal " + signal_number);
-            const RunResult r = Render(kSortMost, "out.png", {when, std::string("KORVANE_TEST_SIGNAL=") + signal_number});
+            const RunResult r = Render(kSortMost, "out.png",
+                                       {when, std::string("KORVANE_TEST_SIGNAL=") + signal_number});
             EXPECT_EQ(r.exit_code, exit_code) << r.err;
             EXPECT_THAT(r.err, HasSubstr("cancelled"));
             EXPECT_EQ(ReadBytes(Path("out.png")), "an earlier good render");
@@ -199,7 +222,8 @@ TEST_F(CliRender, SignalsCancelExitWithTheirCodeAndLeaveTheOutputAlone) {
 // A sequence stopped at any stage of its first frame writes nothing; stopped while its second frame
 // is read or written, it keeps the first frame it finished and leaves every later file as it was.
 TEST_F(CliRender, SignalsDuringASequenceKeepFinishedFramesAndLeaveTheRestAlone) {
-    for (int f = 1; f <= 3; ++f) WriteFile(Path("in_" + std::to_string(f) + ".png"), RandomImage(12, 8, 4, TypeDesc::UINT8, f));
+    for (int f = 1; f <= 3; ++f)
+        WriteFile(Path("in_" + std::to_string(f) + ".png"), RandomImage(12, 8, 4, TypeDesc::UINT8, f));
     const std::vector<std::string> inputs = {"in.png", "in_1.png", "in_2.png", "in_3.png"};
     const auto old_outputs = [&] {
         for (int f = 1; f <= 3; ++f) std::ofstream(Path("out_" + std::to_string(f) + ".png")) << "old frame " << f;
@@ -214,8 +238,10 @@ TEST_F(CliRender, SignalsDuringASequenceKeepFinishedFramesAndLeaveTheRestAlone) 
                           Case{"read:2", "15", 143, 1}, Case{"write:2", "2", 130, 1}}) {
         SCOPED_TRACE(std::string(c.when) + " signal " + c.signal_number);
         old_outputs();
-        const RunResult r = Korvane(Concat({"render", Path("in_#.png"), "-o", Path("out_#.png"), "--frames", "1-3"}, kSortMost),
-                                    {std::string("KORVANE_TEST_SIGNAL_AT=") + c.when, std::string("KORVANE_TEST_SIGNAL=") + c.signal_number});
+        const RunResult r = Korvane(Concat({"render", Path("in_#.png"), "-o", Path("out_#.png"), "--frames", "1-3"},
+                                           kSortMost),
+                                    {std::string("KORVANE_TEST_SIGNAL_AT=") + c.when,
+                                     std::string("KORVANE_TEST_SIGNAL=") + c.signal_number});
         EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
         EXPECT_THAT(r.err, HasSubstr("cancelled"));
         for (int f = 1; f <= 3; ++f) {
@@ -238,7 +264,8 @@ TEST_F(CliRender, LooksThatChangeNothingSayWhy) {
     EXPECT_TRUE(ReadFile(Path("out.png")).values == ReadFile(Path("in.png")).values);
     const RunResult quiet = Render({"--set", "threshold_low=0.7", "-q"});
     EXPECT_EQ(quiet.err, "");
-    EXPECT_THAT(Render({"--set", "threshold_low=0.7", "--set", "effect=outside"}).err, ::testing::Not(HasSubstr("note")));
+    EXPECT_THAT(Render({"--set", "threshold_low=0.7", "--set", "effect=outside"}).err,
+                ::testing::Not(HasSubstr("note")));
 }
 
 // An output that is an input of the run, by any name, is refused before anything is written.
@@ -250,8 +277,8 @@ TEST_F(CliRender, OutputsThatWouldReplaceAnInputAreRefused) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"render", Path("in.png"), "-o", same_folder + "/in.png"},
           {"render", Path("f_##.png"), "-o", Path("f_##.png")},
-          {"render", Path("f_##.png"), "--frames", "1-2", "-o", Path("g_##.png"), "--start-number", "0", "--sort-source",
-           Path("g_00.png")},
+          {"render", Path("f_##.png"), "--frames", "1-2", "-o", Path("g_##.png"), "--start-number", "0",
+           "--sort-source", Path("g_00.png")},
           {"render", Path("in.png"), "-o", Path("out.png"), "--sort-source", Path("out.png")}}) {
         if (args.back() == Path("g_00.png")) std::filesystem::copy_file(Path("in.png"), Path("g_00.png"));
         if (args.back() == Path("out.png")) std::filesystem::copy_file(Path("in.png"), Path("out.png"));
@@ -260,7 +287,8 @@ TEST_F(CliRender, OutputsThatWouldReplaceAnInputAreRefused) {
         EXPECT_THAT(r.err, HasSubstr("would replace an input"));
     }
     EXPECT_EQ(ReadBytes(Path("in.png")), before);
-    EXPECT_EQ(FolderEntries(dir().string()), (std::vector<std::string>{"f_01.png", "f_02.png", "g_00.png", "in.png", "out.png"}));
+    EXPECT_EQ(FolderEntries(dir().string()),
+              (std::vector<std::string>{"f_01.png", "f_02.png", "g_00.png", "in.png", "out.png"}));
 }
 
 TEST_F(CliRender, ASuccessfulRenderReplacesTheOutputAndLeavesNoTemporaryFile) {

@@ -2,11 +2,11 @@
 #include "CliSupport.h"
 
 #include <OpenImageIO/imageio.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,7 +26,8 @@ RunResult Korvane(const std::vector<std::string>& args, const std::vector<std::s
     return RunProgram(std::string(KORVANE_BINARY_DIR) + "/bin/korvane", args, env);
 }
 
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env) {
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env) {
     static int counter = 0;
     const fs::path base = fs::path(KORVANE_BINARY_DIR) / "tests" / "cli-work" / "_streams";
     fs::create_directories(base);
@@ -199,7 +200,8 @@ unsigned PermissionBits(const std::string& path) {
 
 void CliTest::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(KORVANE_BINARY_DIR) / "tests" / "cli-work" / (std::string(info->test_suite_name()) + "." + info->name());
+    dir_ = fs::path(KORVANE_BINARY_DIR) / "tests" / "cli-work" /
+           (std::string(info->test_suite_name()) + "." + info->name());
     // A SmallFilesystem left mounted by a run that was killed would make the folder busy.
     std::ifstream mounts("/proc/self/mounts");
     for (std::string device, point, rest; mounts >> device >> point && std::getline(mounts, rest);)

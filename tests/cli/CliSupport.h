@@ -24,7 +24,8 @@ struct RunResult {
 // those of the same name), stdin empty.
 RunResult Korvane(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
 // The same for any program, looked up on PATH when `program` has no slash (ffmpeg, ffprobe).
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env = {});
 
 // Pixels of a file as OpenImageIO reads them (associated alpha off), normalised to floats: two
 // files hold the same values exactly when their `values` are equal.

@@ -527,7 +527,6 @@ TEST_F(CliVideoTest, AFullDiskKeepsTheOldClipAndSaysWhy) {
     }
 }
 
-
 // Images and clips are read and written in process: with ffmpeg and ffprobe on PATH replaced by
 // programs that note being run, neither a still nor a clip nor a join starts one.
 TEST_F(CliVideoTest, NoRenderStartsAProgram) {

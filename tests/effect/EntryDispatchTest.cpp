@@ -1,8 +1,8 @@
 // Command dispatch, global set-up and set-down, About, and the error mapping of EffectMain.
 #include <stdexcept>
 
-#include "KRVN_Errors.h"
 #include "EntrySupport.h"
+#include "KRVN_Errors.h"
 
 namespace korvane::entry_test {
 namespace {
@@ -51,7 +51,7 @@ TEST_F(GlobalSetup, MissingPixelFormatSuiteFailsWithMessage) {
     EXPECT_TRUE(h.last_out_data().out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE);
     const auto lines = LogLines();
     EXPECT_EQ(CountMatching(lines, ("Try Catch Exception code at event PF_Cmd_GLOBAL_SETUP is "
-                                             "PF_Err?UNKNOWN (13)")),
+                                    "PF_Err?UNKNOWN (13)")),
               1);
 }
 
@@ -83,14 +83,35 @@ TEST_F(Dispatch, CommandsOutsideTheTableDoNothing) {
     Host& h = SetUpHost(Personality::AfterEffects);
     const std::string log_before = ReadFile(log_path());
     const A_long flags_before = h.out_flags();
-    for (PF_Cmd cmd : std::initializer_list<PF_Cmd>{PF_Cmd_UNUSED_0, PF_Cmd_SEQUENCE_SETUP, PF_Cmd_SEQUENCE_RESETUP, PF_Cmd_SEQUENCE_FLATTEN,
-                       PF_Cmd_SEQUENCE_SETDOWN, PF_Cmd_DO_DIALOG, PF_Cmd_FRAME_SETUP, PF_Cmd_FRAME_SETDOWN,
-                       PF_Cmd_EVENT, PF_Cmd_GET_EXTERNAL_DEPENDENCIES, PF_Cmd_COMPLETELY_GENERAL,
-                       PF_Cmd_QUERY_DYNAMIC_FLAGS, PF_Cmd_AUDIO_RENDER, PF_Cmd_AUDIO_SETUP, PF_Cmd_AUDIO_SETDOWN,
-                       PF_Cmd_ARBITRARY_CALLBACK, PF_Cmd_RESERVED1, PF_Cmd_RESERVED2, PF_Cmd_RESERVED3,
-                       PF_Cmd_GET_FLATTENED_SEQUENCE_DATA, PF_Cmd_TRANSLATE_PARAMS_TO_PREFS, PF_Cmd_RESERVED4,
-                       PF_Cmd_SMART_RENDER_GPU, PF_Cmd_GPU_DEVICE_SETUP, PF_Cmd_GPU_DEVICE_SETDOWN,
-                       PF_Cmd_NUM_CMDS, 35, 1000, -1}) {
+    for (PF_Cmd cmd : std::initializer_list<PF_Cmd>{PF_Cmd_UNUSED_0,
+                                                    PF_Cmd_SEQUENCE_SETUP,
+                                                    PF_Cmd_SEQUENCE_RESETUP,
+                                                    PF_Cmd_SEQUENCE_FLATTEN,
+                                                    PF_Cmd_SEQUENCE_SETDOWN,
+                                                    PF_Cmd_DO_DIALOG,
+                                                    PF_Cmd_FRAME_SETUP,
+                                                    PF_Cmd_FRAME_SETDOWN,
+                                                    PF_Cmd_EVENT,
+                                                    PF_Cmd_GET_EXTERNAL_DEPENDENCIES,
+                                                    PF_Cmd_COMPLETELY_GENERAL,
+                                                    PF_Cmd_QUERY_DYNAMIC_FLAGS,
+                                                    PF_Cmd_AUDIO_RENDER,
+                                                    PF_Cmd_AUDIO_SETUP,
+                                                    PF_Cmd_AUDIO_SETDOWN,
+                                                    PF_Cmd_ARBITRARY_CALLBACK,
+                                                    PF_Cmd_RESERVED1,
+                                                    PF_Cmd_RESERVED2,
+                                                    PF_Cmd_RESERVED3,
+                                                    PF_Cmd_GET_FLATTENED_SEQUENCE_DATA,
+                                                    PF_Cmd_TRANSLATE_PARAMS_TO_PREFS,
+                                                    PF_Cmd_RESERVED4,
+                                                    PF_Cmd_SMART_RENDER_GPU,
+                                                    PF_Cmd_GPU_DEVICE_SETUP,
+                                                    PF_Cmd_GPU_DEVICE_SETDOWN,
+                                                    PF_Cmd_NUM_CMDS,
+                                                    35,
+                                                    1000,
+                                                    -1}) {
         SCOPED_TRACE(cmd);
         EXPECT_EQ(h.Command(cmd), PF_Err_NONE);
         EXPECT_EQ(h.last_return_msg(), "");
@@ -102,9 +123,9 @@ TEST_F(Dispatch, CommandsOutsideTheTableDoNothing) {
 TEST_F(Dispatch, NullRecordsAreRefusedWithoutCrashing) {
     PF_OutData out{};
     PF_InData in{};
-    for (PF_Cmd cmd : {PF_Cmd_ABOUT, PF_Cmd_GLOBAL_SETUP, PF_Cmd_GLOBAL_SETDOWN, PF_Cmd_PARAMS_SETUP, PF_Cmd_RENDER,
-                       PF_Cmd_USER_CHANGED_PARAM, PF_Cmd_UPDATE_PARAMS_UI, PF_Cmd_SMART_PRE_RENDER,
-                       PF_Cmd_SMART_RENDER}) {
+    for (PF_Cmd cmd :
+         {PF_Cmd_ABOUT, PF_Cmd_GLOBAL_SETUP, PF_Cmd_GLOBAL_SETDOWN, PF_Cmd_PARAMS_SETUP, PF_Cmd_RENDER,
+          PF_Cmd_USER_CHANGED_PARAM, PF_Cmd_UPDATE_PARAMS_UI, PF_Cmd_SMART_PRE_RENDER, PF_Cmd_SMART_RENDER}) {
         SCOPED_TRACE(cmd);
         EXPECT_EQ(EffectMain(cmd, nullptr, nullptr, nullptr, nullptr, nullptr), PF_Err_BAD_CALLBACK_PARAM);
     }
@@ -158,7 +179,7 @@ TEST_F(ErrorMapping, ThrownIntegerBecomesTheResult) {
     ThrowFromAddParam<ThrowsInteger>(h);
     EXPECT_EQ(h.ParamsSetup(), 7);
     EXPECT_EQ(CountMatching(LogLines(), ("Try Catch Exception code at event PF_Cmd_PARAMS_SETUP is "
-                                                  "PF_Err?UNKNOWN (7)")),
+                                         "PF_Err?UNKNOWN (7)")),
               1);
 }
 
@@ -197,7 +218,7 @@ TEST_F(ErrorMapping, SuiteMissingFromTheCacheGives516) {
     h.SetSuiteMissing("PF Param Utils Suite", 3);
     EXPECT_EQ(h.UpdateParamsUI(), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(CountMatching(LogLines(), ("Try Catch Exception code at event PF_Cmd_UPDATE_PARAMS_UI is "
-                                                  "PF_Err_BAD_CALLBACK_PARAM (516)")),
+                                         "PF_Err_BAD_CALLBACK_PARAM (516)")),
               1);
     EXPECT_TRUE(h.param_ui_updates().empty());
 }

@@ -4,8 +4,8 @@
 #include <functional>
 #include <limits>
 
-#include "KRVN_Params.h"
 #include "EntrySupport.h"
+#include "KRVN_Params.h"
 
 namespace korvane::entry_test {
 namespace {
@@ -114,17 +114,17 @@ TEST_F(GetParamsTest, DefaultsInBothHosts) {
 
 TEST_F(GetParamsTest, Conversions) {
     Host& h = SetUpProbedHost(Personality::AfterEffects);
-    h.Set(5, -450.0);   // angle
-    h.Set(31, 720.0);   // loop
-    h.Set(22, 37.9);    // blur
-    h.Set(27, 33.3);    // resolution, percent
-    h.Set(2, 0.1);      // lower threshold
-    h.Set(14, 9);       // trigger: hue
-    h.Set(16, 7);       // sort: XOR
-    h.Set(46, 7);       // mode: map
-    h.Set(4, 2);        // outside thresholds
-    h.Set(35, 1234);    // random seed
-    h.Set(25, 1);       // reverse
+    h.Set(5, -450.0);  // angle
+    h.Set(31, 720.0);  // loop
+    h.Set(22, 37.9);   // blur
+    h.Set(27, 33.3);   // resolution, percent
+    h.Set(2, 0.1);     // lower threshold
+    h.Set(14, 9);      // trigger: hue
+    h.Set(16, 7);      // sort: XOR
+    h.Set(46, 7);      // mode: map
+    h.Set(4, 2);       // outside thresholds
+    h.Set(35, 1234);   // random seed
+    h.Set(25, 1);      // reverse
     KRVN_Params p;
     ASSERT_EQ(Read(h, &p).err, PF_Err_NONE);
     EXPECT_EQ(p.angle, -90.0f);
@@ -157,12 +157,13 @@ TEST_F(GetParamsTest, DownsampleScalesThePixelMeasures) {
         int32_t blur;
         float scale;
     } cases[] = {
-        {{1, 1}, {1, 1}, 37, 1.0f},      {{1, 2}, {1, 2}, 18, 0.5f},  {{1, 2}, {1, 8}, 9, 0.25f},
-        {{480, 1920}, {270, 1080}, 9, 0.25f},
-        {{1, 0}, {1, 0}, 37, 1.0f},      {{3, 2}, {3, 2}, 37, 1.0f},  {{-1, 2}, {0, 2}, 37, 1.0f},
+        {{1, 1}, {1, 1}, 37, 1.0f},           {{1, 2}, {1, 2}, 18, 0.5f}, {{1, 2}, {1, 8}, 9, 0.25f},
+        {{480, 1920}, {270, 1080}, 9, 0.25f}, {{1, 0}, {1, 0}, 37, 1.0f}, {{3, 2}, {3, 2}, 37, 1.0f},
+        {{-1, 2}, {0, 2}, 37, 1.0f},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.x.num) + "/" + std::to_string(c.x.den) + " " + std::to_string(c.y.num) + "/" + std::to_string(c.y.den));
+        SCOPED_TRACE(std::to_string(c.x.num) + "/" + std::to_string(c.x.den) + " " + std::to_string(c.y.num) + "/" +
+                     std::to_string(c.y.den));
         h.SetInDataHook([&](PF_InData& in) {
             in.downsample_x = c.x;
             in.downsample_y = c.y;

@@ -77,17 +77,10 @@ std::string RegistrationDump(const Host& h) {
             case PF_Param_ANGLE:
                 out << " default " << d.u.ad.dephault << " valid " << d.u.ad.valid_min << ".." << d.u.ad.valid_max;
                 break;
-            case PF_Param_PATH:
-                out << " default " << d.u.path_d.dephault;
-                break;
-            case PF_Param_LAYER:
-                out << " default " << d.u.ld.dephault;
-                break;
-            case PF_Param_BUTTON:
-                out << " label \"" << Escaped(d.u.button_d.u.namesptr) << "\"";
-                break;
-            default:
-                break;
+            case PF_Param_PATH: out << " default " << d.u.path_d.dephault; break;
+            case PF_Param_LAYER: out << " default " << d.u.ld.dephault; break;
+            case PF_Param_BUTTON: out << " label \"" << Escaped(d.u.button_d.u.namesptr) << "\""; break;
+            default: break;
         }
         out << "\n";
     }
@@ -134,11 +127,13 @@ TEST_F(Registration, MatchesTheRecordedDefinitionsInBothHosts) {
 TEST_F(Registration, NamesAndItemsAreGbkBytes) {
     Host& h = SetUpHost(Personality::AfterEffects);
     EXPECT_EQ(std::string(h.registered(1).name), "\xC8\xE7\xBA\xCE\xCA\xB9\xD3\xC3");  // 如何使用
-    EXPECT_EQ(std::string(h.registered(2).name), "\xE3\xD0\xD6\xB5 <");             // 阈值 <
+    EXPECT_EQ(std::string(h.registered(2).name), "\xE3\xD0\xD6\xB5 <");                // 阈值 <
     EXPECT_EQ(std::string(h.registered(13).name), "\xB4\xA5\xB7\xA2\xC6\xF7 & \xB1\xC8\xBD\xCF\xC6\xF7");
     EXPECT_EQ(std::string(h.registered(21).name), "Pop");
     EXPECT_EQ(std::string(h.registered(28).name), "");
-    EXPECT_EQ(std::string(h.registered(47).name), "\xB1\xA3\xC1\xF4" "alpha\xCD\xA8\xB5\xC0");
+    EXPECT_EQ(std::string(h.registered(47).name),
+              "\xB1\xA3\xC1\xF4"
+              "alpha\xCD\xA8\xB5\xC0");
     EXPECT_EQ(h.popup_items(4), "\xE3\xD0\xD6\xB5\xC4\xDA|\xE3\xD0\xD6\xB5\xCD\xE2");  // 阈值内|阈值外
     EXPECT_EQ(h.popup_items(46).substr(0, 8), "\xC5\xC5\xD0\xF2\xCF\xF1\xCB\xD8");     // 排序像素
 

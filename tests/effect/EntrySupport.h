@@ -155,8 +155,7 @@ protected:
 
     // A host around the linked effect; `effect_main` may wrap EffectMain to look inside a command.
     Host& MakeHost(Personality personality, EffectMainPtr effect_main = &EffectMain) {
-        hosts_.push_back(
-            std::make_unique<Host>(host::EntryPoints{&PluginDataEntryFunction, effect_main}, personality));
+        hosts_.push_back(std::make_unique<Host>(host::EntryPoints{&PluginDataEntryFunction, effect_main}, personality));
         return *hosts_.back();
     }
 

@@ -70,7 +70,8 @@ protected:
         }
         fs::permissions(script, fs::perms::owner_all);
         const char* old_path = std::getenv("PATH");
-        path_ = std::make_unique<ScopedEnv>("PATH", bin_.string() + ":" + (old_path != nullptr ? old_path : "/usr/bin:/bin"));
+        path_ = std::make_unique<ScopedEnv>("PATH",
+                                            bin_.string() + ":" + (old_path != nullptr ? old_path : "/usr/bin:/bin"));
     }
     void TearDown() override {
         path_.reset();
@@ -79,7 +80,8 @@ protected:
 
     // The address the stand-in received; waits for the child to finish writing it.
     std::string Opened() const {
-        for (int i = 0; i < 1000 && !fs::exists(capture_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 1000 && !fs::exists(capture_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return fs::exists(capture_) ? ReadFile(capture_) : std::string();
     }
     bool NothingOpened() const { return !fs::exists(capture_) && !fs::exists(capture_.string() + ".part"); }

@@ -15,19 +15,46 @@ class RenderFaultSweep : public RenderTest {};
 
 // Every callback and suite function the host can fail (registration and parameter set-up aside).
 const char* const kCalls[] = {
-    "checkout_param", "checkin_param", "progress", "abort", "copy", "fill", "transfer_rect", "checkout_layer",
-    "checkout_layer_pixels", "checkin_layer_pixels", "checkout_output", "host_new_handle", "host_lock_handle",
-    "PF_NewWorld", "new_world", "PF_DisposeWorld", "dispose_world", "iterate", "iterate_generic",
-    "PF_CheckoutPath", "PF_CheckinPath", "PF_PathIsOpen", "PF_MaskWorldWithPath", "AEGP_GetEffectLayer",
-    "AEGP_GetLayerNumMasks", "AEGP_GetLayerMaskByIndex", "AEGP_GetMaskID", "AEGP_DisposeMask",
-    "AEGP_RegisterWithAEGP", "PF_UpdateParamUI", "AddSupportedPixelFormat", "ClearSupportedPixelFormats",
-    "GetPixelFormat", "AcquireSuite",
+    "checkout_param",
+    "checkin_param",
+    "progress",
+    "abort",
+    "copy",
+    "fill",
+    "transfer_rect",
+    "checkout_layer",
+    "checkout_layer_pixels",
+    "checkin_layer_pixels",
+    "checkout_output",
+    "host_new_handle",
+    "host_lock_handle",
+    "PF_NewWorld",
+    "new_world",
+    "PF_DisposeWorld",
+    "dispose_world",
+    "iterate",
+    "iterate_generic",
+    "PF_CheckoutPath",
+    "PF_CheckinPath",
+    "PF_PathIsOpen",
+    "PF_MaskWorldWithPath",
+    "AEGP_GetEffectLayer",
+    "AEGP_GetLayerNumMasks",
+    "AEGP_GetLayerMaskByIndex",
+    "AEGP_GetMaskID",
+    "AEGP_DisposeMask",
+    "AEGP_RegisterWithAEGP",
+    "PF_UpdateParamUI",
+    "AddSupportedPixelFormat",
+    "ClearSupportedPixelFormats",
+    "GetPixelFormat",
+    "AcquireSuite",
 };
 
 const char* const kSuites[] = {
-    kPFHandleSuite, kPFWorldSuite, kPFIterate8Suite, kPFIterate16Suite, kPFIterateFloatSuite, kPFPathQuerySuite,
-    kPFPathDataSuite, kPFMaskSuite, kAEGPPFInterfaceSuite, kAEGPLayerMaskSuite, kAEGPUtilitySuite,
-    kPFParamUtilsSuite, kPFPixelFormatSuite,
+    kPFHandleSuite,    kPFWorldSuite,      kPFIterate8Suite,    kPFIterate16Suite,     kPFIterateFloatSuite,
+    kPFPathQuerySuite, kPFPathDataSuite,   kPFMaskSuite,        kAEGPPFInterfaceSuite, kAEGPLayerMaskSuite,
+    kAEGPUtilitySuite, kPFParamUtilsSuite, kPFPixelFormatSuite,
 };
 
 struct Look {
@@ -93,7 +120,8 @@ void ExpectBalanced(const Host& h, const std::string& failing) {
     EXPECT_EQ(r.live_handles, h.global_data() != nullptr ? 1 : 0);
     EXPECT_EQ(unless("checkin_param", r.unbalanced_param_checkouts), 0);
     // Checkins of layers never checked out are zeroed entries; anything else is checked in twice.
-    for (const std::string& line : r.messages) EXPECT_EQ(line.find("matches no open checkout"), std::string::npos) << line;
+    for (const std::string& line : r.messages)
+        EXPECT_EQ(line.find("matches no open checkout"), std::string::npos) << line;
     EXPECT_EQ(unless("PF_CheckinPath", r.open_paths), 0);
     EXPECT_EQ(unless("AEGP_DisposeMask", r.live_mask_refs), 0);
     EXPECT_EQ(r.unreleased_suites, 0);

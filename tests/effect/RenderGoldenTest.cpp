@@ -10,8 +10,8 @@
 #include <map>
 #include <random>
 
-#include "korvane/host/Masks.h"
 #include "RenderSupport.h"
+#include "korvane/host/Masks.h"
 
 namespace korvane::render_test {
 namespace {
@@ -26,8 +26,8 @@ struct Setting {
 struct GoldenLook {
     std::string name;
     std::vector<Setting> settings;
-    bool with_mask = false;       // a closed mask on the layer, chosen by the mask parameter
-    bool with_sources = false;    // trigger and sort source layers of other sizes
+    bool with_mask = false;     // a closed mask on the layer, chosen by the mask parameter
+    bool with_sources = false;  // trigger and sort source layers of other sizes
 };
 
 uint64_t Fnv1a(const std::string& bytes) {
@@ -45,7 +45,9 @@ uint64_t Fnv1a(const std::string& bytes) {
 std::vector<GoldenLook> RandomLooks() {
     std::mt19937 rng(20261208u);
     auto unit = [&] { return static_cast<double>(rng()) / 4294967296.0; };
-    auto pick = [&](int low, int high) { return low + static_cast<int>(rng() % static_cast<uint32_t>(high - low + 1)); };
+    auto pick = [&](int low, int high) {
+        return low + static_cast<int>(rng() % static_cast<uint32_t>(high - low + 1));
+    };
     auto on = [&](double p) { return unit() < p ? 1.0 : 0.0; };
     std::vector<GoldenLook> looks;
     for (int i = 0; i < 8; ++i) {
@@ -100,16 +102,26 @@ std::vector<GoldenLook> Looks() {
         {"random", {{P::KRVN_RANDOM_OFFSET, 50}}},
         // The reference looks of the CLI's image tests and the README.
         {"ref-classic", {{P::KRVN_THRESHOLD_LOW, 0.25}, {P::KRVN_THRESHOLD_HIGH, 0.8}}},
-        {"ref-melt", {{P::KRVN_ANGLE, 90}, {P::KRVN_THRESHOLD_LOW, 0.3}, {P::KRVN_THRESHOLD_HIGH, 1}, {P::KRVN_REVERSE, 1}}},
+        {"ref-melt",
+         {{P::KRVN_ANGLE, 90}, {P::KRVN_THRESHOLD_LOW, 0.3}, {P::KRVN_THRESHOLD_HIGH, 1}, {P::KRVN_REVERSE, 1}}},
         {"ref-hue-mosaic",
-         {{P::KRVN_ANGLE, 30}, {P::KRVN_TRIGGER, 8}, {P::KRVN_THRESHOLD_LOW, 0.2}, {P::KRVN_THRESHOLD_HIGH, 1},
-          {P::KRVN_SORT_KEY, 10}, {P::KRVN_RESOLUTION, 50}}},
-        {"ref-gradient", {{P::KRVN_MODE, 2}, {P::KRVN_THRESHOLD_LOW, 0.1}, {P::KRVN_THRESHOLD_HIGH, 0.6}, {P::KRVN_ANGLE, -20}}},
+         {{P::KRVN_ANGLE, 30},
+          {P::KRVN_TRIGGER, 8},
+          {P::KRVN_THRESHOLD_LOW, 0.2},
+          {P::KRVN_THRESHOLD_HIGH, 1},
+          {P::KRVN_SORT_KEY, 10},
+          {P::KRVN_RESOLUTION, 50}}},
+        {"ref-gradient",
+         {{P::KRVN_MODE, 2}, {P::KRVN_THRESHOLD_LOW, 0.1}, {P::KRVN_THRESHOLD_HIGH, 0.6}, {P::KRVN_ANGLE, -20}}},
         // Options the looks above leave off.
         {"mask-map", {{P::KRVN_MODE, 7}, {P::KRVN_BLOCK_HEIGHT, 30}, {P::KRVN_ANGLE, 45}}},
         {"stretch-feather",
-         {{P::KRVN_STRETCH, 1}, {P::KRVN_STRETCH_FACTOR, 2.5}, {P::KRVN_FEATHER_START, 40}, {P::KRVN_FEATHER_END, 30},
-          {P::KRVN_PRESERVE_ALPHA, 1}, {P::KRVN_FILL, 0}}},
+         {{P::KRVN_STRETCH, 1},
+          {P::KRVN_STRETCH_FACTOR, 2.5},
+          {P::KRVN_FEATHER_START, 40},
+          {P::KRVN_FEATHER_END, 30},
+          {P::KRVN_PRESERVE_ALPHA, 1},
+          {P::KRVN_FILL, 0}}},
         {"masked", {{P::KRVN_THRESHOLD_HIGH, 0.8}, {P::KRVN_ANGLE, 10}}, true},
         {"sources", {{P::KRVN_THRESHOLD_HIGH, 0.7}, {P::KRVN_SORT_KEY, 9}, {P::KRVN_ANGLE, -60}}, false, true},
     };
@@ -169,9 +181,10 @@ TEST_F(RenderGolden, OutputBytesMatchTheDigestTable) {
                     h->ResetParams();
                     h->ClearMasks();
                     for (const Setting& s : look.settings) h->Set(s.param, s.value);
-                    const bool own_offset = std::any_of(look.settings.begin(), look.settings.end(), [](const Setting& s) {
-                        return s.param == P::KRVN_RANDOM_OFFSET;
-                    });
+                    const bool own_offset = std::any_of(look.settings.begin(), look.settings.end(),
+                                                        [](const Setting& s) {
+                                                            return s.param == P::KRVN_RANDOM_OFFSET;
+                                                        });
                     if (random_offset) {
                         if (!own_offset) h->Set(P::KRVN_RANDOM_OFFSET, 40);
                         h->Set(P::KRVN_RANDOM_SEED, 7);
@@ -179,8 +192,8 @@ TEST_F(RenderGolden, OutputBytesMatchTheDigestTable) {
                         h->Set(P::KRVN_RANDOM_OFFSET, 0);
                     }
                     if (look.with_mask) {
-                        const AEGP_MaskIDVal id = h->AddMask({0, host::Path::Rectangle(width * 0.2, height * 0.15,
-                                                                                       width * 0.8, height * 0.7)});
+                        const AEGP_MaskIDVal id = h->AddMask(
+                            {0, host::Path::Rectangle(width * 0.2, height * 0.15, width * 0.8, height * 0.7)});
                         h->Set(P::KRVN_MASK, id);
                     }
                     if (look.with_sources) {
@@ -195,7 +208,8 @@ TEST_F(RenderGolden, OutputBytesMatchTheDigestTable) {
                     }
                     for (const int depth : {8, 16, 32}) {
                         const World in = Frame(width, height, depth, host::ChannelOrder::ARGB);
-                        computed[stem + "ae" + std::to_string(depth)] = DigestText(Fnv1a(RenderAe(*h, in).PackedBytes()));
+                        computed[stem + "ae" + std::to_string(depth)] = DigestText(
+                            Fnv1a(RenderAe(*h, in).PackedBytes()));
                     }
                 }
             }

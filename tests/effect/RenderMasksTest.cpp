@@ -118,9 +118,9 @@ TEST_F(ConstraintMask, DegenerateMasksAreDefined) {
     UseAllMasks(h, true);
     // Masks that cover no pixel: nothing may start a span, so nothing changes.
     const std::vector<Path> empty = {
-        Path::Rectangle(10, 10, 10, 20),                          // no area
-        Path().MoveTo(5, 5).Close(),                              // one point
-        Path::Rectangle(1000, 1000, 1200, 1300),                  // far outside
+        Path::Rectangle(10, 10, 10, 20),          // no area
+        Path().MoveTo(5, 5).Close(),              // one point
+        Path::Rectangle(1000, 1000, 1200, 1300),  // far outside
         Path::Rectangle(-500, -500, -100, -100),
     };
     for (const Path& p : empty) {
@@ -129,8 +129,7 @@ TEST_F(ConstraintMask, DegenerateMasksAreDefined) {
         EXPECT_TRUE(RenderAe(h, in).SamePixels(in));
     }
     // Self-intersecting and huge paths render without harm.
-    for (const Path& p : {Path::Polygon({{0, 0}, {47, 31}, {47, 0}, {0, 31}}),
-                          Path::Rectangle(-1e6, -1e6, 1e6, 1e6),
+    for (const Path& p : {Path::Polygon({{0, 0}, {47, 31}, {47, 0}, {0, 31}}), Path::Rectangle(-1e6, -1e6, 1e6, 1e6),
                           Path().MoveTo(3, 3).CubicTo(60, -20, -20, 60, 40, 30).QuadTo(10, 40, 3, 3).Close()}) {
         h.ClearMasks();
         h.AddMask({0, p});

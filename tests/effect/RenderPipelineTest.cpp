@@ -8,11 +8,11 @@
 #include <set>
 #include <thread>
 
+#include "RenderSupport.h"
 #include "UniversalRender.h"
 #include "platform/Memory.h"
 #include "sorting/Executor.h"
 #include "sorting/Info.h"
-#include "RenderSupport.h"
 
 namespace korvane::render_test {
 namespace {
@@ -126,17 +126,17 @@ TEST_F(RenderFailures, MissingInputOrOutputWorldIsLogged) {
     KRVN_Params params;
     std::vector<PF_Err> results;
     h.SetInDataHook([&](PF_InData& in_data) {
-        results.push_back(UniversalRender(&in_data, nullptr, nullptr, out.pf(), &params, 8, PF_PixelFormat_ARGB32,
-                                          false, nullptr));
-        results.push_back(UniversalRender(&in_data, in.pf(), nullptr, nullptr, &params, 8, PF_PixelFormat_ARGB32,
-                                          false, nullptr));
+        results.push_back(
+            UniversalRender(&in_data, nullptr, nullptr, out.pf(), &params, 8, PF_PixelFormat_ARGB32, false, nullptr));
+        results.push_back(
+            UniversalRender(&in_data, in.pf(), nullptr, nullptr, &params, 8, PF_PixelFormat_ARGB32, false, nullptr));
     });
     const size_t mark = LogMark();
     h.About();
     h.SetInDataHook(nullptr);
     EXPECT_EQ(results, (std::vector<PF_Err>{PF_Err_INTERNAL_STRUCT_DAMAGED, PF_Err_INTERNAL_STRUCT_DAMAGED}));
     EXPECT_EQ(ErrorsSince(mark), (std::vector<ErrorRecord>{Err(kU, kU, "No Input or Output World"),
-                                                            Err(kU, kU, "No Input or Output World")}));
+                                                           Err(kU, kU, "No Input or Output World")}));
     EXPECT_TRUE(out.SamePixels(World(4, 4, 8)));
 }
 
@@ -222,7 +222,8 @@ TEST_F(RenderFailures, EachFailingCompactGridPassGivesItsLinesAndLeavesTheInput)
     };
     const std::vector<Case> cases = {
         {"PF_NewWorld", 1,
-         Concat({Err("RenderState", kCreate, "cannot create world " + ErrorText(X))}, lines("cannot read the image words "))},
+         Concat({Err("RenderState", kCreate, "cannot create world " + ErrorText(X))},
+                lines("cannot read the image words "))},
         {"iterate_generic", 1, lines("cannot read the image words ")},
         {"iterate_generic", 2, lines("cannot build the compact grid ")},
         {"iterate_generic", 3, lines("Iterator encountered an error: ")},
@@ -232,25 +233,25 @@ TEST_F(RenderFailures, EachFailingCompactGridPassGivesItsLinesAndLeavesTheInput)
     h.Set(P::KRVN_ANGLE, 20);
     h.Set(P::KRVN_RESOLUTION, 70);
     for (const int depth : {8, 16, 32})
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.call) + " #" + std::to_string(c.nth) + " at " + std::to_string(depth));
-        const World in = PhotoLike(24, 16, depth);
-        const long before = h.call_count(c.call);
-        const World sorted = RenderAe(h, in);
-        EXPECT_FALSE(sorted.SamePixels(in));
-        const long per_frame = h.call_count(c.call) - before;
-        // One iteration per pass.
-        if (std::string(c.call) == "iterate_generic") {
-            ASSERT_EQ(per_frame, 4);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.call) + " #" + std::to_string(c.nth) + " at " + std::to_string(depth));
+            const World in = PhotoLike(24, 16, depth);
+            const long before = h.call_count(c.call);
+            const World sorted = RenderAe(h, in);
+            EXPECT_FALSE(sorted.SamePixels(in));
+            const long per_frame = h.call_count(c.call) - before;
+            // One iteration per pass.
+            if (std::string(c.call) == "iterate_generic") {
+                ASSERT_EQ(per_frame, 4);
+            }
+            ASSERT_GE(per_frame, c.nth);
+            h.FailCall(c.call, c.nth, X);
+            const size_t mark = LogMark();
+            const World out = RenderAe(h, in, X);
+            EXPECT_EQ(ErrorsSince(mark), Concat(c.lines, EntryLine("PF_Cmd_SMART_RENDER", X)));
+            EXPECT_TRUE(out.SamePixels(in));
+            h.ClearFaults();
         }
-        ASSERT_GE(per_frame, c.nth);
-        h.FailCall(c.call, c.nth, X);
-        const size_t mark = LogMark();
-        const World out = RenderAe(h, in, X);
-        EXPECT_EQ(ErrorsSince(mark), Concat(c.lines, EntryLine("PF_Cmd_SMART_RENDER", X)));
-        EXPECT_TRUE(out.SamePixels(in));
-        h.ClearFaults();
-    }
 }
 
 // A grid pass whose item fails on one thread for want of memory fails the frame: in After Effects,
@@ -343,8 +344,10 @@ TEST_F(RenderFailures, EachFailingHostCallGivesItsLinesAndLeavesTheInput) {
     };
     const PF_Err X = PF_Err_OUT_OF_MEMORY;
     const std::vector<Case> cases = {
-        {"PF_NewWorld", 1, 8, Concat({Err("RenderState", kCreate, "cannot create world " + ErrorText(X))}, SortingStageLines(X))},
-        {"PF_NewWorld", 3, 8, Concat({Err("RenderState", kCreate, "cannot create world " + ErrorText(X))}, SortingStageLines(X))},
+        {"PF_NewWorld", 1, 8,
+         Concat({Err("RenderState", kCreate, "cannot create world " + ErrorText(X))}, SortingStageLines(X))},
+        {"PF_NewWorld", 3, 8,
+         Concat({Err("RenderState", kCreate, "cannot create world " + ErrorText(X))}, SortingStageLines(X))},
         {"copy", 2, 8, Concat({Err("RenderState", kCopy, "cannot copy world " + ErrorText(X))}, SortingStageLines(X))},
         {"iterate", 1, 8,
          Concat({Err("PixelTransfer", "_Iterate", "AE Iterate8 Error " + ErrorText(X)),
@@ -360,10 +363,15 @@ TEST_F(RenderFailures, EachFailingHostCallGivesItsLinesAndLeavesTheInput) {
                 SortingStageLines(X))},
         // The first iteration of this turned look builds the line grid (the executor's row loop);
         // the second sorts the lines.
-        {"iterate_generic", 1, 8,
-         {Err(kU, kU, "Error preparing sorting " + ErrorText(X)), Err(kU, kU, "from info: the rows stopped with code 4")}},
+        {"iterate_generic",
+         1,
+         8,
+         {Err(kU, kU, "Error preparing sorting " + ErrorText(X)),
+          Err(kU, kU, "from info: the rows stopped with code 4")}},
         {"iterate_generic", 2, 8, SortingStageLines(X)},
-        {"iterate", 2, 8,
+        {"iterate",
+         2,
+         8,
          {Err("PixelTransfer", "_Iterate", "AE Iterate8 Error " + ErrorText(X)),
           Err(kU, kFillWorld, "cannot fill world" + ErrorText(X))}},
     };
@@ -395,8 +403,7 @@ TEST_F(RenderFailures, FailingLineLogsOnceAndReturns512) {
     const size_t mark = LogMark();
     SortPhaseRef ref{&empty, 0};
     EXPECT_EQ(PixelSortIterate(&ref, 0, 0, 1), PF_Err_INTERNAL_STRUCT_DAMAGED);
-    EXPECT_EQ(ErrorsSince(mark),
-              (std::vector<ErrorRecord>{Err(kU, "PixelSortIterate", "PixelSortIterate Error 512")}));
+    EXPECT_EQ(ErrorsSince(mark), (std::vector<ErrorRecord>{Err(kU, "PixelSortIterate", "PixelSortIterate Error 512")}));
 }
 
 TEST_F(RenderFailures, FrameTooLargeForMemoryFailsBeforeAllocating) {
@@ -501,8 +508,9 @@ TEST_F(RenderFailures, SmartRenderCheckouts) {
     h.FailCall("checkout_output", 1, X);
     mark = LogMark();
     EXPECT_EQ(h.RenderSmart(0.0, 8, in, out, &report), X);
-    EXPECT_EQ(ErrorsSince(mark), Concat({Err("KRVN_Render", "SmartRender", "PreRender: output world error" + ErrorText(X))},
-                                        EntryLine("PF_Cmd_SMART_RENDER", X)));
+    EXPECT_EQ(ErrorsSince(mark),
+              Concat({Err("KRVN_Render", "SmartRender", "PreRender: output world error" + ErrorText(X))},
+                     EntryLine("PF_Cmd_SMART_RENDER", X)));
     EXPECT_EQ(report.layer_pixel_checkins, 1);
     ExpectNothingLive(h);
 
@@ -531,7 +539,8 @@ TEST_F(RenderFailures, LegacyRender) {
     const size_t mark = LogMark();
     const World out = RenderLegacy(ae, in);
     bool said = false;
-    for (const auto& line : LogLines()) said = said || line.find("[KORVN] Rendering in an old version of AE. Using 8bits") != std::string::npos;
+    for (const auto& line : LogLines())
+        said = said || line.find("[KORVN] Rendering in an old version of AE. Using 8bits") != std::string::npos;
     EXPECT_TRUE(said);
     EXPECT_EQ(ErrorsSince(mark), std::vector<ErrorRecord>{});
     EXPECT_TRUE(out.SamePixels(RenderAe(ae, in)));
@@ -561,34 +570,35 @@ TEST_F(RenderFailures, LegacyRender) {
 // progress 50); a later cancel must still leave the input.
 TEST_F(RenderCancel, EveryProgressPointEndsTheRenderSilentlyWithTheInputShown) {
     for (const double angle : {30.0, 0.0})
-    for (Personality personality : {Personality::AfterEffects, Personality::Premiere}) {
-        Host& h = NewHost(personality);
-        const bool premiere = personality == Personality::Premiere;
-        h.Set(P::KRVN_ANGLE, angle);
-        World in = premiere ? PhotoLike(20, 12, 8, 3, host::ChannelOrder::BGRA) : PhotoLike(20, 12);
-        if (premiere) in.SetPremiereFormat(host::PremiereFormat("bgra"));
-        std::vector<A_long> points;
-        h.SetProgressListener([&](A_long current, A_long) { points.push_back(current); });
-        premiere ? RenderLegacy(h, in) : RenderAe(h, in);
-        const std::vector<A_long> expected = {1, 10, 11, 20, 25, 30, 50, 60, 70, 100};
-        std::vector<A_long> own;
-        for (A_long p : points) {
-            if (std::find(expected.begin(), expected.end(), p) != expected.end()) own.push_back(p);
+        for (Personality personality : {Personality::AfterEffects, Personality::Premiere}) {
+            Host& h = NewHost(personality);
+            const bool premiere = personality == Personality::Premiere;
+            h.Set(P::KRVN_ANGLE, angle);
+            World in = premiere ? PhotoLike(20, 12, 8, 3, host::ChannelOrder::BGRA) : PhotoLike(20, 12);
+            if (premiere) in.SetPremiereFormat(host::PremiereFormat("bgra"));
+            std::vector<A_long> points;
+            h.SetProgressListener([&](A_long current, A_long) { points.push_back(current); });
+            premiere ? RenderLegacy(h, in) : RenderAe(h, in);
+            const std::vector<A_long> expected = {1, 10, 11, 20, 25, 30, 50, 60, 70, 100};
+            std::vector<A_long> own;
+            for (A_long p : points) {
+                if (std::find(expected.begin(), expected.end(), p) != expected.end()) own.push_back(p);
+            }
+            EXPECT_EQ(own, expected);
+            const long calls = static_cast<long>(points.size());
+            for (long nth = 1; nth <= calls; ++nth) {
+                SCOPED_TRACE(std::string(host::PersonalityName(personality)) + " angle " + std::to_string(angle) +
+                             " progress call " + std::to_string(nth));
+                h.CancelAtProgress(static_cast<int>(nth));
+                const size_t mark = LogMark();
+                const World out = premiere ? RenderLegacy(h, in, PF_Interrupt_CANCEL)
+                                           : RenderAe(h, in, PF_Interrupt_CANCEL);
+                EXPECT_EQ(LogMark(), mark);
+                EXPECT_TRUE(out.SamePixels(in));
+                h.ResetCancel();
+            }
+            h.SetProgressListener(nullptr);
         }
-        EXPECT_EQ(own, expected);
-        const long calls = static_cast<long>(points.size());
-        for (long nth = 1; nth <= calls; ++nth) {
-            SCOPED_TRACE(std::string(host::PersonalityName(personality)) + " angle " + std::to_string(angle) +
-                         " progress call " + std::to_string(nth));
-            h.CancelAtProgress(static_cast<int>(nth));
-            const size_t mark = LogMark();
-            const World out = premiere ? RenderLegacy(h, in, PF_Interrupt_CANCEL) : RenderAe(h, in, PF_Interrupt_CANCEL);
-            EXPECT_EQ(LogMark(), mark);
-            EXPECT_TRUE(out.SamePixels(in));
-            h.ResetCancel();
-        }
-        h.SetProgressListener(nullptr);
-    }
 }
 
 // The release step checks in the four layer parameters and disposes the worlds made so far, but only
@@ -616,8 +626,9 @@ TEST_F(RenderCancel, ReleaseUndoesOnlyWhatTheRenderGotTo) {
 TEST_F(RenderFormats, SmartRenderMakesWorldsOfTheFrameDepth) {
     Host& h = NewHost();
     WorldSuiteSpy::Install(h);
-    const std::vector<std::pair<int, PF_PixelFormat>> depths = {
-        {8, PF_PixelFormat_ARGB32}, {16, PF_PixelFormat_ARGB64}, {32, PF_PixelFormat_ARGB128}};
+    const std::vector<std::pair<int, PF_PixelFormat>> depths = {{8, PF_PixelFormat_ARGB32},
+                                                                {16, PF_PixelFormat_ARGB64},
+                                                                {32, PF_PixelFormat_ARGB128}};
     for (const auto& [depth, format] : depths) {
         WorldSuiteSpy::formats.clear();
         RenderAe(h, PhotoLike(9, 9, depth));
@@ -738,7 +749,9 @@ TEST_F(RenderSizes, OutputOfAnotherSizeThanTheInput) {
 TEST_F(RenderDeterminism, CompactGridGivesTheRecordBytes) {
     std::mt19937 g(1212);
     const auto unit = [&] { return static_cast<double>(g()) / 4294967296.0; };
-    const auto pick = [&](int low, int high) { return low + static_cast<int>(g() % static_cast<uint32_t>(high - low + 1)); };
+    const auto pick = [&](int low, int high) {
+        return low + static_cast<int>(g() % static_cast<uint32_t>(high - low + 1));
+    };
     Host& h = NewHost();
     Host& pr = NewHost(Personality::Premiere);
     const auto set = [&](int param, double value) {
@@ -802,7 +815,9 @@ TEST_F(RenderDeterminism, CompactGridGivesTheRecordBytes) {
 TEST_F(RenderDeterminism, RandomRowsGiveTheRecordBytes) {
     std::mt19937 g(2711);
     const auto unit = [&] { return static_cast<double>(g()) / 4294967296.0; };
-    const auto pick = [&](int low, int high) { return low + static_cast<int>(g() % static_cast<uint32_t>(high - low + 1)); };
+    const auto pick = [&](int low, int high) {
+        return low + static_cast<int>(g() % static_cast<uint32_t>(high - low + 1));
+    };
     Host& h = NewHost();
     Host& pr = NewHost(Personality::Premiere);
     const auto set = [&](auto param, double value) {

@@ -42,7 +42,8 @@ World ShuffledRows(A_long width, A_long height, uint32_t seed) {
         std::iota(levels.begin(), levels.end(), 0);
         std::shuffle(levels.begin(), levels.end(), rng);
         for (A_long x = 0; x < width; ++x) {
-            const float v = 0.15f + 0.7f * static_cast<float>(levels[static_cast<size_t>(x)]) / static_cast<float>(width);
+            const float v = 0.15f +
+                            0.7f * static_cast<float>(levels[static_cast<size_t>(x)]) / static_cast<float>(width);
             w.Set(x, y, Color{1.0f, v, std::fmod(v * 7.0f, 0.8f) * 0.2f + v * 0.8f, 1.0f - v});
         }
     }
@@ -215,10 +216,12 @@ TEST_F(SourceLayerFailures, EveryLineAndResultOfBothSteps) {
     const ErrorRecord copy_line = Err("RenderState", kCopy, "cannot copy world " + ErrorText(X));
     const std::vector<SourceCase> cases = {
         {"trigger checkout", true, false, "checkout_param", 0, X,
-         Concat({T("cannot checkout param "), T("Can't using source fill trigger source world ")}, SortingStageLines(X))},
+         Concat({T("cannot checkout param "), T("Can't using source fill trigger source world ")},
+                SortingStageLines(X))},
         {"sort checkout", false, true, "checkout_param", 0, X, SortingStageLines(X)},
         {"trigger checkout with both", true, true, "checkout_param", 1, X,
-         Concat({T("cannot checkout param "), T("Can't using source fill trigger source world ")}, SortingStageLines(X))},
+         Concat({T("cannot checkout param "), T("Can't using source fill trigger source world ")},
+                SortingStageLines(X))},
         {"trigger layer copy", true, false, "copy", 1, X,
          Concat({copy_line, T("Can't copy fill trigger source world from source layer "),
                  T("Can't using source fill trigger source world ")},
@@ -228,10 +231,12 @@ TEST_F(SourceLayerFailures, EveryLineAndResultOfBothSteps) {
                  S("Can't using source fill sort source world ")},
                 SortingStageLines(X))},
         {"trigger input copy", false, false, "copy", 1, X,
-         Concat({T("Can't copy world input layer to the source world "), T("Can't using source fill trigger source world ")},
+         Concat({T("Can't copy world input layer to the source world "),
+                 T("Can't using source fill trigger source world ")},
                 SortingStageLines(X))},
         {"sort input copy", false, false, "copy", 0, X,
-         Concat({S("Can't copy world input layer to the source world "), S("Can't using source fill sort source world ")},
+         Concat({S("Can't copy world input layer to the source world "),
+                 S("Can't using source fill sort source world ")},
                 SortingStageLines(X))},
         {"cancel during trigger layer copy", true, false, "copy", 1, PF_Interrupt_CANCEL, {}},
         {"cancel during sort input copy", false, false, "copy", 0, PF_Interrupt_CANCEL, {}},

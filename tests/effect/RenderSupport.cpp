@@ -35,7 +35,9 @@ bool DisarmAllocationFailure() { return g_fail_allocation.exchange(false); }
 void ExcuseThisThreadFromAllocationFailure() { t_allocation_excused = true; }
 
 void PlantOddChannels(World& w, int depth, std::mt19937& g) {
-    const auto pick = [&](int low, int high) { return low + static_cast<int>(g() % static_cast<uint32_t>(high - low + 1)); };
+    const auto pick = [&](int low, int high) {
+        return low + static_cast<int>(g() % static_cast<uint32_t>(high - low + 1));
+    };
     for (int i = 0; i < 12; ++i) {
         const A_long x = pick(0, w.width() - 1);
         const A_long y = pick(0, w.height() - 1);
@@ -99,8 +101,9 @@ void RenderTest::TearDown() {
         h->GlobalSetdown();
         std::vector<std::string> leaks;
         for (const auto& line : h->Leaks()) {
-            const bool forgiven = std::any_of(forgiven_.begin(), forgiven_.end(),
-                                              [&](const std::string& part) { return line.find(part) != std::string::npos; });
+            const bool forgiven = std::any_of(forgiven_.begin(), forgiven_.end(), [&](const std::string& part) {
+                return line.find(part) != std::string::npos;
+            });
             if (!forgiven) leaks.push_back(line);
         }
         std::string all;

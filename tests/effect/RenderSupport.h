@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "EntrySupport.h"
 #include "KRVN.h"
 #include "KRVN_Errors.h"
-#include "EntrySupport.h"
 #include "korvane/host/Host.h"
 #include "params/ParamTable.h"
 

@@ -50,7 +50,8 @@ TEST(ConcurrencyFrei0r, TwoInstancesOnTwoThreadsGiveTheBytesOfOne) {
     first.join();
     second.join();
     for (int t = 0; t < 2; ++t)
-        for (int k = 0; k < 3; ++k) EXPECT_EQ(got[t][k], (t + k) % 2 ? want_b : want_a) << "thread " << t << " frame " << k;
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(got[t][k], (t + k) % 2 ? want_b : want_a) << "thread " << t << " frame " << k;
 
     // The thread cap is read when the plug-in is first set up; one thread gives the same bytes.
     setenv("KORVANE_THREADS", "1", 1);
@@ -141,7 +142,9 @@ TEST(ConcurrencyFrei0r, OverlappingCallsOnOneInstanceAreSerialisedWithOneWarning
     std::remove(log.c_str());
     const std::string warnings = text.str();
     size_t count = 0;
-    for (size_t at = warnings.find("overlapping calls"); at != std::string::npos; at = warnings.find("overlapping calls", at + 1)) ++count;
+    for (size_t at = warnings.find("overlapping calls"); at != std::string::npos;
+         at = warnings.find("overlapping calls", at + 1))
+        ++count;
     EXPECT_EQ(count, 1u) << warnings;
 }
 

@@ -103,8 +103,8 @@ int Shell(const std::string& command, std::string* err) {
     static int counter = 0;
     const std::string err_path = std::string(KORVANE_BINARY_DIR) + "/tests/frei0r-" + std::to_string(getpid()) + "-" +
                                  std::to_string(counter++) + ".err";
-    const int status = std::system(("FREI0R_PATH=" KORVANE_FREI0R_DIR " " + command + " </dev/null >/dev/null 2>" +
-                                    Quoted(err_path)).c_str());
+    const int status = std::system(
+        ("FREI0R_PATH=" KORVANE_FREI0R_DIR " " + command + " </dev/null >/dev/null 2>" + Quoted(err_path)).c_str());
     std::ifstream text(err_path);
     std::stringstream buffer;
     buffer << text.rdbuf();

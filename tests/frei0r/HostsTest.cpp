@@ -24,7 +24,8 @@ const std::vector<Look> kLooks = {
     {"0|1|0|0.75", "threshold_low=0 threshold_high=1 angle=0.75", "threshold_low=0 threshold_high=1 angle=90"},
     {"0.25|0.75|1|0.5|y|0.3", "threshold_low=0.25 threshold_high=0.75 effect=1 stretch=1 stretch_factor=0.3",
      "threshold_low=0.25 threshold_high=0.75 effect=outside stretch=on stretch_factor=3"},
-    {"0|0.8|0|0.6|n|0.2|1|0|0.5|y|0|0|1|0|y|n|0.5", "threshold_high=0.8 angle=0.6 trigger=0 sort_key=0.5 reverse=1 resolution=0.5",
+    {"0|0.8|0|0.6|n|0.2|1|0|0.5|y|0|0|1|0|y|n|0.5",
+     "threshold_high=0.8 angle=0.6 trigger=0 sort_key=0.5 reverse=1 resolution=0.5",
      "threshold_high=0.8 angle=36 trigger=red sort_key=max reverse=on resolution=50"},
 };
 
@@ -60,14 +61,16 @@ protected:
     // first frame (with any filter, or none) or never stops: such runs are tried again.
     // Returns the last run's standard error.
     std::string Melt(const std::string& args, const std::string& pattern, int frames) {
-        const std::string command = "timeout 60 melt -quiet " + args + " -consumer avformat:" + pattern + " vcodec=png pix_fmt=rgba";
+        const std::string command = "timeout 60 melt -quiet " + args + " -consumer avformat:" + pattern +
+                                    " vcodec=png pix_fmt=rgba";
         std::string err;
         for (int attempt = 0; attempt < 4 && !std::filesystem::exists(Numbered(pattern, frames)); ++attempt)
             Shell(command, &err);
         EXPECT_TRUE(std::filesystem::exists(Numbered(pattern, frames))) << command << "\n" << err;
         return err;
     }
-    void Cli(const std::string& settings, const std::string& input, const std::string& output, const std::string& more = "") {
+    void Cli(const std::string& settings, const std::string& input, const std::string& output,
+             const std::string& more = "") {
         std::string command = KORVANE_BINARY_DIR "/bin/korvane render " + input + " -o " + output + " --quiet " + more;
         std::istringstream words(settings);
         for (std::string word; words >> word;) command += " --set " + word;
@@ -75,7 +78,8 @@ protected:
     }
     static void ExpectSame(const std::string& got, const std::string& want) {
         const clitest::FileImage a = ReadFile(got), b = ReadFile(want);
-        EXPECT_TRUE(a.width == b.width && a.height == b.height && a.values == b.values) << got << " differs from " << want;
+        EXPECT_TRUE(a.width == b.width && a.height == b.height && a.values == b.values)
+            << got << " differs from " << want;
     }
 };
 
@@ -86,13 +90,14 @@ TEST_F(Frei0rHosts, FfmpegMeltAndGstreamerRenderLikeTheCli) {
         const std::string tag = std::to_string(l);
         Ffmpeg("-i " + Path("clip.mkv") + " -vf " + Quoted("frei0r=korvane:" + kLooks[l].ffmpeg + ",format=rgba") +
                " -start_number 0 " + Path("ffmpeg" + tag + "-%d.png"));
-        if (melt) Melt(Path("clip.mkv") + " -filter frei0r.korvane " + kLooks[l].named, Path("melt" + tag + "-%d.png"), 2);
+        if (melt)
+            Melt(Path("clip.mkv") + " -filter frei0r.korvane " + kLooks[l].named, Path("melt" + tag + "-%d.png"), 2);
         if (gstreamer) {
             std::string properties = kLooks[l].named;
             std::replace(properties.begin(), properties.end(), '_', '-');
-            Run("gst-launch-1.0 -q filesrc location=" + Path("frame0.png") + " ! pngdec ! videoconvert ! video/x-raw,format=RGBA ! " +
-                "frei0r-filter-korvane " + properties + " ! videoconvert ! video/x-raw,format=RGBA ! pngenc ! filesink location=" +
-                Path("gst" + tag + ".png"));
+            Run("gst-launch-1.0 -q filesrc location=" + Path("frame0.png") +
+                " ! pngdec ! videoconvert ! video/x-raw,format=RGBA ! " + "frei0r-filter-korvane " + properties +
+                " ! videoconvert ! video/x-raw,format=RGBA ! pngenc ! filesink location=" + Path("gst" + tag + ".png"));
         }
         for (int n = 0; n < 2; ++n) {
             const std::string want = Path("cli" + tag + "-" + std::to_string(n) + ".png");
@@ -113,10 +118,12 @@ TEST_F(Frei0rHosts, FfmpegPaddedWidthChainRendersLikeTheCli) {
     Ffmpeg("-i " + Path("frame0.png") + " -vf " + Quoted(pad + ",format=rgba") + " " + Path("padded.png"));
     for (size_t l : {0u, 1u}) {
         const std::string tag = std::to_string(l);
-        Ffmpeg("-i " + Path("clip.mkv") + " -vf " + Quoted(pad + ",frei0r=korvane:" + kLooks[l].ffmpeg + "," + crop + ",format=rgba") +
-               " " + Path("chain" + tag + ".png"));
+        Ffmpeg("-i " + Path("clip.mkv") + " -vf " +
+               Quoted(pad + ",frei0r=korvane:" + kLooks[l].ffmpeg + "," + crop + ",format=rgba") + " " +
+               Path("chain" + tag + ".png"));
         Cli(kLooks[l].cli, Path("padded.png"), Path("cli-padded" + tag + ".png"));
-        Ffmpeg("-i " + Path("cli-padded" + tag + ".png") + " -vf " + crop + ",format=rgba " + Path("cli-cropped" + tag + ".png"));
+        Ffmpeg("-i " + Path("cli-padded" + tag + ".png") + " -vf " + crop + ",format=rgba " +
+               Path("cli-cropped" + tag + ".png"));
         ExpectSame(Path("chain" + tag + ".png"), Path("cli-cropped" + tag + ".png"));
     }
     Cli(kLooks[0].cli, Path("frame0.png"), Path("cli-vertical.png"));
@@ -128,7 +135,8 @@ TEST_F(Frei0rHosts, MeltKeyframesMatchCliKeyframes) {
     if (!Have("melt")) GTEST_SKIP() << "no melt";
     MakeClip(96, 64, 3);
     Melt(Path("clip.mkv") + " -filter frei0r.korvane 0=0 '1=0=0.1;2=0.9' 'angle=0=0.5;2=0.75'", Path("keyed%d.png"), 3);
-    Cli("threshold_low=0 threshold_high=0.1@0,0.9@2 angle=0@0,90@2", Path("frame%d.png"), Path("cli%d.png"), "--frames 0-2");
+    Cli("threshold_low=0 threshold_high=0.1@0,0.9@2 angle=0@0,90@2", Path("frame%d.png"), Path("cli%d.png"),
+        "--frames 0-2");
     for (int n = 0; n < 3; ++n) ExpectSame(Numbered(Path("keyed%d.png"), n + 1), Numbered(Path("cli%d.png"), n));
     Cli("threshold_low=0 threshold_high=0.1", Path("frame2.png"), Path("unkeyed2.png"));
     EXPECT_NE(ReadFile(Path("cli2.png")).values, ReadFile(Path("unkeyed2.png")).values);
@@ -139,13 +147,14 @@ TEST_F(Frei0rHosts, MeltKeyframesMatchCliKeyframes) {
 TEST_F(Frei0rHosts, MeltTransitionTakesTheUpperTrackAsSource) {
     if (!Have("melt")) GTEST_SKIP() << "no melt";
     MakeClip(96, 64, 1);
-    Ffmpeg("-loop 1 -i " + clitest::SourceData("tests/data/coffee-small.png") + " -vf crop=96:64:50:30,format=rgba -frames:v 1 " +
-           Path("source.png"));
+    Ffmpeg("-loop 1 -i " + clitest::SourceData("tests/data/coffee-small.png") +
+           " -vf crop=96:64:50:30,format=rgba -frames:v 1 " + Path("source.png"));
     Ffmpeg("-i " + Path("source.png") + " -c:v ffv1 -pix_fmt bgra " + Path("source.mkv"));
     for (int sort : {0, 1}) {
         const std::string pattern = Path("mixed" + std::to_string(sort) + "-%d.png");
-        Melt(Path("clip.mkv") + " -track " + Path("source.mkv") + " -transition frei0r.korvane-source a_track=0 b_track=1 source=" +
-                 std::to_string(sort) + " threshold_low=0.2 threshold_high=0.8",
+        Melt(Path("clip.mkv") + " -track " + Path("source.mkv") +
+                 " -transition frei0r.korvane-source a_track=0 b_track=1 source=" + std::to_string(sort) +
+                 " threshold_low=0.2 threshold_high=0.8",
              pattern, 1);
         Cli("threshold_low=0.2 threshold_high=0.8", Path("frame0.png"), Path("cli-mixed.png"),
             (sort ? "--sort-source " : "--trigger-source ") + Path("source.png"));

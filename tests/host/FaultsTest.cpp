@@ -115,8 +115,7 @@ TEST_F(HostLibFaults, PremiereReclaimsTheEffectsWorlds) {
     ASSERT_EQ(Inside([](PF_InData* in) {
                   auto* worlds = Acquire<PF_WorldSuite2>(in, kPFWorldSuite, 2);
                   PF_EffectWorld w{};
-                  const PF_Err err =
-                      worlds->PF_NewWorld(in->effect_ref, 5, 4, true, host::PremiereFormat("v210"), &w);
+                  const PF_Err err = worlds->PF_NewWorld(in->effect_ref, 5, 4, true, host::PremiereFormat("v210"), &w);
                   Release(in, kPFWorldSuite, 2);
                   return err;
               }),

@@ -11,11 +11,15 @@ namespace korvane::hostlib_test {
 namespace {
 
 // Inverts red through the iterate suite of the depth. Alpha, green and blue pass unchanged.
-template <typename Pixel> PF_Err InvertRed(void*, A_long, A_long, Pixel* in, Pixel* out) {
+template <typename Pixel>
+PF_Err InvertRed(void*, A_long, A_long, Pixel* in, Pixel* out) {
     *out = *in;
-    if constexpr (sizeof(Pixel) == 4) out->red = static_cast<A_u_char>(255 - in->red);
-    else if constexpr (sizeof(Pixel) == 8) out->red = static_cast<A_u_short>(32768 - in->red);
-    else out->red = 1.0f - in->red;
+    if constexpr (sizeof(Pixel) == 4)
+        out->red = static_cast<A_u_char>(255 - in->red);
+    else if constexpr (sizeof(Pixel) == 8)
+        out->red = static_cast<A_u_short>(32768 - in->red);
+    else
+        out->red = 1.0f - in->red;
     return PF_Err_NONE;
 }
 
@@ -53,8 +57,9 @@ PF_Err SmartScript(PF_Cmd cmd, PF_InData* in, PF_OutData*, PF_ParamDef*[], PF_La
         err = err ? err : smart->cb->checkout_output(in->effect_ref, &output);
         auto* worlds = Acquire<PF_WorldSuite2>(in, kPFWorldSuite, 2);
         const int depth = smart->input->bitdepth;
-        const PF_PixelFormat format =
-            depth == 8 ? PF_PixelFormat_ARGB32 : depth == 16 ? PF_PixelFormat_ARGB64 : PF_PixelFormat_ARGB128;
+        const PF_PixelFormat format = depth == 8    ? PF_PixelFormat_ARGB32
+                                      : depth == 16 ? PF_PixelFormat_ARGB64
+                                                    : PF_PixelFormat_ARGB128;
         PF_EffectWorld scratch{};
         err = err ? err : worlds->PF_NewWorld(in->effect_ref, input->width, input->height, true, format, &scratch);
         if (!err && depth == 8) {

@@ -23,14 +23,14 @@ using Script = std::function<PF_Err(PF_Cmd, PF_InData*, PF_OutData*, PF_ParamDef
 
 // The fake effect's parameters.
 enum FakeParam {
-    kFloat = 1,    // float slider 0..100, default 12.5
-    kAngle = 2,    // angle, default 0
-    kSlider = 3,   // integer slider 0..100, default 4
-    kPopup = 4,    // popup "One|Two|Three", default 2
-    kCheckbox = 5, // checkbox, default on
-    kLayer = 6,    // layer, default none
-    kPath = 7,     // path, default none
-    kButton = 8,   // button
+    kFloat = 1,     // float slider 0..100, default 12.5
+    kAngle = 2,     // angle, default 0
+    kSlider = 3,    // integer slider 0..100, default 4
+    kPopup = 4,     // popup "One|Two|Three", default 2
+    kCheckbox = 5,  // checkbox, default on
+    kLayer = 6,     // layer, default none
+    kPath = 7,      // path, default none
+    kButton = 8,    // button
     kFakeParamCount = 8,
 };
 
@@ -105,7 +105,8 @@ inline PF_Err FakeRegister(void* in_ptr, PF_RegisterCallback cb) {
     return cb(in_ptr, "Fake ", "Fake Match", "Tests", "EffectMain", PF_KIND_EFFECT, 13, 28, 8);
 }
 
-template <typename Suite> const Suite* Acquire(PF_InData* in, const char* name, int version) {
+template <typename Suite>
+const Suite* Acquire(PF_InData* in, const char* name, int version) {
     const void* suite = nullptr;
     if (!in->pica_basicP || in->pica_basicP->AcquireSuite(name, version, &suite) != kSPNoError) return nullptr;
     return static_cast<const Suite*>(suite);

@@ -19,7 +19,8 @@ struct Visits {
     A_long fail_at_row = -1;
 };
 
-template <typename Pixel> PF_Err Visit(void* refcon, A_long x, A_long y, Pixel* in, Pixel* out) {
+template <typename Pixel>
+PF_Err Visit(void* refcon, A_long x, A_long y, Pixel* in, Pixel* out) {
     auto& v = *static_cast<Visits*>(refcon);
     v.count[static_cast<size_t>(y * v.width + x)].fetch_add(1);
     const auto at = [x, y](PF_EffectWorld* w) {
@@ -46,7 +47,8 @@ protected:
         });
     }
 
-    template <typename Suite, typename Pixel> void CheckEveryPixelOnce(const char* suite_name, int depth) {
+    template <typename Suite, typename Pixel>
+    void CheckEveryPixelOnce(const char* suite_name, int depth) {
         for (int threads : {1, 4}) {
             host_->SetThreadCount(threads);
             World src(37, 23, depth), dst(37, 23, depth);

@@ -67,8 +67,12 @@ TEST_F(HostLibMasks, InvertOpacityAndCurves) {
     EXPECT_EQ(inverted.At<PF_Pixel8>(6, 1).alpha, 128) << "half opacity outside the inverted square";
 
     host::Path round;  // a disc of radius 10 around (16, 16) from quadratic and cubic pieces
-    round.MoveTo(26, 16).QuadTo(26, 26, 16, 26).CubicTo(10.5, 26, 6, 21.5, 6, 16).QuadTo(6, 6, 16, 6)
-        .CubicTo(21.5, 6, 26, 10.5, 26, 16).Close();
+    round.MoveTo(26, 16)
+        .QuadTo(26, 26, 16, 26)
+        .CubicTo(10.5, 26, 6, 21.5, 6, 16)
+        .QuadTo(6, 6, 16, 6)
+        .CubicTo(21.5, 6, 26, 10.5, 26, 16)
+        .Close();
     const auto disc = host_->AddMask({0, round});
     World w(32, 32, 8);
     ASSERT_EQ(Rasterise(disc, w), PF_Err_NONE);
@@ -109,9 +113,12 @@ TEST_F(HostLibMasks, LayerMaskSuitesListMasksAndPathsReportOpenness) {
                       seen.push_back({id, is_open != 0});
                   }
                   EXPECT_EQ(lm5->AEGP_GetLayerMaskByIndex(layer, count, nullptr), A_Err_PARAMETER);
-                  for (auto [name, version] : std::initializer_list<std::pair<const char*, int>>{
-                           {kAEGPPFInterfaceSuite, 1}, {kAEGPLayerMaskSuite, 5}, {kAEGPLayerMaskSuite, 7},
-                           {kPFPathQuerySuite, 1}, {kPFPathDataSuite, 1}}) {
+                  for (auto [name, version] :
+                       std::initializer_list<std::pair<const char*, int>>{{kAEGPPFInterfaceSuite, 1},
+                                                                          {kAEGPLayerMaskSuite, 5},
+                                                                          {kAEGPLayerMaskSuite, 7},
+                                                                          {kPFPathQuerySuite, 1},
+                                                                          {kPFPathDataSuite, 1}}) {
                       Release(in, name, version);
                   }
                   return err;
@@ -158,8 +165,8 @@ TEST_F(HostLibMasks, UnknownPathsAndFeatherAreRefused) {
                   auto* masks = Acquire<PF_MaskSuite1>(in, kPFMaskSuite, 1);
                   PF_PathOutlinePtr path = nullptr;
                   query->PF_CheckoutPath(in->effect_ref, id, 0, 1, 1, &path);
-                  const PF_Err err =
-                      masks->PF_MaskWorldWithPath(in->effect_ref, path, 2.0, 2.0, 0, 1.0, 0, w.pf(), nullptr);
+                  const PF_Err err = masks->PF_MaskWorldWithPath(in->effect_ref, path, 2.0, 2.0, 0, 1.0, 0, w.pf(),
+                                                                 nullptr);
                   query->PF_CheckinPath(in->effect_ref, id, false, path);
                   Release(in, kPFPathQuerySuite, 1);
                   Release(in, kPFMaskSuite, 1);

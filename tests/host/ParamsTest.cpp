@@ -99,16 +99,18 @@ TEST_F(HostLibParams, CheckoutReadsTheValueAtTheRequestedTime) {
 
 TEST_F(HostLibParams, ParamsArrayCarriesCurrentValuesAndUiFlagsPersist) {
     host_->Set(kCheckbox, 0);
-    ASSERT_EQ(Run([](PF_Cmd, PF_InData* in, PF_OutData*, PF_ParamDef* params[], PF_LayerDef*, void*) {
-                  EXPECT_EQ(params[kCheckbox]->u.bd.value, 0);
-                  EXPECT_EQ(in->num_params, kFakeParamCount + 1);
-                  auto* utils = Acquire<PF_ParamUtilsSuite3>(in, kPFParamUtilsSuite, 3);
-                  PF_ParamDef copy = *params[kPath];
-                  copy.ui_flags |= PF_PUI_DISABLED;
-                  const PF_Err err = utils->PF_UpdateParamUI(in->effect_ref, kPath, &copy);
-                  Release(in, kPFParamUtilsSuite, 3);
-                  return err;
-              }, PF_Cmd_UPDATE_PARAMS_UI),
+    ASSERT_EQ(Run(
+                  [](PF_Cmd, PF_InData* in, PF_OutData*, PF_ParamDef* params[], PF_LayerDef*, void*) {
+                      EXPECT_EQ(params[kCheckbox]->u.bd.value, 0);
+                      EXPECT_EQ(in->num_params, kFakeParamCount + 1);
+                      auto* utils = Acquire<PF_ParamUtilsSuite3>(in, kPFParamUtilsSuite, 3);
+                      PF_ParamDef copy = *params[kPath];
+                      copy.ui_flags |= PF_PUI_DISABLED;
+                      const PF_Err err = utils->PF_UpdateParamUI(in->effect_ref, kPath, &copy);
+                      Release(in, kPFParamUtilsSuite, 3);
+                      return err;
+                  },
+                  PF_Cmd_UPDATE_PARAMS_UI),
               PF_Err_NONE);
     ASSERT_EQ(host_->param_ui_updates().size(), 1u);
     EXPECT_EQ(host_->param_ui_updates()[0].index, kPath);
@@ -170,7 +172,7 @@ TEST_F(HostLibParams, UnbalancedAndStrayCheckinsAreReported) {
                   PF_CHECKOUT_PARAM(in, kPopup, 0, 1, 1, &b);
                   PF_CHECKIN_PARAM(in, &b);
                   PF_ParamDef zero{};
-                  PF_CHECKIN_PARAM(in, &zero);  // a layer never checked out: tolerated, but counted
+                  PF_CHECKIN_PARAM(in, &zero);      // a layer never checked out: tolerated, but counted
                   return PF_CHECKIN_PARAM(in, &b);  // a second checkin: reported
               }),
               PF_Err_NONE);
@@ -185,7 +187,8 @@ TEST_F(HostLibParams, UnbalancedAndStrayCheckinsAreReported) {
 TEST_F(HostLibParams, ALayerCheckedOutWithoutPixelsMustBeCheckedIn) {
     World input(4, 4, 16), output(4, 4, 16);
     auto render_with = [&](bool check_in) {
-        CurrentScript() = [check_in](PF_Cmd cmd, PF_InData* in, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, void*) -> PF_Err {
+        CurrentScript() = [check_in](PF_Cmd cmd, PF_InData* in, PF_OutData*, PF_ParamDef*[], PF_LayerDef*,
+                                     void*) -> PF_Err {
             if (cmd != PF_Cmd_SMART_RENDER) return PF_Err_NONE;
             PF_ParamDef d{};
             const PF_Err err = PF_CHECKOUT_PARAM(in, kLayer, in->current_time, in->time_step, in->time_scale, &d);
@@ -201,7 +204,8 @@ TEST_F(HostLibParams, ALayerCheckedOutWithoutPixelsMustBeCheckedIn) {
     const auto left_out = render_with(false);
     EXPECT_EQ(left_out.unbalanced_param_checkouts, 1);
     ASSERT_EQ(left_out.messages.size(), 1u);
-    EXPECT_NE(left_out.messages[0].find("parameter " + std::to_string(kLayer)), std::string::npos) << left_out.messages[0];
+    EXPECT_NE(left_out.messages[0].find("parameter " + std::to_string(kLayer)), std::string::npos)
+        << left_out.messages[0];
     host_->ClearLeaks();
 }
 

@@ -319,7 +319,8 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
                 breaks[x] = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n, r.trigger.alpha);
                 keys[x] = SortableBits(SortValueOf(r.sortSource, rows.settings.sortKey), !rows.settings.reverse);
             }
-            ASSERT_TRUE(SortCompactRow(rows, y, pixels, pixelBytes, breaks.data(), keys.data(), TestScratch())) << rows.Message();
+            ASSERT_TRUE(SortCompactRow(rows, y, pixels, pixelBytes, breaks.data(), keys.data(), TestScratch()))
+                << rows.Message();
             for (int32_t x = 0; x < width; ++x) {
                 const FloatPixel& want = sequential.lineRecords[static_cast<size_t>(y) * width + x].color;
                 FloatPixel got = colors[x];

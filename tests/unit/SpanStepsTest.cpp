@@ -56,8 +56,8 @@ TEST(SpanSort, BrightestFirstUnlessReversed) {
 TEST(SpanSort, PreserveAlphaKeepsTheUnsortedAlphaPattern) {
     KRVN_Params p = RedParams();
     p.preserve_alpha = true;
-    const auto line = SpanLine({Coloured(0.1f, 0.1f, 0, 0, 0.1f), Coloured(0.1f, 0.9f, 0, 0, 0.2f),
-                                Coloured(0.1f, 0.5f, 0, 0, 0.3f)});
+    const auto line = SpanLine(
+        {Coloured(0.1f, 0.1f, 0, 0, 0.1f), Coloured(0.1f, 0.9f, 0, 0, 0.2f), Coloured(0.1f, 0.5f, 0, 0, 0.3f)});
     Info info = Sorted(line, p);
     EXPECT_EQ(info.lineRecords[0].color.red, 0.9f);
     for (size_t i = 0; i < 3; ++i) {
@@ -173,8 +173,8 @@ TEST(SpanBlur, WindowMeansClampedAndAlphaKept) {
     KRVN_Params p = RedParams();
     p.mode = kModeMask;
     p.blur = 1;
-    const auto line = SpanLine({Coloured(0.1f, 0.3f, 0.9f, 0.0f, 0.5f), Coloured(0.1f, 0.6f, 1.5f, 0.0f),
-                                Coloured(0.1f, 0.9f, 1.2f, 0.0f)});
+    const auto line = SpanLine(
+        {Coloured(0.1f, 0.3f, 0.9f, 0.0f, 0.5f), Coloured(0.1f, 0.6f, 1.5f, 0.0f), Coloured(0.1f, 0.9f, 1.2f, 0.0f)});
     Info info = Sorted(line, p);
     EXPECT_FLOAT_EQ(info.lineRecords[0].color.red, (0.3f + 0.6f) / 2.0f);
     EXPECT_FLOAT_EQ(info.lineRecords[1].color.red, (0.3f + 0.6f + 0.9f) / 3.0f);
