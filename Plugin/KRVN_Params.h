@@ -7,6 +7,28 @@
 
 constexpr int KRVN_MAX_MASKS = 99;
 
+// The look values a host offering the look suite hands over (the look table's rows), in the units
+// the core takes: fractions for percent sliders, degrees for angles, 1-based popup values. A host
+// without the suite leaves the defaults, which give the registered looks.
+struct KRVN_Look {
+    int32_t interval = 1;
+    float edge_level = 0.1f;
+    float edge_scale = 1.0f;
+    float span_length = 64.0f;
+    int32_t span_seed = 0;
+    float wave_length = 400.0f;
+    float wave_amplitude = 0.5f;
+    float wave_phase = 0.0f;
+    float wave_drift = 2.0f;
+    bool auto_threshold = false;
+    float auto_low = 0.7f;
+    float auto_high = 1.0f;
+    int32_t auto_smooth = 0;
+    int32_t path = 1;
+    float centre_x = 0.5f;
+    float centre_y = 0.5f;
+};
+
 struct KRVN_Params {
     int32_t trigger = 7;   // 1..9, TriggerKey
     int32_t effect = 1;    // 1 inside thresholds, 2 outside
@@ -46,6 +68,7 @@ struct KRVN_Params {
     bool has_trigger_source = false;
     bool has_sort_source = false;
     float pixel_scale = 1.0f;  // the host's downsample factor (preview size / full size); 1 at full size
+    KRVN_Look look;
 };
 
 namespace korvane {

@@ -55,6 +55,24 @@ struct SortSettings {
     bool affectBackground = true;
     bool mirror = false;
     bool stretch = false;
+
+    // Looks beyond the registered parameters; their defaults give the registered looks' frames.
+    int32_t intervalMode = kIntervalThreshold;
+    float edgeLevel = 0.1f;      // edges: gradient magnitude of the trigger, 0..1
+    float edgeScale = 1.0f;      // edges: pixels
+    float spanLength = 64.0f;    // random, waves: mean span length, pixels of the line
+    int32_t spanSeed = 0;        // random
+    float waveLength = 400.0f;   // waves: pixels along the line
+    float waveAmplitude = 0.5f;  // waves: fraction of spanLength
+    float wavePhase = 0.0f;      // waves: degrees
+    float waveDrift = 2.0f;      // waves: degrees per line
+    bool autoThreshold = false;  // the band from percentiles of the frame's trigger values
+    float autoLow = 0.7f;        // fractions 0..1
+    float autoHigh = 1.0f;
+    int32_t autoSmooth = 0;  // frames either side
+    int32_t pathShape = kPathLines;
+    float centreX = 0.5f;  // fractions of the frame's width and height
+    float centreY = 0.5f;
 };
 
 // Values PrepareSorting derives from the settings; the line kernel reads only these and the

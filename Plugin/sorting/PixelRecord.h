@@ -66,6 +66,21 @@ inline constexpr int32_t kModeMap = 7;
 inline constexpr int32_t kThresholdInside = 1;
 inline constexpr int32_t kThresholdOutside = 2;
 
+// How lines are cut into spans besides the band: the band alone, or the band and edges of the
+// trigger image, seeded random lengths, or lengths following a wave.
+inline constexpr int32_t kIntervalThreshold = 1;
+inline constexpr int32_t kIntervalEdges = 2;
+inline constexpr int32_t kIntervalRandom = 3;
+inline constexpr int32_t kIntervalWaves = 4;
+
+// What the lines are: straight lines at the angle, circles round a centre, rays from it, one spiral
+// or one Hilbert curve.
+inline constexpr int32_t kPathLines = 1;
+inline constexpr int32_t kPathCircles = 2;
+inline constexpr int32_t kPathRays = 3;
+inline constexpr int32_t kPathSpiral = 4;
+inline constexpr int32_t kPathHilbert = 5;
+
 // Direction of a SpanComparator.
 enum SortDirection : int32_t {
     kAscending = 1,

@@ -2,6 +2,7 @@
 // entries as the parameter table does.
 #include "sources/CoreSettings.h"
 
+#include "params/LookTable.h"
 #include "params/ParamTable.h"
 
 namespace korvane::sources {
@@ -35,6 +36,15 @@ static_assert(Same(utils::kModeSort, ModeChoice::Sort) && Same(utils::kModeGradi
               Same(utils::kModeMap, ModeChoice::Map));
 static_assert(Same(utils::kThresholdInside, EffectChoice::Inside) &&
               Same(utils::kThresholdOutside, EffectChoice::Outside));
+static_assert(Same(utils::kIntervalThreshold, params::IntervalChoice::Threshold) &&
+              Same(utils::kIntervalEdges, params::IntervalChoice::Edges) &&
+              Same(utils::kIntervalRandom, params::IntervalChoice::Random) &&
+              Same(utils::kIntervalWaves, params::IntervalChoice::Waves));
+static_assert(Same(utils::kPathLines, params::PathChoice::Lines) &&
+              Same(utils::kPathCircles, params::PathChoice::Circles) &&
+              Same(utils::kPathRays, params::PathChoice::Rays) &&
+              Same(utils::kPathSpiral, params::PathChoice::Spiral) &&
+              Same(utils::kPathHilbert, params::PathChoice::Hilbert));
 
 }  // namespace
 
@@ -76,6 +86,23 @@ utils::SortSettings CopySettings(const KRVN_Params& p) {
     s.affectBackground = p.affect_background;
     s.mirror = p.mirror;
     s.stretch = p.stretch;
+    const KRVN_Look& look = p.look;
+    s.intervalMode = look.interval;
+    s.edgeLevel = look.edge_level;
+    s.edgeScale = look.edge_scale;
+    s.spanLength = look.span_length;
+    s.spanSeed = look.span_seed;
+    s.waveLength = look.wave_length;
+    s.waveAmplitude = look.wave_amplitude;
+    s.wavePhase = look.wave_phase;
+    s.waveDrift = look.wave_drift;
+    s.autoThreshold = look.auto_threshold;
+    s.autoLow = look.auto_low;
+    s.autoHigh = look.auto_high;
+    s.autoSmooth = look.auto_smooth;
+    s.pathShape = look.path;
+    s.centreX = look.centre_x;
+    s.centreY = look.centre_y;
     return s;
 }
 
