@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "korvane/host/Host.h"
+#include "korvane/sdk/LookSuite.h"
 
 namespace korvane::host {
 
@@ -167,6 +168,7 @@ struct Host::State {
     // Parameters and layers (written between commands, read by renders)
     std::deque<ParamSlot> params;  // index 0: the input layer (a deque: string pointers stay put)
     std::deque<Layer> layers;      // layers[0]: the input layer
+    std::deque<ParamSlot> looks;   // the look table's rows, by index − KRVN_LOOK_FIRST (Looks.cpp)
     AEGP_MaskIDVal next_mask_id = 1;
 
     // Progress and cancellation
@@ -222,6 +224,11 @@ struct Host::State {
     PF_EffectWorld LayerPixels(const CallContext& ctx, int layer_id, std::unique_ptr<World>& keep) const;
     PF_LRect LayerBounds(const CallContext& ctx, int layer_id) const;
 
+    // ---- Looks (Looks.cpp): every look back to its table default; the slot of a look index with a
+    // value (null for any other index, group rows included).
+    void ResetLookSlots();
+    ParamSlot* LookSlot(int index);
+
     // ---- Worlds (Worlds.cpp)
     PF_Err NewWorld(CallContext* ctx, A_long width, A_long height, const WorldFormat& format, PF_EffectWorld* world);
     PF_Err DisposeWorld(PF_EffectWorld* world);
@@ -256,6 +263,9 @@ private:
 void RegisterHost(Host::State* host);
 void UnregisterHost(Host::State* host);
 
+// A slot's stored value at a time: keyframes interpolated as Host::Value describes (Params.cpp).
+double StoredAt(const ParamSlot& slot, double t);
+
 // Callback tables (defined by their files).
 extern const PF_UtilCallbacks kUtilCallbacks;
 extern const SPBasicSuite kBasicSuite;
@@ -273,6 +283,8 @@ extern const PF_PathDataSuite1 kPathDataSuite;
 extern const PF_MaskSuite1 kMaskSuite;
 extern const AEGP_PFInterfaceSuite1 kPFInterfaceSuite;
 extern const AEGP_LayerMaskSuite5 kLayerMaskSuite;
+// The look suite (Looks.cpp).
+extern const KRVN_LookSuite1 kLookSuite;
 // World suites (Worlds.cpp).
 extern const PF_WorldSuite1 kWorldSuite1;
 extern const PF_WorldSuite2 kWorldSuite2;

@@ -7,6 +7,7 @@
 
 #include "CallbackEntry.h"
 #include "HostState.h"
+#include "LookTable.h"
 
 namespace korvane::host {
 
@@ -50,6 +51,8 @@ void InitValue(ParamSlot& slot) {
     }
 }
 
+}  // namespace
+
 double StoredAt(const ParamSlot& slot, double t) {
     const auto& keys = slot.keys;
     if (keys.empty()) return slot.value;
@@ -64,6 +67,8 @@ double StoredAt(const ParamSlot& slot, double t) {
     return slot.def.param_type == PF_Param_FLOAT_SLIDER ? v : static_cast<double>(std::llround(v));
 }
 
+namespace {
+
 PF_Fixed ToFixed(double degrees) {
     const double v = std::round(degrees * 65536.0);
     if (!(v >= INT32_MIN && v <= INT32_MAX)) throw HostError("angle out of the 16.16 fixed range");
@@ -73,6 +78,7 @@ PF_Fixed ToFixed(double degrees) {
 }  // namespace
 
 void Host::State::ResetParamSlots() {
+    ResetLookSlots();
     params.clear();
     ParamSlot input;
     input.def.param_type = PF_Param_LAYER;
@@ -112,12 +118,15 @@ PF_ParamDef Host::State::ValueAt(int index, double t) const {
 
 namespace {
 
+// A registered parameter's slot, or a look's (indices of the look table, which nothing registers).
 ParamSlot& SlotWithValue(Host::State& s, int index) {
-    if (index < 1 || index >= static_cast<int>(s.params.size())) {
-        throw HostError("no parameter at index " + std::to_string(index) +
-                        " (registered: " + std::to_string(s.params.size() - 1) + ")");
+    ParamSlot* look = s.LookSlot(index);
+    if (look == nullptr && (index < 1 || index >= static_cast<int>(s.params.size()))) {
+        throw HostError("no parameter at index " + std::to_string(index) + " (registered: " +
+                        std::to_string(s.params.size() - 1) + "; looks: " + std::to_string(params::KRVN_LOOK_FIRST) +
+                        " to " + std::to_string(params::KRVN_LOOK_END - 1) + ")");
     }
-    ParamSlot& slot = s.params[index];
+    ParamSlot& slot = look != nullptr ? *look : s.params[index];
     if (!HasValue(slot.def.param_type)) {
         throw HostError("parameter " + std::to_string(index) + " of type " + std::to_string(slot.def.param_type) +
                         " has no value");
@@ -199,6 +208,7 @@ void Host::ClearKeyframes(int index) { SlotWithValue(*state_, index).keys.clear(
 
 void Host::ResetParams() {
     for (size_t i = 1; i < state_->params.size(); ++i) InitValue(state_->params[i]);
+    state_->ResetLookSlots();
 }
 
 double Host::Value(int index, double time) const {

@@ -1,5 +1,5 @@
 // The basic suite (acquire and release by name and version, counted) and the small suites:
-// handles, AEGP utility and parameter UI updates.
+// handles, AEGP utility and parameter UI updates. The look suite lives in Looks.cpp.
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -144,6 +144,7 @@ const void* FindSuite(std::string_view name, int32_t version) {
         {kPFPathQuerySuite, 1, &kPathQuerySuite},
         {kPFPathDataSuite, 1, &kPathDataSuite},
         {kPFMaskSuite, 1, &kMaskSuite},
+        {kKorvaneLookSuite, 1, &kLookSuite},
     };
     for (const Entry& e : table) {
         if (e.name == name && e.version == version) return e.suite;

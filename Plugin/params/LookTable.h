@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "params/ParamTable.h"
+#include "ParamTable.h"
 
 namespace korvane::params {
 

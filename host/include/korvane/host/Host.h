@@ -155,6 +155,10 @@ public:
     // (kNoLayer, kInputLayer or an id from AddLayer); path: a mask id (0 = none). Setting a
     // value removes keyframes of that parameter. Throws HostError for a wrong index or a type
     // without a value (group, button).
+    // Indices of the look table (KRVN_LOOK_FIRST..) take values and keyframes the same way, in the
+    // table's units, though the effect never registers them: the look suite ("Korvane Look Suite"
+    // 1, offered under both personalities) hands them to the effect at each call's time.
+    // ResetParams and ParamsSetup put them back to the table's defaults.
     void Set(int index, double value);
     void SetFixed(int index, PF_Fixed value);  // angles: exact 16.16 value
     void SetKeyframe(int index, double time, double value);
@@ -199,7 +203,7 @@ public:
     // "PF_CheckoutPath", "PF_CheckinPath", "PF_PathIsOpen", "PF_MaskWorldWithPath",
     // "AEGP_GetEffectLayer", "AEGP_GetLayerNumMasks", "AEGP_GetLayerMaskByIndex",
     // "AEGP_GetMaskID", "AEGP_DisposeMask", "AEGP_RegisterWithAEGP", "PF_UpdateParamUI",
-    // "AddSupportedPixelFormat", "ClearSupportedPixelFormats", "GetPixelFormat", "register" (the
+    // "AddSupportedPixelFormat", "ClearSupportedPixelFormats", "GetPixelFormat", "look_values", "register" (the
     // registration callback), "AcquireSuite" (answers kSPSuiteNotFoundError).
     // The nth call from now (1 = the next) returns `code` instead of doing its work; with
     // `every_later` the calls after it fail as well.
