@@ -1,5 +1,6 @@
 // Parameter registration and GetParams: the 48 parameters of the table, and their values for one
-// frame read into KRVN_Params together with the closed masks that constrain the effect.
+// frame read into KRVN_Params together with the closed masks that constrain the effect; GetLook:
+// the look table's values from our host's look suite.
 #include "KRVN_Params.h"
 
 #include <algorithm>
@@ -11,7 +12,9 @@
 
 #include "KRVN.h"
 #include "LogsController.h"
+#include "korvane/sdk/LookSuite.h"
 #include "korvane/sdk/SuiteHandler.h"
+#include "params/LookTable.h"
 #include "params/ParamTable.h"
 
 namespace korvane {
@@ -252,6 +255,41 @@ void FillRecord(Reader& read, bool premiere, const std::array<PF_ParamDef, param
     p->has_sort_source = !premiere && defs[KRVN_SORT_SOURCE].u.ld.data != nullptr;
 }
 
+// A look value from the suite in its row's units: the default when it is not a number, else
+// clamped into the range, whole numbers rounded for integer sliders, popups and checkboxes.
+double LookValue(const ParamSpec& row, double value) {
+    if (!std::isfinite(value)) return row.dephault;
+    value = std::clamp(value, row.valid_min, row.valid_max);
+    return row.type == PF_Param_FLOAT_SLIDER || row.type == PF_Param_ANGLE ? value : std::round(value);
+}
+
+// The look values, indexed by look index − KRVN_LOOK_FIRST, into the record's units.
+void FillLook(const std::array<double, params::kLookCount>& values, KRVN_Look* look) {
+    using namespace params;
+    auto at = [&](int index) {
+        return LookValue(*FindLook(index), values[static_cast<std::size_t>(index - KRVN_LOOK_FIRST)]);
+    };
+    auto real = [&](int index) { return static_cast<float>(at(index)); };
+    auto whole = [&](int index) { return static_cast<int32_t>(at(index)); };
+    auto percent = [&](int index) { return static_cast<float>(at(index) / 100.0); };
+    look->interval = whole(KRVN_INTERVAL);
+    look->edge_level = real(KRVN_EDGE_LEVEL);
+    look->edge_scale = real(KRVN_EDGE_SCALE);
+    look->span_length = real(KRVN_SPAN_LENGTH);
+    look->span_seed = whole(KRVN_SPAN_SEED);
+    look->wave_length = real(KRVN_WAVE_LENGTH);
+    look->wave_amplitude = percent(KRVN_WAVE_AMPLITUDE);
+    look->wave_phase = real(KRVN_WAVE_PHASE);
+    look->wave_drift = real(KRVN_WAVE_DRIFT);
+    look->auto_threshold = whole(KRVN_AUTO_THRESHOLD) != 0;
+    look->auto_low = percent(KRVN_AUTO_LOW);
+    look->auto_high = percent(KRVN_AUTO_HIGH);
+    look->auto_smooth = whole(KRVN_AUTO_SMOOTH);
+    look->path = whole(KRVN_PATH);
+    look->centre_x = percent(KRVN_CENTRE_X);
+    look->centre_y = percent(KRVN_CENTRE_Y);
+}
+
 }  // namespace
 
 PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef*[], PF_LayerDef*) {
@@ -309,6 +347,31 @@ PF_Err GetParams(PF_InData* in_data, PF_OutData* out_data, KRVN_Params* record) 
         record->blur = static_cast<int32_t>(read.SliderDouble(params::KRVN_BLUR) * scale);
     }
     return err != PF_Err_NONE ? err : read.error();
+}
+
+PF_Err GetLook(PF_InData* in_data, KRVN_Look* look) {
+    *look = KRVN_Look{};
+    const SPBasicSuite* basic = in_data != nullptr ? in_data->pica_basicP : nullptr;
+    if (basic == nullptr || basic->AcquireSuite == nullptr) return PF_Err_NONE;
+    const void* acquired = nullptr;
+    if (basic->AcquireSuite(kKorvaneLookSuite, kKorvaneLookSuiteVersion1, &acquired) != kSPNoError) {
+        return PF_Err_NONE;  // another host: the registered looks alone
+    }
+    struct Release {
+        const SPBasicSuite* basic;
+        ~Release() {
+            if (basic->ReleaseSuite != nullptr) basic->ReleaseSuite(kKorvaneLookSuite, kKorvaneLookSuiteVersion1);
+        }
+    } release{basic};
+    const auto* suite = static_cast<const KRVN_LookSuite1*>(acquired);
+    if (suite == nullptr || suite->look_values == nullptr) return PF_Err_NONE;
+
+    std::array<double, params::kLookCount> values{};
+    const PF_Err err = suite->look_values(in_data->effect_ref, params::KRVN_LOOK_FIRST, params::kLookCount,
+                                          values.data());
+    if (err != PF_Err_NONE) return err;
+    FillLook(values, look);
+    return PF_Err_NONE;
 }
 
 }  // namespace korvane

@@ -1,4 +1,4 @@
-// The parameter values of one frame, read by GetParams and handed to every render step.
+// The parameter values of one frame, read by GetParams and GetLook and handed to every render step.
 #pragma once
 
 #include <cstdint>
@@ -75,5 +75,10 @@ namespace korvane {
 
 // Reads parameters 1..48 at the frame's time into `record`, and selects the constraint masks.
 PF_Err GetParams(PF_InData* in_data, PF_OutData* out_data, KRVN_Params* record);
+
+// Reads the look values at the frame's time through the look suite into `look`, in its units,
+// each clamped into its row's range (a value that is not a number gives the default). A host
+// without the suite leaves every default, silently; an error of the suite's call is returned.
+PF_Err GetLook(PF_InData* in_data, KRVN_Look* look);
 
 }  // namespace korvane

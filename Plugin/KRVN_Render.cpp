@@ -126,7 +126,8 @@ PF_Err PreRender(PF_InData* in_data, PF_OutData* out_data, PF_PreRenderExtra* ex
         KRVN_LOG_ERROR("PreRender", "cannot allocate the parameter record " + ErrorText(PF_Err_OUT_OF_MEMORY));
         return PF_Err_OUT_OF_MEMORY;
     }
-    const PF_Err params_err = GetParams(in_data, out_data, handle.params());
+    PF_Err params_err = GetParams(in_data, out_data, handle.params());
+    if (params_err == PF_Err_NONE) params_err = GetLook(in_data, &handle.params()->look);
     if (params_err != PF_Err_NONE) return params_err;
     extra->output->pre_render_data = handle.HandOver();
     return PF_Err_NONE;
@@ -186,7 +187,8 @@ PF_Err LegacyRender(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* param
         KRVN_LOG_ERROR("LegacyRender", "cannot allocate the parameter record " + ErrorText(PF_Err_OUT_OF_MEMORY));
         return PF_Err_OUT_OF_MEMORY;
     }
-    const PF_Err params_err = GetParams(in_data, out_data, handle.params());
+    PF_Err params_err = GetParams(in_data, out_data, handle.params());
+    if (params_err == PF_Err_NONE) params_err = GetLook(in_data, &handle.params()->look);
 
     int bit_depth = 8;
     PF_PixelFormat format = PF_PixelFormat_ARGB32;

@@ -1,11 +1,15 @@
 // GetParams: the conversions into KRVN_Params, mask selection, check-in on every way out, and
-// values a host should never send.
+// values a host should never send. GetLook: the look suite's values into KRVN_Look.
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <map>
+#include <random>
 
 #include "EntrySupport.h"
 #include "KRVN_Params.h"
+#include "korvane/sdk/LookSuite.h"
+#include "params/LookTable.h"
 
 namespace korvane::entry_test {
 namespace {
@@ -36,6 +40,7 @@ struct Probe {
     KRVN_Params* record = nullptr;
     PF_OutData* out = nullptr;  // nullptr: GetParams gets no out_data
     ReadResult* result = nullptr;
+    KRVN_Look* look = nullptr;  // set: the probe runs GetLook instead
 };
 Probe g_probe;
 
@@ -49,7 +54,8 @@ PF_Err ProbeMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamD
         in_data->inter.checkout_param = &TamperingCheckout;
     }
     try {
-        g_probe.result->err = GetParams(in_data, g_probe.out, g_probe.record);
+        g_probe.result->err = g_probe.look != nullptr ? GetLook(in_data, g_probe.look)
+                                                      : GetParams(in_data, g_probe.out, g_probe.record);
     } catch (PF_Err thrown) {
         g_probe.result->err = thrown;
         g_probe.result->threw = true;
@@ -70,6 +76,14 @@ protected:
     ReadResult Read(Host& h, KRVN_Params* record, bool with_out_data = true) {
         ReadResult result;
         g_probe = Probe{record, with_out_data ? &result.out : nullptr, &result};
+        EXPECT_EQ(h.Command(PF_Cmd_COMPLETELY_GENERAL), PF_Err_NONE);
+        g_probe = Probe{};
+        return result;
+    }
+
+    ReadResult ReadLook(Host& h, KRVN_Look* look) {
+        ReadResult result;
+        g_probe = Probe{nullptr, nullptr, &result, look};
         EXPECT_EQ(h.Command(PF_Cmd_COMPLETELY_GENERAL), PF_Err_NONE);
         g_probe = Probe{};
         return result;
@@ -357,6 +371,140 @@ TEST_F(GetParamsTest, RefusesMissingRecords) {
     Host& h = SetUpProbedHost(Personality::AfterEffects);
     const PF_Err err = Read(h, nullptr, false).err;
     EXPECT_EQ(err, PF_Err_BAD_CALLBACK_PARAM);
+}
+
+// A look field back in the table's units (percent sliders 0..100), by look index.
+double LookField(const KRVN_Look& look, int index) {
+    using namespace params;
+    switch (index) {
+        case KRVN_INTERVAL: return look.interval;
+        case KRVN_EDGE_LEVEL: return look.edge_level;
+        case KRVN_EDGE_SCALE: return look.edge_scale;
+        case KRVN_SPAN_LENGTH: return look.span_length;
+        case KRVN_SPAN_SEED: return look.span_seed;
+        case KRVN_WAVE_LENGTH: return look.wave_length;
+        case KRVN_WAVE_AMPLITUDE: return look.wave_amplitude * 100.0;
+        case KRVN_WAVE_PHASE: return look.wave_phase;
+        case KRVN_WAVE_DRIFT: return look.wave_drift;
+        case KRVN_AUTO_THRESHOLD: return look.auto_threshold ? 1 : 0;
+        case KRVN_AUTO_LOW: return look.auto_low * 100.0;
+        case KRVN_AUTO_HIGH: return look.auto_high * 100.0;
+        case KRVN_AUTO_SMOOTH: return look.auto_smooth;
+        case KRVN_PATH: return look.path;
+        case KRVN_CENTRE_X: return look.centre_x * 100.0;
+        case KRVN_CENTRE_Y: return look.centre_y * 100.0;
+        default: ADD_FAILURE() << "look " << index << " has no field"; return 0;
+    }
+}
+
+bool HasValue(const params::ParamSpec& row) {
+    return row.type != PF_Param_GROUP_START && row.type != PF_Param_GROUP_END;
+}
+
+void ExpectSameLook(const KRVN_Look& got, const KRVN_Look& want) {
+    for (const params::ParamSpec& row : params::kLookParams) {
+        if (HasValue(row)) {
+            EXPECT_EQ(LookField(got, row.index), LookField(want, row.index)) << row.cli_name;
+        }
+    }
+}
+
+// The defaults of the record are the table's, whether the host offers the look suite or not; without
+// it nothing is logged and nothing fails.
+TEST_F(GetParamsTest, LookDefaultsWithAndWithoutTheSuite) {
+    for (Personality personality : {Personality::AfterEffects, Personality::Premiere}) {
+        for (bool missing : {false, true}) {
+            SCOPED_TRACE(std::string(host::PersonalityName(personality)) + (missing ? ", no look suite" : ""));
+            Host& h = SetUpProbedHost(personality);
+            h.SetSuiteMissing(kKorvaneLookSuite, kKorvaneLookSuiteVersion1, missing);
+            KRVN_Look look;
+            look.interval = look.path = -1;
+            look.centre_x = 7.0f;
+            const std::size_t logged = LogLines().size();
+            ASSERT_EQ(ReadLook(h, &look).err, PF_Err_NONE);
+            ExpectSameLook(look, KRVN_Look{});
+            for (const params::ParamSpec& row : params::kLookParams) {
+                if (HasValue(row)) {
+                    EXPECT_FLOAT_EQ(LookField(KRVN_Look{}, row.index), row.dephault) << row.cli_name;
+                }
+            }
+            EXPECT_EQ(h.suite_acquires(kKorvaneLookSuite, 1), missing ? 0 : 1);
+            EXPECT_EQ(h.suite_releases(kKorvaneLookSuite, 1), h.suite_acquires(kKorvaneLookSuite, 1));
+            EXPECT_EQ(LogLines().size(), logged);
+        }
+    }
+}
+
+// Every look row: a value inside the range arrives (as float, percent sliders as fractions, whole
+// numbers whole); values beyond either end arrive clamped; a float that is not a number gives the default.
+TEST_F(GetParamsTest, LookValuesArriveConvertedAndClamped) {
+    Host& h = SetUpProbedHost(Personality::AfterEffects);
+    const std::size_t logged = LogLines().size();
+    std::mt19937 random(5);
+    for (int round = 0; round < 20; ++round) {
+        std::map<int, double> want;
+        for (const params::ParamSpec& row : params::kLookParams) {
+            if (!HasValue(row)) continue;
+            std::uniform_real_distribution<double> pick(row.valid_min - 0.25 * (row.valid_max - row.valid_min),
+                                                        row.valid_max + 0.25 * (row.valid_max - row.valid_min));
+            double value = pick(random);
+            if (row.type != PF_Param_FLOAT_SLIDER) value = std::round(value);
+            if (row.type == PF_Param_ANGLE) {  // its range is all that 16.16 fixed holds
+                value = std::round(std::clamp(value, row.valid_min, row.valid_max) * 65536.0) / 65536.0;
+            }
+            h.Set(row.index, value);
+            const double clamped = std::clamp(value, row.valid_min, row.valid_max);
+            const bool percent = (row.display_flags & PF_ValueDisplayFlag_PERCENT) != 0;
+            want[row.index] = percent ? static_cast<float>(clamped / 100.0) * 100.0
+                                      : static_cast<double>(static_cast<float>(clamped));
+        }
+        KRVN_Look look;
+        ASSERT_EQ(ReadLook(h, &look).err, PF_Err_NONE);
+        for (const auto& [index, value] : want)
+            EXPECT_EQ(LookField(look, index), value) << params::FindLook(index)->cli_name << " round " << round;
+    }
+    h.Set(params::KRVN_CENTRE_X, std::numeric_limits<double>::quiet_NaN());
+    h.Set(params::KRVN_SPAN_LENGTH, std::numeric_limits<double>::infinity());
+    KRVN_Look look;
+    ASSERT_EQ(ReadLook(h, &look).err, PF_Err_NONE);
+    EXPECT_EQ(look.centre_x, KRVN_Look{}.centre_x);
+    EXPECT_EQ(look.span_length, KRVN_Look{}.span_length);
+    EXPECT_EQ(LogLines().size(), logged);  // values are the host's to keep in range: no complaint
+}
+
+// Keyframes at the command's time: linear for sliders and angles, held for popups and checkboxes;
+// ResetParams brings the defaults back. A failing suite call is the command's error.
+TEST_F(GetParamsTest, LookKeyframesAtTheTimeAndSuiteFailures) {
+    Host& h = SetUpProbedHost(Personality::Premiere);
+    h.SetKeyframe(params::KRVN_WAVE_PHASE, 0.0, 0.0);
+    h.SetKeyframe(params::KRVN_WAVE_PHASE, 2.0, 360.0);
+    h.SetKeyframe(params::KRVN_CENTRE_Y, 0.0, 20.0);
+    h.SetKeyframe(params::KRVN_CENTRE_Y, 2.0, 80.0);
+    h.SetKeyframe(params::KRVN_PATH, 0.0, 1.0);
+    h.SetKeyframe(params::KRVN_PATH, 2.0, 3.0);
+    h.SetKeyframe(params::KRVN_AUTO_THRESHOLD, 1.5, 1.0);
+    h.SetTime(1.0);
+    KRVN_Look look;
+    ASSERT_EQ(ReadLook(h, &look).err, PF_Err_NONE);
+    EXPECT_EQ(look.wave_phase, 180.0f);
+    EXPECT_EQ(look.centre_y, 0.5f);
+    EXPECT_EQ(look.path, 1);
+    EXPECT_TRUE(look.auto_threshold);  // held back from the first key
+    EXPECT_EQ(h.Value(params::KRVN_WAVE_PHASE, 1.0), 180.0);
+    h.SetTime(2.0);
+    ASSERT_EQ(ReadLook(h, &look).err, PF_Err_NONE);
+    EXPECT_EQ(look.path, 3);
+    EXPECT_EQ(look.wave_phase, 360.0f);
+
+    h.FailCall("look_values", 1, PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(ReadLook(h, &look).err, PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(h.suite_releases(kKorvaneLookSuite, 1), h.suite_acquires(kKorvaneLookSuite, 1));
+
+    h.ResetParams();
+    ASSERT_EQ(ReadLook(h, &look).err, PF_Err_NONE);
+    ExpectSameLook(look, KRVN_Look{});
+    EXPECT_THROW(h.Set(params::KRVN_INTERVAL_GROUP_START, 1), host::HostError);
+    EXPECT_THROW(h.Set(params::KRVN_LOOK_END, 1), host::HostError);
 }
 
 }  // namespace

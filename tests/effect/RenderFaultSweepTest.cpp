@@ -7,6 +7,7 @@
 #include <map>
 
 #include "RenderSupport.h"
+#include "korvane/sdk/LookSuite.h"
 
 namespace korvane::render_test {
 namespace {
@@ -48,13 +49,14 @@ const char* const kCalls[] = {
     "AddSupportedPixelFormat",
     "ClearSupportedPixelFormats",
     "GetPixelFormat",
+    "look_values",
     "AcquireSuite",
 };
 
 const char* const kSuites[] = {
     kPFHandleSuite,    kPFWorldSuite,      kPFIterate8Suite,    kPFIterate16Suite,     kPFIterateFloatSuite,
     kPFPathQuerySuite, kPFPathDataSuite,   kPFMaskSuite,        kAEGPPFInterfaceSuite, kAEGPLayerMaskSuite,
-    kAEGPUtilitySuite, kPFParamUtilsSuite, kPFPixelFormatSuite,
+    kAEGPUtilitySuite, kPFParamUtilsSuite, kPFPixelFormatSuite, kKorvaneLookSuite,
 };
 
 struct Look {
