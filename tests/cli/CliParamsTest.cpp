@@ -48,7 +48,11 @@ TEST_F(CliParams, DefaultsComeFromTheTable) {
     EXPECT_EQ(values["resolution"], "100");
     EXPECT_EQ(values["noise_seed"], "0");
     EXPECT_EQ(values["mask"], "0");
-    EXPECT_EQ(values.size(), 33u);  // every settable parameter
+    EXPECT_EQ(values["interval"], "threshold");
+    EXPECT_EQ(values["path"], "lines");
+    EXPECT_EQ(values["centre_x"], "50");
+    EXPECT_EQ(values["auto_threshold"], "off");
+    EXPECT_EQ(values.size(), 33u + 16u);  // every settable parameter, then every look
 }
 
 TEST_F(CliParams, PresetsAndSetApplyInCommandLineOrder) {
@@ -84,6 +88,22 @@ TEST_F(CliParams, KeyframesInterpolateNumbersAndHoldChoices) {
         EXPECT_EQ(values["reverse"], reverse[f]) << f;
         EXPECT_EQ(values["resolution"], "50") << f;
     }
+    // Looks take keys the same way, at frames or in seconds, from --set and from presets.
+    std::ofstream(Path("look.json")) << R"({"path": "circles", "interval": "random@0,waves@2", "auto_smooth": 4})";
+    const auto looks = Dump({"--frames", "0-4", "--preset", Path("look.json"), "--set", "wave_phase=0@0,360@4", "--set",
+                             "centre_x=20@0,80@0.125s", "--set", "auto_threshold=off@0,on@3"});
+    const std::vector<std::string> phase = {"0", "90", "180", "270", "360"};
+    const std::vector<std::string> centre = {"20", "40", "60", "80", "80"};  // 0.125 s is frame 3 at 24 fps
+    const std::vector<std::string> interval = {"random", "random", "waves", "waves", "waves"};
+    for (long f = 0; f < 5; ++f) {
+        auto values = looks.at(f);
+        EXPECT_EQ(values["wave_phase"], phase[f]) << f;
+        EXPECT_EQ(values["centre_x"], centre[f]) << f;
+        EXPECT_EQ(values["interval"], interval[f]) << f;
+        EXPECT_EQ(values["auto_threshold"], f < 3 ? "off" : "on") << f;
+        EXPECT_EQ(values["path"], "circles") << f;
+        EXPECT_EQ(values["auto_smooth"], "4") << f;
+    }
     // Before the first and after the last key the end values hold; --fps changes nothing in frames.
     const auto later = Dump({"--frames", "6-6", "--fps", "30", "--set", "offset=10@2,20@4"});
     EXPECT_EQ(later.at(6).at("offset"), "20");
@@ -108,16 +128,18 @@ TEST_F(CliParams, ParamsListsWhatTheEffectRegistered) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::istringstream lines(r.out);
     std::string line, words;
-    int parameters = 0;
+    int parameters = 0, looks = 0;
     while (std::getline(lines, line)) {
         EXPECT_LE(Columns(line), 100u) << line;
-        parameters += !line.empty() && std::isdigit(static_cast<unsigned char>(line[0]));
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])))
+            ++(std::stoi(line) < 100 ? parameters : looks);
         // The listing as words, a wrapped line joined to the one it continues.
         words += line.rfind("          ", 0) == 0 ? "" : "\n";
         std::istringstream split(line);
         for (std::string word; split >> word;) words += " " + word;
     }
     EXPECT_EQ(parameters, 48);
+    EXPECT_EQ(looks, 22);  // every row of the look table, groups included, after the registered ones
     // Index, disk id, CLI name, type, default, visibility and the UI name decoded from GBK; then
     // the range and the whole description.
     EXPECT_THAT(words,
@@ -131,6 +153,11 @@ TEST_F(CliParams, ParamsListsWhatTheEffectRegistered) {
     EXPECT_THAT(words, HasSubstr("values: red|green|blue|alpha|min|max|xor|luminance|saturation|hue value each span"));
     EXPECT_THAT(words, HasSubstr("values: 0 to 100 percent"));
     EXPECT_THAT(words, ::testing::Not(HasSubstr("hidden")));
+    EXPECT_THAT(words, HasSubstr("\n 120 - centre_x float 50 look Centre X values: -100 to 200 percent circles, rays "
+                                 "and spiral: the centre's x"));
+    EXPECT_THAT(words, HasSubstr("\n 102 - interval popup threshold look Interval values: "
+                                 "threshold|edges|random|waves how lines are cut"));
+    EXPECT_LT(words.find("preserve_alpha"), words.find(" interval "));
 
     r = Korvane({"params", "--host", "premiere"});
     ASSERT_EQ(r.exit_code, 0) << r.err;

@@ -104,6 +104,8 @@ TEST_F(CliUsage, UnknownParametersSuggestTheClosestNames) {
                        "unknown parameter 'treshold_low'; closest: threshold_low");
     ExpectOneLineError(Render({"--set", "threshold=0.2"}), "closest: threshold_low, threshold_high");
     ExpectOneLineError(Render({"--set", "zzzzzzzz=1"}), "unknown parameter 'zzzzzzzz' (see 'korvane params')");
+    ExpectOneLineError(Render({"--set", "centre=20"}), "closest: centre_x, centre_y");  // looks are names too
+    ExpectOneLineError(Render({"--set", "wave_lenght=50"}), "closest: wave_length");
     ExpectOneLineError(Render({"--set", "angle"}), "expected NAME=VALUE");
     ExpectOneLineError(Render({"--set", "trigger_source=1"}), "'trigger_source' is chosen with --trigger-source IMAGE");
     std::ofstream(Path("typo.json")) << "{\"blurr\": 3}";
@@ -123,6 +125,13 @@ TEST_F(CliUsage, ValuesOutOfRangeNameTheRange) {
                        "'xor' is not one of red, green, blue, alpha, min, max, luminance, saturation, hue");
     ExpectOneLineError(Render({"--set", "mode=5"}),
                        "5 is the separator line of the list, not a choice; mode takes sort, gradient");
+    ExpectOneLineError(Render({"--set", "centre_x=250"}), "centre_x takes -100 to 200 percent");
+    ExpectOneLineError(Render({"--set", "span_seed=1.5"}), "not a whole number");
+    ExpectOneLineError(Render({"--set", "path=square"}),
+                       "'square' is not one of lines, circles, rays, spiral, hilbert");
+    ExpectOneLineError(Render({"--preset", R"({"interval": "edges", "auto_threshold": "maybe"})"}),
+                       "not a checkbox value");
+    ExpectOneLineError(Render({"--set", "wave_phase=0@0,90"}), "keyframe '90' is not VALUE@FRAME");
     ExpectOneLineError(Render({"--fps", "0"}), "--fps: must be greater than 0");
     ExpectOneLineError(Render({"--preset", R"({"angle": 1e400})"}),
                        "--preset: the value of 'angle' is too large a number");

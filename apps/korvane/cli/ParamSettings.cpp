@@ -149,8 +149,17 @@ std::vector<std::string> settableNames() {
     std::vector<std::string> names;
     for (const ParamSpec& row : params::kParams)
         if (isSettable(row)) names.emplace_back(row.cli_name);
+    for (const ParamSpec& row : params::kLookParams)
+        if (isSettable(row)) names.emplace_back(row.cli_name);
     return names;
 }
+
+const ParamSpec* findByCliName(std::string_view name) {
+    const ParamSpec* row = params::FindParamByCliName(name);
+    return row != nullptr ? row : params::FindLookByCliName(name);
+}
+
+bool isLook(const ParamSpec& row) { return params::FindLook(row.index) == &row; }
 
 std::vector<std::string> closestNames(const std::string& name) {
     std::vector<std::pair<std::size_t, std::string>> scored;
@@ -197,7 +206,7 @@ void ParamSettings::set(const std::string& assignment, const std::string& origin
 }
 
 void ParamSettings::set(const std::string& name, const std::string& value, const std::string& origin) {
-    const ParamSpec* row = params::FindParamByCliName(name);
+    const ParamSpec* row = findByCliName(name);
     if (row == nullptr || !isSettable(*row)) {
         std::string message = origin + ": ";
         if (row != nullptr && row->type == PF_Param_LAYER) {

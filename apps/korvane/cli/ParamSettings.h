@@ -1,5 +1,5 @@
 // Parameter values from the command line and presets, in the units a user sees, checked against the
-// shared parameter table: constants and value@frame keyframes.
+// shared parameter and look tables: constants and value@frame keyframes.
 #pragma once
 
 #include <map>
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "LookTable.h"
 #include "ParamTable.h"
 
 namespace korvane::cli {
@@ -46,8 +47,12 @@ private:
     std::map<int, ParamSetting> settings_;
 };
 
-// Every name --set accepts, in table order.
+// Every name --set accepts, in table order: the registered parameters, then the looks.
 std::vector<std::string> settableNames();
+// The row of a registered parameter or of a look with this CLI name; nullptr when none has it.
+const params::ParamSpec* findByCliName(std::string_view name);
+// A row of the look table (values the host hands over through its look suite, never registered).
+bool isLook(const params::ParamSpec& row);
 // Up to three settable names close to `name` (edit distance or shared part), best first.
 std::vector<std::string> closestNames(const std::string& name);
 

@@ -1,4 +1,4 @@
-// `korvane params`: the parameters as the effect registered them.
+// `korvane params`: the parameters as the effect registered them, then the look table's rows.
 #include <iconv.h>
 
 #include <cstdio>
@@ -7,6 +7,7 @@
 
 #include "Effect.h"
 #include "Errors.h"
+#include "LookTable.h"
 #include "ParamTable.h"
 #include "cli/Commands.h"
 #include "cli/ParamSettings.h"
@@ -125,6 +126,21 @@ int runParams(const ParamsOptions& options) {
         if (described)
             std::printf("%s%s", wrap("values: " + rangeText(row)).c_str(),
                         wrap(std::string(params::Description(index))).c_str());
+    }
+    // The looks: no disk id, never registered; this host hands them to the effect through its look suite.
+    std::printf("%s", wrap("looks beyond the registered parameters (not registered, no disk id; --set takes them as "
+                           "it takes the parameters above):")
+                          .c_str());
+    for (const params::ParamSpec& row : params::kLookParams) {
+        const bool settable = isSettable(row);
+        std::string line = pad(std::to_string(row.index), 6) + pad("-", 4) + pad(settable ? row.cli_name : "-", 19) +
+                           pad(typeName(row.type), 10) + pad(settable ? formatValue(row, row.dephault) : "", 14) +
+                           pad("look", 9) + row.name;
+        line.erase(line.find_last_not_of(' ') + 1);
+        std::printf("%s\n", line.c_str());
+        if (settable)
+            std::printf("%s%s", wrap("values: " + rangeText(row)).c_str(),
+                        wrap(std::string(params::LookDescription(row.index))).c_str());
     }
     host->GlobalSetdown();
     return kExitOk;

@@ -78,6 +78,10 @@ void dumpParams(const Host& host, const FrameRange& range, const std::function<d
             }
             std::printf(" %s=%s", row.cli_name, formatValue(row, value).c_str());
         }
+        for (const params::ParamSpec& row : params::kLookParams) {
+            if (isSettable(row))
+                std::printf(" %s=%s", row.cli_name, formatValue(row, host.Value(row.index, time)).c_str());
+        }
         std::printf("\n");
     }
 }
