@@ -51,6 +51,23 @@ constexpr Description kDescriptions[] = {
     {"noise_seed", "Seed of the noise"},
     {"mode", "What is written into the spans"},
     {"preserve_alpha", "Keep the input's alpha channel"},
+    // The looks beyond the registered parameters.
+    {"interval", "How lines are cut into spans besides the thresholds"},
+    {"edge_level", "Edges: edge strength at which a span ends"},
+    {"edge_scale", "Edges: scale at which edges are measured, in pixels"},
+    {"span_length", "Random and waves: mean span length, in pixels"},
+    {"span_seed", "Random: seed of the span lengths"},
+    {"wave_length", "Waves: pixels from one longest span to the next"},
+    {"wave_amplitude", "Waves: how far span lengths swing around the mean"},
+    {"wave_phase", "Waves: where the wave starts"},
+    {"wave_drift", "Waves: how far the wave moves on from one line to the next, in degrees"},
+    {"auto_threshold", "Take the thresholds from percentiles of the frame's trigger values"},
+    {"auto_low", "Automatic thresholds: percentile where the band starts"},
+    {"auto_high", "Automatic thresholds: percentile where the band ends"},
+    {"auto_smooth", "Automatic thresholds: frames either side the percentiles are averaged over"},
+    {"path", "What the lines are: straight lines, circles, rays, a spiral or a Hilbert curve"},
+    {"centre_x", "Circles, rays and spiral: the centre's x, as a share of the width"},
+    {"centre_y", "Circles, rays and spiral: the centre's y, as a share of the height"},
 };
 
 constexpr bool EveryParamDescribed() {
@@ -135,13 +152,13 @@ int Frei0rType(const params::ParamSpec& row) {
     return row.type == PF_Param_CHECKBOX ? F0R_PARAM_BOOL : F0R_PARAM_DOUBLE;
 }
 
-const std::string& Explanation(int frei0r_index) {
+const std::string& Explanation(int filter_index) {
     static const std::vector<std::string> texts = [] {
         std::vector<std::string> all;
         for (const params::ParamSpec* row : kFilterRows) all.push_back(Describe(*row));
         return all;
     }();
-    return texts[static_cast<std::size_t>(frei0r_index)];
+    return texts[static_cast<std::size_t>(filter_index)];
 }
 
 }  // namespace korvane::frei0r

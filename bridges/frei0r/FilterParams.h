@@ -1,6 +1,6 @@
 // The filter's parameters: the rows of the effect's parameter table that a frei0r filter can carry
-// (sliders, angles, popups, checkboxes; no layers, masks, buttons or groups), in table order, and
-// the mapping of frei0r's [0, 1] doubles onto each parameter's values.
+// (sliders, angles, popups, checkboxes; no layers, masks, buttons or groups), in table order, then
+// the look table's rows the same way, and the mapping of frei0r's [0, 1] doubles onto each one's values.
 #pragma once
 
 #include <array>
@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "LookTable.h"
 #include "ParamTable.h"
 
 namespace korvane::frei0r {
@@ -24,19 +25,25 @@ constexpr bool IsFilterParam(const params::ParamSpec& row) {
     }
 }
 
-constexpr int CountFilterParams() {
+constexpr int CountFilterParams(const auto& table) {
     int n = 0;
-    for (const params::ParamSpec& row : params::kParams) n += IsFilterParam(row) ? 1 : 0;
+    for (const params::ParamSpec& row : table) n += IsFilterParam(row) ? 1 : 0;
     return n;
 }
 
-inline constexpr int kFilterParamCount = CountFilterParams();
+// The registered parameters come first; the looks follow them, so that every earlier position stays
+// where editors (and ffmpeg, which passes values by position) keep it.
+inline constexpr int kRegisteredFilterCount = CountFilterParams(params::kParams);
+inline constexpr int kFilterParamCount = kRegisteredFilterCount + CountFilterParams(params::kLookParams);
 
-// frei0r index -> table row, generated from the table.
+// Filter index -> table row (the parameter table's, then the look table's), generated from the tables.
 constexpr std::array<const params::ParamSpec*, kFilterParamCount> MakeFilterRows() {
     std::array<const params::ParamSpec*, kFilterParamCount> rows{};
     std::size_t n = 0;
     for (const params::ParamSpec& row : params::kParams) {
+        if (IsFilterParam(row)) rows[n++] = &row;
+    }
+    for (const params::ParamSpec& row : params::kLookParams) {
         if (IsFilterParam(row)) rows[n++] = &row;
     }
     return rows;
@@ -86,6 +93,6 @@ double Sanitize(const params::ParamSpec& row, double value);
 // frei0r's type of a row: F0R_PARAM_BOOL for checkboxes, F0R_PARAM_DOUBLE otherwise.
 int Frei0rType(const params::ParamSpec& row);
 // What the parameter does, its units, range and default, and how [0, 1] maps onto it.
-const std::string& Explanation(int frei0r_index);
+const std::string& Explanation(int filter_index);
 
 }  // namespace korvane::frei0r

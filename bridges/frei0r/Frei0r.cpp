@@ -1,7 +1,8 @@
 // korvane.so: the effect as a frei0r filter. Each instance owns a host around the linked effect and
 // two 8-bit worlds; a frame goes RGBA -> world, through EffectMain's smart render, world -> RGBA.
 // Built with KORVANE_FREI0R_MIXER it is korvane-source.so, a mixer2 whose second input becomes the
-// trigger source or the sort source layer (one more parameter, `source`, chooses).
+// trigger source or the sort source layer (one more parameter, `source`, chooses). The looks beyond
+// the registered parameters follow the registered ones and reach the effect through the host's look suite.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -34,9 +35,15 @@ constexpr bool kMixer = true;
 #else
 constexpr bool kMixer = false;
 #endif
-// The mixer's parameters: the filter's, then `source` (0 trigger source, 1 sort source).
-constexpr int kSourceParam = kFilterParamCount;
+// The mixer's parameters: the filter's registered ones, then `source` (0 trigger source, 1 sort
+// source) where it has always been, then the looks.
+constexpr int kSourceParam = kMixer ? kRegisteredFilterCount : -1;
 constexpr int kParamCount = kFilterParamCount + (kMixer ? 1 : 0);
+
+// The filter index (kFilterRows) of a frei0r index other than `source`.
+constexpr int FilterIndex(int frei0r_index) {
+    return kMixer && frei0r_index > kSourceParam ? frei0r_index - 1 : frei0r_index;
+}
 
 using host::Host;
 using host::World;
@@ -80,6 +87,7 @@ std::shared_ptr<const Plugin> MakePlugin() {
         return plugin;
     }
     for (const params::ParamSpec* row : kFilterRows) {
+        if (params::FindLook(row->index) != nullptr) continue;  // looks are not registered
         if (row->index > host->param_count() || host->registered(row->index).param_type != row->type) {
             Warn(std::string("the effect registered parameter ") + row->cli_name +
                  " differently; the filter is unusable");
@@ -109,7 +117,6 @@ public:
     Instance(std::shared_ptr<const Plugin> plugin, unsigned width, unsigned height)
         : plugin_(std::move(plugin)), width_(static_cast<A_long>(width)), height_(static_cast<A_long>(height)) {
         for (int i = 0; i < kFilterParamCount; ++i) values_[i] = DefaultValue(*kFilterRows[i]);
-        if (kMixer) values_[kSourceParam] = 0.0;
         host_ = NewHost();
         if (!host_) throw std::runtime_error("the effect did not set up");
         host_->SetThreadCount(plugin_->threads);
@@ -126,13 +133,13 @@ public:
     void SetParam(int index, double value) {
         std::lock_guard lock(mutex_);
         if (index == kSourceParam)
-            values_[index] = std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.0;
+            source_ = std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.0;
         else
-            values_[index] = Sanitize(*kFilterRows[index], value);
+            values_[FilterIndex(index)] = Sanitize(*kFilterRows[FilterIndex(index)], value);
     }
     double GetParam(int index) {
         std::lock_guard lock(mutex_);
-        return values_[index];
+        return index == kSourceParam ? source_ : values_[FilterIndex(index)];
     }
 
     // Any failure leaves the input in the output.
@@ -169,7 +176,7 @@ private:
         RgbaToWorld(in, input_);
         ApplyParams(*host_, values_);
         if (kMixer) {
-            const bool sort_source = values_[kSourceParam] >= 0.5;
+            const bool sort_source = source_ >= 0.5;
             if (source) RgbaToWorld(source, host_->layer(source_layer_));
             const int layer = source ? source_layer_ : host::kNoLayer;
             host_->Set(params::KRVN_TRIGGER_SOURCE, sort_source ? host::kNoLayer : layer);
@@ -189,7 +196,8 @@ private:
     A_long width_, height_;
     std::unique_ptr<Host> host_;
     World input_, output_;
-    double values_[kParamCount] = {};
+    double values_[kFilterParamCount] = {};  // in filter order
+    double source_ = 0.0;
     int source_layer_ = host::kNoLayer;
     std::mutex mutex_;
     std::atomic<bool> error_warned_{false};
@@ -243,10 +251,11 @@ KORVANE_F0R void f0r_get_param_info(f0r_param_info_t* info, int param_index) {
         return;
     }
     try {
-        const korvane::params::ParamSpec& row = *kFilterRows[static_cast<size_t>(param_index)];
+        const int filter_index = FilterIndex(param_index);
+        const korvane::params::ParamSpec& row = *kFilterRows[static_cast<size_t>(filter_index)];
         info->name = row.cli_name;
         info->type = Frei0rType(row);
-        info->explanation = Explanation(param_index).c_str();
+        info->explanation = Explanation(filter_index).c_str();
     } catch (...) {
         info->explanation = nullptr;
     }

@@ -109,6 +109,46 @@ TEST_F(Frei0rHosts, FfmpegMeltAndGstreamerRenderLikeTheCli) {
     }
 }
 
+// ffmpeg passes values by position: the looks, after the registered parameters, take every earlier
+// position's default in front of them, and render as the CLI renders the same looks by name (melt,
+// by name, too).
+TEST_F(Frei0rHosts, FfmpegAndMeltTakeTheLooksAfterTheRegisteredParameters) {
+    MakeClip(96, 64, 1);
+    const std::vector<FrozenParam> frozen = FrozenParams();
+    const std::vector<std::pair<std::string, double>> looks = {
+        {"path", 0.25}, {"centre_x", 0.25}, {"interval", 2.0 / 3.0}, {"span_length", 0.25}, {"auto_threshold", 1.0}};
+    const std::string cli = "path=circles centre_x=-25 interval=random span_length=1001.5 auto_threshold=on";
+    Instance fresh(8, 8);
+    std::vector<double> values;
+    for (size_t i = 0; i < frozen.size(); ++i) values.push_back(fresh.Get(static_cast<int>(i)));
+    std::string named;
+    size_t last = 0;
+    for (const auto& [name, value] : looks) {
+        const auto it = std::find_if(frozen.begin(), frozen.end(),
+                                     [&](const FrozenParam& f) { return f.name == name; });
+        ASSERT_NE(it, frozen.end()) << name;
+        const size_t index = static_cast<size_t>(it - frozen.begin());
+        values[index] = value;
+        last = std::max(last, index);
+        named += " " + name + "=" + std::to_string(value);
+    }
+    std::string positional;
+    for (size_t i = 0; i <= last; ++i) {
+        char number[32];
+        std::snprintf(number, sizeof number, "%.17g", values[i]);
+        positional += (i ? "|" : "") + (frozen[i].type == F0R_PARAM_BOOL ? std::string(values[i] >= 0.5 ? "y" : "n")
+                                                                         : std::string(number));
+    }
+    Ffmpeg("-i " + Path("clip.mkv") + " -vf " + Quoted("frei0r=korvane:" + positional + ",format=rgba") + " " +
+           Path("ffmpeg-looks.png"));
+    Cli(cli, Path("frame0.png"), Path("cli-looks.png"));
+    ExpectSame(Path("ffmpeg-looks.png"), Path("cli-looks.png"));
+    if (Have("melt")) {
+        Melt(Path("clip.mkv") + " -filter frei0r.korvane" + named, Path("melt-looks-%d.png"), 1);
+        ExpectSame(Numbered(Path("melt-looks-%d.png"), 1), Path("cli-looks.png"));
+    }
+}
+
 // Debian's ffmpeg 5.1 hands frei0r rows padded to 64 bytes when the width is not a multiple of 16.
 // The documented chain pads, filters and crops back: the CLI's render of the padded frame, cropped
 // (lines that cross the padding sort it too), and exactly the frame's own render for vertical lines.

@@ -41,7 +41,24 @@ Shotcut.KeyframableFilter {
         { property: 'noise_complexity', label: qsTr('Noise complexity'), kind: 'slider', min: 1, max: 8, factor: 7, offset: 1, decimals: 0, suffix: '', defaultValue: 4 },
         { property: 'noise_seed', label: qsTr('Noise seed'), kind: 'slider', min: 0, max: 65536, factor: 65536, offset: 0, decimals: 0, suffix: '', defaultValue: 0 },
         { property: 'mode', label: qsTr('Mode'), kind: 'list', choices: [qsTr('Sort pixels'), qsTr('Gradient'), qsTr('Stretch first pixel'), qsTr('Stretch last pixel'), qsTr('Mask'), qsTr('Map')], defaultValue: 0 },
-        { property: 'preserve_alpha', label: qsTr('Preserve alpha'), kind: 'check', defaultValue: 0 }
+        { property: 'preserve_alpha', label: qsTr('Preserve alpha'), kind: 'check', defaultValue: 0 },
+        // Looks beyond the registered parameters, after them in the plug-in's order.
+        { property: 'interval', label: qsTr('Interval'), kind: 'list', choices: [qsTr('Threshold'), qsTr('Edges'), qsTr('Random'), qsTr('Waves')], defaultValue: 0 },
+        { property: 'edge_level', label: qsTr('Edge level'), kind: 'slider', min: 0, max: 1, factor: 1, offset: 0, decimals: 3, suffix: '', defaultValue: 0.1 },
+        { property: 'edge_scale', label: qsTr('Edge scale'), kind: 'slider', min: 0.5, max: 20, factor: 19.5, offset: 0.5, decimals: 1, suffix: '', defaultValue: 1 },
+        { property: 'span_length', label: qsTr('Span length'), kind: 'slider', min: 2, max: 4000, factor: 3998, offset: 2, decimals: 0, suffix: '', defaultValue: 64 },
+        { property: 'span_seed', label: qsTr('Span seed'), kind: 'slider', min: 0, max: 100000, factor: 100000, offset: 0, decimals: 0, suffix: '', defaultValue: 0 },
+        { property: 'wave_length', label: qsTr('Wavelength'), kind: 'slider', min: 2, max: 10000, factor: 9998, offset: 2, decimals: 0, suffix: '', defaultValue: 400 },
+        { property: 'wave_amplitude', label: qsTr('Wave amplitude'), kind: 'slider', min: 0, max: 100, factor: 100, offset: 0, decimals: 1, suffix: ' %', defaultValue: 50 },
+        { property: 'wave_phase', label: qsTr('Wave phase'), kind: 'slider', min: -180, max: 180, factor: 360, offset: -180, decimals: 1, suffix: ' °', defaultValue: 0 },
+        { property: 'wave_drift', label: qsTr('Wave drift'), kind: 'slider', min: -180, max: 180, factor: 360, offset: -180, decimals: 2, suffix: '', defaultValue: 2 },
+        { property: 'auto_threshold', label: qsTr('Automatic thresholds'), kind: 'check', defaultValue: 0 },
+        { property: 'auto_low', label: qsTr('Band from'), kind: 'slider', min: 0, max: 100, factor: 100, offset: 0, decimals: 1, suffix: ' %', defaultValue: 70 },
+        { property: 'auto_high', label: qsTr('Band to'), kind: 'slider', min: 0, max: 100, factor: 100, offset: 0, decimals: 1, suffix: ' %', defaultValue: 100 },
+        { property: 'auto_smooth', label: qsTr('Smoothing'), kind: 'slider', min: 0, max: 30, factor: 30, offset: 0, decimals: 0, suffix: '', defaultValue: 0 },
+        { property: 'path', label: qsTr('Path'), kind: 'list', choices: [qsTr('Lines'), qsTr('Circles'), qsTr('Rays'), qsTr('Spiral'), qsTr('Hilbert curve')], defaultValue: 0 },
+        { property: 'centre_x', label: qsTr('Centre X'), kind: 'slider', min: -100, max: 200, factor: 300, offset: -100, decimals: 1, suffix: ' %', defaultValue: 50 },
+        { property: 'centre_y', label: qsTr('Centre Y'), kind: 'slider', min: -100, max: 200, factor: 300, offset: -100, decimals: 1, suffix: ' %', defaultValue: 50 }
     ]
     property bool refreshing: false
 
