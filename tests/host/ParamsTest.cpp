@@ -1,10 +1,13 @@
 // Parameters: registration capture, defaults, keyframes (linear and hold), angles in 16.16 fixed,
-// checkout at a time, layer pixels at the call's depth, and the checkout balance.
+// checkout at a time, layer pixels at the call's depth, and the checkout balance; the looks through
+// the look suite.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "HostSupport.h"
+#include "LookTable.h"
+#include "korvane/sdk/LookSuite.h"
 
 namespace korvane::hostlib_test {
 namespace {
@@ -217,6 +220,49 @@ TEST_F(HostLibParams, AddParamOutsideParamsSetupIsRefused) {
               }),
               PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(host_->param_count(), kFakeParamCount);
+}
+
+// The look suite hands over the look table's values at the call's time, in the table's units, under
+// both personalities; group rows read 0; a range past the table is refused whole.
+TEST_F(HostLibParams, LookSuiteGivesTheLooksAtTheCallsTime) {
+    using namespace params;
+    for (Personality personality : {Personality::AfterEffects, Personality::Premiere}) {
+        SCOPED_TRACE(host::PersonalityName(personality));
+        MakeHost(personality);
+        host_->SetKeyframe(KRVN_WAVE_PHASE, 0.0, -90.0);
+        host_->SetKeyframe(KRVN_WAVE_PHASE, 2.0, 270.0);
+        host_->SetKeyframe(KRVN_PATH, 0.0, 1.0);
+        host_->SetKeyframe(KRVN_PATH, 1.0, 4.0);
+        host_->Set(KRVN_CENTRE_X, 12.5);
+        host_->SetTime(1.5);
+        std::vector<double> values(kLookCount + 1, -7.0);
+        PF_Err past_end = PF_Err_NONE, no_values = PF_Err_NONE;
+        ASSERT_EQ(Inside([&](PF_InData* in) {
+                      const auto* suite = Acquire<KRVN_LookSuite1>(in, kKorvaneLookSuite, kKorvaneLookSuiteVersion1);
+                      if (suite == nullptr) return static_cast<PF_Err>(PF_Err_BAD_CALLBACK_PARAM);
+                      const PF_Err err = suite->look_values(in->effect_ref, KRVN_LOOK_FIRST, kLookCount, values.data());
+                      past_end = suite->look_values(in->effect_ref, KRVN_LOOK_FIRST + 1, kLookCount, values.data());
+                      no_values = suite->look_values(in->effect_ref, KRVN_LOOK_FIRST, 1, nullptr);
+                      Release(in, kKorvaneLookSuite, kKorvaneLookSuiteVersion1);
+                      return err;
+                  }),
+                  PF_Err_NONE);
+        EXPECT_EQ(past_end, PF_Err_INVALID_INDEX);
+        EXPECT_EQ(no_values, PF_Err_BAD_CALLBACK_PARAM);
+        const auto at = [&](int index) { return values[static_cast<std::size_t>(index - KRVN_LOOK_FIRST)]; };
+        EXPECT_EQ(at(KRVN_WAVE_PHASE), 180.0);
+        EXPECT_EQ(at(KRVN_PATH), 4.0);
+        EXPECT_EQ(at(KRVN_CENTRE_X), 12.5);
+        EXPECT_EQ(at(KRVN_INTERVAL_GROUP_START), 0.0);
+        for (const ParamSpec& row : kLookParams) {
+            if (row.type != PF_Param_GROUP_START && row.type != PF_Param_GROUP_END && row.index != KRVN_WAVE_PHASE &&
+                row.index != KRVN_PATH && row.index != KRVN_CENTRE_X) {
+                EXPECT_EQ(at(row.index), row.dephault) << row.cli_name;
+            }
+        }
+        EXPECT_EQ(values[kLookCount], -7.0) << "written past the count";
+        EXPECT_TRUE(host_->Leaks().empty());
+    }
 }
 
 }  // namespace
