@@ -1,7 +1,7 @@
 // The page of `korvane preview` in a real browser: controls that show their defaults and set nothing
 // until moved, drag the angle slider and see the picture change, copy the command line and run it,
-// compare "Render full size" with that command's file, byte for byte, draw a mask, and the same for
-// a frame of a sequence. Leaves a screenshot of the page in KORVANE_ARTEFACTS.
+// compare "Render full size" with that command's file, byte for byte, draw a mask, choose a path and
+// click its centre, load a preset, and the same for a frame of a sequence. Leaves a screenshot of the page in KORVANE_ARTEFACTS.
 "use strict";
 const assert = require("node:assert/strict");
 const { execFileSync } = require("node:child_process");
@@ -147,6 +147,21 @@ async function stillPage(browser, work) {
     points.forEach(([x, y], i) => assert.ok(Math.abs(x - (clicks[i][0] - area.x) * scale) <= 2 &&
                                             Math.abs(y - (clicks[i][1] - area.y) * scale) <= 2,
                                             "point " + i + " lies where it was clicked: " + mask[1]));
+
+    // A look control, and a click on the picture while the path has a centre: the centre moves
+    // there, in percent of the frame; a loaded preset puts every look back but its own.
+    await page.selectOption("#p_path", "2");
+    const picture = await page.locator("#draw").boundingBox();
+    await page.mouse.click(Math.round(picture.x + 0.3 * picture.width), Math.round(picture.y + 0.6 * picture.height));
+    const centred = await copiedCommand(page);
+    assert.ok(centred.includes("--set path=circles"), "the command sets the chosen path: " + centred);
+    const centre = ["x", "y"].map(axis => Number((new RegExp("--set centre_" + axis + "=([-0-9.]+)").exec(centred) || [])[1]));
+    assert.ok(Math.abs(centre[0] - 30) <= 1 && Math.abs(centre[1] - 60) <= 1, "the centre lies where it was clicked: " + centred);
+    await page.setInputFiles("#presetfile", { name: "look.json", mimeType: "application/json",
+                                              buffer: Buffer.from(JSON.stringify({ interval: "waves", wave_phase: 45 })) });
+    const loaded = await copiedCommand(page);
+    assert.ok(loaded.includes("--set interval=waves") && loaded.includes("--set wave_phase=45") && !loaded.includes("centre_x"),
+              "the preset's looks and nothing else: " + loaded);
     await context.close();
   } finally {
     const code = await stopPreview(server);

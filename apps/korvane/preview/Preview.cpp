@@ -101,14 +101,23 @@ const char* groupName(int index) {
     }
 }
 
-// The settable parameters in table order, each with the group it sits in.
+// The settable parameters in table order, each with the group it sits in, then the looks in their
+// groups (marked "look": the effect never registers them; the host hands them over).
 json paramTable() {
     json list = json::array();
     std::string group, group_name;
-    for (const params::ParamSpec& row : params::kParams) {
+    const auto rows = [] {
+        std::vector<const params::ParamSpec*> all;
+        for (const params::ParamSpec& row : params::kParams) all.push_back(&row);
+        for (const params::ParamSpec& row : params::kLookParams) all.push_back(&row);
+        return all;
+    }();
+    for (const params::ParamSpec* row_pointer : rows) {
+        const params::ParamSpec& row = *row_pointer;
+        const bool look = isLook(row);
         if (row.type == PF_Param_GROUP_START) {
             group = row.name;
-            group_name = groupName(row.index);
+            group_name = look ? row.name : groupName(row.index);
         }
         if (row.type == PF_Param_GROUP_END) {
             group.clear();
@@ -123,7 +132,9 @@ json paramTable() {
                      {"default_text", formatValue(row, row.dephault)},
                      {"group", group},
                      {"group_name", group_name},
-                     {"description", std::string(params::Description(row.index))}};
+                     {"look", look},
+                     {"description",
+                      std::string(look ? params::LookDescription(row.index) : params::Description(row.index))}};
         if (row.type != PF_Param_PATH) {
             item["min"] = row.valid_min;
             item["max"] = row.valid_max;

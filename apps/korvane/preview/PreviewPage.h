@@ -23,7 +23,7 @@ input[type=number]{width:64px}button{cursor:pointer}
 <label>split <input id="split" type="range" min="0" max="100" value="100"></label>
 <label id="timebox" hidden>time <input id="time" type="range" min="0" max="0" step="1" value="0"> <span id="timetext"></span></label>
 <button id="resetall">Reset all</button><button id="copy">Copy command</button>
-<button id="preset">Save preset</button><button id="full">Render full size</button>
+<button id="preset">Save preset</button><button id="load">Load preset</button><input id="presetfile" type="file" accept=".json,application/json" hidden><button id="full">Render full size</button>
 <button id="mask">Draw mask</button><button id="clearmask">Clear masks</button>
 <span id="status"></span></div></div>
 <div id="side"></div>
@@ -57,7 +57,7 @@ async function showBefore(){beforeWanted=true;if(rendering||beforeBusy)return;be
   else if(r.status===409)beforeWanted=true;
   if(beforeWanted&&!rendering)showBefore();}
 function build(){const side=$("side");let box=side,group=null;
-  for(const p of table){if(p.group!==group){group=p.group;if(group){box=document.createElement("fieldset");box.innerHTML="<legend></legend>";box.firstChild.textContent=p.group_name+" — "+group;side.appendChild(box);}else box=side;}
+  for(const p of table){if(p.group!==group){group=p.group;if(group){box=document.createElement("fieldset");box.innerHTML="<legend></legend>";box.firstChild.textContent=(p.group_name&&p.group_name!==group?p.group_name+" — ":"")+group;side.appendChild(box);}else box=side;}
     const row=document.createElement("div");row.className="row";row.title=p.description+" ("+(p.range||"")+")";
     const name=document.createElement("span");name.textContent=p.name;row.appendChild(name);
     // A default may lie outside the slider's range (noise_seed's 0): the controls reach it too.
@@ -70,8 +70,9 @@ function build(){const side=$("side");let box=side,group=null;
     ctl.id="p_"+p.name;row.appendChild(ctl);row.appendChild(num||document.createElement("span"));
     const reset=document.createElement("button");reset.textContent="↺";reset.title="reset to "+p.default_text;row.appendChild(reset);
     const d=document.createElement("small");d.textContent=p.label+" — "+p.description;row.appendChild(d);box.appendChild(row);
-    const set=(v,full)=>{values[p.name]=v;if(ctl.type==="checkbox")ctl.checked=!!v;else ctl.value=v;if(num)num.value=v;show(full);};
-    p.set=set;
+    const put=v=>{values[p.name]=v;if(ctl.type==="checkbox")ctl.checked=!!v;else ctl.value=v;if(num)num.value=v;};
+    const set=(v,full)=>{put(v);show(full);};
+    p.set=set;p.put=put;
     ctl.addEventListener("input",()=>set(ctl.type==="checkbox"?(ctl.checked?1:0):+ctl.value,false));
     ctl.addEventListener("change",()=>show(true));
     if(num)num.addEventListener("change",()=>{const v=+num.value;if(Number.isFinite(v))set(Math.min(high,Math.max(low,v)),true);});
@@ -92,13 +93,29 @@ async function start(){table=await (await api("/api/params")).json();input=await
   $("resetall").onclick=()=>{for(const p of table){values[p.name]=p.default;p.set(p.default,false);}masks=[];redrawMasks();show(true);};
   $("copy").onclick=async()=>{const text=await (await api("/api/command",look(0))).text();try{await navigator.clipboard.writeText(text.trim());}catch(e){}$("status").textContent=text;};
   $("preset").onclick=()=>{const a=document.createElement("a");a.href=URL.createObjectURL(new Blob([JSON.stringify(look(0).params,null,2)],{type:"application/json"}));a.download="look.json";a.click();};
+  // A preset as "Save preset" writes it (or as --preset takes it): every other control back to its default.
+  $("load").onclick=()=>$("presetfile").click();
+  $("presetfile").addEventListener("change",async()=>{const file=$("presetfile").files[0];$("presetfile").value="";if(!file)return;let preset;
+    try{preset=JSON.parse(await file.text());}catch(e){$("status").textContent="not a preset: "+e.message;return;}
+    if(!preset||typeof preset!=="object"||Array.isArray(preset)){$("status").textContent="not a preset: expected an object of NAME: VALUE";return;}
+    const unknown=Object.keys(preset).filter(name=>!table.some(p=>p.name===name));
+    for(const p of table){let v=p.name in preset?preset[p.name]:p.default;
+      if(p.type==="popup"&&typeof v==="string"&&p.choices.includes(v.toLowerCase()))v=p.choices.indexOf(v.toLowerCase())+1;
+      else if(p.type==="checkbox")v=[true,1,"1","on","true","yes"].includes(typeof v==="string"?v.toLowerCase():v)?1:0;
+      v=+v;p.put(Number.isFinite(v)?v:p.default);}
+    show(true);if(unknown.length)$("status").textContent="not in this page: "+unknown.join(", ");});
   $("full").onclick=async()=>{$("status").textContent="rendering full size…";++rendering;let r;try{r=await api("/api/render",look(0));}finally{--rendering;}
     if(!rendering&&beforeWanted)showBefore();if(!r.ok){$("status").textContent=r.status===409?"":(await r.json()).error;return;}$("status").textContent="";const a=document.createElement("a");a.href=URL.createObjectURL(await r.blob());
     a.download=decodeURIComponent((r.headers.get("Content-Disposition")||"").split("''")[1]||"");a.click();};
   $("mask").onclick=()=>{drawing=[];$("draw").style.cursor="crosshair";$("status").textContent="click points; double-click closes the mask";};
   $("clearmask").onclick=()=>{masks=[];drawing=null;values.mask=0;show(true);redrawMasks();};
-  // A double-click's second click only closes the mask: its point came with the first.
-  $("draw").addEventListener("click",e=>{if(!drawing||e.detail>1)return;const r=$("draw").getBoundingClientRect(),s=input.width/r.width;drawing.push([Math.round((e.clientX-r.left)*s),Math.round((e.clientY-r.top)*s)]);redrawMasks();});
+  // A double-click's second click only closes the mask: its point came with the first. Outside mask
+  // drawing, a click puts the centre of circles, rays and the spiral there (percent of the frame).
+  const centred=()=>[2,3,4].includes(values.path);
+  $("draw").addEventListener("click",e=>{if(e.detail>1)return;const r=$("draw").getBoundingClientRect();
+    if(!drawing){if(!centred()||!r.width||!r.height)return;
+      for(const [name,share] of [["centre_x",(e.clientX-r.left)/r.width],["centre_y",(e.clientY-r.top)/r.height]])table.find(p=>p.name===name).put(Math.round(share*1000)/10);
+      show(true);return;}const s=input.width/r.width;drawing.push([Math.round((e.clientX-r.left)*s),Math.round((e.clientY-r.top)*s)]);redrawMasks();});
   $("draw").addEventListener("dblclick",()=>{if(!drawing||drawing.length<3)return;masks.push("M "+drawing.map(q=>q.join(" ")).join(" L ")+" Z");drawing=null;
     const m=table.find(p=>p.name==="mask");if(m)m.set(masks.length,true);redrawMasks();});
   $("after").addEventListener("load",redrawMasks);
