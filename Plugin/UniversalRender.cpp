@@ -269,7 +269,7 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
 }
 
 // The rest of a frame on curved paths: every pixel a record, each path gathered, sorted as a line
-// of its own length and scattered into a second set of records, which then go into the output.
+// of its own length and put back in place, and the records into the output.
 [[nodiscard]] PF_Err RenderPaths(const RenderPlan& plan, RenderState& state, utils::Info& info, PF_LayerDef* output,
                                  const Progress& progress) {
     PF_Err& err = state.err;
@@ -278,6 +278,7 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
     const int32_t height = plan.frame.height;
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
     std::shared_ptr<const utils::PathTable> table;
+    utils::PathNeighbours neighbours;
     try {
         utils::SizeRecords(info.imageRecords, count);
     } catch (const std::bad_alloc&) {
@@ -290,17 +291,20 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
     try {
         int32_t stopped = 0;
         table = utils::CachedPathTable(utils::PathShapeOf(info.settings, width, height), *info.executor, stopped);
-        if (table == nullptr) return err = stopped;
-        utils::SizeRecords(info.gridStorage, count);
+        if (table == nullptr) {
+            err = stopped;
+            if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Iterate Suite Error " + ErrorText(err));
+            return err;
+        }
+        utils::TakePathNeighbours(info, *table, neighbours);
     } catch (const std::bad_alloc&) {
         KRVN_LOG_ERROR(kLabel, "cannot allocate the paths " + ErrorText(PF_Err_OUT_OF_MEMORY));
         return PF_Err_OUT_OF_MEMORY;
     }
     if (progress(50)) return err;
 
-    utils::PixelRecord* sorted = info.gridStorage.data();
     err = info.executor->Run(static_cast<int64_t>(table->batches.size()) - 1, [&](int64_t item, int worker) -> int32_t {
-        const bool done = utils::SortPathBatch(info, *table, static_cast<int32_t>(item), sorted,
+        const bool done = utils::SortPathBatch(info, *table, neighbours, static_cast<int32_t>(item),
                                                info.executor->Scratch(worker));
         return done ? PF_Err_NONE : PF_Err_INTERNAL_STRUCT_DAMAGED;
     });
@@ -309,7 +313,6 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
         LogSortFailure(err, info);
         return err;
     }
-    info.imageRecords.swap(info.gridStorage);
     if (progress(60)) return err;
     if (progress(70)) return err;
 

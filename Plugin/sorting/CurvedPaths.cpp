@@ -282,37 +282,57 @@ int32_t BlockPaths(const Info& info, const PathTable& table) {
     return std::clamp(static_cast<int32_t>(std::min(block, static_cast<float>(paths))), 1, std::max(paths, 1));
 }
 
-bool SortPathBatch(Info& info, const PathTable& table, int32_t item, PixelRecord* sorted, WorkerScratch& scratch) {
+void TakePathNeighbours(const Info& info, const PathTable& table, PathNeighbours& neighbours) {
+    const PixelRecord* records = info.imageRecords.data();
+    const int32_t paths = table.PathCount();
+    neighbours.heads.resize(static_cast<size_t>(std::max(paths, 0)));
+    for (int32_t p = 0; p < paths; ++p) {
+        neighbours.heads[static_cast<size_t>(p)] =
+            records[table.order[static_cast<size_t>(table.starts[static_cast<size_t>(p)])]];
+    }
+    neighbours.blockPaths = BlockPaths(info, table);
+    neighbours.blockTriggers.clear();
+    if (neighbours.blockPaths == 1) return;
+    neighbours.blockTriggers.resize(table.order.size());
+    for (int32_t head = 0; head < paths; head += neighbours.blockPaths) {
+        for (int64_t i = table.starts[static_cast<size_t>(head)]; i < table.starts[static_cast<size_t>(head) + 1];
+             ++i) {
+            neighbours.blockTriggers[static_cast<size_t>(i)] = records[table.order[static_cast<size_t>(i)]].trigger;
+        }
+    }
+}
+
+bool SortPathBatch(Info& info, const PathTable& table, const PathNeighbours& neighbours, int32_t item,
+                   WorkerScratch& scratch) {
+    const int32_t paths = table.PathCount();
     if (item < 0 || item + 1 >= static_cast<int32_t>(table.batches.size()) ||
-        static_cast<int64_t>(info.imageRecords.size()) != static_cast<int64_t>(table.order.size())) {
+        static_cast<int64_t>(info.imageRecords.size()) != static_cast<int64_t>(table.order.size()) ||
+        static_cast<int64_t>(neighbours.heads.size()) != paths) {
         info.SetMessage("SortPaths: item " + std::to_string(item) + " is not one of this frame's paths");
         return false;
     }
     try {
-        const PixelRecord* source = info.imageRecords.data();
-        const int32_t* order = table.order.data();
-        const int32_t paths = table.PathCount();
-        const int32_t blockPaths = BlockPaths(info, table);
+        PixelRecord* records = info.imageRecords.data();
+        const int32_t blockPaths = neighbours.blockPaths;
         std::vector<PixelRecord>& buffer = scratch.Get<PathBuffer>().records;
         for (int32_t p = table.batches[static_cast<size_t>(item)]; p < table.batches[static_cast<size_t>(item) + 1];
              ++p) {
             const int64_t length = table.Length(p);
-            const int32_t* places = order + table.starts[static_cast<size_t>(p)];
+            const int32_t* places = table.order.data() + table.starts[static_cast<size_t>(p)];
             buffer.resize(static_cast<size_t>(length));
-            for (int64_t i = 0; i < length; ++i) buffer[static_cast<size_t>(i)] = source[places[i]];
+            for (int64_t i = 0; i < length; ++i) buffer[static_cast<size_t>(i)] = records[places[i]];
             const int32_t head = (p / blockPaths) * blockPaths;
             if (head != p) {
                 // The block's first path cuts this one: its triggers at the same fraction along.
                 const int64_t headLength = table.Length(head);
-                const int32_t* headPlaces = order + table.starts[static_cast<size_t>(head)];
+                const FloatPixel* triggers = neighbours.blockTriggers.data() + table.starts[static_cast<size_t>(head)];
                 for (int64_t i = 0; i < length; ++i) {
-                    buffer[static_cast<size_t>(i)].trigger = source[headPlaces[(i * headLength) / length]].trigger;
+                    buffer[static_cast<size_t>(i)].trigger = triggers[(i * headLength) / length];
                 }
             }
-            const PixelRecord* nextHead = p + 1 < paths ? &source[order[table.starts[static_cast<size_t>(p) + 1]]]
-                                                        : nullptr;
+            const PixelRecord* nextHead = p + 1 < paths ? &neighbours.heads[static_cast<size_t>(p) + 1] : nullptr;
             if (!SortPathWithHead(info, p, buffer.data(), length, nextHead)) return false;
-            for (int64_t i = 0; i < length; ++i) sorted[places[i]] = buffer[static_cast<size_t>(i)];
+            for (int64_t i = 0; i < length; ++i) records[places[i]] = buffer[static_cast<size_t>(i)];
         }
         return true;
     } catch (const std::exception& e) {

@@ -1,7 +1,7 @@
 // Curved paths: the frame cut into rings round a centre, rays from it, one spiral or one Hilbert
 // curve instead of straight lines. Each pixel lies on exactly one path and is visited once, so a
 // sorted path is a permutation of its own pixels; each path is sorted by the line kernel as a line
-// of its own length.
+// of its own length. Paths run over the frame's own pixels: the resolution does not apply to them.
 #pragma once
 
 #include <cstdint>
@@ -76,10 +76,21 @@ void ReleasePathTables() noexcept;
 // at the same fraction along each path): the block height's share of the paths, at least 1.
 int32_t BlockPaths(const Info& info, const PathTable& table);
 
-// Sorts the paths of batch `item`: each path's records gathered from info.imageRecords (which are
-// only read) into the worker's buffer, sorted as a line by the kernel, and scattered to the same
-// places in `sorted`, which holds as many records as the image. Paths of different items touch
-// different records, so items may run in any order on any worker. False with a message on failure.
-bool SortPathBatch(Info& info, const PathTable& table, int32_t item, PixelRecord* sorted, WorkerScratch& scratch);
+// What paths read of each other, taken before any path is sorted: the first record of every path
+// (a fill at a path's end reads the next path's), and with blocks the triggers of each block's
+// first path, at their places in the table (other places unused).
+struct PathNeighbours {
+    std::vector<PixelRecord> heads;
+    std::vector<FloatPixel> blockTriggers;
+    int32_t blockPaths = 1;
+};
+void TakePathNeighbours(const Info& info, const PathTable& table, PathNeighbours& neighbours);
+
+// Sorts the paths of batch `item` in place in info.imageRecords: each path's records gathered into
+// the worker's buffer, sorted as a line by the kernel, and put back where they came from. Paths of
+// different items touch different records and read each other only through `neighbours`, so items
+// may run in any order on any worker. False with a message on failure.
+bool SortPathBatch(Info& info, const PathTable& table, const PathNeighbours& neighbours, int32_t item,
+                   WorkerScratch& scratch);
 
 }  // namespace korvane::utils

@@ -222,12 +222,13 @@ Info PreparedForPaths(const std::vector<PixelRecord>& records, int32_t width, in
 }
 
 std::vector<PixelRecord> SortedAlongPaths(Info& info, const PathTable& table, Executor& executor) {
-    std::vector<PixelRecord> sorted(info.imageRecords.size());
+    PathNeighbours neighbours;
+    TakePathNeighbours(info, table, neighbours);
     const int32_t code = executor.Run(static_cast<int64_t>(table.batches.size()) - 1, [&](int64_t item, int worker) {
-        return SortPathBatch(info, table, static_cast<int32_t>(item), sorted.data(), executor.Scratch(worker)) ? 0 : 1;
+        return SortPathBatch(info, table, neighbours, static_cast<int32_t>(item), executor.Scratch(worker)) ? 0 : 1;
     });
     EXPECT_EQ(code, 0) << info.Message();
-    return sorted;
+    return info.imageRecords;
 }
 
 // What a sort along the paths does to each of them, as the line's sort does to a line: every
