@@ -16,6 +16,7 @@
 #include "korvane/sdk/SuiteHandler.h"
 #include "korvane/sdk/Suites.h"
 #include "platform/Memory.h"
+#include "sorting/CurvedPaths.h"
 #include "sorting/Info.h"
 #include "sorting/LineIteration.h"
 #include "sorting/LineKernel.h"
@@ -267,6 +268,63 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
     return err;
 }
 
+// The rest of a frame on curved paths: every pixel a record, each path gathered, sorted as a line
+// of its own length and put back in place, and the records into the output.
+[[nodiscard]] PF_Err RenderPaths(const RenderPlan& plan, RenderState& state, utils::Info& info, PF_LayerDef* output,
+                                 const Progress& progress) {
+    PF_Err& err = state.err;
+    PF_InData* in_data = state.in_data;
+    const int32_t width = plan.frame.width;
+    const int32_t height = plan.frame.height;
+    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+    std::shared_ptr<const utils::PathTable> table;
+    utils::PathNeighbours neighbours;
+    try {
+        utils::SizeRecords(info.imageRecords, count);
+    } catch (const std::bad_alloc&) {
+        KRVN_LOG_ERROR(kLabel, "cannot allocate the image records " + ErrorText(PF_Err_OUT_OF_MEMORY));
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    err = FillPixelsVector(state, info, plan.frame.bit_depth, plan.frame.bgra);
+    if (err == PF_Interrupt_CANCEL || progress(30)) return err;
+    if (!utils::PrepareGridSorting(info, width, height)) return PreparationFailed(err, info);
+    try {
+        int32_t stopped = 0;
+        table = utils::CachedPathTable(utils::PathShapeOf(info.settings, width, height), *info.executor, stopped);
+        if (table == nullptr) {
+            err = stopped;
+            if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Iterate Suite Error " + ErrorText(err));
+            return err;
+        }
+        utils::TakePathNeighbours(info, *table, neighbours);
+    } catch (const std::bad_alloc&) {
+        KRVN_LOG_ERROR(kLabel, "cannot allocate the paths " + ErrorText(PF_Err_OUT_OF_MEMORY));
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    if (progress(50)) return err;
+
+    err = info.executor->Run(static_cast<int64_t>(table->batches.size()) - 1, [&](int64_t item, int worker) -> int32_t {
+        const bool done = utils::SortPathBatch(info, *table, neighbours, static_cast<int32_t>(item),
+                                               info.executor->Scratch(worker));
+        return done ? PF_Err_NONE : PF_Err_INTERNAL_STRUCT_DAMAGED;
+    });
+    if (err != PF_Err_NONE) {
+        if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Iterate Suite Error " + ErrorText(err));
+        LogSortFailure(err, info);
+        return err;
+    }
+    if (progress(60)) return err;
+    if (progress(70)) return err;
+
+    err = FillWorld(state, info, nullptr, output, plan.frame.bit_depth, plan.frame.bgra);
+    progress(100);
+    if (err == PF_Interrupt_CANCEL) {
+        // Cancelled while or after the sorted frame was written: show the unsorted layer again.
+        in_data->utils->copy(in_data->effect_ref, state.input, output, nullptr, nullptr);
+    }
+    return err;
+}
+
 }  // namespace
 }  // namespace render
 
@@ -400,6 +458,7 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
             return sources::SortOnCompactGrid(plan, {in_data, input, output, RecordContext(state, nullptr, bgra)}, info,
                                               err, progress);
         case RenderPath::kRowsApart: return RenderRowsApart(plan, state, info, output, progress);
+        case RenderPath::kPaths: return RenderPaths(plan, state, info, output, progress);
         case RenderPath::kRecords: break;
     }
     return RenderRecords(plan, state, info, output, progress);

@@ -23,6 +23,12 @@ bool SortLineWithHead(Info& info, int32_t y, const PixelRecord* nextHead);
 // records come out as SortLineWithHead leaves them in the grid.
 bool SortRowWithHead(Info& info, int32_t y, PixelRecord* row, const PixelRecord* nextHead);
 
+// Sorts one path held apart (CurvedPaths.h) as a line of its own length: `records` holds its
+// `length` records, and nextHead the first record of the next path as it was before any path was
+// sorted (null for the last path). Its noise and random offsets are those of line `index`; spans
+// stay within the path. Triggers are read from the path's own records.
+bool SortPathWithHead(Info& info, int32_t index, PixelRecord* records, int64_t length, const PixelRecord* nextHead);
+
 // The trigger test of the settings, as span detection applies it.
 inline TriggerTest TriggerTestOf(const SortSettings& s) {
     return {s.triggerKey, s.thresholdMode, s.thresholdLow, s.thresholdHigh, s.clampTrigger};

@@ -53,6 +53,30 @@ public:
           nextLineStart_(lineStart_ + info.lineLength),
           nextHead_(nextHead),
           y_(y),
+          blockStart_((static_cast<int64_t>(y) / info.blockLines) * info.blockLines * info.lineLength),
+          lastIndex_(info.lastIndex),
+          lastColumn_(info.lastColumn),
+          maxSpan_(info.maxSpanLength),
+          trigger_(TriggerTestOf(info.settings)) {}
+
+    // One path of `length` records held apart (CurvedPaths.h): its own line with its own length,
+    // triggers read from its own records, nextHead the first record of the next path (null: the
+    // last path, whose reads stop at its own last record).
+    LineKernel(Info& info, int32_t index, PixelRecord* records, int64_t length, const PixelRecord* nextHead)
+        : info_(info),
+          s_(info.settings),
+          d_(info.derived),
+          base_(records),
+          baseIndex_(0),
+          width_(length),
+          lineStart_(0),
+          nextLineStart_(length),
+          nextHead_(nextHead),
+          y_(index),
+          blockStart_(0),
+          lastIndex_(nextHead != nullptr ? length : length - 1),
+          lastColumn_(info.settings.fillLineEnd ? length : length - 1),
+          maxSpan_(static_cast<int32_t>(static_cast<float>(length) * info.derived.blockWidthSquared)),
           trigger_(TriggerTestOf(info.settings)) {}
 
     void Run();
@@ -87,6 +111,10 @@ private:
     const int64_t nextLineStart_;
     const PixelRecord* nextHead_;
     const int32_t y_;
+    const int64_t blockStart_;  // first record of the line whose triggers cut this one
+    const int64_t lastIndex_;   // reads are clamped here
+    const int64_t lastColumn_;
+    const int64_t maxSpan_;
     const TriggerTest trigger_;
     LineRandom random_;
     int64_t spanCounter_ = 0;

@@ -66,4 +66,19 @@ bool SortRowWithHead(Info& info, int32_t y, PixelRecord* row, const PixelRecord*
     }
 }
 
+bool SortPathWithHead(Info& info, int32_t index, PixelRecord* records, int64_t length, const PixelRecord* nextHead) {
+    if (records == nullptr || length < 1 || index < 0) {
+        info.SetMessage("SortPath: path " + std::to_string(index) + " has no records");
+        return false;
+    }
+    try {
+        LineKernel kernel(info, index, records, length, nextHead);
+        kernel.Run();
+        return true;
+    } catch (const std::exception& e) {
+        info.SetMessage(e.what());
+        return false;
+    }
+}
+
 }  // namespace korvane::utils

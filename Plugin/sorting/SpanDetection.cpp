@@ -30,11 +30,10 @@ bool LineKernel::Breaks(const FloatPixel& t, int64_t x) const {
 }
 
 void LineKernel::Run() {
-    const int64_t lastIndex = info_.lastIndex;
-    const int64_t blockLines = info_.blockLines;
-    const int64_t blockStart = (static_cast<int64_t>(y_) / blockLines) * blockLines * width_;
-    const int64_t lastColumn = info_.lastColumn;
-    const int64_t maxSpan = info_.maxSpanLength;
+    const int64_t lastIndex = lastIndex_;
+    const int64_t blockStart = blockStart_;
+    const int64_t lastColumn = lastColumn_;
+    const int64_t maxSpan = maxSpan_;
     const bool gating = s_.maskGating;
 
     random_.Seed(LineSeed(s_.randomSeed, y_));

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "sorting/CompactGrid.h"
+#include "sorting/CurvedPaths.h"
 #include "sorting/LineKernel.h"
 #include "sources/CoreSettings.h"
 #include "sources/PixelTransfer.h"
@@ -81,7 +82,12 @@ RenderPlan MakeRenderPlan(const KRVN_Params& params, const FrameShape& frame, ut
         plan.resamples = utils::Resamples(info);
         const sources::RowFunctions rows = sources::RowTransfers(frame.bit_depth, frame.bgra);
         const bool output_is_image = frame.output_width == frame.width && frame.output_height == frame.height;
-        if (rows.readCompact != nullptr && utils::CompactGridApplies(info)) {
+        // A path table names pixels by 32-bit indices.
+        const bool path_indices_fit = static_cast<int64_t>(frame.width) * frame.height <=
+                                      std::numeric_limits<int32_t>::max();
+        if (utils::CurvedPathsApply(info.settings) && path_indices_fit) {
+            plan.path = RenderPath::kPaths;
+        } else if (rows.readCompact != nullptr && utils::CompactGridApplies(info)) {
             plan.path = RenderPath::kCompactGrid;
         } else if (rows.readCompact != nullptr && utils::RandomRowsApply(info)) {
             plan.path = RenderPath::kRandomRows;
@@ -99,8 +105,16 @@ RenderPlan MakeRenderPlan(const KRVN_Params& params, const FrameShape& frame, ut
     // again. A turned grid goes back through the banded transfer: read along the image rows, its
     // records lie on diagonals, one cache line each, which costs more than the extra pass.
     plan.sample_back = plan.path == RenderPath::kRecords && info.settings.angle == 0.0f;
-    plan.memory_need = FrameMemoryNeed(frame.width, frame.height, plan.grid, frame.bit_depth, plan.with_constraint,
-                                       plan.compact());
+    // Paths sort the image's own records in place; the figure of a grid of the image's size covers
+    // the paths' heads and block triggers, and the path table takes a pixel index each (and its
+    // keys while it is built).
+    const utils::GridGeometry image_grid{1.0f, static_cast<float>(frame.width), static_cast<float>(frame.height)};
+    plan.memory_need = plan.path == RenderPath::kPaths
+                           ? FrameMemoryNeed(frame.width, frame.height, image_grid, frame.bit_depth,
+                                             plan.with_constraint, false) +
+                                 20.0 * static_cast<double>(frame.width) * static_cast<double>(frame.height)
+                           : FrameMemoryNeed(frame.width, frame.height, plan.grid, frame.bit_depth,
+                                             plan.with_constraint, plan.compact());
     return plan;
 }
 

@@ -21,6 +21,9 @@ enum class RenderPath {
     kCompactGrid,
     // A plain sort with a random offset on the image rows, on the compact grid's words.
     kRandomRows,
+    // Curved paths (circles, rays, spiral, Hilbert curve) on the image records: each path
+    // gathered, sorted by the line kernel and scattered back (sorting/CurvedPaths.h).
+    kPaths,
 };
 
 // What the plan is made from besides the parameters: the frame's sizes, depth and host.

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "KRVN.h"
+#include "KRVN_Params.h"
 #include "korvane/host/Host.h"
 #include "params/ParamTable.h"
 
@@ -41,6 +42,7 @@ namespace P = korvane::params;
 struct Look {
     const char* name;
     std::vector<std::pair<int, double>> values;  // parameter index, value in user units
+    int32_t path = 1;                            // curved paths: the look table's path value, 1 for lines
 };
 
 const std::vector<Look>& Looks() {
@@ -53,6 +55,10 @@ const std::vector<Look>& Looks() {
         {"res50", {{P::KRVN_RESOLUTION, 50}}},
         {"blur10", {{P::KRVN_BLUR, 10}}},
         {"random", {{P::KRVN_RANDOM_OFFSET, 50}}},
+        {"circles", {}, 2},
+        {"rays", {}, 3},
+        {"spiral", {}, 4},
+        {"hilbert", {}, 5},
     };
     return looks;
 }
@@ -125,6 +131,44 @@ double PeakMiB() {
 // The host personality every case renders under (--host).
 Personality g_personality = Personality::AfterEffects;
 
+// The path of a curved-path look, written into the frame's parameter record whenever the effect
+// locks it (smart render), for a host that hands over no look values of its own.
+struct PathRecord {
+    static inline int32_t path = 1;
+    static inline const SPBasicSuite* original = nullptr;
+    static inline PF_HandleSuite2 real{};
+    static inline PF_HandleSuite2 spy{};
+
+    static void* Lock(PF_Handle h) {
+        void* p = real.host_lock_handle(h);
+        if (p != nullptr && real.host_get_handle_size(h) == sizeof(KRVN_Params)) {
+            static_cast<KRVN_Params*>(p)->look.path = path;
+        }
+        return p;
+    }
+    static SPErr Acquire(const char* name, int32_t version, const void** suite) {
+        const SPErr err = original->AcquireSuite(name, version, suite);
+        if (err == kSPNoError && std::string(name) == kPFHandleSuite && *suite != nullptr) {
+            real = *static_cast<const PF_HandleSuite2*>(*suite);
+            spy = real;
+            spy.host_lock_handle = &Lock;
+            *suite = &spy;
+        }
+        return err;
+    }
+    static SPErr Release(const char* name, int32_t version) { return original->ReleaseSuite(name, version); }
+    static inline SPBasicSuite basic{&Acquire, &Release};
+
+    static void Install(Host& host, int32_t look_path) {
+        path = look_path;
+        if (look_path == 1) return;
+        host.SetInDataHook([](PF_InData& in) {
+            if (in.pica_basicP != &basic) original = in.pica_basicP;
+            in.pica_basicP = &basic;
+        });
+    }
+};
+
 Result RunCase(const Look& look, A_long width, A_long height, int depth, int runs, int threads) {
     Result result;
     const bool premiere = g_personality == Personality::Premiere;
@@ -132,6 +176,7 @@ Result RunCase(const Look& look, A_long width, A_long height, int depth, int run
     if ((result.err = host.Setup()) != PF_Err_NONE) return result;
     host.SetThreadCount(threads);
     for (const auto& [index, value] : look.values) host.Set(index, value);
+    PathRecord::Install(host, look.path);
     World input = premiere ? PhotoLike(width, height, 8).Converted(8, korvane::host::ChannelOrder::BGRA)
                            : PhotoLike(width, height, depth);
     if (premiere) input.SetPremiereFormat(korvane::host::PremiereFormat("bgra"));
@@ -258,6 +303,11 @@ int main(int argc, char** argv) {
                 const auto it = std::find_if(Looks().begin(), Looks().end(),
                                              [&](const Look& l) { return name == l.name; });
                 if (it == Looks().end()) return Usage();
+                if (it->path != 1 && g_personality == Personality::Premiere) {
+                    // The legacy render reads its own record: no path reaches it.
+                    std::printf("%-10s %-10s %5d   not under this host\n", name.c_str(), size.c_str(), depth);
+                    continue;
+                }
                 const Result r = RunIsolated(*it, w, h, depth, runs, threads);
                 if (r.err != 0) {
                     std::printf("%-10s %-10s %5d   failed (%d)\n", name.c_str(), size.c_str(), depth, r.err);

@@ -1,5 +1,6 @@
 // Properties of the sorting core on its own, from its own settings: what a sort does to a span,
-// the keyed sort against the comparator, the radix sort's stability.
+// the keyed sort against the comparator, the radix sort's stability, the curved paths' tables and
+// what sorting along them does.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "CoreSupport.h"
+#include "sorting/CurvedPaths.h"
+#include "sorting/Executor.h"
 #include "sorting/RadixSort.h"
 
 namespace korvane::utils::test {
@@ -117,6 +120,215 @@ TEST(SortProperties, RadixSortIsStableByTheHighHalf) {
                          [](uint64_t a, uint64_t b) { return (a >> 32) < (b >> 32); });
         SortByHighHalf(values.data(), values.size(), spare);
         ASSERT_EQ(values, expected) << "round " << round << ", " << n << " values";
+    }
+}
+
+// ---- Curved paths
+
+constexpr double kTurn = 6.283185307179586;
+
+struct Geometry {
+    double distance;
+    double angle;  // [0, 2π), from the angle parameter's direction
+};
+
+Geometry GeometryOf(const PathShape& shape, int64_t index) {
+    const double dx = static_cast<double>(index % shape.width) + 0.5 - shape.centreX * shape.width;
+    const double dy = static_cast<double>(index / shape.width) + 0.5 - shape.centreY * shape.height;
+    double angle = std::atan2(dy, dx) - static_cast<double>(shape.angle) * (kTurn / 360.0);
+    angle -= kTurn * std::floor(angle / kTurn);
+    return {std::hypot(dx, dy), angle < kTurn ? angle : 0.0};
+}
+
+// Frames of every awkward size with centres inside, on the edge and outside the frame.
+std::vector<PathShape> Shapes(std::mt19937& g, int32_t shape) {
+    std::vector<PathShape> shapes;
+    const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {1, 9}, {9, 1}, {7, 5}, {16, 16}, {33, 20}};
+    for (const auto& [w, h] : sizes) {
+        for (const auto& [cx, cy] : {std::pair{0.5, 0.5}, {0.0, 0.0}, {1.0, 0.3}, {-1.5, 2.5}}) {
+            SortSettings s;
+            s.pathShape = shape;
+            s.centreX = static_cast<float>(cx);
+            s.centreY = static_cast<float>(cy);
+            s.angle = Chance(g, 0.5) ? 0.0f : Uniform(g, -359.0f, 359.0f);
+            shapes.push_back(PathShapeOf(s, w, h));
+        }
+    }
+    SortSettings odd;
+    odd.pathShape = shape;
+    odd.centreX = std::numeric_limits<float>::quiet_NaN();
+    odd.centreY = 1e30f;
+    shapes.push_back(PathShapeOf(odd, Pick(g, 1, 50), Pick(g, 1, 50)));
+    return shapes;
+}
+
+TEST(CurvedPaths, EveryPixelLiesOnOnePathAndPathsFollowTheirShape) {
+    std::mt19937 g(20261209);
+    SerialExecutor executor;
+    for (const int32_t kind : {kPathCircles, kPathRays, kPathSpiral, kPathHilbert}) {
+        for (const PathShape& shape : Shapes(g, kind)) {
+            int32_t code = 0;
+            const auto table = MakePathTable(shape, executor, code);
+            ASSERT_NE(table, nullptr);
+            const int64_t count = static_cast<int64_t>(shape.width) * shape.height;
+            ASSERT_EQ(static_cast<int64_t>(table->order.size()), count);
+            std::vector<int> seen(static_cast<size_t>(count), 0);
+            for (const int32_t index : table->order) ++seen[static_cast<size_t>(index)];
+            ASSERT_EQ(std::count(seen.begin(), seen.end(), 1), count) << "kind " << kind;
+            ASSERT_EQ(table->starts.back(), count);
+            ASSERT_EQ(table->batches.back(), table->PathCount());
+            if (kind == kPathSpiral || kind == kPathHilbert) {
+                ASSERT_EQ(table->PathCount(), 1);
+            }
+            double farthest = 0.0;
+            for (int64_t i = 0; i < count; ++i) farthest = std::max(farthest, GeometryOf(shape, i).distance);
+            const double rayWidth = kTurn / std::ceil(kTurn * (farthest + 1.0));
+            for (int32_t p = 0; p < table->PathCount(); ++p) {
+                ASSERT_GT(table->Length(p), 0);
+                const int32_t* path = table->order.data() + table->starts[static_cast<size_t>(p)];
+                const Geometry first = GeometryOf(shape, path[0]);
+                for (int64_t i = 1; i < table->Length(p); ++i) {
+                    const Geometry a = GeometryOf(shape, path[i - 1]);
+                    const Geometry b = GeometryOf(shape, path[i]);
+                    if (kind == kPathCircles) {
+                        // One ring: the same rounded distance, walked by angle.
+                        ASSERT_EQ(std::floor(b.distance + 0.5), std::floor(first.distance + 0.5));
+                        ASSERT_LE(a.angle, b.angle);
+                    } else if (kind == kPathRays) {
+                        // One ray: a narrow bucket of angles, walked outwards.
+                        ASSERT_LT(b.angle - first.angle, 4.0 * rayWidth) << "ray " << p;
+                        ASSERT_LE(a.distance, b.distance);
+                    } else if (kind == kPathSpiral) {
+                        ASSERT_LE(std::floor(a.distance + 0.5), std::floor(b.distance + 0.5));
+                    } else if ((shape.width & (shape.width - 1)) == 0 && shape.width == shape.height) {
+                        // A square of a power of two holds the whole curve: each step is to a neighbour.
+                        const int32_t step = std::abs(path[i] - path[i - 1]);
+                        ASSERT_TRUE(step == 1 || step == shape.width) << "at " << i;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Records of a random image prepared for paths: the derived settings without a grid.
+Info PreparedForPaths(const std::vector<PixelRecord>& records, int32_t width, int32_t height,
+                      const SortSettings& settings) {
+    Info info;
+    info.settings = settings;
+    EXPECT_TRUE(PrepareGridSorting(info, width, height)) << info.Message();
+    info.imageRecords = records;
+    return info;
+}
+
+std::vector<PixelRecord> SortedAlongPaths(Info& info, const PathTable& table, Executor& executor) {
+    PathNeighbours neighbours;
+    TakePathNeighbours(info, table, neighbours);
+    const int32_t code = executor.Run(static_cast<int64_t>(table.batches.size()) - 1, [&](int64_t item, int worker) {
+        return SortPathBatch(info, table, neighbours, static_cast<int32_t>(item), executor.Scratch(worker)) ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0) << info.Message();
+    return info.imageRecords;
+}
+
+// What a sort along the paths does to each of them, as the line's sort does to a line: every
+// span a permutation of its records in key order, every record outside spans untouched.
+TEST(SortProperties, SortedPathsArePermutationsInKeyOrderAndTheRestIsUntouched) {
+    std::mt19937 g(20261210);
+    SerialExecutor executor;
+    for (int round = 0; round < 120; ++round) {
+        SortSettings s;
+        s.pathShape = Pick(g, kPathCircles, kPathHilbert);
+        s.centreX = Uniform(g, -1.0f, 2.0f);
+        s.centreY = Uniform(g, -1.0f, 2.0f);
+        s.angle = Uniform(g, -360.0f, 360.0f);
+        s.triggerKey = Pick(g, 1, 9);
+        s.sortKey = Pick(g, 1, 10);
+        s.thresholdLow = Uniform(g, 0.0f, 0.5f);
+        s.thresholdHigh = Uniform(g, 0.4f, 1.0f);
+        s.blockHeight = Chance(g, 0.3) ? Uniform(g, 0.0f, 1.0f) : 0.0f;
+        s.fillLineEnd = Chance(g, 0.5);
+        const int32_t width = Pick(g, 1, 40);
+        const int32_t height = Pick(g, 1, 30);
+        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        Info info = PreparedForPaths(input, width, height, s);
+        int32_t code = 0;
+        const auto table = MakePathTable(PathShapeOf(s, width, height), executor, code);
+        ASSERT_NE(table, nullptr);
+        const auto out = SortedAlongPaths(info, *table, executor);
+        for (int32_t p = 0; p < table->PathCount(); ++p) {
+            const int32_t* places = table->order.data() + table->starts[static_cast<size_t>(p)];
+            std::vector<PixelRecord> before;
+            std::vector<PixelRecord> after;
+            for (int64_t i = 0; i < table->Length(p); ++i) {
+                before.push_back(input[static_cast<size_t>(places[i])]);
+                after.push_back(out[static_cast<size_t>(places[i])]);
+            }
+            std::vector<bool> inSpan(after.size(), false);
+            for (const auto& [start, end] : ProcessedSpans(after, 0, static_cast<int64_t>(after.size()))) {
+                std::vector<PixelRecord> was(before.begin() + start, before.begin() + end);
+                std::vector<PixelRecord> is(after.begin() + start, after.begin() + end);
+                for (auto* records : {&was, &is}) {
+                    for (auto& rec : *records) rec = {rec.color, {}, rec.sortSource, 0.0f, 0.0f, rec.inMask};
+                }
+                ASSERT_EQ(FirstDifference(SortedByBytes(was), SortedByBytes(is)), -1) << "round " << round;
+                float previous = std::numeric_limits<float>::infinity();
+                bool sawNaN = false;
+                for (int64_t i = start; i < end; ++i) {
+                    inSpan[static_cast<size_t>(i)] = true;
+                    const float key = SortValue(after[static_cast<size_t>(i)], s.sortKey);
+                    if (std::isnan(key)) {
+                        sawNaN = true;
+                        continue;
+                    }
+                    ASSERT_FALSE(sawNaN) << "a NaN key came before a number, round " << round;
+                    ASSERT_LE(key, previous) << "round " << round;
+                    previous = key;
+                }
+            }
+            for (size_t i = 0; i < after.size(); ++i) {
+                if (!inSpan[i]) {
+                    ASSERT_TRUE(SameBytes(after[i].color, before[i].color)) << "round " << round << " path " << p;
+                }
+            }
+        }
+    }
+}
+
+// Every look along every shape gives the same records on one worker and on many, whatever the
+// order in which the paths run.
+TEST(ConcurrencyPhasePlan, PathsGiveTheBytesOfOneThreadOnMany) {
+    std::mt19937 g(20261211);
+    SerialExecutor one;
+    PoolExecutor many(0);
+    for (int round = 0; round < 40; ++round) {
+        SortSettings s;
+        s.pathShape = Pick(g, kPathCircles, kPathHilbert);
+        s.centreX = Uniform(g, -0.5f, 1.5f);
+        s.centreY = Uniform(g, -0.5f, 1.5f);
+        s.outputMode = Pick(g, kModeSort, kModeStretchLast);
+        s.thresholdHigh = Uniform(g, 0.3f, 1.0f);
+        s.randomOffset = Chance(g, 0.5) ? Uniform(g, 0.0f, 1.0f) : 0.0f;
+        s.randomSeed = Pick(g, 0, 1000);
+        s.noiseAmount = Chance(g, 0.5) ? Uniform(g, 0.0f, 1.0f) : 0.0f;
+        s.blockHeight = Chance(g, 0.5) ? Uniform(g, 0.0f, 1.0f) : 0.0f;
+        s.blockWidth = Chance(g, 0.5) ? Uniform(g, 0.1f, 1.0f) : 1.0f;
+        s.blur = Chance(g, 0.3) ? Pick(g, 1, 5) : 0;
+        s.maskGating = Chance(g, 0.3);
+        s.stretch = Chance(g, 0.3);
+        const int32_t width = Pick(g, 50, 200);
+        const int32_t height = Pick(g, 50, 150);
+        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, s.maskGating);
+        int32_t code = 0;
+        const auto table = MakePathTable(PathShapeOf(s, width, height), many, code);
+        ASSERT_NE(table, nullptr);
+        int32_t serialCode = 0;
+        const auto serialTable = MakePathTable(PathShapeOf(s, width, height), one, serialCode);
+        ASSERT_EQ(serialTable->order, table->order);
+        Info a = PreparedForPaths(input, width, height, s);
+        Info b = PreparedForPaths(input, width, height, s);
+        ASSERT_EQ(FirstDifference(SortedAlongPaths(a, *table, one), SortedAlongPaths(b, *table, many)), -1)
+            << "round " << round;
     }
 }
 

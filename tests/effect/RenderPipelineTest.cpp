@@ -11,6 +11,7 @@
 #include "RenderSupport.h"
 #include "UniversalRender.h"
 #include "platform/Memory.h"
+#include "sorting/CurvedPaths.h"
 #include "sorting/Executor.h"
 #include "sorting/Info.h"
 
@@ -896,6 +897,84 @@ TEST_F(RenderDeterminism, SameBytesTwiceOnAnyThreadCountAndInEitherHost) {
     const World one32 = RenderAe(ae, in32);
     ae.SetThreadCount(6);
     EXPECT_TRUE(RenderAe(ae, in32).SamePixels(one32));
+}
+
+// Looks beyond the registered parameters reach the render through the parameter record alone: the
+// render is called with the record from inside a live command of the host.
+PF_Err RenderWithRecord(Host& h, const World& in, World& out, const KRVN_Params& frame_params, bool bgra) {
+    // The render notes in the record which sources it used, as it does in the record of each frame.
+    KRVN_Params params = frame_params;
+    PF_Err result = -1;
+    h.SetInDataHook([&](PF_InData& in_data) {
+        if (result != -1) return;
+        result = UniversalRender(&in_data, const_cast<PF_EffectWorld*>(in.pf()), nullptr, out.pf(), &params, in.depth(),
+                                 bgra ? PrPixelFormat_BGRA_4444_8u : in.format().AeFormat(), bgra, nullptr);
+    });
+    h.About();
+    h.SetInDataHook(nullptr);
+    return result;
+}
+
+// Curved paths move each pixel along its own path only (each path's pixels come out as a
+// permutation of themselves), at every depth, on one thread or many, in either host's layout.
+TEST_F(RenderDeterminism, CurvedPathsPermuteEachPathAtEveryDepthThreadCountAndHost) {
+    Host& ae = NewHost();
+    Host& pr = NewHost(Personality::Premiere);
+    const std::pair<float, float> centres[] = {{0.5f, 0.5f}, {0.0f, 1.0f}, {1.7f, -0.4f}};
+    int round = 0;
+    for (const int32_t shape : {utils::kPathCircles, utils::kPathRays, utils::kPathSpiral, utils::kPathHilbert}) {
+        for (const int depth : {8, 16, 32}) {
+            const auto [cx, cy] = centres[static_cast<size_t>(round++) % 3];
+            KRVN_Params params;
+            params.look.path = shape;
+            params.look.centre_x = cx;
+            params.look.centre_y = cy;
+            params.angle = 20.0f * static_cast<float>(round);
+            params.threshold_high = 0.8f;
+            const A_long width = 37 + round;
+            const A_long height = 23;
+            const World in = PhotoLike(width, height, depth, static_cast<uint32_t>(round));
+            SCOPED_TRACE("shape " + std::to_string(shape) + " at " + std::to_string(depth) + " bits");
+            World one(width, height, depth);
+            ae.SetThreadCount(1);
+            ASSERT_EQ(RenderWithRecord(ae, in, one, params, false), PF_Err_NONE);
+            ASSERT_FALSE(one.SamePixels(in));
+            World many(width, height, depth);
+            ae.SetThreadCount(4);
+            ASSERT_EQ(RenderWithRecord(ae, in, many, params, false), PF_Err_NONE);
+            EXPECT_TRUE(many.SamePixels(one));
+            if (depth == 8) {
+                const World bgra = in.Converted(8, host::ChannelOrder::BGRA);
+                World out(width, height, bgra.format());
+                ASSERT_EQ(RenderWithRecord(pr, bgra, out, params, true), PF_Err_NONE);
+                EXPECT_EQ(out.MaxDifference(one), 0.0);
+            }
+
+            utils::SortSettings settings;
+            settings.pathShape = shape;
+            settings.centreX = cx;
+            settings.centreY = cy;
+            settings.angle = params.angle;
+            utils::SerialExecutor executor;
+            int32_t code = 0;
+            const auto table = utils::MakePathTable(utils::PathShapeOf(settings, width, height), executor, code);
+            ASSERT_NE(table, nullptr);
+            const auto key = [](const Color& c) { return std::array<float, 4>{c.alpha, c.red, c.green, c.blue}; };
+            for (int32_t p = 0; p < table->PathCount(); ++p) {
+                std::vector<std::array<float, 4>> before;
+                std::vector<std::array<float, 4>> after;
+                for (int64_t i = table->starts[static_cast<size_t>(p)]; i < table->starts[static_cast<size_t>(p) + 1];
+                     ++i) {
+                    const int32_t at = table->order[static_cast<size_t>(i)];
+                    before.push_back(key(in.Get(at % width, at / width)));
+                    after.push_back(key(one.Get(at % width, at / width)));
+                }
+                std::sort(before.begin(), before.end());
+                std::sort(after.begin(), after.end());
+                ASSERT_EQ(before, after) << "path " << p;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -93,6 +93,29 @@ TEST(RenderPlan, EachLookTakesItsPathAtEveryDepthAndOnEitherHost) {
     }
 }
 
+// A path shape other than lines takes the paths whatever else the look asks; lines keep their plan.
+TEST(RenderPlan, CurvedPathsTakeThePathsAtEveryDepthAndOnEitherHost) {
+    for (const PlanCase& c : kCases) {
+        for (const int32_t shape : {1, 2, 3, 4, 5}) {
+            for (const bool premiere : {false, true}) {
+                KRVN_Params p;
+                c.set(p);
+                p.look.path = shape;
+                utils::Info info;
+                const render::RenderPlan plan =
+                    render::MakeRenderPlan(p, {kWidth, kHeight, kWidth, kHeight, 8, premiere, premiere}, info);
+                const std::string where = std::string(c.look) + " on path " + std::to_string(shape);
+                EXPECT_EQ(plan.path, shape == 1 ? c.path : RenderPath::kPaths) << where;
+                if (shape != 1) {
+                    EXPECT_FALSE(plan.sample_back) << where;
+                    EXPECT_GT(plan.memory_need, render::FrameMemoryNeed(kWidth, kHeight, 0.0f, 1.0f, 8, false))
+                        << where;
+                }
+            }
+        }
+    }
+}
+
 TEST(RenderPlan, FramesTheRowsCannotTakeGoOnRecords) {
     // An output of another size than the image, a depth without row transfers, settings that are
     // not numbers (the records path's preparation reports them).
