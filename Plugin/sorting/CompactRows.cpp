@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sorting/Executor.h"
+#include "sorting/Intervals.h"
 #include "sorting/LineKernelInternal.h"
 #include "sorting/RadixSort.h"
 
@@ -16,13 +17,14 @@ namespace korvane::utils {
 
 namespace {
 
-// The steps of a plain sort, whatever the random offset.
+// The steps of a plain sort, whatever the random offset. Interval modes cut spans the compact
+// paths' breaks do not know.
 bool PlainSortSteps(const Info& info) {
     const SortSettings& s = info.settings;
     const DerivedSettings& d = info.derived;
-    return info.blockLines == 1 && s.outputMode == kModeSort && !s.maskGating && !s.mirror && !d.copyNeeded &&
-           !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn && !d.featherEndOn && !d.comparatorSort &&
-           !(d.rotationFraction > 0.0f);
+    return info.blockLines == 1 && !IntervalCutsOn(s) && s.outputMode == kModeSort && !s.maskGating && !s.mirror &&
+           !d.copyNeeded && !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn && !d.featherEndOn &&
+           !d.comparatorSort && !(d.rotationFraction > 0.0f);
 }
 
 }  // namespace

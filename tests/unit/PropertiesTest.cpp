@@ -56,6 +56,14 @@ KRVN_Params RandomLook(std::mt19937& g) {
     p.preserve_alpha = Chance(g, 0.3);
     p.affect_background = Chance(g, 0.5);
     p.has_masks = Chance(g, 0.2);
+    // Interval modes with short spans and fast waves, so that small frames see many cuts.
+    p.look.interval = Chance(g, 0.6) ? 1 : Pick(g, 2, 4);
+    p.look.span_length = Uniform(g, 0.5f, 12.0f);
+    p.look.span_seed = Pick(g, 0, 65536);
+    p.look.wave_length = Uniform(g, 0.5f, 40.0f);
+    p.look.wave_amplitude = Uniform(g, 0.0f, 1.5f);
+    p.look.wave_phase = Uniform(g, -360.0f, 360.0f);
+    p.look.wave_drift = Uniform(g, -30.0f, 30.0f);
     return p;
 }
 
@@ -163,7 +171,10 @@ void ExpectPlanMatchesOneThread(std::mt19937& g, KRVN_Params (*look)(std::mt1993
         randomOffsetLooks += p.random_offset > 0.0f ? 1 : 0;
         const int32_t width = Pick(g, 1, maxWidth);
         const int32_t height = Pick(g, 1, maxHeight);
-        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, p.has_masks);
+        auto input = RandomRecords(g, static_cast<size_t>(width) * height, p.has_masks);
+        if (p.look.interval == kIntervalEdges) {
+            for (PixelRecord& rec : input) rec.edge = Chance(g, 0.15) ? 1 : 0;
+        }
         Info sequential = Prepared(input, width, p);
         Info planned = Prepared(input, width, p);
         Info backwards = Prepared(input, width, p);
@@ -217,6 +228,7 @@ KRVN_Params PlainRowLook(std::mt19937& g) {
     p.noise_amount = Chance(g, 0.6) ? 0.0f : Uniform(g, 0.05f, 1.0f);
     p.noise_complexity = Pick(g, 1, 9);
     p.has_masks = false;
+    p.look.interval = kIntervalThreshold;
     return p;
 }
 
