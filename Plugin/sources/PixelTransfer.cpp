@@ -18,6 +18,7 @@
 #include "korvane/sdk/SuiteHandler.h"
 #include "sorting/Executor.h"
 #include "sorting/Info.h"
+#include "sorting/Intervals.h"
 #include "sorting/LineKernel.h"
 
 namespace korvane::sources {
@@ -601,6 +602,10 @@ bool SortImageRow(const RowSortContext& ctx, A_long y, utils::WorkerScratch& scr
     utils::PixelRecord head;
     const bool last = y + 1 >= ctx.fill.height;
     if (!last) ctx.rows.read(ctx.fill, y + 1, 0, 1, &head);
+    if (!info.edgeFlags.empty()) {
+        utils::MarkEdgeRow(info, y, row.data(), width);
+        if (!last) utils::MarkEdgeRow(info, y + 1, &head, 1);
+    }
     if (!utils::SortRowWithHead(info, y, row.data(), last ? nullptr : &head)) return false;
     ctx.rows.write(ctx.write, y, row.data());
     return true;
