@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -28,6 +29,7 @@
 
 #include "KRVN.h"
 #include "korvane/host/Host.h"
+#include "params/LookTable.h"
 #include "params/ParamTable.h"
 
 namespace {
@@ -53,6 +55,12 @@ const std::vector<Look>& Looks() {
         {"res50", {{P::KRVN_RESOLUTION, 50}}},
         {"blur10", {{P::KRVN_BLUR, 10}}},
         {"random", {{P::KRVN_RANDOM_OFFSET, 50}}},
+        // Looks beyond the registered parameters, by the look table's indices: a host that hands
+        // look values to the effect sets them.
+        {"edges", {{P::KRVN_INTERVAL, 2}}},
+        {"randomspans", {{P::KRVN_INTERVAL, 3}}},
+        {"waves", {{P::KRVN_INTERVAL, 4}}},
+        {"autothreshold", {{P::KRVN_AUTO_THRESHOLD, 1}}},
     };
     return looks;
 }
@@ -131,7 +139,13 @@ Result RunCase(const Look& look, A_long width, A_long height, int depth, int run
     Host host(korvane::host::EntryPoints{&PluginDataEntryFunction, &EffectMain}, g_personality);
     if ((result.err = host.Setup()) != PF_Err_NONE) return result;
     host.SetThreadCount(threads);
-    for (const auto& [index, value] : look.values) host.Set(index, value);
+    try {
+        for (const auto& [index, value] : look.values) host.Set(index, value);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", look.name, e.what());
+        result.err = -2;
+        return result;
+    }
     World input = premiere ? PhotoLike(width, height, 8).Converted(8, korvane::host::ChannelOrder::BGRA)
                            : PhotoLike(width, height, depth);
     if (premiere) input.SetPremiereFormat(korvane::host::PremiereFormat("bgra"));
