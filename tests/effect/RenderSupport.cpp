@@ -122,6 +122,39 @@ Host& RenderTest::NewHost(Personality personality) {
     return h;
 }
 
+namespace {
+
+KRVN_Look g_look;
+
+// EffectMain, with the look put into the parameter record each smart pre-render hands over.
+PF_Err LookEffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,
+                      void* extra) {
+    const PF_Err err = EffectMain(cmd, in_data, out_data, params, output, extra);
+    if (err != PF_Err_NONE || cmd != PF_Cmd_SMART_PRE_RENDER) return err;
+    auto data = static_cast<PF_Handle>(static_cast<PF_PreRenderExtra*>(extra)->output->pre_render_data);
+    const void* suite = nullptr;
+    if (data == nullptr ||
+        in_data->pica_basicP->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion2, &suite) != kSPNoError) {
+        return PF_Err_BAD_CALLBACK_PARAM;
+    }
+    const auto* handles = static_cast<const PF_HandleSuite2*>(suite);
+    static_cast<KRVN_Params*>(handles->host_lock_handle(data))->look = g_look;
+    handles->host_unlock_handle(data);
+    in_data->pica_basicP->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion2);
+    return PF_Err_NONE;
+}
+
+}  // namespace
+
+Host& RenderTest::NewLookHost(const KRVN_Look& look) {
+    g_look = look;
+    hosts_.push_back(std::make_unique<Host>(host::EntryPoints{&PluginDataEntryFunction, &LookEffectMain},
+                                            Personality::AfterEffects));
+    Host& h = *hosts_.back();
+    EXPECT_EQ(h.Setup(), PF_Err_NONE);
+    return h;
+}
+
 std::vector<std::string> RenderTest::LogLines() const {
     return entry_test::SplitLogLines(entry_test::ReadFile(temp_->path() / "com.tsy.Korvane.log"));
 }

@@ -21,6 +21,7 @@
 #include "EntrySupport.h"
 #include "KRVN.h"
 #include "KRVN_Errors.h"
+#include "KRVN_Params.h"
 #include "korvane/host/Host.h"
 #include "params/ParamTable.h"
 
@@ -103,6 +104,10 @@ protected:
 
     // A host around the linked effect that has run global and parameter set-up.
     Host& NewHost(Personality personality = Personality::AfterEffects);
+    // An After Effects host whose smart renders take `look` for the values beyond the registered
+    // parameters: the record the pre-render hands over gets it before the smart render reads it, as
+    // a host offering look values would give them. The last look set holds for every such host.
+    Host& NewLookHost(const KRVN_Look& look);
 
     // All log lines so far, and the error lines after the first `from` lines.
     std::vector<std::string> LogLines() const;
