@@ -238,7 +238,7 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
         return PF_Err_OUT_OF_MEMORY;
     }
     err = FillPixelsVector(state, info, plan.frame.bit_depth, plan.frame.bgra);
-    if (err == PF_Err_NONE && !info.edgeFlags.empty() && !utils::MarkEdgeRecords(info)) {
+    if (err == PF_Err_NONE && !utils::MarkEdgeRecords(info)) {
         return PreparationFailed(err, info);
     }
     if (err == PF_Interrupt_CANCEL || progress(30)) return err;

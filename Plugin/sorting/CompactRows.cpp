@@ -17,14 +17,14 @@ namespace korvane::utils {
 
 namespace {
 
-// The steps of a plain sort, whatever the random offset. Interval modes cut spans the compact
-// paths' breaks do not know.
+// The steps of a plain sort, whatever the random offset and the interval mode (the edges join the
+// breaks as the compact paths read them, the lengths cut the walk along each line).
 bool PlainSortSteps(const Info& info) {
     const SortSettings& s = info.settings;
     const DerivedSettings& d = info.derived;
-    return info.blockLines == 1 && !IntervalCutsOn(s) && s.outputMode == kModeSort && !s.maskGating && !s.mirror &&
-           !d.copyNeeded && !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn && !d.featherEndOn &&
-           !d.comparatorSort && !(d.rotationFraction > 0.0f);
+    return info.blockLines == 1 && s.outputMode == kModeSort && !s.maskGating && !s.mirror && !d.copyNeeded &&
+           !d.stretchOn && !d.blurOn && !d.popOn && !d.featherStartOn && !d.featherEndOn && !d.comparatorSort &&
+           !(d.rotationFraction > 0.0f);
 }
 
 }  // namespace
@@ -104,8 +104,8 @@ int64_t NextBreak(const uint8_t* breaks, int64_t x, int64_t end) {
 // for each span [h, cur) it closes, in order, with columns counted from the line's start. The
 // line's last index is lastIndex in the grid's terms, so the last line's final span ends one record
 // short, as it does in the grid. Up to `plainEnd` a column reads its own flag, so after a column
-// that leaves the span open the next ones are skipped to the next set flag or the span's length
-// limit.
+// that leaves the span open the next ones are skipped to the next set flag, the span's length
+// limit or the interval mode's cut.
 template <typename Close>
 void WalkLine(const Info& info, int32_t y, const uint8_t* breaks, Close&& close) {
     const int64_t width = info.lineLength;
@@ -113,17 +113,20 @@ void WalkLine(const Info& info, int32_t y, const uint8_t* breaks, Close&& close)
     const int64_t lastColumn = info.lastColumn;
     const int64_t maxSpan = info.maxSpanLength;
     const int64_t plainEnd = std::min({width, last + 1, lastColumn + 1});
+    LengthCuts lengths(info.settings, y);
+    int64_t cutAt = lengths.EndOfSpanAt(0);
     int64_t h = 0;
     for (int64_t x = 0; x <= lastColumn; ++x) {
         const int64_t cur = std::min(x, last);
-        if (x < width && cur - h <= maxSpan && breaks[cur] == 0) {
+        if (x < width && cur - h <= maxSpan && breaks[cur] == 0 && x < cutAt) {
             if (x < plainEnd) {
-                x = NextBreak(breaks, x + 1, std::min(plainEnd, h + maxSpan + 1)) - 1;
+                x = NextBreak(breaks, x + 1, std::min({plainEnd, h + maxSpan + 1, cutAt})) - 1;
             }
             continue;
         }
         close(h, cur);
         h = cur;
+        cutAt = lengths.EndOfSpanAt(x);
     }
 }
 

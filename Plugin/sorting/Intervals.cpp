@@ -59,28 +59,30 @@ int64_t WaveSpanLength(const SortSettings& s, int64_t x, int32_t line) {
     return WholeLength(static_cast<double>(s.spanLength) * (1.0 + static_cast<double>(s.waveAmplitude) * wave));
 }
 
-void EdgeStrength(const float* values, int32_t width, int32_t height, float scale, Executor& executor,
-                  std::vector<float>& strength) {
-    const int64_t count = static_cast<int64_t>(std::max(width, 0)) * std::max(height, 0);
-    strength.assign(static_cast<size_t>(count), 0.0f);
-    if (count == 0) return;
+namespace {
+
+// The box blur of radius s − 1 (rows then columns, each a window mean clamped to the plane) into
+// the buffers, and the gradient at scale s of the blurred plane (or of the values themselves
+// without a blur): out(x, y, magnitude²) for every pixel.
+template <typename Out>
+void Gradient(const float* values, int32_t width, int32_t height, float scale, Executor& executor, EdgeBuffers& buffers,
+              Out&& out) {
+    const int64_t count = static_cast<int64_t>(width) * height;
     const int32_t s = std::isfinite(scale) ? static_cast<int32_t>(std::lround(std::clamp(scale, 1.0f, 4096.0f))) : 1;
     const int32_t r = s - 1;
     auto at = [](const float* row, int32_t x) {
         const float v = row[x];
         return std::isnan(v) ? 0.0f : v;
     };
-
-    // The box blur, rows then columns, each a window mean clamped to the plane; without a blur the
-    // values themselves.
-    std::vector<float> blurred;
     const float* plane = values;
     if (r > 0) {
-        std::vector<float> across(static_cast<size_t>(count));
-        blurred.resize(static_cast<size_t>(count));
+        buffers.across.resize(static_cast<size_t>(count));
+        buffers.blurred.resize(static_cast<size_t>(count));
+        float* across = buffers.across.data();
+        float* blurred = buffers.blurred.data();
         ForRowBands(executor, height, [&](int32_t y) {
             const float* in = values + static_cast<int64_t>(y) * width;
-            float* out = across.data() + static_cast<int64_t>(y) * width;
+            float* row = across + static_cast<int64_t>(y) * width;
             double sum = 0.0;
             int32_t lo = 0;
             int32_t hi = 0;  // the window [lo, hi)
@@ -89,20 +91,20 @@ void EdgeStrength(const float* values, int32_t width, int32_t height, float scal
                 const int32_t wantLo = std::max(0, x - r);
                 while (hi < wantHi) sum += at(in, hi++);
                 while (lo < wantLo) sum -= at(in, lo++);
-                out[x] = static_cast<float>(sum / (hi - lo));
+                row[x] = static_cast<float>(sum / (hi - lo));
             }
         });
         ForRowBands(executor, height, [&](int32_t y) {
             const int32_t lo = std::max(0, y - r);
             const int32_t hi = std::min(height, y + r + 1);
-            float* out = blurred.data() + static_cast<int64_t>(y) * width;
+            float* row = blurred + static_cast<int64_t>(y) * width;
             for (int32_t x = 0; x < width; ++x) {
                 double sum = 0.0;
                 for (int32_t yy = lo; yy < hi; ++yy) sum += across[x + static_cast<int64_t>(yy) * width];
-                out[x] = static_cast<float>(sum / (hi - lo));
+                row[x] = static_cast<float>(sum / (hi - lo));
             }
         });
-        plane = blurred.data();
+        plane = blurred;
     }
     // Central differences over s pixels each way: a step the blur spread over 2s − 1 pixels rises
     // by its whole height across them.
@@ -110,21 +112,36 @@ void EdgeStrength(const float* values, int32_t width, int32_t height, float scal
         const float* row = plane + static_cast<int64_t>(y) * width;
         const float* up = plane + static_cast<int64_t>(std::max(0, y - s)) * width;
         const float* down = plane + static_cast<int64_t>(std::min(height - 1, y + s)) * width;
-        float* out = strength.data() + static_cast<int64_t>(y) * width;
         for (int32_t x = 0; x < width; ++x) {
             const float gx = at(row, std::min(width - 1, x + s)) - at(row, std::max(0, x - s));
             const float gy = at(down, x) - at(up, x);
-            out[x] = std::sqrt(gx * gx + gy * gy);
+            out(x, y, gx * gx + gy * gy);
         }
     });
 }
 
+}  // namespace
+
+void EdgeStrength(const float* values, int32_t width, int32_t height, float scale, Executor& executor,
+                  std::vector<float>& strength) {
+    const int64_t count = static_cast<int64_t>(std::max(width, 0)) * std::max(height, 0);
+    strength.resize(static_cast<size_t>(count));
+    if (count == 0) return;
+    EdgeBuffers buffers;
+    Gradient(values, width, height, scale, executor, buffers, [&](int32_t x, int32_t y, float squared) {
+        strength[static_cast<size_t>(x + static_cast<int64_t>(y) * width)] = std::sqrt(squared);
+    });
+}
+
 void EdgeFlags(const float* values, int32_t width, int32_t height, float scale, float level, Executor& executor,
-               std::vector<uint8_t>& flags) {
-    std::vector<float> strength;
-    EdgeStrength(values, width, height, scale, executor, strength);
-    flags.resize(strength.size());
-    for (size_t i = 0; i < strength.size(); ++i) flags[i] = strength[i] > level ? 1 : 0;
+               EdgeBuffers& buffers) {
+    const int64_t count = static_cast<int64_t>(std::max(width, 0)) * std::max(height, 0);
+    buffers.flags.resize(static_cast<size_t>(count));
+    if (count == 0) return;
+    uint8_t* flags = buffers.flags.data();
+    Gradient(values, width, height, scale, executor, buffers, [&](int32_t x, int32_t y, float squared) {
+        flags[x + static_cast<int64_t>(y) * width] = std::sqrt(squared) > level ? 1 : 0;
+    });
 }
 
 float BandValue(const FloatPixel& t, const SortSettings& s) {
@@ -140,9 +157,10 @@ void BandValuesOfRecords(const Info& info, std::vector<float>& values) {
 }
 
 bool MarkEdgeRecords(Info& info) {
-    if (info.edgeFlags.size() != info.imageRecords.size()) {
-        info.SetMessage("MarkEdgeRecords: " + std::to_string(info.edgeFlags.size()) + " edge flags for " +
-                        std::to_string(info.imageRecords.size()) + " records");
+    if (info.edgeFlags == nullptr) return true;
+    if (info.imageRecords.size() != static_cast<size_t>(info.imageCount) || info.imageWidth <= 0) {
+        info.SetMessage("MarkEdgeRecords: the image records are not those of a " + std::to_string(info.imageWidth) +
+                        " x " + std::to_string(info.imageHeight) + " image");
         return false;
     }
     return RunRowsInParallel(
@@ -154,10 +172,17 @@ bool MarkEdgeRecords(Info& info) {
 }
 
 void MarkEdgeRow(const Info& info, int32_t y, PixelRecord* row, int64_t count) {
-    if (info.edgeFlags.empty() || info.imageWidth <= 0) return;
-    const uint8_t* flags = info.edgeFlags.data() + static_cast<int64_t>(y) * info.imageWidth;
+    if (info.edgeFlags == nullptr || info.imageWidth <= 0) return;
+    const uint8_t* flags = info.edgeFlags + static_cast<int64_t>(y) * info.imageWidth;
     const int64_t n = std::min<int64_t>(count, info.imageWidth);
     for (int64_t x = 0; x < n; ++x) row[x].edge = flags[x];
+}
+
+void MarkEdgeBreaks(const Info& info, int32_t y, uint8_t* breaks, int64_t count) {
+    if (info.edgeFlags == nullptr || info.imageWidth <= 0) return;
+    const uint8_t* flags = info.edgeFlags + static_cast<int64_t>(y) * info.imageWidth;
+    const int64_t n = std::min<int64_t>(count, info.imageWidth);
+    for (int64_t x = 0; x < n; ++x) breaks[x] |= flags[x];
 }
 
 }  // namespace korvane::utils

@@ -64,9 +64,16 @@ private:
 void EdgeStrength(const float* values, int32_t width, int32_t height, float scale, Executor& executor,
                   std::vector<float>& strength);
 
-// flags[i] = 1 where the edge strength of the plane is above `level`, else 0.
+// The planes the edge flags are made in, kept from frame to frame.
+struct EdgeBuffers {
+    std::vector<float> across;   // the blur along the rows
+    std::vector<float> blurred;  // and then down the columns
+    std::vector<uint8_t> flags;
+};
+
+// buffers.flags[i] = 1 where the edge strength of the plane is above `level`, else 0.
 void EdgeFlags(const float* values, int32_t width, int32_t height, float scale, float level, Executor& executor,
-               std::vector<uint8_t>& flags);
+               EdgeBuffers& buffers);
 
 // The trigger value of a trigger colour as the band tests it, without noise.
 float BandValue(const FloatPixel& trigger, const SortSettings& s);
@@ -75,8 +82,12 @@ float BandValue(const FloatPixel& trigger, const SortSettings& s);
 void BandValuesOfRecords(const Info& info, std::vector<float>& values);
 
 // Marks each image record's edge flag from info.edgeFlags (one per image pixel). False with a
-// message when the sizes differ.
+// message when the image records are not the image's.
 bool MarkEdgeRecords(Info& info);
+
+// Sets breaks[x] for each of columns [0, count) of image row y that is an edge, for the compact
+// paths, whose breaks the edges join as they join the band's; nothing when the frame has no edges.
+void MarkEdgeBreaks(const Info& info, int32_t y, uint8_t* breaks, int64_t count);
 
 // Marks the edge flags of records [0, count) of image row y from info.edgeFlags; nothing when the
 // frame has none.

@@ -22,6 +22,15 @@ struct TriggerRow {
     std::vector<utils::PixelRecord> records;
 };
 
+// The frame's trigger values, histograms and edge planes, kept with the executor's scratch (as
+// worker 0's) so that the next frame finds the memory in place; the edge flags the frame reads
+// stay here until it ends.
+struct FramePlanes {
+    std::vector<float> values;
+    std::vector<utils::TriggerHistogram> histograms;
+    utils::EdgeBuffers edges;
+};
+
 }  // namespace
 
 bool NeedsTriggerValues(const utils::SortSettings& s) {
@@ -36,15 +45,17 @@ PF_Err PrepareFrameLooks(const RecordFillContext& fill, const RowFunctions& rows
     if (width <= 0 || height <= 0) return PF_Err_NONE;
     const bool edges = s.intervalMode == utils::kIntervalEdges;
     const int64_t bands = (static_cast<int64_t>(height) + kBandRows - 1) / kBandRows;
-    std::vector<utils::TriggerHistogram> histograms;
-    std::vector<float> values;
+    utils::Executor& executor = *info.executor;
+    FramePlanes* planes = nullptr;
     try {
-        if (s.autoThreshold) histograms.resize(static_cast<size_t>(bands));
-        if (edges) values.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+        planes = &executor.Scratch(0).Get<FramePlanes>();
+        if (s.autoThreshold) planes->histograms.assign(static_cast<size_t>(bands), utils::TriggerHistogram());
+        if (edges) planes->values.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
     } catch (const std::bad_alloc&) {
         return PF_Err_OUT_OF_MEMORY;
     }
-    utils::Executor& executor = *info.executor;
+    std::vector<utils::TriggerHistogram>& histograms = planes->histograms;
+    std::vector<float>& values = planes->values;
     const PF_Err err = executor.Run(bands, [&](int64_t band, int worker) -> int32_t {
         try {
             std::vector<utils::PixelRecord>& row = executor.Scratch(worker).Get<TriggerRow>().records;
@@ -76,7 +87,8 @@ PF_Err PrepareFrameLooks(const RecordFillContext& fill, const RowFunctions& rows
     }
     if (edges) {
         try {
-            utils::EdgeFlags(values.data(), width, height, s.edgeScale, s.edgeLevel, executor, info.edgeFlags);
+            utils::EdgeFlags(values.data(), width, height, s.edgeScale, s.edgeLevel, executor, planes->edges);
+            info.edgeFlags = planes->edges.flags.data();
         } catch (const std::bad_alloc&) {
             return PF_Err_OUT_OF_MEMORY;
         }

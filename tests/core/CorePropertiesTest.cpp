@@ -172,8 +172,9 @@ TEST(IntervalProperties, NoEdgePixelLiesStrictlyInsideASpan) {
         auto input = PatchRecords(g, width, height);
         std::vector<float> values(input.size());
         for (size_t i = 0; i < input.size(); ++i) values[i] = BandValue(input[i].trigger, s);
-        std::vector<uint8_t> flags;
-        EdgeFlags(values.data(), width, height, s.edgeScale, s.edgeLevel, serial, flags);
+        EdgeBuffers edges;
+        EdgeFlags(values.data(), width, height, s.edgeScale, s.edgeLevel, serial, edges);
+        const std::vector<uint8_t>& flags = edges.flags;
         for (size_t i = 0; i < input.size(); ++i) input[i].edge = flags[i];
         Info info = Prepared(input, width, s);
         const std::vector<PixelRecord> grid = info.lineRecords;
@@ -217,9 +218,9 @@ TEST(IntervalProperties, EdgeStrengthOfAStepIsOneAndOfAFlatPictureZero) {
         }
     }
     const std::vector<float> flat(static_cast<size_t>(kWidth) * kHeight, 0.37f);
-    std::vector<uint8_t> flags;
-    EdgeFlags(flat.data(), kWidth, kHeight, 2.0f, 0.0f, serial, flags);
-    EXPECT_EQ(std::count(flags.begin(), flags.end(), 1), 0);
+    EdgeBuffers edges;
+    EdgeFlags(flat.data(), kWidth, kHeight, 2.0f, 0.0f, serial, edges);
+    EXPECT_EQ(std::count(edges.flags.begin(), edges.flags.end(), 1), 0);
 }
 
 // Spans of a row whose band selects everything, so that the interval mode alone cuts it: each

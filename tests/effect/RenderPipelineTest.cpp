@@ -899,13 +899,15 @@ TEST_F(RenderDeterminism, SameBytesTwiceOnAnyThreadCountAndInEitherHost) {
     EXPECT_TRUE(RenderAe(ae, in32).SamePixels(one32));
 }
 
-// The interval modes and the automatic band through the whole effect, on every path they take (rows
-// apart, records on a turned grid) and at 8 and 32 bits: the same bytes on one thread or several,
+// The interval modes and the automatic band through the whole effect, on every path they take
+// (compact rows, the compact grid, the record kernel on rows and on a turned grid) and at 8 and 32
+// bits: the same bytes on one thread or several,
 // a look that changes the frame, and at angle 0 each row a permutation of its input row.
 TEST_F(RenderDeterminism, IntervalLooksGiveTheSameBytesOnAnyThreadCount) {
     struct LookCase {
         const char* name;
         void (*set)(KRVN_Look&);
+        int mode = 1;  // the gradient takes the record kernel on every grid
     };
     const LookCase looks[] = {
         {"edges",
@@ -940,12 +942,20 @@ TEST_F(RenderDeterminism, IntervalLooksGiveTheSameBytesOnAnyThreadCount) {
              l.auto_high = 0.9f;
              l.interval = 2;
          }},
+        {"edges in the gradient",
+         [](KRVN_Look& l) {
+             l.interval = 2;
+             l.edge_level = 0.02f;
+         },
+         2},
     };
     Host& plain = NewHost();
     for (const LookCase& look : looks) {
         KRVN_Look values;
         look.set(values);
         Host& h = NewLookHost(values);
+        h.Set(P::KRVN_MODE, look.mode);
+        plain.Set(P::KRVN_MODE, look.mode);
         for (const float angle : {0.0f, 33.0f}) {
             for (const int depth : {8, 32}) {
                 h.Set(P::KRVN_ANGLE, angle);
@@ -958,7 +968,7 @@ TEST_F(RenderDeterminism, IntervalLooksGiveTheSameBytesOnAnyThreadCount) {
                 h.SetThreadCount(5);
                 EXPECT_TRUE(RenderAe(h, in).SamePixels(one)) << where;
                 EXPECT_FALSE(RenderAe(plain, in).SamePixels(one)) << where;
-                if (angle != 0.0f) continue;
+                if (angle != 0.0f || look.mode != 1) continue;
                 for (A_long y = 0; y < in.height(); ++y) {
                     std::vector<std::array<float, 4>> before;
                     std::vector<std::array<float, 4>> after;

@@ -58,21 +58,34 @@ const PlanCase kCases[] = {
      },
      RenderPath::kRecords, false, false, true},
     {"blocks of lines", [](KRVN_Params& p) { p.block_height = 0.5f; }, RenderPath::kRecords, false, true, false},
-    {"edges on the rows", [](KRVN_Params& p) { p.look.interval = 2; }, RenderPath::kRowsApart, false, false, false},
-    {"random lengths on the rows", [](KRVN_Params& p) { p.look.interval = 3; }, RenderPath::kRowsApart, false, false,
+    {"edges on the rows", [](KRVN_Params& p) { p.look.interval = 2; }, RenderPath::kRowsApart, true, false, false},
+    {"random lengths on the rows", [](KRVN_Params& p) { p.look.interval = 3; }, RenderPath::kRowsApart, true, false,
      false},
     {"waves turned",
      [](KRVN_Params& p) {
          p.look.interval = 4;
          p.angle = 33.0f;
      },
-     RenderPath::kRecords, false, false, true},
+     RenderPath::kCompactGrid, false, false, true},
     {"random lengths with a random offset",
      [](KRVN_Params& p) {
          p.look.interval = 3;
          p.random_offset = 0.5f;
      },
-     RenderPath::kRecords, false, true, false},
+     RenderPath::kRandomRows, false, false, false},
+    {"edges with a gradient",
+     [](KRVN_Params& p) {
+         p.look.interval = 2;
+         p.mode = 2;
+     },
+     RenderPath::kRowsApart, false, false, false},
+    {"edges turned with a gradient",
+     [](KRVN_Params& p) {
+         p.look.interval = 2;
+         p.mode = 2;
+         p.angle = 33.0f;
+     },
+     RenderPath::kRecords, false, false, true},
     {"automatic band", [](KRVN_Params& p) { p.look.auto_threshold = true; }, RenderPath::kRowsApart, true, false,
      false},
     {"random offset with a feather",

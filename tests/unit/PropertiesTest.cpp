@@ -22,6 +22,13 @@ WorkerScratch& TestScratch() {
     return scratch;
 }
 
+// In the edges mode, edge flags on a share of the records (the frame's flags as the effect marks
+// them; the core only reads them).
+void MarkRandomEdges(std::mt19937& g, const KRVN_Params& p, std::vector<PixelRecord>& records) {
+    if (p.look.interval != kIntervalEdges) return;
+    for (PixelRecord& rec : records) rec.edge = Chance(g, 0.15) ? 1 : 0;
+}
+
 KRVN_Params RandomLook(std::mt19937& g) {
     KRVN_Params p;
     p.trigger = Pick(g, 0, 10);
@@ -172,9 +179,7 @@ void ExpectPlanMatchesOneThread(std::mt19937& g, KRVN_Params (*look)(std::mt1993
         const int32_t width = Pick(g, 1, maxWidth);
         const int32_t height = Pick(g, 1, maxHeight);
         auto input = RandomRecords(g, static_cast<size_t>(width) * height, p.has_masks);
-        if (p.look.interval == kIntervalEdges) {
-            for (PixelRecord& rec : input) rec.edge = Chance(g, 0.15) ? 1 : 0;
-        }
+        MarkRandomEdges(g, p, input);
         Info sequential = Prepared(input, width, p);
         Info planned = Prepared(input, width, p);
         Info backwards = Prepared(input, width, p);
@@ -228,7 +233,6 @@ KRVN_Params PlainRowLook(std::mt19937& g) {
     p.noise_amount = Chance(g, 0.6) ? 0.0f : Uniform(g, 0.05f, 1.0f);
     p.noise_complexity = Pick(g, 1, 9);
     p.has_masks = false;
-    p.look.interval = kIntervalThreshold;
     return p;
 }
 
@@ -293,6 +297,7 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
         const int32_t width = limited ? Pick(g, 24, 400) : Pick(g, 1, round % 7 == 0 ? 400 : 40);
         const int32_t height = Pick(g, 1, 6);
         auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        MarkRandomEdges(g, p, input);
         for (size_t i = 0; i < input.size(); ++i) input[i].color.alpha = static_cast<float>(i);
         if (limited && !PlantBreaksAroundTheLimit(g, p, input, width, height)) continue;
         Info sequential = Prepared(input, width, p);
@@ -328,7 +333,8 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
                     tags[2 * static_cast<size_t>(x) + 1] = ~static_cast<uint32_t>(x);
                 }
                 const float n = noise[x];
-                breaks[x] = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n, r.trigger.alpha);
+                breaks[x] = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n, r.trigger.alpha) ||
+                            r.edge != 0;
                 keys[x] = SortableBits(SortValueOf(r.sortSource, rows.settings.sortKey), !rows.settings.reverse);
             }
             ASSERT_TRUE(SortCompactRow(rows, y, pixels, pixelBytes, breaks.data(), keys.data(), TestScratch()))
@@ -378,7 +384,8 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
         const bool large = round % 4 == 1;
         const int32_t width = large ? Pick(g, kGridBlockColumns + 1, 3 * kGridBlockColumns) : Pick(g, 1, 40);
         const int32_t height = large ? Pick(g, kGridBandRows + 1, 3 * kGridBandRows) : Pick(g, 1, 30);
-        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        MarkRandomEdges(g, p, input);
         Info records = Prepared(input, width, p);
         ASSERT_TRUE(SortAllLinesSequentially(records)) << records.Message();
         ASSERT_TRUE(TakeOutPixels(records)) << records.Message();
@@ -405,7 +412,8 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
             for (int32_t x = 0; x < width; ++x) {
                 const PixelRecord& r = input[static_cast<size_t>(y) * width + x];
                 const bool breaks = test.Breaks(r.trigger.red + 0.0f, r.trigger.green + 0.0f, r.trigger.blue + 0.0f,
-                                                r.trigger.alpha);
+                                                r.trigger.alpha) ||
+                                    r.edge != 0;
                 const uint32_t key = SortableBits(SortValueOf(r.sortSource, info.settings.sortKey),
                                                   !info.settings.reverse);
                 grid.keys[static_cast<size_t>(y) * width + x] = key;
@@ -471,6 +479,7 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
                                            : Pick(g, 1, round % 7 == 0 ? 300 : 50);
         const int32_t height = shape == 1 ? 1 : Pick(g, 1, shape == 0 ? 40 : 12);
         auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        MarkRandomEdges(g, p, input);
         // Every colour unique, so that a record in the wrong place shows.
         for (size_t i = 0; i < input.size(); ++i) input[i].color.alpha = static_cast<float>(i);
         if (limited && !PlantBreaksAroundTheLimit(g, p, input, width, height)) continue;
@@ -508,7 +517,8 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
                 const PixelRecord& r = input[static_cast<size_t>(y) * width + x];
                 const float n = noise[static_cast<size_t>(x)];
                 const bool closes = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n,
-                                                r.trigger.alpha);
+                                                r.trigger.alpha) ||
+                                    r.edge != 0;
                 breaks[static_cast<size_t>(x)] = closes ? 1 : 0;
                 const uint32_t key = SortableBits(SortValueOf(r.sortSource, info.settings.sortKey),
                                                   !info.settings.reverse);
