@@ -151,11 +151,6 @@ float BandValue(const FloatPixel& t, const SortSettings& s) {
     return TriggerValueInline(t.red, t.green, t.blue, t.alpha, s.triggerKey);
 }
 
-void BandValuesOfRecords(const Info& info, std::vector<float>& values) {
-    values.resize(info.imageRecords.size());
-    for (size_t i = 0; i < values.size(); ++i) values[i] = BandValue(info.imageRecords[i].trigger, info.settings);
-}
-
 bool MarkEdgeRecords(Info& info) {
     if (info.edgeFlags == nullptr) return true;
     if (info.imageRecords.size() != static_cast<size_t>(info.imageCount) || info.imageWidth <= 0) {

@@ -13,11 +13,6 @@ namespace korvane::utils {
 
 class Executor;
 
-// Whether the settings cut lines besides the band: any interval mode but the band alone.
-inline bool IntervalCutsOn(const SortSettings& s) {
-    return s.intervalMode == kIntervalEdges || s.intervalMode == kIntervalRandom || s.intervalMode == kIntervalWaves;
-}
-
 // The length in cells of span number `span` (from 0) of line `line` in the random mode: uniform on
 // [1, 2·mean − 1] (mean at least 1), drawn from a hash of (seed, line, span) alone, so that no line
 // depends on another or on the order in which lines run.
@@ -77,9 +72,6 @@ void EdgeFlags(const float* values, int32_t width, int32_t height, float scale, 
 
 // The trigger value of a trigger colour as the band tests it, without noise.
 float BandValue(const FloatPixel& trigger, const SortSettings& s);
-
-// The trigger values of the image records (BandValue of each), for a frame on records.
-void BandValuesOfRecords(const Info& info, std::vector<float>& values);
 
 // Marks each image record's edge flag from info.edgeFlags (one per image pixel). False with a
 // message when the image records are not the image's.
