@@ -18,9 +18,11 @@
 #include "platform/Memory.h"
 #include "sorting/CurvedPaths.h"
 #include "sorting/Info.h"
+#include "sorting/Intervals.h"
 #include "sorting/LineIteration.h"
 #include "sorting/LineKernel.h"
 #include "sorting/RecordPool.h"
+#include "sources/FrameLooks.h"
 #include "sources/GridTransfer.h"
 #include "sources/PixelTransfer.h"
 #include "sources/RenderExecutor.h"
@@ -237,6 +239,9 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
         return PF_Err_OUT_OF_MEMORY;
     }
     err = FillPixelsVector(state, info, plan.frame.bit_depth, plan.frame.bgra);
+    if (err == PF_Err_NONE && !utils::MarkEdgeRecords(info)) {
+        return PreparationFailed(err, info);
+    }
     if (err == PF_Interrupt_CANCEL || progress(30)) return err;
     if (!utils::PrepareSorting(info, width, height)) return PreparationFailed(err, info);
     if (progress(50)) return err;
@@ -451,6 +456,16 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
         info.executor = executor.get();
     }
     if (progress(25)) return err;
+
+    // Looks that read the whole frame first: the automatic band, the edges of the trigger image.
+    if (err == PF_Err_NONE && sources::NeedsTriggerValues(info.settings)) {
+        err = sources::PrepareFrameLooks(RecordContext(state, nullptr, bgra), sources::RowTransfers(bit_depth, bgra),
+                                         info);
+        if (err != PF_Err_NONE) {
+            if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "cannot read the trigger values " + ErrorText(err));
+            return err;
+        }
+    }
 
     switch (plan.path) {
         case RenderPath::kCompactGrid:

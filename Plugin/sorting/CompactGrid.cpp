@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "sorting/HugePages.h"
+#include "sorting/Intervals.h"
 #include "sorting/LineKernel.h"
 #include "sorting/RadixSort.h"
 #include "sorting/RecordPool.h"
@@ -207,6 +208,8 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y, WorkerScratch& scrat
         const int64_t maxSpan = info.maxSpanLength;
         const float g = info.derived.growth;
         const float offset = info.derived.offset;
+        LengthCuts lengths(info.settings, y);
+        int64_t cutAt = lengths.EndOfSpanAt(0);
         int64_t h = 0;
         int64_t x = 0;
         while (x <= lastColumn) {
@@ -214,9 +217,9 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y, WorkerScratch& scrat
             // flag starts over as "not covered". Before the line end cur is x.
             int64_t cur = x;
             if (x < width) {
-                // The cells up to the next break or the first one past the longest span, in a loop
-                // of its own: most cells leave the span open.
-                const int64_t stop = std::min(width, h + maxSpan + 1);
+                // The cells up to the next break, the first one past the longest span or the
+                // interval mode's cut, in a loop of its own: most cells leave the span open.
+                const int64_t stop = std::min({width, h + maxSpan + 1, cutAt});
                 bool breaks = false;
                 for (; x < stop; ++x) {
                     if ((x & 7) == 0) PrefetchRead(line + x + kLineFetchAhead);
@@ -229,7 +232,7 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y, WorkerScratch& scrat
                 }
                 if (!breaks) {
                     if (x == width) continue;  // the line end closes the last span
-                    // A span at its longest ends at this cell, whatever the cell's break.
+                    // A span at its longest or cut ends at this cell, whatever the cell's break.
                     line[x] &= ~kCellFlag;
                 }
                 cur = x;
@@ -249,6 +252,7 @@ bool SortGridLine(Info& info, CompactGrid& grid, int32_t y, WorkerScratch& scrat
                 }
             }
             h = cur;
+            cutAt = lengths.EndOfSpanAt(x);
             ++x;
         }
         return true;

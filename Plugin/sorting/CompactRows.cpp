@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sorting/Executor.h"
+#include "sorting/Intervals.h"
 #include "sorting/LineKernelInternal.h"
 #include "sorting/RadixSort.h"
 
@@ -16,7 +17,8 @@ namespace korvane::utils {
 
 namespace {
 
-// The steps of a plain sort, whatever the random offset.
+// The steps of a plain sort, whatever the random offset and the interval mode (the edges join the
+// breaks as the compact paths read them, the lengths cut the walk along each line).
 bool PlainSortSteps(const Info& info) {
     const SortSettings& s = info.settings;
     const DerivedSettings& d = info.derived;
@@ -102,8 +104,8 @@ int64_t NextBreak(const uint8_t* breaks, int64_t x, int64_t end) {
 // for each span [h, cur) it closes, in order, with columns counted from the line's start. The
 // line's last index is lastIndex in the grid's terms, so the last line's final span ends one record
 // short, as it does in the grid. Up to `plainEnd` a column reads its own flag, so after a column
-// that leaves the span open the next ones are skipped to the next set flag or the span's length
-// limit.
+// that leaves the span open the next ones are skipped to the next set flag, the span's length
+// limit or the interval mode's cut.
 template <typename Close>
 void WalkLine(const Info& info, int32_t y, const uint8_t* breaks, Close&& close) {
     const int64_t width = info.lineLength;
@@ -111,17 +113,20 @@ void WalkLine(const Info& info, int32_t y, const uint8_t* breaks, Close&& close)
     const int64_t lastColumn = info.lastColumn;
     const int64_t maxSpan = info.maxSpanLength;
     const int64_t plainEnd = std::min({width, last + 1, lastColumn + 1});
+    LengthCuts lengths(info.settings, y);
+    int64_t cutAt = lengths.EndOfSpanAt(0);
     int64_t h = 0;
     for (int64_t x = 0; x <= lastColumn; ++x) {
         const int64_t cur = std::min(x, last);
-        if (x < width && cur - h <= maxSpan && breaks[cur] == 0) {
+        if (x < width && cur - h <= maxSpan && breaks[cur] == 0 && x < cutAt) {
             if (x < plainEnd) {
-                x = NextBreak(breaks, x + 1, std::min(plainEnd, h + maxSpan + 1)) - 1;
+                x = NextBreak(breaks, x + 1, std::min({plainEnd, h + maxSpan + 1, cutAt})) - 1;
             }
             continue;
         }
         close(h, cur);
         h = cur;
+        cutAt = lengths.EndOfSpanAt(x);
     }
 }
 

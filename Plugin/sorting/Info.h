@@ -170,6 +170,11 @@ struct Info {
 
     TransferTransform transform;
 
+    // The edges interval mode: one flag per image pixel (index x + y × imageWidth), 1 where the
+    // trigger image's edge strength is above the level; not owned (the frame's buffers hold them),
+    // null in other modes.
+    const uint8_t* edgeFlags = nullptr;
+
     // First record of every line as it was before any line was sorted; taken by the first phase
     // of the line plan (LineIteration.h) so that lines read their neighbour's head independently
     // of the order in which the lines run.

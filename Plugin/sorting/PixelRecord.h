@@ -24,6 +24,7 @@ struct PixelRecord {
     float spanPosition = 0.0f;  // place in its span as a fraction (Map output)
     float spanWeight = 0.0f;    // 1.0 once the record belonged to a processed span (Mask output)
     uint8_t inMask = 0;         // non-zero inside the constraint mask
+    uint8_t edge = 0;           // non-zero on an edge of the trigger image (edges interval mode)
 };
 static_assert(sizeof(PixelRecord) == 60, "PixelRecord is moved as a 60-byte value");
 

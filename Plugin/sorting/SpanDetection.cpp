@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "sorting/Intervals.h"
 #include "sorting/LineKernelInternal.h"
 
 namespace korvane::utils {
@@ -48,6 +49,11 @@ void LineKernel::Run() {
     int64_t h = lineStart_;
     bool inSpan = false;
     bool leftMask = false;
+    // The interval mode's cuts, ORed with the band's breaks: an edge flag, or the end of the span's
+    // length (never, in the band-alone mode).
+    const bool edgeCuts = s_.intervalMode == kIntervalEdges;
+    LengthCuts lengths(s_, y_);
+    int64_t cutAt = gating ? LengthCuts::kNever : lengths.EndOfSpanAt(0);
 
     for (int64_t x = 0; x <= lastColumn; ++x) {
         const int64_t e = lineStart_ + x;
@@ -59,6 +65,7 @@ void LineKernel::Run() {
                 if (p.inMask) {
                     inSpan = true;
                     h = e;
+                    cutAt = lengths.EndOfSpanAt(x);
                 }
                 continue;
             }
@@ -68,7 +75,8 @@ void LineKernel::Run() {
         }
         // At x = line length the span closes whatever the trigger, so the trigger there (the
         // head of another line of the block, possibly being sorted right now) is not read.
-        const bool close = x >= width_ || cur - h > maxSpan || Breaks(Read(trig).trigger, x);
+        const bool close = x >= width_ || cur - h > maxSpan || Breaks(Read(trig).trigger, x) || x >= cutAt ||
+                           (edgeCuts && Read(trig).edge != 0);
         if (!close) {
             continue;
         }
@@ -78,6 +86,7 @@ void LineKernel::Run() {
         CloseSpan(h, cur, x);
         h = cur;
         inSpan = false;
+        if (!gating) cutAt = lengths.EndOfSpanAt(x);
     }
 }
 

@@ -15,6 +15,7 @@
 #include "korvane/sdk/HostKind.h"
 #include "korvane/sdk/SuiteHandler.h"
 #include "sorting/Info.h"
+#include "sorting/Intervals.h"
 #include "sorting/LineKernel.h"
 
 namespace korvane::sources {
@@ -70,6 +71,7 @@ bool ReadRandomRow(const GridRun& run, int32_t y, utils::WorkerScratch& scratch)
     if (noisy) utils::LineNoiseValues(info, y, width, noise.data());
     run.rows.readCompact(run.fill, run.keys, y, width, noisy ? noise.data() : nullptr, packed ? pixels.data() : nullptr,
                          breaks.data(), keys.data(), scratch);
+    utils::MarkEdgeBreaks(info, y, breaks.data(), width);
     uint64_t* const out = words.data() + static_cast<int64_t>(y) * width;
     if (packed) {
         for (int32_t x = 0; x < width; ++x) {
@@ -100,6 +102,7 @@ bool ReadImageRow(const GridRun& run, int32_t y, utils::WorkerScratch& scratch) 
     const int64_t row = static_cast<int64_t>(y) * width;
     run.rows.readCompact(run.fill, run.keys, y, width, nullptr, nullptr, grid.breaks.data() + row,
                          grid.keys.data() + row, scratch);
+    utils::MarkEdgeBreaks(info, y, grid.breaks.data() + row, width);
     return true;
 }
 

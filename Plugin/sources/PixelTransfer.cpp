@@ -18,6 +18,7 @@
 #include "korvane/sdk/SuiteHandler.h"
 #include "sorting/Executor.h"
 #include "sorting/Info.h"
+#include "sorting/Intervals.h"
 #include "sorting/LineKernel.h"
 
 namespace korvane::sources {
@@ -584,6 +585,7 @@ bool SortImageRow(const RowSortContext& ctx, A_long y, utils::WorkerScratch& scr
             noise = noise_row.data();
         }
         ctx.rows.readCompact(ctx.fill, ctx.keys, y, width, noise, pixels, breaks.data(), keys.data(), scratch);
+        utils::MarkEdgeBreaks(info, y, breaks.data(), width);
         if (!utils::SortCompactRow(info, y, pixels, ctx.rows.pixelBytes, breaks.data(), keys.data(), scratch)) {
             return false;
         }
@@ -601,6 +603,8 @@ bool SortImageRow(const RowSortContext& ctx, A_long y, utils::WorkerScratch& scr
     utils::PixelRecord head;
     const bool last = y + 1 >= ctx.fill.height;
     if (!last) ctx.rows.read(ctx.fill, y + 1, 0, 1, &head);
+    utils::MarkEdgeRow(info, y, row.data(), width);
+    if (!last) utils::MarkEdgeRow(info, y + 1, &head, 1);
     if (!utils::SortRowWithHead(info, y, row.data(), last ? nullptr : &head)) return false;
     ctx.rows.write(ctx.write, y, row.data());
     return true;

@@ -115,6 +115,10 @@ RenderPlan MakeRenderPlan(const KRVN_Params& params, const FrameShape& frame, ut
                                  20.0 * static_cast<double>(frame.width) * static_cast<double>(frame.height)
                            : FrameMemoryNeed(frame.width, frame.height, plan.grid, frame.bit_depth,
                                              plan.with_constraint, plan.compact());
+    if (info.settings.intervalMode == utils::kIntervalEdges) {
+        // The edges: a plane of trigger values, two of the blur, the strength and a flag per pixel.
+        plan.memory_need += 17.0 * std::max(frame.width, 0) * std::max(frame.height, 0);
+    }
     return plan;
 }
 

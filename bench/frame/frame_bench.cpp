@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -27,8 +28,8 @@
 #include <vector>
 
 #include "KRVN.h"
-#include "KRVN_Params.h"
 #include "korvane/host/Host.h"
+#include "params/LookTable.h"
 #include "params/ParamTable.h"
 
 namespace {
@@ -41,8 +42,7 @@ namespace P = korvane::params;
 
 struct Look {
     const char* name;
-    std::vector<std::pair<int, double>> values;  // parameter index, value in user units
-    int32_t path = 1;                            // curved paths: the look table's path value, 1 for lines
+    std::vector<std::pair<int, double>> values;  // parameter or look index, value in user units
 };
 
 const std::vector<Look>& Looks() {
@@ -55,10 +55,16 @@ const std::vector<Look>& Looks() {
         {"res50", {{P::KRVN_RESOLUTION, 50}}},
         {"blur10", {{P::KRVN_BLUR, 10}}},
         {"random", {{P::KRVN_RANDOM_OFFSET, 50}}},
-        {"circles", {}, 2},
-        {"rays", {}, 3},
-        {"spiral", {}, 4},
-        {"hilbert", {}, 5},
+        // Looks beyond the registered parameters, by the look table's indices: a host that hands
+        // look values to the effect sets them.
+        {"edges", {{P::KRVN_INTERVAL, 2}}},
+        {"randomspans", {{P::KRVN_INTERVAL, 3}}},
+        {"waves", {{P::KRVN_INTERVAL, 4}}},
+        {"autothreshold", {{P::KRVN_AUTO_THRESHOLD, 1}}},
+        {"circles", {{P::KRVN_PATH, 2}}},
+        {"rays", {{P::KRVN_PATH, 3}}},
+        {"spiral", {{P::KRVN_PATH, 4}}},
+        {"hilbert", {{P::KRVN_PATH, 5}}},
     };
     return looks;
 }
@@ -131,52 +137,19 @@ double PeakMiB() {
 // The host personality every case renders under (--host).
 Personality g_personality = Personality::AfterEffects;
 
-// The path of a curved-path look, written into the frame's parameter record whenever the effect
-// locks it (smart render), for a host that hands over no look values of its own.
-struct PathRecord {
-    static inline int32_t path = 1;
-    static inline const SPBasicSuite* original = nullptr;
-    static inline PF_HandleSuite2 real{};
-    static inline PF_HandleSuite2 spy{};
-
-    static void* Lock(PF_Handle h) {
-        void* p = real.host_lock_handle(h);
-        if (p != nullptr && real.host_get_handle_size(h) == sizeof(KRVN_Params)) {
-            static_cast<KRVN_Params*>(p)->look.path = path;
-        }
-        return p;
-    }
-    static SPErr Acquire(const char* name, int32_t version, const void** suite) {
-        const SPErr err = original->AcquireSuite(name, version, suite);
-        if (err == kSPNoError && std::string(name) == kPFHandleSuite && *suite != nullptr) {
-            real = *static_cast<const PF_HandleSuite2*>(*suite);
-            spy = real;
-            spy.host_lock_handle = &Lock;
-            *suite = &spy;
-        }
-        return err;
-    }
-    static SPErr Release(const char* name, int32_t version) { return original->ReleaseSuite(name, version); }
-    static inline SPBasicSuite basic{&Acquire, &Release};
-
-    static void Install(Host& host, int32_t look_path) {
-        path = look_path;
-        if (look_path == 1) return;
-        host.SetInDataHook([](PF_InData& in) {
-            if (in.pica_basicP != &basic) original = in.pica_basicP;
-            in.pica_basicP = &basic;
-        });
-    }
-};
-
 Result RunCase(const Look& look, A_long width, A_long height, int depth, int runs, int threads) {
     Result result;
     const bool premiere = g_personality == Personality::Premiere;
     Host host(korvane::host::EntryPoints{&PluginDataEntryFunction, &EffectMain}, g_personality);
     if ((result.err = host.Setup()) != PF_Err_NONE) return result;
     host.SetThreadCount(threads);
-    for (const auto& [index, value] : look.values) host.Set(index, value);
-    PathRecord::Install(host, look.path);
+    try {
+        for (const auto& [index, value] : look.values) host.Set(index, value);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", look.name, e.what());
+        result.err = -2;
+        return result;
+    }
     World input = premiere ? PhotoLike(width, height, 8).Converted(8, korvane::host::ChannelOrder::BGRA)
                            : PhotoLike(width, height, depth);
     if (premiere) input.SetPremiereFormat(korvane::host::PremiereFormat("bgra"));
@@ -303,11 +276,6 @@ int main(int argc, char** argv) {
                 const auto it = std::find_if(Looks().begin(), Looks().end(),
                                              [&](const Look& l) { return name == l.name; });
                 if (it == Looks().end()) return Usage();
-                if (it->path != 1 && g_personality == Personality::Premiere) {
-                    // The legacy render reads its own record: no path reaches it.
-                    std::printf("%-10s %-10s %5d   not under this host\n", name.c_str(), size.c_str(), depth);
-                    continue;
-                }
                 const Result r = RunIsolated(*it, w, h, depth, runs, threads);
                 if (r.err != 0) {
                     std::printf("%-10s %-10s %5d   failed (%d)\n", name.c_str(), size.c_str(), depth, r.err);

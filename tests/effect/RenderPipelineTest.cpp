@@ -1,6 +1,7 @@
 // The render commands and the universal render end to end: every row of their failure tables by
 // fault injection, cancellation at every progress point, pixel formats, bit depths, odd sizes, and
 // the same bytes on any thread count and in either host.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -10,6 +11,7 @@
 
 #include "RenderSupport.h"
 #include "UniversalRender.h"
+#include "params/LookTable.h"
 #include "platform/Memory.h"
 #include "sorting/CurvedPaths.h"
 #include "sorting/Executor.h"
@@ -899,22 +901,6 @@ TEST_F(RenderDeterminism, SameBytesTwiceOnAnyThreadCountAndInEitherHost) {
     EXPECT_TRUE(RenderAe(ae, in32).SamePixels(one32));
 }
 
-// Looks beyond the registered parameters reach the render through the parameter record alone: the
-// render is called with the record from inside a live command of the host.
-PF_Err RenderWithRecord(Host& h, const World& in, World& out, const KRVN_Params& frame_params, bool bgra) {
-    // The render notes in the record which sources it used, as it does in the record of each frame.
-    KRVN_Params params = frame_params;
-    PF_Err result = -1;
-    h.SetInDataHook([&](PF_InData& in_data) {
-        if (result != -1) return;
-        result = UniversalRender(&in_data, const_cast<PF_EffectWorld*>(in.pf()), nullptr, out.pf(), &params, in.depth(),
-                                 bgra ? PrPixelFormat_BGRA_4444_8u : in.format().AeFormat(), bgra, nullptr);
-    });
-    h.About();
-    h.SetInDataHook(nullptr);
-    return result;
-}
-
 // Curved paths move each pixel along its own path only (each path's pixels come out as a
 // permutation of themselves), at every depth, on one thread or many, in either host's layout.
 TEST_F(RenderDeterminism, CurvedPathsPermuteEachPathAtEveryDepthThreadCountAndHost) {
@@ -925,36 +911,34 @@ TEST_F(RenderDeterminism, CurvedPathsPermuteEachPathAtEveryDepthThreadCountAndHo
     for (const int32_t shape : {utils::kPathCircles, utils::kPathRays, utils::kPathSpiral, utils::kPathHilbert}) {
         for (const int depth : {8, 16, 32}) {
             const auto [cx, cy] = centres[static_cast<size_t>(round++) % 3];
-            KRVN_Params params;
-            params.look.path = shape;
-            params.look.centre_x = cx;
-            params.look.centre_y = cy;
-            params.angle = 20.0f * static_cast<float>(round);
-            params.threshold_high = 0.8f;
+            const float angle = 20.0f * static_cast<float>(round);
+            for (Host* h : {&ae, &pr}) {
+                h->Set(P::KRVN_PATH, shape);
+                h->Set(P::KRVN_CENTRE_X, 100.0 * cx);
+                h->Set(P::KRVN_CENTRE_Y, 100.0 * cy);
+                h->Set(P::KRVN_ANGLE, angle);
+                h->Set(P::KRVN_THRESHOLD_HIGH, 0.8);
+            }
             const A_long width = 37 + round;
             const A_long height = 23;
             const World in = PhotoLike(width, height, depth, static_cast<uint32_t>(round));
             SCOPED_TRACE("shape " + std::to_string(shape) + " at " + std::to_string(depth) + " bits");
-            World one(width, height, depth);
             ae.SetThreadCount(1);
-            ASSERT_EQ(RenderWithRecord(ae, in, one, params, false), PF_Err_NONE);
+            const World one = RenderAe(ae, in);
             ASSERT_FALSE(one.SamePixels(in));
-            World many(width, height, depth);
             ae.SetThreadCount(4);
-            ASSERT_EQ(RenderWithRecord(ae, in, many, params, false), PF_Err_NONE);
-            EXPECT_TRUE(many.SamePixels(one));
+            EXPECT_TRUE(RenderAe(ae, in).SamePixels(one));
             if (depth == 8) {
-                const World bgra = in.Converted(8, host::ChannelOrder::BGRA);
-                World out(width, height, bgra.format());
-                ASSERT_EQ(RenderWithRecord(pr, bgra, out, params, true), PF_Err_NONE);
-                EXPECT_EQ(out.MaxDifference(one), 0.0);
+                World bgra = in.Converted(8, host::ChannelOrder::BGRA);
+                bgra.SetPremiereFormat(host::PremiereFormat("bgra"));
+                EXPECT_EQ(RenderLegacy(pr, bgra).MaxDifference(one), 0.0);
             }
 
             utils::SortSettings settings;
             settings.pathShape = shape;
             settings.centreX = cx;
             settings.centreY = cy;
-            settings.angle = params.angle;
+            settings.angle = angle;
             utils::SerialExecutor executor;
             int32_t code = 0;
             const auto table = utils::MakePathTable(utils::PathShapeOf(settings, width, height), executor, code);
@@ -974,6 +958,66 @@ TEST_F(RenderDeterminism, CurvedPathsPermuteEachPathAtEveryDepthThreadCountAndHo
                 ASSERT_EQ(before, after) << "path " << p;
             }
         }
+    }
+}
+
+// The interval modes and the automatic band through the whole effect, on every path they take
+// (compact rows, the compact grid, the record kernel on rows and on a turned grid) and at 8 and 32
+// bits: the same bytes on one thread or several,
+// a look that changes the frame, and at angle 0 each row a permutation of its input row.
+TEST_F(RenderDeterminism, IntervalLooksGiveTheSameBytesOnAnyThreadCount) {
+    struct LookCase {
+        const char* name;
+        std::vector<std::pair<int, double>> values;  // look index, value in the table's units
+        int mode = 1;                                // the gradient takes the record kernel on every grid
+    };
+    // The picture's soft discs and grain have no edge of 0.1.
+    const LookCase looks[] = {
+        {"edges", {{P::KRVN_INTERVAL, 2}, {P::KRVN_EDGE_LEVEL, 0.02}}},
+        {"edges at scale 3", {{P::KRVN_INTERVAL, 2}, {P::KRVN_EDGE_SCALE, 3}, {P::KRVN_EDGE_LEVEL, 0.05}}},
+        {"random", {{P::KRVN_INTERVAL, 3}, {P::KRVN_SPAN_LENGTH, 9}, {P::KRVN_SPAN_SEED, 17}}},
+        {"waves",
+         {{P::KRVN_INTERVAL, 4}, {P::KRVN_SPAN_LENGTH, 12}, {P::KRVN_WAVE_LENGTH, 30}, {P::KRVN_WAVE_PHASE, 45}}},
+        {"automatic band", {{P::KRVN_AUTO_THRESHOLD, 1}}},
+        {"automatic band with edges",
+         {{P::KRVN_AUTO_THRESHOLD, 1}, {P::KRVN_AUTO_LOW, 20}, {P::KRVN_AUTO_HIGH, 90}, {P::KRVN_INTERVAL, 2}}},
+        {"edges in the gradient", {{P::KRVN_INTERVAL, 2}, {P::KRVN_EDGE_LEVEL, 0.02}}, 2},
+    };
+    Host& plain = NewHost();
+    for (const LookCase& look : looks) {
+        Host& h = NewHost();
+        for (const auto& [index, value] : look.values) h.Set(index, value);
+        h.Set(P::KRVN_MODE, look.mode);
+        plain.Set(P::KRVN_MODE, look.mode);
+        for (const float angle : {0.0f, 33.0f}) {
+            for (const int depth : {8, 32}) {
+                h.Set(P::KRVN_ANGLE, angle);
+                plain.Set(P::KRVN_ANGLE, angle);
+                const World in = PhotoLike(90, 61, depth, 23);
+                const std::string where = std::string(look.name) + " at " + std::to_string(angle) + "°, " +
+                                          std::to_string(depth) + " bits";
+                h.SetThreadCount(1);
+                const World one = RenderAe(h, in);
+                h.SetThreadCount(5);
+                EXPECT_TRUE(RenderAe(h, in).SamePixels(one)) << where;
+                EXPECT_FALSE(RenderAe(plain, in).SamePixels(one)) << where;
+                if (angle != 0.0f || look.mode != 1) continue;
+                for (A_long y = 0; y < in.height(); ++y) {
+                    std::vector<std::array<float, 4>> before;
+                    std::vector<std::array<float, 4>> after;
+                    for (A_long x = 0; x < in.width(); ++x) {
+                        const Color a = in.Get(x, y);
+                        const Color b = one.Get(x, y);
+                        before.push_back({a.alpha, a.red, a.green, a.blue});
+                        after.push_back({b.alpha, b.red, b.green, b.blue});
+                    }
+                    std::sort(before.begin(), before.end());
+                    std::sort(after.begin(), after.end());
+                    ASSERT_EQ(before, after) << where << ", row " << y;
+                }
+            }
+        }
+        ExpectNothingLive(h);
     }
 }
 

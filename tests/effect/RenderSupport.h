@@ -21,6 +21,7 @@
 #include "EntrySupport.h"
 #include "KRVN.h"
 #include "KRVN_Errors.h"
+#include "KRVN_Params.h"
 #include "korvane/host/Host.h"
 #include "params/ParamTable.h"
 

@@ -6,9 +6,13 @@
 #include <random>
 
 #include "RenderSupport.h"
+#include "sorting/AutoThreshold.h"
+#include "sorting/Executor.h"
 #include "sorting/Info.h"
+#include "sorting/Intervals.h"
 #include "sorting/LineKernel.h"
 #include "sources/CoreSettings.h"
+#include "sources/FrameLooks.h"
 #include "sources/PixelTransfer.h"
 
 namespace korvane::render_test {
@@ -343,6 +347,70 @@ TEST_F(PixelTransfer, MaskAndMapOutputsAreOpaqueGreys) {
             }
         }
         EXPECT_TRUE(some_span) << mode;
+    }
+}
+
+// The looks that read the whole frame first take from the worlds the values the records hold: the
+// automatic band and the edge flags are those of the records' trigger values, the same in ARGB and
+// BGRA and on one thread or several.
+TEST_F(PixelTransfer, FrameLooksReadTheTriggerValuesTheRecordsHold) {
+    std::mt19937 g(4242);
+    for (int round = 0; round < 24; ++round) {
+        const int depth = (round % 3 == 0) ? 8 : (round % 3 == 1) ? 16 : 32;
+        const A_long width = static_cast<A_long>(1 + g() % 70);
+        const A_long height = static_cast<A_long>(1 + g() % 40);
+        KRVN_Params p;
+        p.trigger = static_cast<int>(1 + g() % 9);
+        p.look.interval = utils::kIntervalEdges;
+        p.look.edge_level = static_cast<float>(g() % 40) / 100.0f;
+        p.look.edge_scale = static_cast<float>(1 + g() % 3);
+        p.look.auto_threshold = true;
+        p.look.auto_low = static_cast<float>(g() % 80) / 100.0f;
+        p.look.auto_high = g() % 2 == 0 ? 1.0f : p.look.auto_low + static_cast<float>(g() % 20) / 100.0f;
+        const uint32_t seed = g();
+        float expected_low = 0.0f;
+        float expected_high = 0.0f;
+        utils::EdgeBuffers expected;
+        for (const bool bgra : {false, true}) {
+            World sorting = PhotoLike(width, height, depth, seed,
+                                      bgra ? host::ChannelOrder::BGRA : host::ChannelOrder::ARGB);
+            sources::RecordFillContext fill;
+            fill.sorting = sorting.pf();
+            fill.width = width;
+            fill.height = height;
+            fill.bgra = bgra;
+            const sources::RowFunctions rows = sources::RowTransfers(depth, bgra);
+            if (!bgra) {
+                utils::SortSettings s = sources::CopySettings(p);
+                std::vector<PixelRecord> records(static_cast<size_t>(width * height));
+                std::vector<float> values(records.size());
+                utils::TriggerHistogram histogram;
+                for (A_long y = 0; y < height; ++y) rows.read(fill, y, 0, width, records.data() + y * width);
+                for (size_t i = 0; i < records.size(); ++i) {
+                    values[i] = utils::BandValue(records[i].trigger, s);
+                    histogram.Add(values[i]);
+                }
+                utils::ApplyAutoBand(s, histogram);
+                expected_low = s.thresholdLow;
+                expected_high = s.thresholdHigh;
+                utils::SerialExecutor serial;
+                utils::EdgeFlags(values.data(), width, height, s.edgeScale, s.edgeLevel, serial, expected);
+            }
+            utils::SerialExecutor serial;
+            utils::PoolExecutor pool(3);
+            for (utils::Executor* executor :
+                 {static_cast<utils::Executor*>(&serial), static_cast<utils::Executor*>(&pool)}) {
+                utils::Info info;
+                info.settings = sources::CopySettings(p);
+                info.executor = executor;
+                ASSERT_EQ(sources::PrepareFrameLooks(fill, rows, info), PF_Err_NONE);
+                EXPECT_EQ(info.settings.thresholdLow, expected_low) << "round " << round;
+                EXPECT_EQ(info.settings.thresholdHigh, expected_high) << "round " << round;
+                ASSERT_NE(info.edgeFlags, nullptr);
+                EXPECT_EQ(std::vector<uint8_t>(info.edgeFlags, info.edgeFlags + expected.flags.size()), expected.flags)
+                    << "round " << round << (bgra ? ", BGRA" : "");
+            }
+        }
     }
 }
 

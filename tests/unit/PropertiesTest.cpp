@@ -22,6 +22,13 @@ WorkerScratch& TestScratch() {
     return scratch;
 }
 
+// In the edges mode, edge flags on a share of the records (the frame's flags as the effect marks
+// them; the core only reads them).
+void MarkRandomEdges(std::mt19937& g, const KRVN_Params& p, std::vector<PixelRecord>& records) {
+    if (p.look.interval != kIntervalEdges) return;
+    for (PixelRecord& rec : records) rec.edge = Chance(g, 0.15) ? 1 : 0;
+}
+
 KRVN_Params RandomLook(std::mt19937& g) {
     KRVN_Params p;
     p.trigger = Pick(g, 0, 10);
@@ -56,6 +63,14 @@ KRVN_Params RandomLook(std::mt19937& g) {
     p.preserve_alpha = Chance(g, 0.3);
     p.affect_background = Chance(g, 0.5);
     p.has_masks = Chance(g, 0.2);
+    // Interval modes with short spans and fast waves, so that small frames see many cuts.
+    p.look.interval = Chance(g, 0.6) ? 1 : Pick(g, 2, 4);
+    p.look.span_length = Uniform(g, 0.5f, 12.0f);
+    p.look.span_seed = Pick(g, 0, 65536);
+    p.look.wave_length = Uniform(g, 0.5f, 40.0f);
+    p.look.wave_amplitude = Uniform(g, 0.0f, 1.5f);
+    p.look.wave_phase = Uniform(g, -360.0f, 360.0f);
+    p.look.wave_drift = Uniform(g, -30.0f, 30.0f);
     return p;
 }
 
@@ -163,7 +178,8 @@ void ExpectPlanMatchesOneThread(std::mt19937& g, KRVN_Params (*look)(std::mt1993
         randomOffsetLooks += p.random_offset > 0.0f ? 1 : 0;
         const int32_t width = Pick(g, 1, maxWidth);
         const int32_t height = Pick(g, 1, maxHeight);
-        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, p.has_masks);
+        auto input = RandomRecords(g, static_cast<size_t>(width) * height, p.has_masks);
+        MarkRandomEdges(g, p, input);
         Info sequential = Prepared(input, width, p);
         Info planned = Prepared(input, width, p);
         Info backwards = Prepared(input, width, p);
@@ -281,6 +297,7 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
         const int32_t width = limited ? Pick(g, 24, 400) : Pick(g, 1, round % 7 == 0 ? 400 : 40);
         const int32_t height = Pick(g, 1, 6);
         auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        MarkRandomEdges(g, p, input);
         for (size_t i = 0; i < input.size(); ++i) input[i].color.alpha = static_cast<float>(i);
         if (limited && !PlantBreaksAroundTheLimit(g, p, input, width, height)) continue;
         Info sequential = Prepared(input, width, p);
@@ -316,7 +333,8 @@ TEST(SortProperties, CompactRowsSortLikeTheRecordKernel) {
                     tags[2 * static_cast<size_t>(x) + 1] = ~static_cast<uint32_t>(x);
                 }
                 const float n = noise[x];
-                breaks[x] = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n, r.trigger.alpha);
+                breaks[x] = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n, r.trigger.alpha) ||
+                            r.edge != 0;
                 keys[x] = SortableBits(SortValueOf(r.sortSource, rows.settings.sortKey), !rows.settings.reverse);
             }
             ASSERT_TRUE(SortCompactRow(rows, y, pixels, pixelBytes, breaks.data(), keys.data(), TestScratch()))
@@ -366,7 +384,8 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
         const bool large = round % 4 == 1;
         const int32_t width = large ? Pick(g, kGridBlockColumns + 1, 3 * kGridBlockColumns) : Pick(g, 1, 40);
         const int32_t height = large ? Pick(g, kGridBandRows + 1, 3 * kGridBandRows) : Pick(g, 1, 30);
-        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        MarkRandomEdges(g, p, input);
         Info records = Prepared(input, width, p);
         ASSERT_TRUE(SortAllLinesSequentially(records)) << records.Message();
         ASSERT_TRUE(TakeOutPixels(records)) << records.Message();
@@ -393,7 +412,8 @@ TEST(SortProperties, CompactGridSortsLikeTheRecordGrid) {
             for (int32_t x = 0; x < width; ++x) {
                 const PixelRecord& r = input[static_cast<size_t>(y) * width + x];
                 const bool breaks = test.Breaks(r.trigger.red + 0.0f, r.trigger.green + 0.0f, r.trigger.blue + 0.0f,
-                                                r.trigger.alpha);
+                                                r.trigger.alpha) ||
+                                    r.edge != 0;
                 const uint32_t key = SortableBits(SortValueOf(r.sortSource, info.settings.sortKey),
                                                   !info.settings.reverse);
                 grid.keys[static_cast<size_t>(y) * width + x] = key;
@@ -459,6 +479,7 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
                                            : Pick(g, 1, round % 7 == 0 ? 300 : 50);
         const int32_t height = shape == 1 ? 1 : Pick(g, 1, shape == 0 ? 40 : 12);
         auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        MarkRandomEdges(g, p, input);
         // Every colour unique, so that a record in the wrong place shows.
         for (size_t i = 0; i < input.size(); ++i) input[i].color.alpha = static_cast<float>(i);
         if (limited && !PlantBreaksAroundTheLimit(g, p, input, width, height)) continue;
@@ -496,7 +517,8 @@ TEST(SortProperties, RandomRowsSortLikeTheRecordKernel) {
                 const PixelRecord& r = input[static_cast<size_t>(y) * width + x];
                 const float n = noise[static_cast<size_t>(x)];
                 const bool closes = test.Breaks(r.trigger.red + n, r.trigger.green + n, r.trigger.blue + n,
-                                                r.trigger.alpha);
+                                                r.trigger.alpha) ||
+                                    r.edge != 0;
                 breaks[static_cast<size_t>(x)] = closes ? 1 : 0;
                 const uint32_t key = SortableBits(SortValueOf(r.sortSource, info.settings.sortKey),
                                                   !info.settings.reverse);
