@@ -334,260 +334,261 @@ TEST(ConcurrencyPhasePlan, PathsGiveTheBytesOfOneThreadOnMany) {
         Info b = PreparedForPaths(input, width, height, s);
         ASSERT_EQ(FirstDifference(SortedAlongPaths(a, *table, one), SortedAlongPaths(b, *table, many)), -1)
             << "round " << round;
-        // A picture of flat patches (a few random rectangles over a random ground) with a little grain, so
-        // that the trigger image has edges of every strength and long stretches without any.
-        std::vector<PixelRecord> PatchRecords(std::mt19937 & g, int32_t width, int32_t height) {
-            std::vector<float> plane(static_cast<size_t>(width) * height, Uniform(g, 0.0f, 1.0f));
-            for (int patch = Pick(g, 1, 6); patch > 0; --patch) {
-                const int32_t x0 = Pick(g, 0, width - 1);
-                const int32_t y0 = Pick(g, 0, height - 1);
-                const int32_t x1 = Pick(g, x0, width - 1);
-                const int32_t y1 = Pick(g, y0, height - 1);
-                const float v = Uniform(g, 0.0f, 1.0f);
-                for (int32_t y = y0; y <= y1; ++y) {
-                    for (int32_t x = x0; x <= x1; ++x) plane[static_cast<size_t>(x + y * width)] = v;
-                }
-            }
-            std::vector<PixelRecord> records(plane.size());
-            for (size_t i = 0; i < records.size(); ++i) {
-                const float v = std::clamp(plane[i] + Uniform(g, -0.02f, 0.02f), 0.0f, 1.0f);
-                records[i] = Rec(v, Uniform(g, 0.0f, 1.0f), Uniform(g, 0.0f, 1.0f));
-            }
-            return records;
-        }
+    }
+}
 
-        // The edges mode on turned and scaled grids: an edge pixel (strength above the level) starts a
-        // span or lies outside every span, never strictly inside one, whatever the band.
-        TEST(IntervalProperties, NoEdgePixelLiesStrictlyInsideASpan) {
-            std::mt19937 g(5150);
-            SerialExecutor serial;
-            int64_t edgePixels = 0;
-            int64_t spanCount = 0;
-            for (int round = 0; round < 120; ++round) {
-                const int32_t width = Pick(g, 4, 70);
-                const int32_t height = Pick(g, 4, 50);
-                SortSettings s;
-                s.intervalMode = kIntervalEdges;
-                s.triggerKey = kTriggerRed;
-                s.sortKey = Pick(g, 1, 10);
-                s.edgeLevel = Uniform(g, 0.02f, 0.6f);
-                s.edgeScale = Uniform(g, 0.5f, 4.5f);
-                s.thresholdLow = Chance(g, 0.5) ? 0.0f : Uniform(g, 0.0f, 0.3f);
-                s.thresholdHigh = Chance(g, 0.5) ? 2.0f : Uniform(g, 0.5f, 1.0f);
-                const float angles[] = {0.0f, 33.0f, 90.0f, -47.0f, 180.0f, Uniform(g, -360.0f, 360.0f)};
-                s.angle = angles[round % 6];
-                s.resolution = Chance(g, 0.7) ? 1.0f : Uniform(g, 0.3f, 1.0f);
-                auto input = PatchRecords(g, width, height);
-                std::vector<float> values(input.size());
-                for (size_t i = 0; i < input.size(); ++i) values[i] = BandValue(input[i].trigger, s);
-                EdgeBuffers edges;
-                EdgeFlags(values.data(), width, height, s.edgeScale, s.edgeLevel, serial, edges);
-                const std::vector<uint8_t>& flags = edges.flags;
-                for (size_t i = 0; i < input.size(); ++i) input[i].edge = flags[i];
-                Info info = Prepared(input, width, s);
-                const std::vector<PixelRecord> grid = info.lineRecords;
-                ASSERT_TRUE(SortAllLinesSequentially(info)) << info.Message();
-                for (const auto& [start, end] : ProcessedSpans(info.lineRecords, 0, info.gridCount)) {
-                    ++spanCount;
-                    for (int64_t i = start + 1; i < end; ++i) {
-                        ASSERT_EQ(grid[static_cast<size_t>(i)].edge, 0)
-                            << "round " << round << ": an edge inside the span [" << start << ", " << end << ")";
-                    }
-                }
-                for (const uint8_t f : flags) edgePixels += f;
-            }
-            EXPECT_GT(edgePixels, 1000);
-            EXPECT_GT(spanCount, 1000);
+// A picture of flat patches (a few random rectangles over a random ground) with a little grain, so
+// that the trigger image has edges of every strength and long stretches without any.
+std::vector<PixelRecord> PatchRecords(std::mt19937& g, int32_t width, int32_t height) {
+    std::vector<float> plane(static_cast<size_t>(width) * height, Uniform(g, 0.0f, 1.0f));
+    for (int patch = Pick(g, 1, 6); patch > 0; --patch) {
+        const int32_t x0 = Pick(g, 0, width - 1);
+        const int32_t y0 = Pick(g, 0, height - 1);
+        const int32_t x1 = Pick(g, x0, width - 1);
+        const int32_t y1 = Pick(g, y0, height - 1);
+        const float v = Uniform(g, 0.0f, 1.0f);
+        for (int32_t y = y0; y <= y1; ++y) {
+            for (int32_t x = x0; x <= x1; ++x) plane[static_cast<size_t>(x + y * width)] = v;
         }
+    }
+    std::vector<PixelRecord> records(plane.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        const float v = std::clamp(plane[i] + Uniform(g, -0.02f, 0.02f), 0.0f, 1.0f);
+        records[i] = Rec(v, Uniform(g, 0.0f, 1.0f), Uniform(g, 0.0f, 1.0f));
+    }
+    return records;
+}
 
-        // A step from 0 to 1 has strength 1 beside it at every scale, and a flat picture none.
-        TEST(IntervalProperties, EdgeStrengthOfAStepIsOneAndOfAFlatPictureZero) {
-            SerialExecutor serial;
-            constexpr int32_t kWidth = 40;
-            constexpr int32_t kHeight = 30;
-            std::vector<float> step(static_cast<size_t>(kWidth) * kHeight);
-            for (int32_t y = 0; y < kHeight; ++y) {
-                for (int32_t x = 0; x < kWidth; ++x) step[static_cast<size_t>(x + y * kWidth)] = x < 20 ? 0.0f : 1.0f;
+// The edges mode on turned and scaled grids: an edge pixel (strength above the level) starts a
+// span or lies outside every span, never strictly inside one, whatever the band.
+TEST(IntervalProperties, NoEdgePixelLiesStrictlyInsideASpan) {
+    std::mt19937 g(5150);
+    SerialExecutor serial;
+    int64_t edgePixels = 0;
+    int64_t spanCount = 0;
+    for (int round = 0; round < 120; ++round) {
+        const int32_t width = Pick(g, 4, 70);
+        const int32_t height = Pick(g, 4, 50);
+        SortSettings s;
+        s.intervalMode = kIntervalEdges;
+        s.triggerKey = kTriggerRed;
+        s.sortKey = Pick(g, 1, 10);
+        s.edgeLevel = Uniform(g, 0.02f, 0.6f);
+        s.edgeScale = Uniform(g, 0.5f, 4.5f);
+        s.thresholdLow = Chance(g, 0.5) ? 0.0f : Uniform(g, 0.0f, 0.3f);
+        s.thresholdHigh = Chance(g, 0.5) ? 2.0f : Uniform(g, 0.5f, 1.0f);
+        const float angles[] = {0.0f, 33.0f, 90.0f, -47.0f, 180.0f, Uniform(g, -360.0f, 360.0f)};
+        s.angle = angles[round % 6];
+        s.resolution = Chance(g, 0.7) ? 1.0f : Uniform(g, 0.3f, 1.0f);
+        auto input = PatchRecords(g, width, height);
+        std::vector<float> values(input.size());
+        for (size_t i = 0; i < input.size(); ++i) values[i] = BandValue(input[i].trigger, s);
+        EdgeBuffers edges;
+        EdgeFlags(values.data(), width, height, s.edgeScale, s.edgeLevel, serial, edges);
+        const std::vector<uint8_t>& flags = edges.flags;
+        for (size_t i = 0; i < input.size(); ++i) input[i].edge = flags[i];
+        Info info = Prepared(input, width, s);
+        const std::vector<PixelRecord> grid = info.lineRecords;
+        ASSERT_TRUE(SortAllLinesSequentially(info)) << info.Message();
+        for (const auto& [start, end] : ProcessedSpans(info.lineRecords, 0, info.gridCount)) {
+            ++spanCount;
+            for (int64_t i = start + 1; i < end; ++i) {
+                ASSERT_EQ(grid[static_cast<size_t>(i)].edge, 0)
+                    << "round " << round << ": an edge inside the span [" << start << ", " << end << ")";
             }
-            for (const float scale : {1.0f, 2.0f, 3.0f, 5.0f}) {
-                std::vector<float> strength;
-                EdgeStrength(step.data(), kWidth, kHeight, scale, serial, strength);
-                const int32_t s = static_cast<int32_t>(scale);
-                for (int32_t y = 0; y < kHeight; ++y) {
-                    EXPECT_NEAR(strength[static_cast<size_t>(19 + y * kWidth)], 1.0f, 1e-5f) << "scale " << scale;
-                    EXPECT_NEAR(strength[static_cast<size_t>(20 + y * kWidth)], 1.0f, 1e-5f) << "scale " << scale;
-                    for (int32_t x = 0; x < kWidth; ++x) {
-                        const float v = strength[static_cast<size_t>(x + y * kWidth)];
-                        EXPECT_LE(v, 1.0f + 1e-5f);
-                        if (x < 20 - 2 * s || x >= 20 + 2 * s) {
-                            EXPECT_EQ(v, 0.0f) << "x " << x << ", scale " << scale;
-                        }
-                    }
-                }
-            }
-            const std::vector<float> flat(static_cast<size_t>(kWidth) * kHeight, 0.37f);
-            EdgeBuffers edges;
-            EdgeFlags(flat.data(), kWidth, kHeight, 2.0f, 0.0f, serial, edges);
-            EXPECT_EQ(std::count(edges.flags.begin(), edges.flags.end(), 1), 0);
         }
+        for (const uint8_t f : flags) edgePixels += f;
+    }
+    EXPECT_GT(edgePixels, 1000);
+    EXPECT_GT(spanCount, 1000);
+}
 
-        // Spans of a row whose band selects everything, so that the interval mode alone cuts it: each
-        // processed span as [start, end) columns, every other cell a span of one.
-        std::vector<std::pair<int64_t, int64_t>> RowSpans(Info & rows, int32_t y, std::vector<PixelRecord> & row) {
-            for (size_t x = 0; x < row.size(); ++x) row[x] = Red(static_cast<float>(x % 7) * 0.1f);
-            EXPECT_TRUE(SortRowWithHead(rows, y, row.data(), nullptr)) << rows.Message();
-            return ProcessedSpans(row, 0, static_cast<int64_t>(row.size()));
-        }
-
-        // Random lengths over a 1920 × 1080 frame: the mean span is the asked one within 10 %, no span is
-        // longer than 2 · mean − 1, and the lengths follow the seed.
-        TEST(IntervalProperties, RandomSpansAverageTheAskedLength) {
-            constexpr int32_t kWidth = 1920;
-            constexpr int32_t kHeight = 1080;
-            for (const float mean : {3.0f, 16.0f, 64.0f, 150.5f}) {
-                SortSettings s;
-                s.intervalMode = kIntervalRandom;
-                s.triggerKey = kTriggerRed;
-                s.thresholdHigh = 2.0f;
-                s.spanLength = mean;
-                s.spanSeed = static_cast<int32_t>(mean * 7.0f);
-                Info rows;
-                rows.settings = s;
-                ASSERT_TRUE(PrepareRowSorting(rows, kWidth, kHeight)) << rows.Message();
-                std::vector<PixelRecord> row(kWidth);
-                int64_t spans = 0;
-                for (int32_t y = 0; y < kHeight; ++y) {
-                    int64_t covered = 0;
-                    for (const auto& [start, end] : RowSpans(rows, y, row)) {
-                        ASSERT_LE(end - start, static_cast<int64_t>(2.0f * mean - 1.0f)) << "mean " << mean;
-                        covered += end - start;
-                        ++spans;
-                    }
-                    spans += kWidth - covered;  // the spans of one cell, which nothing processes
-                }
-                const double measured = static_cast<double>(kWidth) * kHeight / static_cast<double>(spans);
-                EXPECT_NEAR(measured, mean, 0.1 * mean) << "mean " << mean;
-            }
-            // Another seed cuts elsewhere; the same seed the same way on any line order.
-            SortSettings s;
-            s.intervalMode = kIntervalRandom;
-            s.thresholdHigh = 2.0f;
-            s.triggerKey = kTriggerRed;
-            Info a;
-            a.settings = s;
-            Info b;
-            b.settings = s;
-            b.settings.spanSeed = 1;
-            ASSERT_TRUE(PrepareRowSorting(a, kWidth, 8) && PrepareRowSorting(b, kWidth, 8));
-            std::vector<PixelRecord> row(kWidth);
-            const auto first = RowSpans(a, 5, row);
-            EXPECT_NE(first, RowSpans(b, 5, row));
-            RowSpans(a, 2, row);
-            EXPECT_EQ(first, RowSpans(a, 5, row));
-        }
-
-        // Waves: the span starting at column x of line y has the wave's length there (cut by the line's
-        // end), between spanLength · (1 − amplitude) and spanLength · (1 + amplitude); a whole turn of the
-        // phase gives the same spans.
-        TEST(IntervalProperties, WaveSpansFollowTheWave) {
-            std::mt19937 g(1234);
-            for (int round = 0; round < 60; ++round) {
-                SortSettings s;
-                s.intervalMode = kIntervalWaves;
-                s.triggerKey = kTriggerRed;
-                s.thresholdHigh = 2.0f;
-                s.spanLength = Uniform(g, 2.0f, 40.0f);
-                s.waveAmplitude = Chance(g, 0.2) ? 0.0f : Uniform(g, 0.0f, 0.9f);
-                s.waveLength = Uniform(g, 5.0f, 500.0f);
-                s.wavePhase = static_cast<float>(Pick(g, -360, 360));  // a whole turn more is exact
-                s.waveDrift = Uniform(g, -20.0f, 20.0f);
-                const int32_t width = Pick(g, 50, 600);
-                Info rows;
-                rows.settings = s;
-                ASSERT_TRUE(PrepareRowSorting(rows, width, 12)) << rows.Message();
-                Info turned;
-                turned.settings = s;
-                turned.settings.wavePhase += 360.0f;
-                ASSERT_TRUE(PrepareRowSorting(turned, width, 12)) << turned.Message();
-                std::vector<PixelRecord> row(static_cast<size_t>(width));
-                for (int32_t y = 0; y < 12; ++y) {
-                    const auto spans = RowSpans(rows, y, row);
-                    int64_t x = 0;
-                    for (const auto& [start, end] : spans) {
-                        while (x < start) x += WaveSpanLength(s, x, y);  // spans of one cell before it
-                        ASSERT_EQ(start, x) << "round " << round << ", line " << y;
-                        const int64_t length = WaveSpanLength(s, start, y);
-                        // The frame's last cell closes the last span without joining it.
-                        const int64_t lineEnd = y == 11 ? width - 1 : width;
-                        EXPECT_EQ(end, std::min<int64_t>(start + length, lineEnd))
-                            << "round " << round << ", line " << y;
-                        EXPECT_GE(length, static_cast<int64_t>(s.spanLength * (1.0f - s.waveAmplitude)) - 1);
-                        EXPECT_LE(length, static_cast<int64_t>(s.spanLength * (1.0f + s.waveAmplitude)) + 1);
-                        x = end;
-                    }
-                    EXPECT_EQ(spans, RowSpans(turned, y, row)) << "round " << round;
+// A step from 0 to 1 has strength 1 beside it at every scale, and a flat picture none.
+TEST(IntervalProperties, EdgeStrengthOfAStepIsOneAndOfAFlatPictureZero) {
+    SerialExecutor serial;
+    constexpr int32_t kWidth = 40;
+    constexpr int32_t kHeight = 30;
+    std::vector<float> step(static_cast<size_t>(kWidth) * kHeight);
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) step[static_cast<size_t>(x + y * kWidth)] = x < 20 ? 0.0f : 1.0f;
+    }
+    for (const float scale : {1.0f, 2.0f, 3.0f, 5.0f}) {
+        std::vector<float> strength;
+        EdgeStrength(step.data(), kWidth, kHeight, scale, serial, strength);
+        const int32_t s = static_cast<int32_t>(scale);
+        for (int32_t y = 0; y < kHeight; ++y) {
+            EXPECT_NEAR(strength[static_cast<size_t>(19 + y * kWidth)], 1.0f, 1e-5f) << "scale " << scale;
+            EXPECT_NEAR(strength[static_cast<size_t>(20 + y * kWidth)], 1.0f, 1e-5f) << "scale " << scale;
+            for (int32_t x = 0; x < kWidth; ++x) {
+                const float v = strength[static_cast<size_t>(x + y * kWidth)];
+                EXPECT_LE(v, 1.0f + 1e-5f);
+                if (x < 20 - 2 * s || x >= 20 + 2 * s) {
+                    EXPECT_EQ(v, 0.0f) << "x " << x << ", scale " << scale;
                 }
             }
         }
+    }
+    const std::vector<float> flat(static_cast<size_t>(kWidth) * kHeight, 0.37f);
+    EdgeBuffers edges;
+    EdgeFlags(flat.data(), kWidth, kHeight, 2.0f, 0.0f, serial, edges);
+    EXPECT_EQ(std::count(edges.flags.begin(), edges.flags.end(), 1), 0);
+}
 
-        // Channels as a world of the depth holds them: 8 and 16-bit steps, or floats partly out of [0, 1].
-        float ChannelAtDepth(std::mt19937 & g, int depth) {
-            if (depth == 8) return static_cast<float>(Pick(g, 0, 255)) / 255.0f;
-            if (depth == 16) return static_cast<float>(Pick(g, 0, 32768)) / 32768.0f;
-            return Chance(g, 0.1) ? Uniform(g, -0.5f, 1.5f) : Uniform(g, 0.0f, 1.0f);
-        }
+// Spans of a row whose band selects everything, so that the interval mode alone cuts it: each
+// processed span as [start, end) columns, every other cell a span of one.
+std::vector<std::pair<int64_t, int64_t>> RowSpans(Info& rows, int32_t y, std::vector<PixelRecord>& row) {
+    for (size_t x = 0; x < row.size(); ++x) row[x] = Red(static_cast<float>(x % 7) * 0.1f);
+    EXPECT_TRUE(SortRowWithHead(rows, y, row.data(), nullptr)) << rows.Message();
+    return ProcessedSpans(row, 0, static_cast<int64_t>(row.size()));
+}
 
-        // The automatic band holds the asked share of the frame's pixels, within the share of the
-        // histogram bins at its two ends, at every depth and trigger key, clamped or not; at autoHigh = 1
-        // the highest value is inside.
-        TEST(AutoThresholdProperties, TheBandHoldsTheAskedShare) {
-            std::mt19937 g(8086);
-            for (int round = 0; round < 150; ++round) {
-                const int depth = round % 3 == 0 ? 8 : round % 3 == 1 ? 16 : 32;
-                SortSettings s;
-                s.autoThreshold = true;
-                s.triggerKey = Pick(g, 1, 9);
-                s.clampTrigger = depth != 32 || Chance(g, 0.5);
-                s.autoLow = Chance(g, 0.2) ? 0.0f : Uniform(g, 0.0f, 1.0f);
-                s.autoHigh = Chance(g, 0.3) ? 1.0f : Uniform(g, s.autoLow, 1.0f);
-                const int count = Pick(g, 1, 30000);
-                std::vector<float> values(static_cast<size_t>(count));
-                std::vector<FloatPixel> pixels(values.size());
-                TriggerHistogram histogram;
-                for (size_t i = 0; i < values.size(); ++i) {
-                    do {  // hue has no value for some colours out of range, and NaN is in no band
-                        pixels[i] = {ChannelAtDepth(g, depth), ChannelAtDepth(g, depth), ChannelAtDepth(g, depth),
-                                     ChannelAtDepth(g, depth)};
-                        values[i] = BandValue(pixels[i], s);
-                    } while (std::isnan(values[i]));
-                    histogram.Add(values[i]);
-                }
-                ApplyAutoBand(s, histogram);
-                const TriggerTest test = TriggerTestOf(s);
-                int64_t inside = 0;
-                for (const FloatPixel& p : pixels) inside += test.Breaks(p.red, p.green, p.blue, p.alpha) ? 0 : 1;
-                // The bins of the values at the two percentiles bound the error.
-                std::vector<float> sorted = values;
-                std::sort(sorted.begin(), sorted.end());
-                const auto binShare = [&](double q) {
-                    const size_t at = std::min(sorted.size() - 1, static_cast<size_t>(q * static_cast<double>(count)));
-                    const int32_t bin = TriggerHistogram::BinOf(sorted[at]);
-                    return static_cast<double>(histogram.Count(bin)) / count;
-                };
-                const double share = static_cast<double>(inside) / count;
-                const double asked = static_cast<double>(s.autoHigh) - static_cast<double>(s.autoLow);
-                EXPECT_NEAR(share, asked, binShare(s.autoLow) + binShare(s.autoHigh) + 1.0 / count)
-                    << "round " << round << ", " << depth << " bits, key " << s.triggerKey << ", band ["
-                    << s.thresholdLow << ", " << s.thresholdHigh << ")";
-                if (s.autoHigh == 1.0f && s.thresholdHigh > s.thresholdLow) {
-                    EXPECT_EQ(s.thresholdHigh, std::numeric_limits<float>::max());
-                    const size_t top = static_cast<size_t>(std::max_element(values.begin(), values.end()) -
-                                                           values.begin());
-                    EXPECT_FALSE(test.Breaks(pixels[top].red, pixels[top].green, pixels[top].blue, pixels[top].alpha))
-                        << "round " << round;
-                }
+// Random lengths over a 1920 × 1080 frame: the mean span is the asked one within 10 %, no span is
+// longer than 2 · mean − 1, and the lengths follow the seed.
+TEST(IntervalProperties, RandomSpansAverageTheAskedLength) {
+    constexpr int32_t kWidth = 1920;
+    constexpr int32_t kHeight = 1080;
+    for (const float mean : {3.0f, 16.0f, 64.0f, 150.5f}) {
+        SortSettings s;
+        s.intervalMode = kIntervalRandom;
+        s.triggerKey = kTriggerRed;
+        s.thresholdHigh = 2.0f;
+        s.spanLength = mean;
+        s.spanSeed = static_cast<int32_t>(mean * 7.0f);
+        Info rows;
+        rows.settings = s;
+        ASSERT_TRUE(PrepareRowSorting(rows, kWidth, kHeight)) << rows.Message();
+        std::vector<PixelRecord> row(kWidth);
+        int64_t spans = 0;
+        for (int32_t y = 0; y < kHeight; ++y) {
+            int64_t covered = 0;
+            for (const auto& [start, end] : RowSpans(rows, y, row)) {
+                ASSERT_LE(end - start, static_cast<int64_t>(2.0f * mean - 1.0f)) << "mean " << mean;
+                covered += end - start;
+                ++spans;
             }
+            spans += kWidth - covered;  // the spans of one cell, which nothing processes
         }
+        const double measured = static_cast<double>(kWidth) * kHeight / static_cast<double>(spans);
+        EXPECT_NEAR(measured, mean, 0.1 * mean) << "mean " << mean;
+    }
+    // Another seed cuts elsewhere; the same seed the same way on any line order.
+    SortSettings s;
+    s.intervalMode = kIntervalRandom;
+    s.thresholdHigh = 2.0f;
+    s.triggerKey = kTriggerRed;
+    Info a;
+    a.settings = s;
+    Info b;
+    b.settings = s;
+    b.settings.spanSeed = 1;
+    ASSERT_TRUE(PrepareRowSorting(a, kWidth, 8) && PrepareRowSorting(b, kWidth, 8));
+    std::vector<PixelRecord> row(kWidth);
+    const auto first = RowSpans(a, 5, row);
+    EXPECT_NE(first, RowSpans(b, 5, row));
+    RowSpans(a, 2, row);
+    EXPECT_EQ(first, RowSpans(a, 5, row));
+}
 
-    }  // namespace
+// Waves: the span starting at column x of line y has the wave's length there (cut by the line's
+// end), between spanLength · (1 − amplitude) and spanLength · (1 + amplitude); a whole turn of the
+// phase gives the same spans.
+TEST(IntervalProperties, WaveSpansFollowTheWave) {
+    std::mt19937 g(1234);
+    for (int round = 0; round < 60; ++round) {
+        SortSettings s;
+        s.intervalMode = kIntervalWaves;
+        s.triggerKey = kTriggerRed;
+        s.thresholdHigh = 2.0f;
+        s.spanLength = Uniform(g, 2.0f, 40.0f);
+        s.waveAmplitude = Chance(g, 0.2) ? 0.0f : Uniform(g, 0.0f, 0.9f);
+        s.waveLength = Uniform(g, 5.0f, 500.0f);
+        s.wavePhase = static_cast<float>(Pick(g, -360, 360));  // a whole turn more is exact
+        s.waveDrift = Uniform(g, -20.0f, 20.0f);
+        const int32_t width = Pick(g, 50, 600);
+        Info rows;
+        rows.settings = s;
+        ASSERT_TRUE(PrepareRowSorting(rows, width, 12)) << rows.Message();
+        Info turned;
+        turned.settings = s;
+        turned.settings.wavePhase += 360.0f;
+        ASSERT_TRUE(PrepareRowSorting(turned, width, 12)) << turned.Message();
+        std::vector<PixelRecord> row(static_cast<size_t>(width));
+        for (int32_t y = 0; y < 12; ++y) {
+            const auto spans = RowSpans(rows, y, row);
+            int64_t x = 0;
+            for (const auto& [start, end] : spans) {
+                while (x < start) x += WaveSpanLength(s, x, y);  // spans of one cell before it
+                ASSERT_EQ(start, x) << "round " << round << ", line " << y;
+                const int64_t length = WaveSpanLength(s, start, y);
+                // The frame's last cell closes the last span without joining it.
+                const int64_t lineEnd = y == 11 ? width - 1 : width;
+                EXPECT_EQ(end, std::min<int64_t>(start + length, lineEnd)) << "round " << round << ", line " << y;
+                EXPECT_GE(length, static_cast<int64_t>(s.spanLength * (1.0f - s.waveAmplitude)) - 1);
+                EXPECT_LE(length, static_cast<int64_t>(s.spanLength * (1.0f + s.waveAmplitude)) + 1);
+                x = end;
+            }
+            EXPECT_EQ(spans, RowSpans(turned, y, row)) << "round " << round;
+        }
+    }
+}
+
+// Channels as a world of the depth holds them: 8 and 16-bit steps, or floats partly out of [0, 1].
+float ChannelAtDepth(std::mt19937& g, int depth) {
+    if (depth == 8) return static_cast<float>(Pick(g, 0, 255)) / 255.0f;
+    if (depth == 16) return static_cast<float>(Pick(g, 0, 32768)) / 32768.0f;
+    return Chance(g, 0.1) ? Uniform(g, -0.5f, 1.5f) : Uniform(g, 0.0f, 1.0f);
+}
+
+// The automatic band holds the asked share of the frame's pixels, within the share of the
+// histogram bins at its two ends, at every depth and trigger key, clamped or not; at autoHigh = 1
+// the highest value is inside.
+TEST(AutoThresholdProperties, TheBandHoldsTheAskedShare) {
+    std::mt19937 g(8086);
+    for (int round = 0; round < 150; ++round) {
+        const int depth = round % 3 == 0 ? 8 : round % 3 == 1 ? 16 : 32;
+        SortSettings s;
+        s.autoThreshold = true;
+        s.triggerKey = Pick(g, 1, 9);
+        s.clampTrigger = depth != 32 || Chance(g, 0.5);
+        s.autoLow = Chance(g, 0.2) ? 0.0f : Uniform(g, 0.0f, 1.0f);
+        s.autoHigh = Chance(g, 0.3) ? 1.0f : Uniform(g, s.autoLow, 1.0f);
+        const int count = Pick(g, 1, 30000);
+        std::vector<float> values(static_cast<size_t>(count));
+        std::vector<FloatPixel> pixels(values.size());
+        TriggerHistogram histogram;
+        for (size_t i = 0; i < values.size(); ++i) {
+            do {  // hue has no value for some colours out of range, and NaN is in no band
+                pixels[i] = {ChannelAtDepth(g, depth), ChannelAtDepth(g, depth), ChannelAtDepth(g, depth),
+                             ChannelAtDepth(g, depth)};
+                values[i] = BandValue(pixels[i], s);
+            } while (std::isnan(values[i]));
+            histogram.Add(values[i]);
+        }
+        ApplyAutoBand(s, histogram);
+        const TriggerTest test = TriggerTestOf(s);
+        int64_t inside = 0;
+        for (const FloatPixel& p : pixels) inside += test.Breaks(p.red, p.green, p.blue, p.alpha) ? 0 : 1;
+        // The bins of the values at the two percentiles bound the error.
+        std::vector<float> sorted = values;
+        std::sort(sorted.begin(), sorted.end());
+        const auto binShare = [&](double q) {
+            const size_t at = std::min(sorted.size() - 1, static_cast<size_t>(q * static_cast<double>(count)));
+            const int32_t bin = TriggerHistogram::BinOf(sorted[at]);
+            return static_cast<double>(histogram.Count(bin)) / count;
+        };
+        const double share = static_cast<double>(inside) / count;
+        const double asked = static_cast<double>(s.autoHigh) - static_cast<double>(s.autoLow);
+        EXPECT_NEAR(share, asked, binShare(s.autoLow) + binShare(s.autoHigh) + 1.0 / count)
+            << "round " << round << ", " << depth << " bits, key " << s.triggerKey << ", band [" << s.thresholdLow
+            << ", " << s.thresholdHigh << ")";
+        if (s.autoHigh == 1.0f && s.thresholdHigh > s.thresholdLow) {
+            EXPECT_EQ(s.thresholdHigh, std::numeric_limits<float>::max());
+            const size_t top = static_cast<size_t>(std::max_element(values.begin(), values.end()) - values.begin());
+            EXPECT_FALSE(test.Breaks(pixels[top].red, pixels[top].green, pixels[top].blue, pixels[top].alpha))
+                << "round " << round;
+        }
+    }
+}
+
+}  // namespace
 }  // namespace korvane::utils::test

@@ -182,12 +182,8 @@ TEST_F(Frei0rParameters, EveryParameterReachesTheEffect) {
         const std::vector<uint32_t> before = instance.Render(frame);
         instance.Set(static_cast<int>(i), reach.value);
         const std::vector<uint32_t> after = instance.Render(frame);
-        // A look reaches the effect through the host's look suite; whether it changes this frame is the
-        // look's own business (a look the core does not draw yet gives the registered frame), so for
-        // the looks the frame is held to the CLI's alone.
-        if (static_cast<int>(i) < frei0r::kRegisteredFilterCount) {
-            EXPECT_TRUE(after != before) << "the value changed nothing";
-        }
+        // Smoothing over frames changes nothing in a single frame.
+        if (reach.name != "auto_smooth") EXPECT_TRUE(after != before) << "the value changed nothing";
         const std::string out = Path(reach.name + ".png");
         std::vector<std::string> args = {"render", Path("in.png"), "-o", out, "--quiet"};
         std::istringstream words(reach.cli);
