@@ -9,8 +9,15 @@ const threaded = self.crossOriginIsolated && typeof SharedArrayBuffer === "funct
                  new URLSearchParams(self.location.search).get("threads") !== "1";
 importScripts(threaded ? "korvane-mt.js" : "korvane.js");
 
+// The threaded module's memory is made here, so that its current size can be read after a thread
+// grew it (the module's own views of it follow only on this thread's growth). 16 MiB to start,
+// 4 GiB at most, as the module is linked.
+const memory = threaded ? new WebAssembly.Memory({ initial: 256, maximum: 65536, shared: true }) : null;
+const heap = module => (memory ? new Uint8Array(memory.buffer) : module.HEAPU8);
+
 // The threads load the module's script by its address, which a worker cannot find out by itself.
-const ready = KorvaneModule({ mainScriptUrlOrBlob: new URL("korvane-mt.js", self.location.href).href }).then(module => {
+const options = threaded ? { wasmMemory: memory, mainScriptUrlOrBlob: new URL("korvane-mt.js", self.location.href).href } : {};
+const ready = KorvaneModule(options).then(module => {
   if (threaded) module._korvane_set_threads(0);
   return module;
 });
@@ -39,12 +46,12 @@ self.onmessage = async event => {
       const pixels = module._korvane_alloc(bytes);
       const look = passString(module, JSON.stringify(m.look));
       try {
-        module.HEAPU8.set(m.pixels, pixels);
+        heap(module).set(m.pixels, pixels);
         const started = performance.now();
         const failure = answer(module, module._korvane_render(look, pixels, m.width, m.height, m.fullWidth, m.fullHeight));
         const ms = performance.now() - started;
         if (failure) { self.postMessage({ id: m.id, error: failure.error, field: failure.field }); return; }
-        const out = module.HEAPU8.slice(pixels, pixels + bytes);
+        const out = heap(module).slice(pixels, pixels + bytes);
         self.postMessage({ id: m.id, pixels: out, width: m.width, height: m.height, ms }, [out.buffer]);
       } finally {
         module._korvane_free(pixels);
