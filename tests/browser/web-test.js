@@ -1,9 +1,9 @@
 // The browser page (web/) served as static files: opens data/coffee.png, sets looks with its
 // controls and with a preset, and checks that "Download PNG" gives the pixels of the command line
 // "Copy command" shows, run with this build's `korvane render`, byte for byte. A mask drawn on the
-// picture comes within a tolerance (the page fills masks with the canvas, the CLI with Cairo). A
-// short clip made by ffmpeg renders to a WebM with every frame. Runs once on one thread and once
-// cross-origin isolated with threads. Leaves a screenshot of the page in KORVANE_ARTEFACTS.
+// picture comes within a tolerance (the page fills masks with the canvas, the CLI with Cairo).
+// One-second clips made by ffmpeg (VP9 in WebM, H.264 in MP4) render to WebMs with every frame.
+// Runs once on one thread and once cross-origin isolated with threads. Leaves a screenshot of the page in KORVANE_ARTEFACTS.
 "use strict";
 const assert = require("node:assert/strict");
 const { execFileSync, spawn } = require("node:child_process");
@@ -106,20 +106,21 @@ async function drawMask(page) {
   await page.mouse.dblclick(last.x, last.y);
 }
 
-async function checkClip(page, work) {
-  const clip = path.join(work, "clip.webm");
+// A one-second clip made by ffmpeg (`codec` arguments into `name`) renders to a WebM of as many frames.
+async function checkClip(page, work, name, codec) {
+  const clip = path.join(work, name);
   execFileSync("ffmpeg", ["-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x180:rate=24:duration=1",
-                          "-c:v", "libvpx-vp9", "-b:v", "1M", "-deadline", "realtime", clip]);
+                          ...codec, clip]);
   await page.setInputFiles("#open", clip);
   await page.waitForSelector("#clip:not([hidden])");
   await settled(page);
   const [download] = await Promise.all([page.waitForEvent("download", { timeout: 240000 }), page.click("#clip")]);
-  const out = path.join(work, "clip-page.webm");
+  const out = path.join(work, name + "-page.webm");
   await download.saveAs(out);
-  const count = line => execFileSync("ffprobe", ["-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                                                 "stream=nb_read_frames", "-of", "csv=p=0", line]).toString().trim();
-  assert.equal(count(out), count(clip), "frames of the rendered clip");
-  console.log("clip: " + count(out) + " frames");
+  const count = file => execFileSync("ffprobe", ["-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                                                 "stream=nb_read_frames", "-of", "csv=p=0", file]).toString().trim();
+  assert.equal(count(out), count(clip), name + ": frames of the rendered clip");
+  console.log(name + ": " + count(out) + " frames");
 }
 
 async function session(chromium, executable, url, threads, work) {
@@ -148,7 +149,10 @@ async function session(chromium, executable, url, threads, work) {
       fs.mkdirSync(artefacts, { recursive: true });
       await page.screenshot({ path: path.join(artefacts, "web-page.png") });
     }
-    if (!threads) await checkClip(page, work);
+    if (!threads) {
+      await checkClip(page, work, "clip.webm", ["-c:v", "libvpx-vp9", "-b:v", "1M", "-deadline", "realtime"]);
+      await checkClip(page, work, "clip.mp4", ["-c:v", "libx264", "-pix_fmt", "yuv420p"]);
+    }
   } finally {
     await browser.close();
   }

@@ -1,6 +1,6 @@
-// Short clips in the page: WebM (VP8, VP9, AV1) read by a small Matroska reader, decoded and
-// encoded by WebCodecs, every frame rendered by the effect, and written as VP9 WebM by webm-muxer
-// (from npm, built beside the page). Frames are decoded by the browser (its YUV to RGB), so a
+// Short clips in the page: WebM (VP8, VP9, AV1) read by a small Matroska reader, MP4 by mp4box,
+// decoded and encoded by WebCodecs, every frame rendered by the effect, and written as VP9 WebM by
+// webm-muxer (both from npm, built beside the page). Frames are decoded by the browser (its YUV to RGB), so a
 // clip's pixels are close to, not the same as, `korvane render`'s.
 "use strict";
 (() => {
@@ -64,18 +64,58 @@
     return { codec: CODECS[video.codec], width: video.width, height: video.height, description: video.description, chunks };
   }
 
+  // The same from an MP4 (H.264, H.265, VP9, AV1 as the browser decodes them), read by mp4box.
+  function readMp4(buffer) {
+    if (typeof MP4Box !== "object") throw new Error("mp4box is not beside the page (web/build installs it)");
+    const file = MP4Box.createFile();
+    let info = null, failure = null;
+    const chunks = [];
+    file.onError = e => { failure = new Error(String(e)); };
+    file.onReady = ready => {
+      info = ready;
+      if (!ready.videoTracks.length) return;
+      file.setExtractionOptions(ready.videoTracks[0].id, null, { nbSamples: Infinity });
+      file.start();
+    };
+    file.onSamples = (id, user, samples) => {
+      for (const s of samples)
+        chunks.push({ type: s.is_sync ? "key" : "delta", timestamp: Math.round(1e6 * s.cts / s.timescale),
+                      duration: Math.round(1e6 * s.duration / s.timescale), data: s.data });
+    };
+    buffer.fileStart = 0;
+    file.appendBuffer(buffer);
+    file.flush();
+    if (failure) throw failure;
+    if (!info || !info.videoTracks.length) throw new Error("no video track");
+    const track = info.videoTracks[0];
+    let description = null;
+    for (const entry of file.getTrackById(track.id).mdia.minf.stbl.stsd.entries) {
+      const box = entry.avcC || entry.hvcC || entry.vpcC || entry.av1C;
+      if (box) {
+        const stream = new DataStream(undefined, 0, DataStream.BIG_ENDIAN);
+        box.write(stream);
+        description = new Uint8Array(stream.buffer, 8);  // the box's body, without its header
+      }
+    }
+    return { codec: track.codec, width: track.video.width, height: track.video.height, description,
+             chunks };  // in decoding order
+  }
+
   function frameToPicture(frame, width, height) {
     const canvas = new OffscreenCanvas(width, height), g = canvas.getContext("2d");
     g.drawImage(frame, 0, 0, width, height);
     return { width, height, rgba: new Uint8Array(g.getImageData(0, 0, width, height).data.buffer), alpha: false };
   }
 
+  const decoderConfig = clip => Object.assign({ codec: clip.codec, codedWidth: clip.width, codedHeight: clip.height },
+                                               clip.mp4 && clip.description ? { description: clip.description } : {});
+
   // Decodes the clip's frames in order, handing each to `each` (awaited) before the next.
   async function decodeFrames(clip, each, limit = Infinity) {
     let failure = null, count = 0;
     const pending = [];
     const decoder = new VideoDecoder({ output: frame => pending.push(frame), error: e => { failure = e; } });
-    decoder.configure({ codec: clip.codec, codedWidth: clip.width, codedHeight: clip.height });
+    decoder.configure(decoderConfig(clip));
     const drain = async () => {
       while (pending.length) {
         const frame = pending.shift();
@@ -97,9 +137,11 @@
 
   async function open(file) {
     if (typeof VideoDecoder !== "function") throw new Error("this browser has no WebCodecs");
-    if (!/\.webm$/i.test(file.name) && file.type !== "video/webm") throw new Error("the page reads clips in WebM only");
-    const clip = readWebm(await file.arrayBuffer());
-    const support = await VideoDecoder.isConfigSupported({ codec: clip.codec, codedWidth: clip.width, codedHeight: clip.height });
+    const mp4 = /\.(mp4|m4v|mov)$/i.test(file.name) || file.type === "video/mp4" || file.type === "video/quicktime";
+    if (!mp4 && !/\.webm$/i.test(file.name) && file.type !== "video/webm") throw new Error("the page reads clips in WebM and MP4");
+    const clip = mp4 ? readMp4(await file.arrayBuffer()) : readWebm(await file.arrayBuffer());
+    clip.mp4 = mp4;
+    const support = await VideoDecoder.isConfigSupported(decoderConfig(clip));
     if (!support.supported) throw new Error("this browser cannot decode " + clip.codec);
     await decodeFrames(clip, frame => { clip.first = frameToPicture(frame, clip.width, clip.height); }, 1);
     if (!clip.first) throw new Error("no frame could be decoded");
@@ -113,9 +155,12 @@
     if (typeof WebMMuxer !== "object") throw new Error("webm-muxer is not beside the page (web/build installs it)");
     const { width, height } = clip;
     const target = new WebMMuxer.ArrayBufferTarget();
-    const muxer = new WebMMuxer.Muxer({ target, video: { codec: "V_VP9", width, height, frameRate: clip.fps } });
+    // An MP4's first frame may be shown after time 0 (an edit list): the WebM starts at its first frame.
+    const muxer = new WebMMuxer.Muxer({ target, video: { codec: "V_VP9", width, height, frameRate: clip.fps },
+                                        firstTimestampBehavior: "offset" });
     let failure = null, index = 0;
-    const encoder = new VideoEncoder({ output: (chunk, meta) => muxer.addVideoChunk(chunk, meta), error: e => { failure = e; } });
+    const add = (chunk, meta) => { try { muxer.addVideoChunk(chunk, meta); } catch (e) { failure = failure || e; } };
+    const encoder = new VideoEncoder({ output: add, error: e => { failure = e; } });
     encoder.configure({ codec: "vp09.00.10.08", width, height, framerate: clip.fps, bitrate: Math.max(1e6, width * height * clip.fps * 0.2) });
     const frameTime = 1e6 / clip.fps;
     await decodeFrames(clip, async frame => {
