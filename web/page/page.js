@@ -18,8 +18,9 @@ const ask = (message, transfer = []) => new Promise(resolve => {
 });
 let busy = false, queued = null;
 async function render(picture, look) {
+  const pixels = picture.rgba.slice();  // handed over to the worker, not copied again
   const reply = await ask({ kind: "render", look, width: picture.width, height: picture.height,
-                            fullWidth: input.width, fullHeight: input.height, pixels: picture.rgba.slice() });
+                            fullWidth: input.width, fullHeight: input.height, pixels }, [pixels.buffer]);
   if (reply.error) throw new Error((reply.field ? reply.field + ": " : "") + reply.error);
   return reply;
 }
