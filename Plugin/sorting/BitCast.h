@@ -1,5 +1,5 @@
-// A value's bits as another type of the same size: std::bit_cast where the standard library has it,
-// the compiler's built-in beneath it everywhere (emscripten's libc++ lacks the library form).
+// A value's bits as another type of the same size, through the compiler's built-in: what
+// std::bit_cast does, which emscripten's libc++ lacks.
 #pragma once
 
 #include <type_traits>
