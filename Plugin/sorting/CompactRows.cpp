@@ -2,6 +2,7 @@
 // break flag and a sort key each, instead of records; and the spans of a row with a random offset,
 // found from its breaks for random rows (CompactGrid.h).
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <exception>

@@ -2,11 +2,11 @@
 // kernel so that the hot loops need no call per pixel. Single precision, in the written order.
 #pragma once
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
+#include "sorting/BitCast.h"
 #include "sorting/PixelRecord.h"
 
 namespace korvane::utils {
@@ -124,7 +124,7 @@ inline uint32_t SortableBits(float key, bool descending) {
     if (std::isnan(key)) {
         return 0xffffffffu;
     }
-    const uint32_t bits = std::bit_cast<uint32_t>(descending ? -key : key);
+    const uint32_t bits = BitCast<uint32_t>(descending ? -key : key);
     return (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
 }
 

@@ -5,7 +5,6 @@
 #include "sources/PixelTransfer.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include "KRVN_Errors.h"
 #include "LogsController.h"
 #include "korvane/sdk/SuiteHandler.h"
+#include "sorting/BitCast.h"
 #include "sorting/Executor.h"
 #include "sorting/Info.h"
 #include "sorting/Intervals.h"
@@ -33,7 +33,7 @@ static_assert(sizeof(Color) == sizeof(PF_PixelFloat) && offsetof(Color, alpha) =
               offsetof(Color, blue) == offsetof(PF_PixelFloat, blue));
 
 // 1/255 as the single-precision constant the conversion is defined with.
-const float kByteToFloat = std::bit_cast<float>(0x3B808081u);
+const float kByteToFloat = utils::BitCast<float>(0x3B808081u);
 constexpr float kWordToFloat = 1.0f / 32768.0f;
 
 template <typename Pixel>
@@ -270,10 +270,10 @@ void LuminanceBreaks(const utils::TriggerTest& test, const Color* trigger, const
     // Clamp01 as two selects on the bits, through masks of the comparisons (NaN fails both and
     // passes), so that the loop has no branch and vectorises.
     const auto clamp01 = [](float v) {
-        uint32_t bits = std::bit_cast<uint32_t>(v);
+        uint32_t bits = utils::BitCast<uint32_t>(v);
         bits &= ~(0u - static_cast<uint32_t>(v < 0.0f));
         const uint32_t over = 0u - static_cast<uint32_t>(v > 1.0f);
-        return std::bit_cast<float>((bits & ~over) | (0x3f800000u & over));
+        return utils::BitCast<float>((bits & ~over) | (0x3f800000u & over));
     };
     for (A_long x = 0; x < width; ++x) {
         const float n = Noisy ? noise[x] : 0.0f;
@@ -296,7 +296,7 @@ template <bool Descending>
 void LuminanceKeys(const Color* source, A_long width, uint32_t* keys) {
     for (A_long x = 0; x < width; ++x) {
         const float value = utils::Luminance(source[x].red, source[x].green, source[x].blue);
-        const uint32_t bits = std::bit_cast<uint32_t>(Descending ? -value : value);
+        const uint32_t bits = utils::BitCast<uint32_t>(Descending ? -value : value);
         const uint32_t flip = static_cast<uint32_t>(static_cast<int32_t>(bits) >> 31) | 0x80000000u;
         keys[x] = value != value ? 0xffffffffu : bits ^ flip;
     }
@@ -313,7 +313,7 @@ void LuminanceBreaksAndKeys(const utils::TriggerTest& test, const Color* colors,
         const float value = utils::Luminance(colors[x].red + 0.0f, colors[x].green + 0.0f, colors[x].blue + 0.0f);
         const uint8_t inRange = static_cast<uint8_t>((low <= value) & (value < high));
         breaks[x] = static_cast<uint8_t>(inRange ^ flip);
-        const uint32_t bits = std::bit_cast<uint32_t>(Descending ? -value : value);
+        const uint32_t bits = utils::BitCast<uint32_t>(Descending ? -value : value);
         const uint32_t turn = static_cast<uint32_t>(static_cast<int32_t>(bits) >> 31) | 0x80000000u;
         keys[x] = value != value ? 0xffffffffu : bits ^ turn;
     }

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "Errors.h"
+#include "cli/ReadNumber.h"
 
 namespace korvane::cli {
 namespace {
@@ -34,7 +35,7 @@ bool parseNumber(const std::string& text, double& value) {
     const char* begin = text.data();
     const char* end = begin + text.size();
     if (begin != end && *begin == '+') ++begin;
-    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    const auto [ptr, ec] = readDouble(begin, end, value);
     return begin != end && ec == std::errc() && ptr == end && std::isfinite(value);
 }
 

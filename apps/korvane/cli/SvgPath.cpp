@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "cli/ReadNumber.h"
+
 namespace korvane::cli {
 namespace {
 
@@ -84,7 +86,7 @@ private:
         std::string token = s_.substr(start, i - start);
         if (token[0] == '+') token.erase(0, 1);
         double value = 0;
-        const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+        const auto [end, ec] = readDouble(token.data(), token.data() + token.size(), value);
         if (ec != std::errc() || end != token.data() + token.size() || !std::isfinite(value)) {
             fail("the number '" + s_.substr(start, i - start) + "' is out of range");
         }
