@@ -31,7 +31,6 @@ enum LookIndex : int {
     KRVN_AUTO_THRESHOLD,
     KRVN_AUTO_LOW,
     KRVN_AUTO_HIGH,
-    KRVN_AUTO_SMOOTH,
     KRVN_AUTO_GROUP_END,
     KRVN_PATH_GROUP_START,
     KRVN_PATH,
@@ -95,9 +94,6 @@ inline constexpr std::array<ParamSpec, kLookCount> kLookParams{{
     {KRVN_AUTO_HIGH, 0, PF_Param_FLOAT_SLIDER, "Band to", "Band to", "auto_high",
      0.0, 100.0, 100.0, 1, PF_ValueDisplayFlag_PERCENT, 0, 0,
      0, "", "", "", "", "", false},
-    {KRVN_AUTO_SMOOTH, 0, PF_Param_SLIDER, "Smoothing", "Smoothing", "auto_smooth",
-     0.0, 30.0, 0.0, 0, 0, 0, 0,
-     0, "", "", "", "", "", false},
     {KRVN_AUTO_GROUP_END, 0, PF_Param_GROUP_END, "", "", "",
      0.0, 0.0, 0.0, 0, 0, 0, 0,
      0, "", "", "", "", "", false},
@@ -155,8 +151,6 @@ constexpr std::string_view LookDescription(int index) {
                "percentiles of the frame's trigger values";
     case KRVN_AUTO_LOW: return "automatic: the band starts at this percentile of the trigger (70 with 100: the brightest 30 percent)";
     case KRVN_AUTO_HIGH: return "automatic: the band ends at this percentile of the trigger; 100 includes the highest value";
-    case KRVN_AUTO_SMOOTH:
-        return "automatic, in clips: the percentiles are averaged over this many frames either side so that the band does not flicker; 0 is off";
     case KRVN_PATH:
         return "what the lines are: straight lines at the angle, circles round the centre, rays from it, one spiral, "
                "or one Hilbert curve through every pixel";

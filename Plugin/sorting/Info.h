@@ -69,7 +69,6 @@ struct SortSettings {
     bool autoThreshold = false;  // the band from percentiles of the frame's trigger values
     float autoLow = 0.7f;        // fractions 0..1
     float autoHigh = 1.0f;
-    int32_t autoSmooth = 0;  // frames either side
     int32_t pathShape = kPathLines;
     float centreX = 0.5f;  // fractions of the frame's width and height
     float centreY = 0.5f;

@@ -99,7 +99,6 @@ utils::SortSettings CopySettings(const KRVN_Params& p) {
     s.autoThreshold = look.auto_threshold;
     s.autoLow = look.auto_low;
     s.autoHigh = look.auto_high;
-    s.autoSmooth = look.auto_smooth;
     s.pathShape = look.path;
     s.centreX = look.centre_x;
     s.centreY = look.centre_y;

@@ -64,7 +64,6 @@ constexpr Description kDescriptions[] = {
     {"auto_threshold", "Take the thresholds from percentiles of the frame's trigger values"},
     {"auto_low", "Automatic thresholds: percentile where the band starts"},
     {"auto_high", "Automatic thresholds: percentile where the band ends"},
-    {"auto_smooth", "Automatic thresholds: frames either side the percentiles are averaged over"},
     {"path", "What the lines are: straight lines, circles, rays, a spiral or a Hilbert curve"},
     {"centre_x", "Circles, rays and spiral: the centre's x, as a share of the width"},
     {"centre_y", "Circles, rays and spiral: the centre's y, as a share of the height"},

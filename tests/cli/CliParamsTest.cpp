@@ -52,7 +52,7 @@ TEST_F(CliParams, DefaultsComeFromTheTable) {
     EXPECT_EQ(values["path"], "lines");
     EXPECT_EQ(values["centre_x"], "50");
     EXPECT_EQ(values["auto_threshold"], "off");
-    EXPECT_EQ(values.size(), 33u + 16u);  // every settable parameter, then every look
+    EXPECT_EQ(values.size(), 33u + 15u);  // every settable parameter, then every look
 }
 
 TEST_F(CliParams, PresetsAndSetApplyInCommandLineOrder) {
@@ -89,7 +89,7 @@ TEST_F(CliParams, KeyframesInterpolateNumbersAndHoldChoices) {
         EXPECT_EQ(values["resolution"], "50") << f;
     }
     // Looks take keys the same way, at frames or in seconds, from --set and from presets.
-    std::ofstream(Path("look.json")) << R"({"path": "circles", "interval": "random@0,waves@2", "auto_smooth": 4})";
+    std::ofstream(Path("look.json")) << R"({"path": "circles", "interval": "random@0,waves@2"})";
     const auto looks = Dump({"--frames", "0-4", "--preset", Path("look.json"), "--set", "wave_phase=0@0,360@4", "--set",
                              "centre_x=20@0,80@0.125s", "--set", "auto_threshold=off@0,on@3"});
     const std::vector<std::string> phase = {"0", "90", "180", "270", "360"};
@@ -102,7 +102,6 @@ TEST_F(CliParams, KeyframesInterpolateNumbersAndHoldChoices) {
         EXPECT_EQ(values["interval"], interval[f]) << f;
         EXPECT_EQ(values["auto_threshold"], f < 3 ? "off" : "on") << f;
         EXPECT_EQ(values["path"], "circles") << f;
-        EXPECT_EQ(values["auto_smooth"], "4") << f;
     }
     // Before the first and after the last key the end values hold; --fps changes nothing in frames.
     const auto later = Dump({"--frames", "6-6", "--fps", "30", "--set", "offset=10@2,20@4"});
@@ -139,7 +138,7 @@ TEST_F(CliParams, ParamsListsWhatTheEffectRegistered) {
         for (std::string word; split >> word;) words += " " + word;
     }
     EXPECT_EQ(parameters, 48);
-    EXPECT_EQ(looks, 22);  // every row of the look table, groups included, after the registered ones
+    EXPECT_EQ(looks, 21);  // every row of the look table, groups included, after the registered ones
     // Index, disk id, CLI name, type, default, visibility and the UI name decoded from GBK; then
     // the range and the whole description.
     EXPECT_THAT(words,
@@ -153,7 +152,7 @@ TEST_F(CliParams, ParamsListsWhatTheEffectRegistered) {
     EXPECT_THAT(words, HasSubstr("values: red|green|blue|alpha|min|max|xor|luminance|saturation|hue value each span"));
     EXPECT_THAT(words, HasSubstr("values: 0 to 100 percent"));
     EXPECT_THAT(words, ::testing::Not(HasSubstr("hidden")));
-    EXPECT_THAT(words, HasSubstr("\n 120 - centre_x float 50 look Centre X values: -100 to 200 percent circles, rays "
+    EXPECT_THAT(words, HasSubstr("\n 119 - centre_x float 50 look Centre X values: -100 to 200 percent circles, rays "
                                  "and spiral: the centre's x"));
     EXPECT_THAT(words, HasSubstr("\n 102 - interval popup threshold look Interval values: "
                                  "threshold|edges|random|waves how lines are cut"));

@@ -13,7 +13,7 @@ Metadata {
     keyframes {
         allowAnimateIn: true
         allowAnimateOut: true
-        simpleProperties: ['threshold_low', 'threshold_high', 'angle', 'stretch_factor', 'pop', 'blur', 'block_width', 'block_height', 'resolution', 'loop', 'animate_growth', 'offset', 'random_offset', 'random_seed', 'feather_start', 'feather_end', 'noise_amount', 'noise_size', 'noise_complexity', 'noise_seed', 'edge_level', 'edge_scale', 'span_length', 'span_seed', 'wave_length', 'wave_amplitude', 'wave_phase', 'wave_drift', 'auto_low', 'auto_high', 'auto_smooth', 'centre_x', 'centre_y']
+        simpleProperties: ['threshold_low', 'threshold_high', 'angle', 'stretch_factor', 'pop', 'blur', 'block_width', 'block_height', 'resolution', 'loop', 'animate_growth', 'offset', 'random_offset', 'random_seed', 'feather_start', 'feather_end', 'noise_amount', 'noise_size', 'noise_complexity', 'noise_seed', 'edge_level', 'edge_scale', 'span_length', 'span_seed', 'wave_length', 'wave_amplitude', 'wave_phase', 'wave_drift', 'auto_low', 'auto_high', 'centre_x', 'centre_y']
         parameters: [
             Parameter { name: qsTr('Threshold low'); property: 'threshold_low'; isCurve: true; minimum: 0; maximum: 1 },
             Parameter { name: qsTr('Threshold high'); property: 'threshold_high'; isCurve: true; minimum: 0; maximum: 1 },
@@ -45,7 +45,6 @@ Metadata {
             Parameter { name: qsTr('Wave drift'); property: 'wave_drift'; isCurve: true; minimum: 0; maximum: 1 },
             Parameter { name: qsTr('Band from'); property: 'auto_low'; isCurve: true; minimum: 0; maximum: 1 },
             Parameter { name: qsTr('Band to'); property: 'auto_high'; isCurve: true; minimum: 0; maximum: 1 },
-            Parameter { name: qsTr('Smoothing'); property: 'auto_smooth'; isCurve: true; minimum: 0; maximum: 1 },
             Parameter { name: qsTr('Centre X'); property: 'centre_x'; isCurve: true; minimum: 0; maximum: 1 },
             Parameter { name: qsTr('Centre Y'); property: 'centre_y'; isCurve: true; minimum: 0; maximum: 1 }
         ]

@@ -55,7 +55,6 @@ Shotcut.KeyframableFilter {
         { property: 'auto_threshold', label: qsTr('Automatic thresholds'), kind: 'check', defaultValue: 0 },
         { property: 'auto_low', label: qsTr('Band from'), kind: 'slider', min: 0, max: 100, factor: 100, offset: 0, decimals: 1, suffix: ' %', defaultValue: 70 },
         { property: 'auto_high', label: qsTr('Band to'), kind: 'slider', min: 0, max: 100, factor: 100, offset: 0, decimals: 1, suffix: ' %', defaultValue: 100 },
-        { property: 'auto_smooth', label: qsTr('Smoothing'), kind: 'slider', min: 0, max: 30, factor: 30, offset: 0, decimals: 0, suffix: '', defaultValue: 0 },
         { property: 'path', label: qsTr('Path'), kind: 'list', choices: [qsTr('Lines'), qsTr('Circles'), qsTr('Rays'), qsTr('Spiral'), qsTr('Hilbert curve')], defaultValue: 0 },
         { property: 'centre_x', label: qsTr('Centre X'), kind: 'slider', min: -100, max: 200, factor: 300, offset: -100, decimals: 1, suffix: ' %', defaultValue: 50 },
         { property: 'centre_y', label: qsTr('Centre Y'), kind: 'slider', min: -100, max: 200, factor: 300, offset: -100, decimals: 1, suffix: ' %', defaultValue: 50 }
