@@ -21,6 +21,25 @@
 namespace korvane::utils::test {
 namespace {
 
+// Marks [start, end) of a sorted span as in a span and checks its keys come out high to low, NaN
+// keys after every number.
+void ExpectKeysInOrder(const std::vector<PixelRecord>& records, int64_t start, int64_t end, int32_t sortKey,
+                       std::vector<bool>& inSpan, int round) {
+    float previous = std::numeric_limits<float>::infinity();
+    bool sawNaN = false;
+    for (int64_t i = start; i < end; ++i) {
+        inSpan[static_cast<size_t>(i)] = true;
+        const float key = SortValue(records[static_cast<size_t>(i)], sortKey);
+        if (std::isnan(key)) {
+            sawNaN = true;
+            continue;
+        }
+        ASSERT_FALSE(sawNaN) << "a NaN key came before a number, round " << round;
+        ASSERT_LE(key, previous) << "round " << round;
+        previous = key;
+    }
+}
+
 // A sort-only look: spans are found from positions and weights (reverse off).
 TEST(SortProperties, SpansArePermutationsInKeyOrderAndTheRestIsUntouched) {
     std::mt19937 g(20261208);
@@ -49,19 +68,7 @@ TEST(SortProperties, SpansArePermutationsInKeyOrderAndTheRestIsUntouched) {
                 rec.spanWeight = 0.0f;
             }
             ASSERT_EQ(FirstDifference(SortedByBytes(before), SortedByBytes(after)), -1) << "round " << round;
-            float previous = std::numeric_limits<float>::infinity();
-            bool sawNaN = false;
-            for (int64_t i = start; i < end; ++i) {
-                inSpan[static_cast<size_t>(i)] = true;
-                const float key = SortValue(out[static_cast<size_t>(i)], s.sortKey);
-                if (std::isnan(key)) {
-                    sawNaN = true;
-                    continue;
-                }
-                ASSERT_FALSE(sawNaN) << "a NaN key came before a number, round " << round;
-                ASSERT_LE(key, previous) << "round " << round;
-                previous = key;
-            }
+            ExpectKeysInOrder(out, start, end, s.sortKey, inSpan, round);
         }
         for (size_t i = 0; i < out.size(); ++i) {
             if (!inSpan[i]) {
@@ -277,19 +284,7 @@ TEST(SortProperties, SortedPathsArePermutationsInKeyOrderAndTheRestIsUntouched) 
                     for (auto& rec : *records) rec = {rec.color, {}, rec.sortSource, 0.0f, 0.0f, rec.inMask};
                 }
                 ASSERT_EQ(FirstDifference(SortedByBytes(was), SortedByBytes(is)), -1) << "round " << round;
-                float previous = std::numeric_limits<float>::infinity();
-                bool sawNaN = false;
-                for (int64_t i = start; i < end; ++i) {
-                    inSpan[static_cast<size_t>(i)] = true;
-                    const float key = SortValue(after[static_cast<size_t>(i)], s.sortKey);
-                    if (std::isnan(key)) {
-                        sawNaN = true;
-                        continue;
-                    }
-                    ASSERT_FALSE(sawNaN) << "a NaN key came before a number, round " << round;
-                    ASSERT_LE(key, previous) << "round " << round;
-                    previous = key;
-                }
+                ExpectKeysInOrder(after, start, end, s.sortKey, inSpan, round);
             }
             for (size_t i = 0; i < after.size(); ++i) {
                 if (!inSpan[i]) {
