@@ -60,4 +60,22 @@ async function settled(page) {
   }
 }
 
-module.exports = { SKIP, playwrightOrSkip, startPreview, stopPreview, settled };
+// The README pictures' look ("melt") set through the controls, the split at half and the controls
+// scrolled to the top, then the page saved as a JPEG; `settle` waits for each render, `ready` for
+// the split view's picture.
+async function shootMeltLook(page, settle, output, ready = async () => {}) {
+  const look = { angle: "90", threshold_low: "0.3", threshold_high: "1" };
+  for (const [name, value] of Object.entries(look)) {
+    await page.fill(`#p_${name} + input`, value);
+    await page.press(`#p_${name} + input`, "Tab");
+    await settle(page);
+  }
+  await page.check("#p_reverse");
+  await settle(page);
+  await page.$eval("#split", split => { split.value = 50; split.dispatchEvent(new Event("input")); });
+  await ready(page);
+  await page.$eval("#side", side => { side.scrollTop = 0; });
+  await page.screenshot({ path: output, type: "jpeg", quality: 80 });
+}
+
+module.exports = { SKIP, playwrightOrSkip, startPreview, stopPreview, settled, shootMeltLook };

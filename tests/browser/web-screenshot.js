@@ -5,10 +5,9 @@
 const path = require("node:path");
 const { spawn } = require("node:child_process");
 const readline = require("node:readline");
-const { playwrightOrSkip } = require("./preview-page.js");
+const { playwrightOrSkip, shootMeltLook } = require("./preview-page.js");
 
 const [site, output] = process.argv.slice(2);
-const look = { angle: "90", threshold_low: "0.3", threshold_high: "1" };
 
 async function main() {
   const { chromium, executable } = playwrightOrSkip();
@@ -21,16 +20,7 @@ async function main() {
     page.setDefaultTimeout(120000);
     await page.goto(url.trim());
     await page.waitForSelector("body[data-ready]");
-    for (const [name, value] of Object.entries(look)) {
-      await page.fill(`#p_${name} + input`, value);
-      await page.press(`#p_${name} + input`, "Tab");
-      await settled(page);
-    }
-    await page.check("#p_reverse");
-    await settled(page);
-    await page.$eval("#split", split => { split.value = 50; split.dispatchEvent(new Event("input")); });
-    await page.$eval("#side", side => { side.scrollTop = 0; });
-    await page.screenshot({ path: output, type: "jpeg", quality: 80 });
+    await shootMeltLook(page, settled, output);
   } finally {
     await browser.close();
     server.kill();
