@@ -80,6 +80,17 @@ sources::WorldFillContext WorldContext(const RenderState& state, const utils::Pi
     return context;
 }
 
+// One image record per pixel; false, with the line logged, when the memory cannot be had.
+[[nodiscard]] bool SizeImageRecords(utils::Info& info, int32_t width, int32_t height) {
+    try {
+        utils::SizeRecords(info.imageRecords, static_cast<size_t>(width) * static_cast<size_t>(height));
+        return true;
+    } catch (const std::bad_alloc&) {
+        KRVN_LOG_ERROR(kLabel, "cannot allocate the image records " + ErrorText(PF_Err_OUT_OF_MEMORY));
+        return false;
+    }
+}
+
 // fill pixels vector: every pixel of "sorting", the sources and the constraint becomes one record.
 [[nodiscard]] PF_Err FillPixelsVector(RenderState& state, utils::Info& info, int bit_depth, bool bgra) {
     if (state.err != PF_Err_NONE) return state.err;
@@ -232,12 +243,7 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
     PF_InData* in_data = state.in_data;
     const int32_t width = plan.frame.width;
     const int32_t height = plan.frame.height;
-    try {
-        utils::SizeRecords(info.imageRecords, static_cast<size_t>(width) * static_cast<size_t>(height));
-    } catch (const std::bad_alloc&) {
-        KRVN_LOG_ERROR(kLabel, "cannot allocate the image records " + ErrorText(PF_Err_OUT_OF_MEMORY));
-        return PF_Err_OUT_OF_MEMORY;
-    }
+    if (!SizeImageRecords(info, width, height)) return PF_Err_OUT_OF_MEMORY;
     err = FillPixelsVector(state, info, plan.frame.bit_depth, plan.frame.bgra);
     if (err == PF_Err_NONE && !utils::MarkEdgeRecords(info)) {
         return PreparationFailed(err, info);
@@ -281,15 +287,9 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
     PF_InData* in_data = state.in_data;
     const int32_t width = plan.frame.width;
     const int32_t height = plan.frame.height;
-    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
     std::shared_ptr<const utils::PathTable> table;
     utils::PathNeighbours neighbours;
-    try {
-        utils::SizeRecords(info.imageRecords, count);
-    } catch (const std::bad_alloc&) {
-        KRVN_LOG_ERROR(kLabel, "cannot allocate the image records " + ErrorText(PF_Err_OUT_OF_MEMORY));
-        return PF_Err_OUT_OF_MEMORY;
-    }
+    if (!SizeImageRecords(info, width, height)) return PF_Err_OUT_OF_MEMORY;
     err = FillPixelsVector(state, info, plan.frame.bit_depth, plan.frame.bgra);
     if (err == PF_Interrupt_CANCEL || progress(30)) return err;
     if (!utils::PrepareGridSorting(info, width, height)) return PreparationFailed(err, info);
