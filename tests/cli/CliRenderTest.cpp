@@ -1,5 +1,6 @@
 // Renders through the effect: sequences, masks and sources from the command line, both hosts,
 // effect errors and cancellation that never leave a half-written or replaced output.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -48,8 +49,12 @@ std::map<std::string, long> ThreadTicks(pid_t pid) {
     std::error_code error;
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     for (std::filesystem::directory_iterator it(tasks, error), end; !error && it != end; it.increment(error)) {
-        std::ifstream stat(it->path() / "stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        // A thread may end between the listing and the read (ESRCH): its file then reads as empty.
+        std::string text(512, '\0');
+        const int fd = open((it->path() / "stat").c_str(), O_RDONLY | O_CLOEXEC);
+        const ssize_t got = fd < 0 ? -1 : read(fd, text.data(), text.size());
+        if (fd >= 0) ::close(fd);
+        text.resize(got > 0 ? size_t(got) : 0);
         // Fields after the command's closing parenthesis: state is the 3rd, utime the 14th, stime the 15th.
         const size_t close = text.rfind(')');
         if (close == std::string::npos) continue;
