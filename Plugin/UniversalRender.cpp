@@ -291,6 +291,7 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
     utils::PathNeighbours neighbours;
     if (!SizeImageRecords(info, width, height)) return PF_Err_OUT_OF_MEMORY;
     err = FillPixelsVector(state, info, plan.frame.bit_depth, plan.frame.bgra);
+    if (err == PF_Err_NONE && !utils::MarkEdgeRecords(info)) return PreparationFailed(err, info);
     if (err == PF_Interrupt_CANCEL || progress(30)) return err;
     if (!utils::PrepareGridSorting(info, width, height)) return PreparationFailed(err, info);
     try {
