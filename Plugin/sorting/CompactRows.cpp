@@ -12,6 +12,7 @@
 #include "sorting/Executor.h"
 #include "sorting/Intervals.h"
 #include "sorting/LineKernelInternal.h"
+#include "sorting/LineWalk.h"
 #include "sorting/RadixSort.h"
 
 namespace korvane::utils {
@@ -84,53 +85,6 @@ void SortGatheredSpan(CompactScratch& scratch, unsigned char* pixels, const uint
     }
 }
 
-// The first column in [x, end) whose break flag is set, or end; eight flags at a time.
-int64_t NextBreak(const uint8_t* breaks, int64_t x, int64_t end) {
-    if constexpr (std::endian::native == std::endian::little) {
-        for (; x + 8 <= end; x += 8) {
-            uint64_t word;
-            std::memcpy(&word, breaks + x, 8);
-            if (word != 0) {
-                return x + std::countr_zero(word) / 8;
-            }
-        }
-    }
-    while (x < end && breaks[x] == 0) {
-        ++x;
-    }
-    return x;
-}
-
-// The line kernel's walk along line y of a plain look, over the line's break flags: close(h, cur)
-// for each span [h, cur) it closes, in order, with columns counted from the line's start. The
-// line's last index is lastIndex in the grid's terms, so the last line's final span ends one record
-// short, as it does in the grid. Up to `plainEnd` a column reads its own flag, so after a column
-// that leaves the span open the next ones are skipped to the next set flag, the span's length
-// limit or the interval mode's cut.
-template <typename Close>
-void WalkLine(const Info& info, int32_t y, const uint8_t* breaks, Close&& close) {
-    const int64_t width = info.lineLength;
-    const int64_t last = info.lastIndex - static_cast<int64_t>(y) * width;
-    const int64_t lastColumn = info.lastColumn;
-    const int64_t maxSpan = info.maxSpanLength;
-    const int64_t plainEnd = std::min({width, last + 1, lastColumn + 1});
-    LengthCuts lengths(info.settings, y);
-    int64_t cutAt = lengths.EndOfSpanAt(0);
-    int64_t h = 0;
-    for (int64_t x = 0; x <= lastColumn; ++x) {
-        const int64_t cur = std::min(x, last);
-        if (x < width && cur - h <= maxSpan && breaks[cur] == 0 && x < cutAt) {
-            if (x < plainEnd) {
-                x = NextBreak(breaks, x + 1, std::min({plainEnd, h + maxSpan + 1, cutAt})) - 1;
-            }
-            continue;
-        }
-        close(h, cur);
-        h = cur;
-        cutAt = lengths.EndOfSpanAt(x);
-    }
-}
-
 }  // namespace
 
 void FindRandomRowSpans(const Info& info, int32_t y, const uint8_t* breaks, std::vector<RowSpan>& spans) {
@@ -145,7 +99,7 @@ void FindRandomRowSpans(const Info& info, int32_t y, const uint8_t* breaks, std:
     reseed.Seed(static_cast<uint32_t>(info.settings.randomSeed));
     const int64_t firstDraw = reseed.Next();
     int64_t processed = 0;
-    WalkLine(info, y, breaks, [&](int64_t h, int64_t cur) {
+    WalkLine(info.settings, GridLineWalk(info, y), breaks, [&](int64_t h, int64_t cur) {
         // Every span closed draws an offset, however short; only one of 2 or more is processed.
         const auto [shifted, end] = ClosedSpanBounds(h, cur, d.growth, d.offset, d.randomOffset, &random);
         // Nothing moves back before the first cell of the grid.
@@ -173,7 +127,7 @@ bool SortCompactRow(Info& info, int32_t y, void* pixels, size_t pixelBytes, cons
         CompactScratch& scratch = workerScratch.Get<CompactScratch>();
         const float g = info.derived.growth;
         const float offset = info.derived.offset;
-        WalkLine(info, y, breaks, [&](int64_t h, int64_t cur) {
+        WalkLine(info.settings, GridLineWalk(info, y), breaks, [&](int64_t h, int64_t cur) {
             // Growth and offset never lengthen a span, so one shorter than 2 sorts nothing.
             if (cur - h < 2) return;
             const auto [start, end] = PlainSpanBounds(h, cur, g, offset);
