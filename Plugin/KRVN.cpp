@@ -14,6 +14,7 @@
 #include "params/ParamTable.h"
 #include "platform/Platform.h"
 #include "sorting/CompactGrid.h"
+#include "sorting/CompactPaths.h"
 #include "sorting/CurvedPaths.h"
 #include "sorting/Executor.h"
 #include "sorting/RecordPool.h"
@@ -87,6 +88,7 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData*, PF_ParamDef*[], PF_LayerDe
             utils::ReleaseCompactGrid();
             utils::ReleaseIdleScratch();
             utils::ReleasePathTables();
+            utils::ReleaseCompactPaths();
             SuiteCache suites(in_data->pica_basicP);
             suites.Get<PF_HandleSuite2>(kPFHandleSuite, kPFHandleSuiteVersion2)
                 ->host_dispose_handle(in_data->global_data);

@@ -16,6 +16,7 @@
 #include "korvane/sdk/SuiteHandler.h"
 #include "korvane/sdk/Suites.h"
 #include "platform/Memory.h"
+#include "sorting/CompactPaths.h"
 #include "sorting/CurvedPaths.h"
 #include "sorting/Info.h"
 #include "sorting/Intervals.h"
@@ -279,8 +280,9 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
     return err;
 }
 
-// The rest of a frame on curved paths: every pixel a record, each path gathered, sorted as a line
-// of its own length and put back in place, and the records into the output.
+// The rest of a frame on curved paths: for a plain look, words along the paths; otherwise every
+// pixel a record, each path gathered, sorted as a line of its own length and put back in place,
+// and the records into the output.
 [[nodiscard]] PF_Err RenderPaths(const RenderPlan& plan, RenderState& state, utils::Info& info, PF_LayerDef* output,
                                  const Progress& progress) {
     PF_Err& err = state.err;
@@ -289,11 +291,6 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
     const int32_t height = plan.frame.height;
     std::shared_ptr<const utils::PathTable> table;
     utils::PathNeighbours neighbours;
-    if (!SizeImageRecords(info, width, height)) return PF_Err_OUT_OF_MEMORY;
-    err = FillPixelsVector(state, info, plan.frame.bit_depth, plan.frame.bgra);
-    if (err == PF_Err_NONE && !utils::MarkEdgeRecords(info)) return PreparationFailed(err, info);
-    if (err == PF_Interrupt_CANCEL || progress(30)) return err;
-    if (!utils::PrepareGridSorting(info, width, height)) return PreparationFailed(err, info);
     try {
         int32_t stopped = 0;
         table = utils::CachedPathTable(utils::PathShapeOf(info.settings, width, height), *info.executor, stopped);
@@ -302,6 +299,20 @@ void LogSortFailure(PF_Err err, const utils::Info& info) {
             if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "Iterate Suite Error " + ErrorText(err));
             return err;
         }
+        const bool output_is_image = plan.frame.output_width == width && plan.frame.output_height == height;
+        if (plan.prepared && output_is_image &&
+            sources::RowTransfers(plan.frame.bit_depth, plan.frame.bgra).readCompact != nullptr &&
+            utils::CompactPathsApply(info, *table)) {
+            return sources::SortOnCompactPaths(plan,
+                                               {in_data, state.input, output,
+                                                RecordContext(state, nullptr, plan.frame.bgra)},
+                                               *table, info, err, progress);
+        }
+        if (!SizeImageRecords(info, width, height)) return PF_Err_OUT_OF_MEMORY;
+        err = FillPixelsVector(state, info, plan.frame.bit_depth, plan.frame.bgra);
+        if (err == PF_Err_NONE && !utils::MarkEdgeRecords(info)) return PreparationFailed(err, info);
+        if (err == PF_Interrupt_CANCEL || progress(30)) return err;
+        if (!utils::PrepareGridSorting(info, width, height)) return PreparationFailed(err, info);
         utils::TakePathNeighbours(info, *table, neighbours);
     } catch (const std::bad_alloc&) {
         KRVN_LOG_ERROR(kLabel, "cannot allocate the paths " + ErrorText(PF_Err_OUT_OF_MEMORY));

@@ -14,6 +14,7 @@
 #include "LogsController.h"
 #include "korvane/sdk/HostKind.h"
 #include "korvane/sdk/SuiteHandler.h"
+#include "sorting/CompactPaths.h"
 #include "sorting/Info.h"
 #include "sorting/Intervals.h"
 #include "sorting/LineKernel.h"
@@ -194,6 +195,55 @@ void WritePackedBand(const GridRun& run, int32_t band) {
     }
 }
 
+// A pass that fails gives the line the line sort's iteration gives, then its own.
+PF_Err ReportPassFailure(const char* label, bool premiere, PF_Err err, const utils::Info& info,
+                         const std::string& what) {
+    if (!premiere && log::Logged(err)) KRVN_LOG_ERROR(label, "Iterate Suite Error " + ErrorText(err));
+    if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(label, what + ErrorText(err));
+    const std::string message = info.Message();
+    if (!message.empty() && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(label, "from info: " + message);
+    return err;
+}
+
+// Image index x + y × width to column and row, by a multiplication rather than a division.
+class ImagePlaces {
+public:
+    explicit ImagePlaces(int32_t width) : width_(width), inverse_(1.0 / static_cast<double>(width)) {}
+    void operator()(uint32_t index, int32_t& x, int32_t& y) const {
+        y = static_cast<int32_t>(static_cast<double>(index) * inverse_);
+        x = static_cast<int32_t>(static_cast<int64_t>(index) - static_cast<int64_t>(y) * width_);
+        if (x < 0) {
+            --y;
+            x += width_;
+        } else if (x >= width_) {
+            ++y;
+            x -= width_;
+        }
+    }
+
+private:
+    int32_t width_;
+    double inverse_;
+};
+
+// Places of chunk `item` of the paths: the output pixel at each place's own index from the pixel
+// of "sorting" its sorted word names.
+template <typename Pixel>
+void WritePathChunk(const GridRun& run, const utils::PathTable& table, const utils::CompactPaths& paths, int64_t item) {
+    const PF_EffectWorld& sorting = *run.fill.sorting;
+    PF_EffectWorld& output = *run.output;
+    const ImagePlaces places(run.info->imageWidth);
+    const int64_t first = item * utils::kPathWordsPerItem;
+    const int64_t end = std::min(first + utils::kPathWordsPerItem, static_cast<int64_t>(table.order.size()));
+    for (int64_t i = first; i < end; ++i) {
+        int32_t x = 0, y = 0, sx = 0, sy = 0;
+        places(static_cast<uint32_t>(table.order[static_cast<size_t>(i)]), x, y);
+        places(static_cast<uint32_t>(paths.words[static_cast<size_t>(i)]), sx, sy);
+        auto* out = reinterpret_cast<Pixel*>(static_cast<char*>(output.data) + y * output.rowbytes);
+        out[x] = CanonicalPixel(RowIn<Pixel>(sorting, sy)[sx]);
+    }
+}
+
 }  // namespace
 
 int64_t GridPassSize(const GridRun& run, int pass) {
@@ -283,14 +333,7 @@ PF_Err SortOnCompactGrid(const render::RenderPlan& plan, const GridFrame& frame,
         utils::CompactGrid& grid;
         ~GiveBack() { utils::GiveCompactGrid(std::move(grid)); }
     } give_back{grid};
-    // A pass that fails gives the line the line sort's iteration gives, then its own.
-    const auto report = [&](const std::string& what) {
-        if (!premiere && log::Logged(err)) KRVN_LOG_ERROR(kLabel, "Iterate Suite Error " + ErrorText(err));
-        if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, what + ErrorText(err));
-        const std::string message = info.Message();
-        if (!message.empty() && err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "from info: " + message);
-        return err;
-    };
+    const auto report = [&](const std::string& what) { return ReportPassFailure(kLabel, premiere, err, info, what); };
     // The plan prepared the sizes on info and chose the path from them.
     const bool random_rows = plan.path == render::RenderPath::kRandomRows;
     if (!plan.prepared || !(random_rows ? utils::RandomRowsApply(info) : utils::CompactGridApplies(info))) {
@@ -337,6 +380,112 @@ PF_Err SortOnCompactGrid(const render::RenderPlan& plan, const GridFrame& frame,
     if (progress(70)) return err;
     if (!pass(kWriteOutput)) {
         report("cannot write the output from the compact grid ");
+        return show_input();
+    }
+    progress(100);
+    if (err == PF_Interrupt_CANCEL) return show_input();
+    return err;
+}
+
+PF_Err SortOnCompactPaths(const render::RenderPlan& plan, const GridFrame& frame, const utils::PathTable& table,
+                          utils::Info& info, PF_Err& err, const std::function<bool(A_long)>& progress) {
+    constexpr const char* kLabel = "SortOnCompactPaths";
+    PF_InData* in_data = frame.in_data;
+    const bool premiere = IsPremiere(in_data);
+    const auto report = [&](const std::string& what) { return ReportPassFailure(kLabel, premiere, err, info, what); };
+    const int bit_depth = plan.frame.bit_depth;
+    if (!plan.prepared || !utils::CompactPathsApply(info, table) || frame.output == nullptr ||
+        frame.output->width != info.imageWidth || frame.output->height != info.imageHeight ||
+        static_cast<int64_t>(table.order.size()) != info.imageCount ||
+        !(bit_depth == 8 || bit_depth == 16 || bit_depth == 32)) {
+        KRVN_LOG_ERROR(kLabel, "Error preparing sorting " + ErrorText(err));
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    // The image keys and breaks live in the compact grid's memory, the words in the paths' own.
+    utils::CompactGrid grid = utils::TakeCompactGrid();
+    utils::CompactPaths paths = utils::TakeCompactPaths();
+    struct GiveBack {
+        utils::CompactGrid& grid;
+        utils::CompactPaths& paths;
+        ~GiveBack() {
+            utils::GiveCompactGrid(std::move(grid));
+            utils::GiveCompactPaths(std::move(paths));
+        }
+    } give_back{grid, paths};
+    try {
+        grid.keys.resize(static_cast<size_t>(info.imageCount));
+        grid.breaks.resize(static_cast<size_t>(info.imageCount));
+        utils::SizeCompactPaths(paths, table);
+    } catch (const std::bad_alloc&) {
+        KRVN_LOG_ERROR(kLabel, "cannot allocate the path words " + ErrorText(PF_Err_OUT_OF_MEMORY));
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    GridRun run;
+    run.fill = frame.fill;
+    run.output = frame.output;
+    run.rows = RowTransfers(bit_depth, plan.frame.bgra);
+    run.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
+    run.info = &info;
+    run.grid = &grid;
+    run.bit_depth = bit_depth;
+    std::optional<utils::PoolExecutor> pool;
+    if (info.executor == nullptr) pool.emplace(0);
+    utils::Executor& executor = info.executor != nullptr ? *info.executor : *pool;
+    // One loop over `items`; `step` false fails it with its reason in the message of Info.
+    const auto loop = [&](int64_t items, const auto& step) {
+        if (err != PF_Err_NONE) return false;
+        err = executor.Run(items, [&](int64_t item, int worker) -> int32_t {
+            try {
+                return step(item, executor.Scratch(worker)) ? PF_Err_NONE : PF_Err_INTERNAL_STRUCT_DAMAGED;
+            } catch (const std::exception& e) {
+                info.SetMessage(e.what());
+            }
+            return PF_Err_INTERNAL_STRUCT_DAMAGED;
+        });
+        return err == PF_Err_NONE;
+    };
+    const int64_t chunks = utils::PathChunkCount(table);
+
+    if (err == PF_Err_NONE) err = RunGridPass(run, kReadImage, executor);
+    if (err != PF_Err_NONE) return report("cannot read the image words ");
+    if (progress(30)) return err;
+    if (!loop(chunks, [&](int64_t item, utils::WorkerScratch&) {
+            utils::GatherPathWords(table, grid.keys.data(), grid.breaks.data(), paths, item);
+            return true;
+        })) {
+        return report("cannot gather the path words ");
+    }
+    if (!loop(static_cast<int64_t>(paths.batchSpans.size()), [&](int64_t item, utils::WorkerScratch&) {
+            return utils::FindPathSpans(info, table, paths, static_cast<int32_t>(item));
+        })) {
+        return report("cannot find the spans along the paths ");
+    }
+    try {
+        utils::PlanPathSorts(paths);
+    } catch (const std::bad_alloc&) {
+        KRVN_LOG_ERROR(kLabel, "cannot allocate the spans " + ErrorText(PF_Err_OUT_OF_MEMORY));
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    if (progress(50)) return err;
+    if (!loop(static_cast<int64_t>(paths.items.size()) - 1, [&](int64_t item, utils::WorkerScratch& scratch) {
+            utils::SortPathSpans(paths, item, scratch);
+            return true;
+        })) {
+        return report("Iterator encountered an error: ");
+    }
+    if (progress(60)) return err;
+    if (progress(70)) return err;
+    const auto show_input = [&] {
+        in_data->utils->copy(in_data->effect_ref, frame.input, frame.output, nullptr, nullptr);
+        return err;
+    };
+    if (!loop(chunks, [&](int64_t item, utils::WorkerScratch&) {
+            if (bit_depth == 8) WritePathChunk<PF_Pixel8>(run, table, paths, item);
+            if (bit_depth == 16) WritePathChunk<PF_Pixel16>(run, table, paths, item);
+            if (bit_depth == 32) WritePathChunk<PF_PixelFloat>(run, table, paths, item);
+            return true;
+        })) {
+        report("cannot write the output from the path words ");
         return show_input();
     }
     progress(100);

@@ -12,6 +12,7 @@
 #include "korvane/sdk/Effect.h"
 #include "korvane/sdk/Suites.h"
 #include "sorting/CompactGrid.h"
+#include "sorting/CurvedPaths.h"
 #include "sources/PixelTransfer.h"
 #include "sources/RenderPlan.h"
 
@@ -70,5 +71,14 @@ struct GridFrame {
 // written shows the unsorted input again.
 PF_Err SortOnCompactGrid(const render::RenderPlan& plan, const GridFrame& frame, utils::Info& info, PF_Err& err,
                          const std::function<bool(A_long)>& progress);
+
+// The rest of a render whose plan takes the paths (RenderPath::kPaths) and whose look
+// utils::CompactPathsApply allows, in place of the records: the worlds into image keys and breaks,
+// the words gathered along `table`'s paths, each path walked for its spans, the spans sorted, and
+// the output written from the words, each pass on info.executor, at the progress points of the
+// records' path. `err` as SortOnCompactGrid's; the output must be the image's size. A failure or
+// cancel while the output is written shows the unsorted input again.
+PF_Err SortOnCompactPaths(const render::RenderPlan& plan, const GridFrame& frame, const utils::PathTable& table,
+                          utils::Info& info, PF_Err& err, const std::function<bool(A_long)>& progress);
 
 }  // namespace korvane::sources

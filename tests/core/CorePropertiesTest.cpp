@@ -11,6 +11,7 @@
 
 #include "CoreSupport.h"
 #include "sorting/AutoThreshold.h"
+#include "sorting/CompactPaths.h"
 #include "sorting/CurvedPaths.h"
 #include "sorting/Executor.h"
 #include "sorting/Intervals.h"
@@ -243,12 +244,46 @@ std::vector<PixelRecord> SortedAlongPaths(Info& info, const PathTable& table, Ex
     return info.imageRecords;
 }
 
+// The image index of the pixel each place of the image takes when the paths are sorted as words,
+// from the keys and breaks of info.imageRecords as the worlds' reader computes them.
+std::vector<uint32_t> SortedAsWords(Info& info, const PathTable& table, Executor& executor) {
+    const TriggerTest test = TriggerTestOf(info.settings);
+    std::vector<uint32_t> keys;
+    std::vector<uint8_t> breaks;
+    for (const PixelRecord& r : info.imageRecords) {
+        keys.push_back(SortableBits(SortValueOf(r.sortSource, info.settings.sortKey), !info.settings.reverse));
+        const FloatPixel& t = r.trigger;
+        breaks.push_back(test.Breaks(t.red, t.green, t.blue, t.alpha) || r.edge != 0 ? 1 : 0);
+    }
+    CompactPaths paths;
+    SizeCompactPaths(paths, table);
+    for (int64_t chunk = 0; chunk < PathChunkCount(table); ++chunk) {
+        GatherPathWords(table, keys.data(), breaks.data(), paths, chunk);
+    }
+    int32_t code = executor.Run(static_cast<int64_t>(paths.batchSpans.size()), [&](int64_t item, int) {
+        return FindPathSpans(info, table, paths, static_cast<int32_t>(item)) ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0) << info.Message();
+    PlanPathSorts(paths);
+    code = executor.Run(static_cast<int64_t>(paths.items.size()) - 1, [&](int64_t item, int worker) {
+        SortPathSpans(paths, item, executor.Scratch(worker));
+        return 0;
+    });
+    EXPECT_EQ(code, 0);
+    std::vector<uint32_t> sources(table.order.size());
+    for (size_t i = 0; i < table.order.size(); ++i) {
+        sources[static_cast<size_t>(table.order[i])] = static_cast<uint32_t>(paths.words[i]);
+    }
+    return sources;
+}
+
 // What a sort along the paths does to each of them, as the line's sort does to a line: every
 // span a permutation of its records in key order, every record outside spans untouched.
 TEST(SortProperties, SortedPathsArePermutationsInKeyOrderAndTheRestIsUntouched) {
     std::mt19937 g(20261210);
     SerialExecutor executor;
-    for (int round = 0; round < 120; ++round) {
+    int compact = 0;
+    for (int round = 0; round < 160; ++round) {
         SortSettings s;
         s.pathShape = Pick(g, kPathCircles, kPathHilbert);
         s.centreX = Uniform(g, -1.0f, 2.0f);
@@ -259,15 +294,30 @@ TEST(SortProperties, SortedPathsArePermutationsInKeyOrderAndTheRestIsUntouched) 
         s.thresholdLow = Uniform(g, 0.0f, 0.5f);
         s.thresholdHigh = Uniform(g, 0.4f, 1.0f);
         s.blockHeight = Chance(g, 0.3) ? Uniform(g, 0.0f, 1.0f) : 0.0f;
+        s.blockWidth = Chance(g, 0.2) ? Uniform(g, 0.05f, 1.0f) : 1.0f;
         s.fillLineEnd = Chance(g, 0.5);
+        s.growth = Chance(g, 0.2) ? Uniform(g, 0.2f, 2.0f) : 1.0f;
+        s.offset = Chance(g, 0.2) ? Uniform(g, 0.0f, 1.0f) : 0.0f;
+        s.intervalMode = Pick(g, kIntervalThreshold, kIntervalWaves);
+        s.spanLength = Uniform(g, 1.0f, 20.0f);
         const int32_t width = Pick(g, 1, 40);
         const int32_t height = Pick(g, 1, 30);
-        const auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        auto input = RandomRecords(g, static_cast<size_t>(width) * height, false);
+        if (s.intervalMode == kIntervalEdges) {
+            for (PixelRecord& r : input) r.edge = Chance(g, 0.1) ? 1 : 0;
+        }
         Info info = PreparedForPaths(input, width, height, s);
         int32_t code = 0;
         const auto table = MakePathTable(PathShapeOf(s, width, height), executor, code);
         ASSERT_NE(table, nullptr);
+        // A plain look gives the same pixels sorted as words as sorted as records.
+        const bool words = CompactPathsApply(info, *table);
+        const std::vector<uint32_t> sources = words ? SortedAsWords(info, *table, executor) : std::vector<uint32_t>();
         const auto out = SortedAlongPaths(info, *table, executor);
+        for (size_t i = 0; i < sources.size(); ++i) {
+            ASSERT_TRUE(SameBytes(out[i].color, input[sources[i]].color)) << "round " << round << " pixel " << i;
+        }
+        compact += words ? 1 : 0;
         for (int32_t p = 0; p < table->PathCount(); ++p) {
             const int32_t* places = table->order.data() + table->starts[static_cast<size_t>(p)];
             std::vector<PixelRecord> before;
@@ -293,6 +343,7 @@ TEST(SortProperties, SortedPathsArePermutationsInKeyOrderAndTheRestIsUntouched) 
             }
         }
     }
+    EXPECT_GT(compact, 40);
 }
 
 // Every look along every shape gives the same records on one worker and on many, whatever the

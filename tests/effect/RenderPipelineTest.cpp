@@ -961,6 +961,36 @@ TEST_F(RenderDeterminism, CurvedPathsPermuteEachPathAtEveryDepthThreadCountAndHo
     }
 }
 
+// Along curved paths the edges cut spans whether a look moves words or records (preserve alpha,
+// which changes nothing on an opaque picture, takes the records), and cut where the band does not.
+TEST_F(RenderDeterminism, EdgesCutCurvedPathsOnWordsAndOnRecordsAlike) {
+    World in = PhotoLike(70, 52, 8, 9);
+    for (A_long y = 0; y < in.height(); ++y) {
+        for (A_long x = 0; x < in.width(); ++x) {
+            Color c = in.Get(x, y);
+            c.alpha = 1.0f;
+            in.Set(x, y, c);
+        }
+    }
+    Host& band = NewHost();
+    Host& words = NewHost();
+    Host& records = NewHost();
+    for (Host* h : {&words, &records}) {
+        h->Set(P::KRVN_INTERVAL, utils::kIntervalEdges);
+        h->Set(P::KRVN_EDGE_LEVEL, 0.02);
+    }
+    records.Set(P::KRVN_PRESERVE_ALPHA, 1);
+    for (const int32_t shape : {utils::kPathCircles, utils::kPathHilbert}) {
+        for (Host* h : {&band, &words, &records}) {
+            h->Set(P::KRVN_PATH, shape);
+            h->Set(P::KRVN_THRESHOLD_HIGH, 0.8);
+        }
+        const World cut = RenderAe(words, in);
+        EXPECT_TRUE(RenderAe(records, in).SamePixels(cut)) << "shape " << shape;
+        EXPECT_FALSE(RenderAe(band, in).SamePixels(cut)) << "shape " << shape;
+    }
+}
+
 // The interval modes and the automatic band through the whole effect, on every path they take
 // (compact rows, the compact grid, the record kernel on rows and on a turned grid) and at 8 and 32
 // bits: the same bytes on one thread or several,
