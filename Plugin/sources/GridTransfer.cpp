@@ -244,6 +244,19 @@ void WritePathChunk(const GridRun& run, const utils::PathTable& table, const uti
     }
 }
 
+// The passes' run over the frame's worlds, at the plan's depth and channel order.
+GridRun RunOver(const render::RenderPlan& plan, const GridFrame& frame, utils::Info& info, utils::CompactGrid& grid) {
+    GridRun run;
+    run.fill = frame.fill;
+    run.output = frame.output;
+    run.rows = RowTransfers(plan.frame.bit_depth, plan.frame.bgra);
+    run.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
+    run.info = &info;
+    run.grid = &grid;
+    run.bit_depth = plan.frame.bit_depth;
+    return run;
+}
+
 }  // namespace
 
 int64_t GridPassSize(const GridRun& run, int pass) {
@@ -348,14 +361,7 @@ PF_Err SortOnCompactGrid(const render::RenderPlan& plan, const GridFrame& frame,
         KRVN_LOG_ERROR(kLabel, "cannot allocate the compact grid " + ErrorText(PF_Err_OUT_OF_MEMORY));
         return PF_Err_OUT_OF_MEMORY;
     }
-    GridRun run;
-    run.fill = frame.fill;
-    run.output = frame.output;
-    run.rows = RowTransfers(plan.frame.bit_depth, plan.frame.bgra);
-    run.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
-    run.info = &info;
-    run.grid = &grid;
-    run.bit_depth = plan.frame.bit_depth;
+    GridRun run = RunOver(plan, frame, info, grid);
     run.random_rows = random_rows;
     std::optional<utils::PoolExecutor> pool;
     if (info.executor == nullptr) pool.emplace(0);
@@ -420,14 +426,7 @@ PF_Err SortOnCompactPaths(const render::RenderPlan& plan, const GridFrame& frame
         KRVN_LOG_ERROR(kLabel, "cannot allocate the path words " + ErrorText(PF_Err_OUT_OF_MEMORY));
         return PF_Err_OUT_OF_MEMORY;
     }
-    GridRun run;
-    run.fill = frame.fill;
-    run.output = frame.output;
-    run.rows = RowTransfers(bit_depth, plan.frame.bgra);
-    run.keys = {utils::TriggerTestOf(info.settings), info.settings.sortKey, !info.settings.reverse};
-    run.info = &info;
-    run.grid = &grid;
-    run.bit_depth = bit_depth;
+    const GridRun run = RunOver(plan, frame, info, grid);
     std::optional<utils::PoolExecutor> pool;
     if (info.executor == nullptr) pool.emplace(0);
     utils::Executor& executor = info.executor != nullptr ? *info.executor : *pool;
