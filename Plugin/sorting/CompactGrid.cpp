@@ -144,7 +144,7 @@ bool BuildGridBand(const Info& info, CompactGrid& grid, int32_t band, WorkerScra
     // several image rows for every row it writes.
     constexpr size_t kBlockCells = static_cast<size_t>(kGridBandRows) * kGridBlockColumns;
     BlockBuffers& block = scratch.Get<BlockBuffers>();
-    if (block.indices.size() < kBlockCells) {
+    if (block.indices.size() < kBlockCells || block.places.size() < kBlockCells) {
         block.indices.resize(kBlockCells);
         block.places.resize(kBlockCells);
     }

@@ -57,7 +57,7 @@ bool ReadRandomRow(const GridRun& run, int32_t y, utils::WorkerScratch& scratch)
     std::vector<uint32_t>& pixels = buffers.pixels;
     const bool noisy = info.derived.noiseOn;
     const bool packed = PackedPixels(run);
-    if (breaks.size() < static_cast<size_t>(width)) {
+    if (breaks.size() < static_cast<size_t>(width) || keys.size() < static_cast<size_t>(width)) {
         breaks.resize(static_cast<size_t>(width));
         keys.resize(static_cast<size_t>(width));
     }

@@ -561,7 +561,7 @@ bool SortImageRow(const RowSortContext& ctx, A_long y, utils::WorkerScratch& scr
         try {
             const size_t bytes = static_cast<size_t>(width) * ctx.rows.pixelBytes;
             if (!direct && buffer.size() * sizeof(uint64_t) < bytes) buffer.resize((bytes + 7) / 8);
-            if (breaks.size() < static_cast<size_t>(width)) {
+            if (breaks.size() < static_cast<size_t>(width) || keys.size() < static_cast<size_t>(width)) {
                 breaks.resize(static_cast<size_t>(width));
                 keys.resize(static_cast<size_t>(width));
             }
