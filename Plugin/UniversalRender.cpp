@@ -178,6 +178,7 @@ void Release(RenderState& state, SuiteCache& suites) noexcept {
 // A neighbour's world at the frame's size: the world itself, or the host's scaled copy of it in
 // `scratch` (made at the first need, kept for the next neighbours).
 [[nodiscard]] PF_EffectWorld* AtFrameSize(RenderState& state, PF_EffectWorld* world, PF_EffectWorld& scratch) {
+    if (state.err != PF_Err_NONE) return nullptr;
     if (world->width == state.input->width && world->height == state.input->height) return world;
     if (scratch.data == nullptr && CreateBuffer(state, scratch, state.input->width, state.input->height) != PF_Err_NONE)
         return nullptr;
