@@ -430,7 +430,8 @@ int runRender(const RenderOptions& options) {
                 const std::optional<long> shown = plan.frameShownAt(seconds);
                 const Image* image = shown ? source->near(*shown) : nullptr;
                 if (image == nullptr) return World();
-                return toWorld(image->depth == depth ? *image : convertDepth(*image, depth));
+                if (image->depth == depth) return toWorld(*image);
+                return toWorld(convertDepth(*image, depth));
             } catch (...) {
                 if (!near_failure) near_failure = std::current_exception();
                 return World();
