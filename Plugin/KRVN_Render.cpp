@@ -205,7 +205,7 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
             if (checkin_err == PF_Err_NONE) checkin_err = input_err;
         });
         try {
-            neighbour_ids.reserve(static_cast<size_t>(4 * SmoothingFrames(*params)));
+            neighbour_ids.reserve(4 * static_cast<size_t>(SmoothingFrames(*params)));
             neighbours.reserve(neighbour_ids.capacity());
         } catch (const std::bad_alloc&) {
             return PF_Err_OUT_OF_MEMORY;
@@ -290,7 +290,7 @@ PF_Err LegacyRender(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* param
     std::vector<PF_ParamDef> defs;
     std::vector<NeighbourFrame> neighbours;
     try {
-        defs.reserve(static_cast<size_t>(4 * SmoothingFrames(record)));  // addresses stay put
+        defs.reserve(4 * static_cast<size_t>(SmoothingFrames(record)));  // addresses stay put
         neighbours.reserve(defs.capacity());
     } catch (const std::bad_alloc&) {
         return PF_Err_OUT_OF_MEMORY;
