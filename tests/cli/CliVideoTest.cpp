@@ -331,7 +331,8 @@ TEST_F(CliVideoTest, VariableRateClipsKeepTheirTimesAndTheirSync) {
 // The automatic band smoothed over frames on a clip whose brightness flickers: a chunk's frames
 // (at the clip's start, in its middle, at its end) are those of the whole render, byte for byte,
 // as is an image sequence of the same frames; one thread gives what two give; auto_smooth=0 gives
-// the bytes of the band without it, and smoothing moves the band of some frame.
+// the bytes of the band without it, and smoothing moves the band of some frame. An output that
+// would replace a neighbour it reads is refused.
 TEST_F(CliVideoTest, SmoothedAutomaticBandDependsOnlyOnTheSourceFrames) {
     const std::string clip = MakeClip("flicker.mkv", "bgr0", "40x30",
                                       {"-vf", "eq=brightness=0.4*mod(n\\,2)-0.2:eval=frame"});
@@ -378,6 +379,12 @@ TEST_F(CliVideoTest, SmoothedAutomaticBandDependsOnlyOnTheSourceFrames) {
         moved += frame("plain_", n) != whole ? 1 : 0;
     }
     EXPECT_GT(moved, 0);
+    // An output that would replace a frame the smoothing reads is refused.
+    const RunResult over = Korvane(
+        Concat({"render", Path("seq_####.png"), "--frames", "2-5", "--start-number", "6", "-o", Path("seq_####.png")},
+               smooth));
+    EXPECT_EQ(over.exit_code, 2) << over.err;
+    EXPECT_THAT(over.err, HasSubstr("would replace an input"));
 }
 
 // A clip holds the frames a decoder gives, not its packets: a stream-copy cut (an edit list over

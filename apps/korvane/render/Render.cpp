@@ -169,7 +169,8 @@ void refuseToReplaceInputs(const RenderPlan& plan) {
     const long frames = std::min(plan.to_clip_end ? std::max(plan.clip->frame_count, 1L) : plan.range.count(),
                                  kChecked);
     InputFiles inputs;
-    for (long f = plan.range.first; f < plan.range.first + frames; ++f) {
+    // The automatic band smoothed over frames also reads the frames within reach of the range.
+    for (long f = std::max(0L, plan.range.first - plan.reach); f < plan.range.first + frames + plan.reach; ++f) {
         inputs.add(plan.input->forFrame(f));
         for (const SourceLayer& source : plan.sources) inputs.add(source.pattern->forFrame(f));
         if (!plan.input->hasPlaceholder() && plan.sources.empty()) break;
