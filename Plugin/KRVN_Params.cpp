@@ -284,6 +284,7 @@ void FillLook(const std::array<double, params::kLookCount>& values, KRVN_Look* l
     look->auto_threshold = whole(KRVN_AUTO_THRESHOLD) != 0;
     look->auto_low = percent(KRVN_AUTO_LOW);
     look->auto_high = percent(KRVN_AUTO_HIGH);
+    look->auto_smooth = whole(KRVN_AUTO_SMOOTH);
     look->path = whole(KRVN_PATH);
     look->centre_x = percent(KRVN_CENTRE_X);
     look->centre_y = percent(KRVN_CENTRE_Y);

@@ -23,6 +23,7 @@ struct KRVN_Look {
     bool auto_threshold = false;
     float auto_low = 0.7f;
     float auto_high = 1.0f;
+    int32_t auto_smooth = 0;  // frames on each side whose trigger values join the band's histogram
     int32_t path = 1;
     float centre_x = 0.5f;
     float centre_y = 0.5f;

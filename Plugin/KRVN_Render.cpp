@@ -7,6 +7,7 @@
 #include <array>
 #include <new>
 #include <string_view>
+#include <vector>
 
 #include "KRVN_Errors.h"
 #include "KRVN_Params.h"
@@ -14,6 +15,7 @@
 #include "UniversalRender.h"
 #include "korvane/sdk/SuiteHandler.h"
 #include "korvane/sdk/Suites.h"
+#include "params/ParamTable.h"
 #include "sources/RenderState.h"
 
 namespace korvane {
@@ -104,6 +106,42 @@ private:
     bool handed_over_ = false;
 };
 
+// The automatic band smoothed over frames reads the input, and the trigger layer when one is in
+// use, at the times of the frames on each side: k time steps from the frame's own, k = -n..n, 0 aside.
+constexpr A_long kTriggerLayer = params::KRVN_TRIGGER_SOURCE;
+
+A_long NeighbourTime(const PF_InData* in_data, int k) { return in_data->current_time + k * in_data->time_step; }
+
+template <typename Fn>
+void ForEachNeighbour(const KRVN_Params& params, Fn fn) {
+    const int n = SmoothingFrames(params);
+    for (int k = -n; k <= n; ++k) {
+        if (k != 0) fn(k);
+    }
+}
+
+// The pre-render's checkout id of neighbour k's input or trigger layer (0 is the frame's input).
+A_long NeighbourCheckoutId(int k, bool trigger) { return 1000 + 2 * (k + 100) + (trigger ? 1 : 0); }
+
+// Pre-render: the neighbours' layers checked out under their own ids (their rectangles add nothing
+// to the frame's).
+PF_Err CheckoutNeighbourLayers(PF_InData* in_data, PF_PreRenderExtra* extra, const KRVN_Params& params) {
+    PF_RenderRequest request = extra->input->output_request;
+    request.channel_mask = PF_ChannelMask_ARGB;
+    PF_Err err = PF_Err_NONE;
+    ForEachNeighbour(params, [&](int k) {
+        for (const bool trigger : {false, true}) {
+            if (err != PF_Err_NONE || (trigger && !params.has_trigger_source)) continue;
+            PF_CheckoutResult checkout{};
+            err = extra->cb->checkout_layer(in_data->effect_ref, trigger ? kTriggerLayer : 0,
+                                            NeighbourCheckoutId(k, trigger), &request, NeighbourTime(in_data, k),
+                                            in_data->time_step, in_data->time_scale, &checkout);
+        }
+    });
+    if (log::Logged(err)) KRVN_LOG_ERROR("PreRender", "Can't checkout a neighbouring frame's layer " + ErrorText(err));
+    return err;
+}
+
 }  // namespace
 
 PF_Err PreRender(PF_InData* in_data, PF_OutData* out_data, PF_PreRenderExtra* extra) {
@@ -129,6 +167,9 @@ PF_Err PreRender(PF_InData* in_data, PF_OutData* out_data, PF_PreRenderExtra* ex
     PF_Err params_err = GetParams(in_data, out_data, handle.params());
     if (params_err == PF_Err_NONE) params_err = GetLook(in_data, &handle.params()->look);
     if (params_err != PF_Err_NONE) return params_err;
+    if (const PF_Err neighbours_err = CheckoutNeighbourLayers(in_data, extra, *handle.params());
+        neighbours_err != PF_Err_NONE)
+        return neighbours_err;
     extra->output->pre_render_data = handle.HandOver();
     return PF_Err_NONE;
 }
@@ -152,7 +193,37 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     }
     PF_Err checkin_err = PF_Err_NONE;
     {
-        render::ScopeExit checkin([&] { checkin_err = extra->cb->checkin_layer_pixels(in_data->effect_ref, 0); });
+        // The neighbours' pixels go back before the frame's input, every one that came out.
+        std::vector<A_long> neighbour_ids;
+        std::vector<NeighbourFrame> neighbours;
+        render::ScopeExit checkin([&] {
+            for (const A_long id : neighbour_ids) {
+                const PF_Err neighbour_err = extra->cb->checkin_layer_pixels(in_data->effect_ref, id);
+                if (checkin_err == PF_Err_NONE) checkin_err = neighbour_err;
+            }
+            const PF_Err input_err = extra->cb->checkin_layer_pixels(in_data->effect_ref, 0);
+            if (checkin_err == PF_Err_NONE) checkin_err = input_err;
+        });
+        try {
+            neighbour_ids.reserve(4 * static_cast<size_t>(SmoothingFrames(*params)));
+            neighbours.reserve(neighbour_ids.capacity());
+        } catch (const std::bad_alloc&) {
+            return PF_Err_OUT_OF_MEMORY;
+        }
+        ForEachNeighbour(*params, [&](int k) {
+            NeighbourFrame& frame = neighbours.emplace_back();
+            for (const bool trigger : {false, true}) {
+                if (err != PF_Err_NONE || (trigger && !params->has_trigger_source)) continue;
+                const A_long id = NeighbourCheckoutId(k, trigger);
+                err = extra->cb->checkout_layer_pixels(in_data->effect_ref, id,
+                                                       trigger ? &frame.trigger : &frame.input);
+                if (err == PF_Err_NONE) neighbour_ids.push_back(id);
+            }
+        });
+        if (err != PF_Err_NONE) {
+            if (log::Logged(err)) KRVN_LOG_ERROR("SmartRender", "a neighbouring frame's world error " + ErrorText(err));
+            return err;
+        }
 
         PF_EffectWorld* output = nullptr;
         err = extra->cb->checkout_output(in_data->effect_ref, &output);
@@ -172,7 +243,8 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
                                                   ErrorText(PF_Err_BAD_CALLBACK_PARAM));
                 return PF_Err_BAD_CALLBACK_PARAM;
         }
-        err = UniversalRender(in_data, input, out_data, output, params, bit_depth, format, false, GlobalData(out_data));
+        err = UniversalRender(in_data, input, out_data, output, params, bit_depth, format, false, GlobalData(out_data),
+                              neighbours);
     }
     return err != PF_Err_NONE ? err : checkin_err;
 }
@@ -212,8 +284,50 @@ PF_Err LegacyRender(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* param
     }
 
     if (params_err != PF_Err_NONE) return params_err;
-    return UniversalRender(in_data, input, out_data, output, handle.params(), bit_depth, format, bgra,
-                           GlobalData(out_data));
+
+    // The neighbours' layers through checkout_param, each checked in after the render.
+    const KRVN_Params& record = *handle.params();
+    std::vector<PF_ParamDef> defs;
+    std::vector<NeighbourFrame> neighbours;
+    try {
+        defs.reserve(4 * static_cast<size_t>(SmoothingFrames(record)));  // addresses stay put
+        neighbours.reserve(defs.capacity());
+    } catch (const std::bad_alloc&) {
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    PF_Err err = PF_Err_NONE;
+    PF_Err checkin_err = PF_Err_NONE;
+    {
+        render::ScopeExit checkin([&] {
+            for (PF_ParamDef& def : defs) {
+                const PF_Err def_err = in_data->inter.checkin_param(in_data->effect_ref, &def);
+                if (checkin_err == PF_Err_NONE) checkin_err = def_err;
+            }
+        });
+        ForEachNeighbour(record, [&](int k) {
+            NeighbourFrame& frame = neighbours.emplace_back();
+            for (const bool trigger : {false, true}) {
+                if (err != PF_Err_NONE || (trigger && !record.has_trigger_source)) continue;
+                PF_ParamDef& def = defs.emplace_back();
+                err = in_data->inter.checkout_param(in_data->effect_ref, trigger ? kTriggerLayer : 0,
+                                                    NeighbourTime(in_data, k), in_data->time_step, in_data->time_scale,
+                                                    &def);
+                if (err != PF_Err_NONE) {
+                    defs.pop_back();  // nothing to check in
+                } else {
+                    (trigger ? frame.trigger : frame.input) = &def.u.ld;
+                }
+            }
+        });
+        if (err != PF_Err_NONE) {
+            if (log::Logged(err))
+                KRVN_LOG_ERROR("LegacyRender", "cannot checkout a neighbouring frame " + ErrorText(err));
+            return err;
+        }
+        err = UniversalRender(in_data, input, out_data, output, handle.params(), bit_depth, format, bgra,
+                              GlobalData(out_data), neighbours);
+    }
+    return err != PF_Err_NONE ? err : checkin_err;
 }
 
 }  // namespace korvane

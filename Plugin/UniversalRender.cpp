@@ -16,6 +16,7 @@
 #include "korvane/sdk/SuiteHandler.h"
 #include "korvane/sdk/Suites.h"
 #include "platform/Memory.h"
+#include "sorting/AutoThreshold.h"
 #include "sorting/CompactPaths.h"
 #include "sorting/CurvedPaths.h"
 #include "sorting/Info.h"
@@ -162,8 +163,8 @@ void Release(RenderState& state, SuiteCache& suites) noexcept {
     try {
         const PF_WorldSuite1* worlds = nullptr;
         RenderWorlds& made = state.worlds;
-        for (PF_EffectWorld* world :
-             {&made.constraint, &made.constraint_mask, &made.sort_source, &made.sorting, &made.trigger_source}) {
+        for (PF_EffectWorld* world : {&made.constraint, &made.constraint_mask, &made.sort_source, &made.sorting,
+                                      &made.trigger_source, &made.neighbour_input, &made.neighbour_trigger}) {
             if (world->data == nullptr) continue;
             if (worlds == nullptr) worlds = suites.Get<PF_WorldSuite1>(kPFWorldSuite, kPFWorldSuiteVersion1);
             keep_first(worlds->dispose_world(in_data->effect_ref, world));
@@ -173,6 +174,42 @@ void Release(RenderState& state, SuiteCache& suites) noexcept {
     } catch (...) {
         keep_first(PF_Err_INTERNAL_STRUCT_DAMAGED);
     }
+}
+
+// A neighbour's world at the frame's size: the world itself, or the host's scaled copy of it in
+// `scratch` (made at the first need, kept for the next neighbours).
+[[nodiscard]] PF_EffectWorld* AtFrameSize(RenderState& state, PF_EffectWorld* world, PF_EffectWorld& scratch) {
+    if (state.err != PF_Err_NONE) return nullptr;
+    if (world->width == state.input->width && world->height == state.input->height) return world;
+    if (scratch.data == nullptr && CreateBuffer(state, scratch, state.input->width, state.input->height) != PF_Err_NONE)
+        return nullptr;
+    state.err = CopyBuffer(state, world, &scratch);
+    return state.err == PF_Err_NONE ? &scratch : nullptr;
+}
+
+// The trigger values of the neighbours the host has, summed into `histogram`, read as the frame's
+// own are: from the neighbour's input, or from its trigger layer when the frame's trigger is a layer.
+// A neighbour without pixels (before the clip's start, after its end) is left out.
+[[nodiscard]] PF_Err CountNeighbours(RenderState& state, utils::Info& info, std::span<const NeighbourFrame> neighbours,
+                                     int bit_depth, bool bgra, utils::TriggerHistogram& histogram) {
+    const bool trigger_layer = !state.trigger_is_input_copy;
+    const sources::RowFunctions rows = sources::RowTransfers(bit_depth, bgra);
+    for (const NeighbourFrame& frame : neighbours) {
+        if (frame.input == nullptr || frame.input->data == nullptr) continue;
+        if (trigger_layer && (frame.trigger == nullptr || frame.trigger->data == nullptr)) continue;
+        sources::RecordFillContext fill;
+        fill.sorting = AtFrameSize(state, frame.input, state.worlds.neighbour_input);
+        fill.trigger_source = trigger_layer ? AtFrameSize(state, frame.trigger, state.worlds.neighbour_trigger)
+                                            : fill.sorting;
+        if (state.err != PF_Err_NONE) return state.err;
+        fill.use_trigger_source = true;
+        fill.width = state.input->width;
+        fill.height = state.input->height;
+        fill.bgra = bgra;
+        state.err = sources::AddTriggerHistogram(fill, rows, info, histogram);
+        if (state.err != PF_Err_NONE) return state.err;
+    }
+    return state.err;
 }
 
 // A failed preparation. A host that cancelled while the grid was built ends the frame as a cancel at
@@ -368,7 +405,7 @@ PF_Err PixelSortIterate(void* refcon, A_long thread_index, A_long i, A_long /*it
 
 PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_data, PF_LayerDef* output,
                        KRVN_Params* params, int bit_depth, PF_PixelFormat pixel_format, bool bgra,
-                       void* /*global_data*/) {
+                       void* /*global_data*/, std::span<const NeighbourFrame> neighbours) {
     using namespace render;
 
     ReportedSuite<PF_WorldSuite2> world_suite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2,
@@ -469,10 +506,21 @@ PF_Err UniversalRender(PF_InData* in_data, PF_LayerDef* input, PF_OutData* out_d
     }
     if (progress(25)) return err;
 
-    // Looks that read the whole frame first: the automatic band, the edges of the trigger image.
+    // Looks that read the whole frame first: the automatic band (with the neighbours' trigger values
+    // when it is smoothed over frames), the edges of the trigger image.
+    utils::TriggerHistogram neighbour_values;
+    const bool smoothed = info.settings.autoThreshold && !neighbours.empty();
+    if (err == PF_Err_NONE && smoothed) {
+        err = CountNeighbours(state, info, neighbours, bit_depth, bgra, neighbour_values);
+        if (err != PF_Err_NONE) {
+            if (err != PF_Interrupt_CANCEL)
+                KRVN_LOG_ERROR(kLabel, "cannot read the neighbouring frames' trigger values " + ErrorText(err));
+            return err;
+        }
+    }
     if (err == PF_Err_NONE && sources::NeedsTriggerValues(info.settings)) {
         err = sources::PrepareFrameLooks(RecordContext(state, nullptr, bgra), sources::RowTransfers(bit_depth, bgra),
-                                         info);
+                                         info, smoothed ? &neighbour_values : nullptr);
         if (err != PF_Err_NONE) {
             if (err != PF_Interrupt_CANCEL) KRVN_LOG_ERROR(kLabel, "cannot read the trigger values " + ErrorText(err));
             return err;

@@ -172,6 +172,7 @@ void Host::SetTime(double seconds) { state_->time = seconds; }
 void Host::SetQuality(PF_Quality quality) { state_->quality = quality; }
 void Host::SetPreRenderRequest(std::optional<PF_LRect> rect) { state_->request = rect; }
 void Host::SetInDataHook(std::function<void(PF_InData&)> hook) { state_->in_data_hook = std::move(hook); }
+void Host::SetInputAt(InputAt provider) { state_->input_at = std::move(provider); }
 
 // ---- The command sequence
 

@@ -75,8 +75,9 @@ struct OpenPath {
 // What a smart pre-render checked out, by checkout id, for the smart render of the same frame.
 struct LayerCheckout {
     int layer_id = kNoLayer;
-    bool pixels_out = false;  // checkout_layer_pixels handed the pixels out and no checkin followed
-    PF_EffectWorld world{};   // pixels handed out by checkout_layer_pixels (data null: no layer)
+    std::optional<double> other_time;  // seconds, when not the render's own time
+    bool pixels_out = false;           // checkout_layer_pixels handed the pixels out and no checkin followed
+    PF_EffectWorld world{};            // pixels handed out by checkout_layer_pixels (data null: no layer)
     std::unique_ptr<World> converted;
 };
 
@@ -163,6 +164,7 @@ struct Host::State {
     PF_Quality quality = PF_Quality_HI;
     std::optional<PF_LRect> request;
     std::function<void(PF_InData&)> in_data_hook;
+    Host::InputAt input_at;  // the input layer at other times than a render's own (Layers.cpp)
     bool null_basic_suite = false;
 
     // Parameters and layers (written between commands, read by renders)
@@ -220,8 +222,16 @@ struct Host::State {
     void ResetParamSlots();
     PF_ParamDef ValueAt(int index, double time) const;
     int LayerAt(int index, double time) const;
-    // The pixels of a layer id for a call (null data when none); converted worlds go to `keep`.
-    PF_EffectWorld LayerPixels(const CallContext& ctx, int layer_id, std::unique_ptr<World>& keep) const;
+    // The pixels of a layer id for a call (null data when none); converted worlds go to `keep`. The
+    // input layer at `other_time` (seconds) comes from the input provider, when one is set. Throws
+    // what the provider throws.
+    PF_EffectWorld LayerPixels(const CallContext& ctx, int layer_id, std::unique_ptr<World>& keep,
+                               std::optional<double> other_time = std::nullopt) const;
+    // `seconds` unless it is the call's own time (the same tick of the host's time scale).
+    std::optional<double> OtherTime(const CallContext& ctx, double seconds) const {
+        if (Ticks(seconds) == Ticks(ctx.time)) return std::nullopt;
+        return seconds;
+    }
     PF_LRect LayerBounds(const CallContext& ctx, int layer_id) const;
 
     // ---- Looks (Looks.cpp): every look back to its table default; the slot of a look index with a

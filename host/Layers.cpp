@@ -46,11 +46,21 @@ const std::vector<Mask>& Host::masks(int layer_id) const { return FindLayer(*sta
 
 void Host::ClearMasks(int layer_id) { FindLayer(*state_, layer_id).masks.clear(); }
 
-PF_EffectWorld Host::State::LayerPixels(const CallContext& ctx, int layer_id, std::unique_ptr<World>& keep) const {
-    if (layer_id == kInputLayer) return ctx.input ? *ctx.input : PF_EffectWorld{};
+PF_EffectWorld Host::State::LayerPixels(const CallContext& ctx, int layer_id, std::unique_ptr<World>& keep,
+                                        std::optional<double> other_time) const {
+    const WorldFormat& want = ctx.layer_format;
+    if (layer_id == kInputLayer) {
+        if (!other_time || !input_at) return ctx.input ? *ctx.input : PF_EffectWorld{};
+        World frame = input_at(*other_time);
+        if (frame.empty()) return PF_EffectWorld{};
+        keep = std::make_unique<World>(frame.depth() == want.depth && frame.order() == want.order
+                                           ? std::move(frame)
+                                           : frame.Converted(want.depth, want.order));
+        if (want.premiere_format != 0) keep->SetPremiereFormat(want.premiere_format);
+        return *keep->pf();
+    }
     if (layer_id < 1 || layer_id >= static_cast<int>(layers.size())) return PF_EffectWorld{};
     const World& pixels = layers[layer_id].pixels;
-    const WorldFormat& want = ctx.layer_format;
     if (pixels.depth() == want.depth && pixels.order() == want.order) return *pixels.pf();
     // A real host renders the layer at the effect's depth; here that is a conversion.
     keep = std::make_unique<World>(pixels.Converted(want.depth, want.order));

@@ -271,14 +271,18 @@ PF_Err CheckoutParam(PF_ProgPtr ref, A_long index, A_long what_time, A_long /*ti
     ParamCheckout record;
     record.index = index;
     record.address = param;
-    if (index == 0) {
-        *param = host.params[0].def;
-        param->u.ld = ctx->input ? *ctx->input : PF_LayerDef{};
-    } else {
-        *param = host.ValueAt(index, t);
-        if (param->param_type == PF_Param_LAYER) {
-            param->u.ld = host.LayerPixels(*ctx, host.LayerAt(index, t), record.pixels);
+    try {
+        if (index == 0) {
+            *param = host.params[0].def;
+            param->u.ld = host.LayerPixels(*ctx, kInputLayer, record.pixels, host.OtherTime(*ctx, t));
+        } else {
+            *param = host.ValueAt(index, t);
+            if (param->param_type == PF_Param_LAYER) {
+                param->u.ld = host.LayerPixels(*ctx, host.LayerAt(index, t), record.pixels, host.OtherTime(*ctx, t));
+            }
         }
+    } catch (const std::exception&) {
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;  // the input provider failed
     }
     record.id = param->uu.id;
     record.type = param->param_type;

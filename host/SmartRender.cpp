@@ -25,7 +25,8 @@ PF_Err CheckoutLayer(PF_ProgPtr ref, A_long index, A_long checkout_id, const PF_
     if (index < 0 || index >= static_cast<A_long>(host.params.size())) return PF_Err_INVALID_INDEX;
     if (host.params[index].def.param_type != PF_Param_LAYER) return PF_Err_BAD_CALLBACK_PARAM;
 
-    const int layer_id = index == 0 ? kInputLayer : host.LayerAt(index, host.Seconds(what_time, time_scale));
+    const double seconds = host.Seconds(what_time, time_scale);
+    const int layer_id = index == 0 ? kInputLayer : host.LayerAt(index, seconds);
     const PF_LRect bounds = host.LayerBounds(*ctx, layer_id);
     *result = PF_CheckoutResult{};
     result->max_result_rect = bounds;
@@ -36,6 +37,7 @@ PF_Err CheckoutLayer(PF_ProgPtr ref, A_long index, A_long checkout_id, const PF_
     LayerCheckout& checkout = ctx->frame->checkouts[checkout_id];
     checkout = LayerCheckout{};
     checkout.layer_id = layer_id;
+    checkout.other_time = host.OtherTime(*ctx, seconds);
     ++ctx->frame->report->layer_checkouts;
     return PF_Err_NONE;
 }
@@ -48,7 +50,13 @@ PF_Err CheckoutLayerPixels(PF_ProgPtr ref, A_long checkout_id, PF_EffectWorld** 
     const auto it = ctx->frame->checkouts.find(checkout_id);
     if (it == ctx->frame->checkouts.end()) return PF_Err_BAD_CALLBACK_PARAM;  // not checked out at pre-render
     LayerCheckout& checkout = it->second;
-    if (!checkout.world.data) checkout.world = ctx->host->LayerPixels(*ctx, checkout.layer_id, checkout.converted);
+    if (!checkout.world.data) {
+        try {
+            checkout.world = ctx->host->LayerPixels(*ctx, checkout.layer_id, checkout.converted, checkout.other_time);
+        } catch (const std::exception&) {
+            return PF_Err_INTERNAL_STRUCT_DAMAGED;  // the input provider failed
+        }
+    }
     if (checkout.world.data) *pixels = &checkout.world;
     checkout.pixels_out = true;
     ++ctx->frame->report->layer_pixel_checkouts;

@@ -31,6 +31,7 @@ enum LookIndex : int {
     KRVN_AUTO_THRESHOLD,
     KRVN_AUTO_LOW,
     KRVN_AUTO_HIGH,
+    KRVN_AUTO_SMOOTH,
     KRVN_AUTO_GROUP_END,
     KRVN_PATH_GROUP_START,
     KRVN_PATH,
@@ -94,6 +95,9 @@ inline constexpr std::array<ParamSpec, kLookCount> kLookParams{{
     {KRVN_AUTO_HIGH, 0, PF_Param_FLOAT_SLIDER, "Band to", "Band to", "auto_high",
      0.0, 100.0, 100.0, 1, PF_ValueDisplayFlag_PERCENT, 0, 0,
      0, "", "", "", "", "", false},
+    {KRVN_AUTO_SMOOTH, 0, PF_Param_SLIDER, "Smoothing", "Smoothing", "auto_smooth",
+     0.0, 12.0, 0.0, 0, 0, 0, 0,
+     0, "", "", "", "", "", false, true},
     {KRVN_AUTO_GROUP_END, 0, PF_Param_GROUP_END, "", "", "",
      0.0, 0.0, 0.0, 0, 0, 0, 0,
      0, "", "", "", "", "", false},
@@ -151,6 +155,10 @@ constexpr std::string_view LookDescription(int index) {
                "percentiles of the frame's trigger values";
     case KRVN_AUTO_LOW: return "automatic: the band starts at this percentile of the trigger (70 with 100: the brightest 30 percent)";
     case KRVN_AUTO_HIGH: return "automatic: the band ends at this percentile of the trigger; 100 includes the highest value";
+    case KRVN_AUTO_SMOOTH:
+        return "automatic: frames on each side whose trigger values join the frame's in the percentiles, so that the "
+               "band follows the picture's brightness smoothly; 0 takes the frame alone. Needs the CLI's other "
+               "frames (image sequences, clips): the preview, the page and the frei0r filter leave it out";
     case KRVN_PATH:
         return "what the lines are: straight lines at the angle, circles round the centre, rays from it, one spiral, "
                "or one Hilbert curve through every pixel";

@@ -101,6 +101,9 @@ struct ParamSpec {
     const char* label_gbk;
     const char* cli_values;
     bool ae_only;
+    // The row needs frames other than the one it renders, which only a front that can hand the host
+    // other frames (the CLI) has: the frei0r filter and the pages leave it out.
+    bool other_frames = false;
 };
 
 // Every float slider shares these.

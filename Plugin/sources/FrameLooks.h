@@ -3,6 +3,7 @@
 #pragma once
 
 #include "korvane/sdk/Effect.h"
+#include "sorting/AutoThreshold.h"
 #include "sorting/Info.h"
 #include "sources/PixelTransfer.h"
 
@@ -17,6 +18,16 @@ bool NeedsTriggerValues(const utils::SortSettings& settings);
 // executor's scratch, valid while it lives and runs no other frame). Nothing for other looks or a depth
 // without row reads. The executor's code when it stops the loop (a cancel); an allocation failure
 // gives PF_Err_OUT_OF_MEMORY.
-PF_Err PrepareFrameLooks(const RecordFillContext& fill, const RowFunctions& rows, utils::Info& info);
+// With `others`, the automatic band is that of the frame's histogram and `others` summed.
+PF_Err PrepareFrameLooks(const RecordFillContext& fill, const RowFunctions& rows, utils::Info& info,
+                         const utils::TriggerHistogram* others = nullptr);
+
+// Adds the trigger values of another frame's worlds to `histogram`, read as PrepareFrameLooks reads
+// the frame's own (`fill` holds that frame's input as the sorting world and, when a trigger layer is
+// in use, that layer at the same time; worlds of the frame's size; no noise): the automatic band
+// smoothed over frames sums them. The executor's code when it stops the loop; an allocation failure
+// gives PF_Err_OUT_OF_MEMORY.
+PF_Err AddTriggerHistogram(const RecordFillContext& fill, const RowFunctions& rows, utils::Info& info,
+                           utils::TriggerHistogram& histogram);
 
 }  // namespace korvane::sources

@@ -35,6 +35,10 @@ struct RenderWorlds {
     PF_EffectWorld sort_source{};
     PF_EffectWorld sorting{};
     PF_EffectWorld trigger_source{};
+    // Another frame's input and trigger layer brought to the frame's size, when the host gave them
+    // at another size (the automatic band smoothed over frames).
+    PF_EffectWorld neighbour_input{};
+    PF_EffectWorld neighbour_trigger{};
 };
 
 // The layer parameters a render may check out (only the two sources are), checked in by Release

@@ -14,7 +14,8 @@
 namespace korvane::frei0r {
 
 constexpr bool IsFilterParam(const params::ParamSpec& row) {
-    if (row.ae_only) return false;  // the mask path and its checkbox
+    if (row.ae_only) return false;       // the mask path and its checkbox
+    if (row.other_frames) return false;  // a filter sees one frame at a time
     switch (row.type) {
         case PF_Param_FLOAT_SLIDER:
         case PF_Param_SLIDER:

@@ -52,7 +52,8 @@ TEST_F(CliParams, DefaultsComeFromTheTable) {
     EXPECT_EQ(values["path"], "lines");
     EXPECT_EQ(values["centre_x"], "50");
     EXPECT_EQ(values["auto_threshold"], "off");
-    EXPECT_EQ(values.size(), 33u + 15u);  // every settable parameter, then every look
+    EXPECT_EQ(values["auto_smooth"], "0");
+    EXPECT_EQ(values.size(), 33u + 16u);  // every settable parameter, then every look
 }
 
 TEST_F(CliParams, PresetsAndSetApplyInCommandLineOrder) {
@@ -138,7 +139,7 @@ TEST_F(CliParams, ParamsListsWhatTheEffectRegistered) {
         for (std::string word; split >> word;) words += " " + word;
     }
     EXPECT_EQ(parameters, 48);
-    EXPECT_EQ(looks, 21);  // every row of the look table, groups included, after the registered ones
+    EXPECT_EQ(looks, 22);  // every row of the look table, groups included, after the registered ones
     // Index, disk id, CLI name, type, default, visibility and the UI name decoded from GBK; then
     // the range and the whole description.
     EXPECT_THAT(words,
@@ -152,8 +153,10 @@ TEST_F(CliParams, ParamsListsWhatTheEffectRegistered) {
     EXPECT_THAT(words, HasSubstr("values: red|green|blue|alpha|min|max|xor|luminance|saturation|hue value each span"));
     EXPECT_THAT(words, HasSubstr("values: 0 to 100 percent"));
     EXPECT_THAT(words, ::testing::Not(HasSubstr("hidden")));
-    EXPECT_THAT(words, HasSubstr("\n 119 - centre_x float 50 look Centre X values: -100 to 200 percent circles, rays "
+    EXPECT_THAT(words, HasSubstr("\n 120 - centre_x float 50 look Centre X values: -100 to 200 percent circles, rays "
                                  "and spiral: the centre's x"));
+    EXPECT_THAT(words, HasSubstr("\n 116 - auto_smooth integer 0 look Smoothing values: 0 to 12 automatic: frames on "
+                                 "each side"));
     EXPECT_THAT(words, HasSubstr("\n 102 - interval popup threshold look Interval values: "
                                  "threshold|edges|random|waves how lines are cut"));
     EXPECT_LT(words.find("preserve_alpha"), words.find(" interval "));

@@ -138,6 +138,10 @@ TEST_F(CliPreviewTest, ParamsAreTheCliParams) {
         named = name != "-" && type != "layer";
         if (named) names.push_back(name + " " + line);
     }
+    // Looks that read other frames are the CLI's alone: the page has no control for them.
+    std::erase_if(names, [](const std::string& n) {
+        return n.find("the page and the frei0r filter leave it out") != std::string::npos;
+    });
     ASSERT_EQ(table.size(), names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string name = table[i]["name"];

@@ -328,6 +328,65 @@ TEST_F(CliVideoTest, VariableRateClipsKeepTheirTimesAndTheirSync) {
                 1.0 / 30);
 }
 
+// The automatic band smoothed over frames on a clip whose brightness flickers: a chunk's frames
+// (at the clip's start, in its middle, at its end) are those of the whole render, byte for byte,
+// as is an image sequence of the same frames; one thread gives what two give; auto_smooth=0 gives
+// the bytes of the band without it, and smoothing moves the band of some frame. An output that
+// would replace a neighbour it reads is refused.
+TEST_F(CliVideoTest, SmoothedAutomaticBandDependsOnlyOnTheSourceFrames) {
+    const std::string clip = MakeClip("flicker.mkv", "bgr0", "40x30",
+                                      {"-vf", "eq=brightness=0.4*mod(n\\,2)-0.2:eval=frame"});
+    const std::vector<std::string> look = {"--set", "auto_threshold=on", "--set", "auto_low=40",
+                                           "--set", "auto_high=90",      "-q"};
+    const std::vector<std::string> smooth = Concat(look, {"--set", "auto_smooth=2"});
+    const auto render = [&](const std::string& input, const std::string& out, const std::vector<std::string>& args) {
+        const RunResult r = Korvane(Concat({"render", input, "-o", Path(out)}, args));
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+    };
+    const auto frame = [&](const std::string& stem, int n) {
+        const std::string number = std::to_string(n);
+        return ReadFile(Path(stem + std::string(4 - number.size(), '0') + number + ".png")).values;
+    };
+    render(clip, "whole_####.png", smooth);
+    render(clip, "plain_####.png", look);
+    render(clip, "zero_####.png", Concat(look, {"--set", "auto_smooth=0"}));
+    render(clip, "one_####.png", Concat(smooth, {"--threads", "1"}));
+    for (const char* chunk : {"0-1", "4-7", "10-11"})
+        render(clip, std::string("chunk_") + chunk + "_####.png", Concat(smooth, {"--frames", chunk}));
+    ASSERT_EQ(Ffmpeg({"-i", clip, "-start_number", "0", Path("seq_%04d.png")}).exit_code, 0);
+    render(Path("seq_####.png"), "seqout_####.png", smooth);
+    render(Path("seq_####.png"), "seqchunk_####.png", Concat(smooth, {"--frames", "4-7"}));
+
+    int moved = 0;
+    for (int n = 0; n < 12; ++n) {
+        SCOPED_TRACE("frame " + std::to_string(n));
+        const std::vector<float> whole = frame("whole_", n);
+        ASSERT_FALSE(whole.empty());
+        const std::string chunk = n < 2              ? "chunk_0-1_"
+                                  : n >= 4 && n <= 7 ? "chunk_4-7_"
+                                  : n >= 10          ? "chunk_10-11_"
+                                                     : "";
+        if (!chunk.empty()) {
+            EXPECT_EQ(frame(chunk, n), whole);
+        }
+        if (n >= 4 && n <= 7) {
+            EXPECT_EQ(frame("seqchunk_", n), whole);
+        }
+        EXPECT_EQ(frame("seqout_", n), whole);
+        EXPECT_EQ(frame("one_", n), whole);
+        const std::string number = std::string(n < 10 ? "000" : "00") + std::to_string(n) + ".png";
+        EXPECT_EQ(ReadBytes(Path("zero_" + number)), ReadBytes(Path("plain_" + number)));
+        moved += frame("plain_", n) != whole ? 1 : 0;
+    }
+    EXPECT_GT(moved, 0);
+    // An output that would replace a frame the smoothing reads is refused.
+    const RunResult over = Korvane(
+        Concat({"render", Path("seq_####.png"), "--frames", "2-5", "--start-number", "6", "-o", Path("seq_####.png")},
+               smooth));
+    EXPECT_EQ(over.exit_code, 2) << over.err;
+    EXPECT_THAT(over.err, HasSubstr("would replace an input"));
+}
+
 // A clip holds the frames a decoder gives, not its packets: a stream-copy cut (an edit list over
 // packets decoded only for reference) and a transport stream cut mid-way (packets before its first
 // keyframe, and the leading frames of an open group of pictures) render every frame, and --frames

@@ -389,6 +389,7 @@ double LookField(const KRVN_Look& look, int index) {
         case KRVN_AUTO_THRESHOLD: return look.auto_threshold ? 1 : 0;
         case KRVN_AUTO_LOW: return look.auto_low * 100.0;
         case KRVN_AUTO_HIGH: return look.auto_high * 100.0;
+        case KRVN_AUTO_SMOOTH: return look.auto_smooth;
         case KRVN_PATH: return look.path;
         case KRVN_CENTRE_X: return look.centre_x * 100.0;
         case KRVN_CENTRE_Y: return look.centre_y * 100.0;

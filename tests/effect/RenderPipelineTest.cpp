@@ -14,9 +14,13 @@
 #include "UniversalRender.h"
 #include "params/LookTable.h"
 #include "platform/Memory.h"
+#include "sorting/AutoThreshold.h"
 #include "sorting/CurvedPaths.h"
 #include "sorting/Executor.h"
 #include "sorting/Info.h"
+#include "sorting/Intervals.h"
+#include "sources/CoreSettings.h"
+#include "sources/PixelTransfer.h"
 
 namespace korvane::render_test {
 namespace {
@@ -1054,6 +1058,113 @@ TEST_F(RenderDeterminism, IntervalLooksGiveTheSameBytesOnAnyThreadCount) {
             }
         }
         ExpectNothingLive(h);
+    }
+}
+
+// The automatic band smoothed over frames, through the whole effect and the host's input at other
+// times, on a picture that flickers: frame t's band is that of the trigger values of the frames
+// t - n .. t + n the host has (none before the first or after the last) summed, so its render equals
+// the render of fixed thresholds at that band, under both personalities and on any thread count,
+// with every neighbour checked out checked back in. Without other frames (no provider: a still) the
+// frame smooths with itself and keeps its own band, as n = 0 does.
+TEST_F(RenderDeterminism, SmoothedBandIsTheBandOfTheNeighboursSummed) {
+    constexpr int kFrames = 5;
+    constexpr double kFps = 24.0;  // the host's default time scale
+    constexpr A_long kWidth = 57, kHeight = 41;
+    const float brightness[kFrames] = {0.35f, 1.0f, 0.5f, 0.9f, 0.3f};
+    std::vector<World> frames;
+    for (const float b : brightness) {
+        World w = PhotoLike(kWidth, kHeight, 8, 31);
+        for (A_long y = 0; y < kHeight; ++y) {
+            for (A_long x = 0; x < kWidth; ++x) {
+                Color c = w.Get(x, y);
+                c.red *= b;
+                c.green *= b;
+                c.blue *= b;
+                w.Set(x, y, c);
+            }
+        }
+        frames.push_back(std::move(w));
+    }
+    int provided = 0;
+    const auto frame_at = [&](double seconds) {
+        ++provided;
+        const long f = std::lround(seconds * kFps);
+        return f >= 0 && f < kFrames ? frames[static_cast<size_t>(f)].Clone() : World();
+    };
+    KRVN_Params record;
+    record.look.auto_threshold = true;
+    record.look.auto_low = 0.3f;
+    record.look.auto_high = 0.8f;
+    // The band of frames [first, last]: their trigger values read as the effect reads a frame's.
+    const auto band_of = [&](int first, int last) {
+        const utils::SortSettings s = sources::CopySettings(record);
+        const sources::RowFunctions rows = sources::RowTransfers(8, false);
+        std::vector<utils::PixelRecord> row(static_cast<size_t>(kWidth));
+        utils::TriggerHistogram histogram;
+        for (int f = first; f <= last; ++f) {
+            sources::RecordFillContext fill;
+            fill.sorting = fill.trigger_source = frames[static_cast<size_t>(f)].pf();
+            fill.use_trigger_source = true;
+            fill.width = kWidth;
+            fill.height = kHeight;
+            for (A_long y = 0; y < kHeight; ++y) {
+                rows.read(fill, y, 0, kWidth, row.data());
+                for (const utils::PixelRecord& r : row) histogram.Add(utils::BandValue(r.trigger, s));
+            }
+        }
+        return utils::BandOfPercentiles(histogram, record.look.auto_low, record.look.auto_high);
+    };
+    for (const Personality personality : {Personality::AfterEffects, Personality::Premiere}) {
+        const bool premiere = personality == Personality::Premiere;
+        const auto render = [&](Host& h, int t) {
+            World in = premiere ? frames[static_cast<size_t>(t)].Converted(8, host::ChannelOrder::BGRA)
+                                : frames[static_cast<size_t>(t)].Clone();
+            if (premiere) in.SetPremiereFormat(host::PremiereFormat("bgra"));
+            World out(kWidth, kHeight, in.format());
+            host::SmartRenderReport report;
+            const double time = t / kFps;
+            EXPECT_EQ(premiere ? h.RenderLegacy(time, in, out) : h.RenderSmart(time, 8, in, out, &report), PF_Err_NONE);
+            EXPECT_EQ(report.layer_pixel_checkins, report.layer_pixel_checkouts);
+            ExpectNothingLive(h);
+            return out;
+        };
+        Host& smooth = NewHost(personality);
+        Host& fixed = NewHost(personality);
+        Host& still = NewHost(personality);
+        for (Host* h : {&smooth, &still}) {
+            h->Set(P::KRVN_AUTO_THRESHOLD, 1);
+            h->Set(P::KRVN_AUTO_LOW, 30);
+            h->Set(P::KRVN_AUTO_HIGH, 80);
+        }
+        smooth.SetInputAt(frame_at);
+        int changed = 0;  // frames whose band smoothing moves
+        for (const int n : {0, 1, 3}) {
+            smooth.Set(P::KRVN_AUTO_SMOOTH, n);
+            still.Set(P::KRVN_AUTO_SMOOTH, n);
+            for (int t = 0; t < kFrames; ++t) {
+                SCOPED_TRACE(std::string(host::PersonalityName(personality)) + ", n " + std::to_string(n) + ", frame " +
+                             std::to_string(t));
+                const utils::AutoBand band = band_of(std::max(0, t - n), std::min(kFrames - 1, t + n));
+                ASSERT_GT(band.low, 0.0f);
+                ASSERT_LT(band.high, 1.0f);
+                fixed.Set(P::KRVN_THRESHOLD_LOW, band.low);
+                fixed.Set(P::KRVN_THRESHOLD_HIGH, band.high);
+                smooth.SetThreadCount(1);
+                provided = 0;
+                const World one = render(smooth, t);
+                EXPECT_EQ(provided, 2 * n);
+                smooth.SetThreadCount(4);
+                EXPECT_TRUE(render(smooth, t).SamePixels(one));
+                EXPECT_TRUE(render(fixed, t).SamePixels(one));
+                const utils::AutoBand own = band_of(t, t);
+                fixed.Set(P::KRVN_THRESHOLD_LOW, own.low);
+                fixed.Set(P::KRVN_THRESHOLD_HIGH, own.high);
+                EXPECT_TRUE(render(still, t).SamePixels(render(fixed, t)));
+                changed += band.low != own.low || band.high != own.high ? 1 : 0;
+            }
+        }
+        EXPECT_GT(changed, 4);
     }
 }
 

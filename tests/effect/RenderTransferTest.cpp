@@ -352,7 +352,8 @@ TEST_F(PixelTransfer, MaskAndMapOutputsAreOpaqueGreys) {
 
 // The looks that read the whole frame first take from the worlds the values the records hold: the
 // automatic band and the edge flags are those of the records' trigger values, the same in ARGB and
-// BGRA and on one thread or several.
+// BGRA and on one thread or several. Another frame's values (smoothing over frames) are read the
+// same way, and the band with them is that of both frames' values together.
 TEST_F(PixelTransfer, FrameLooksReadTheTriggerValuesTheRecordsHold) {
     std::mt19937 g(4242);
     for (int round = 0; round < 24; ++round) {
@@ -370,10 +371,19 @@ TEST_F(PixelTransfer, FrameLooksReadTheTriggerValuesTheRecordsHold) {
         const uint32_t seed = g();
         float expected_low = 0.0f;
         float expected_high = 0.0f;
+        utils::AutoBand expected_both;
         utils::EdgeBuffers expected;
         for (const bool bgra : {false, true}) {
             World sorting = PhotoLike(width, height, depth, seed,
                                       bgra ? host::ChannelOrder::BGRA : host::ChannelOrder::ARGB);
+            const World other = PhotoLike(width, height, depth, seed + 1,
+                                          bgra ? host::ChannelOrder::BGRA : host::ChannelOrder::ARGB);
+            sources::RecordFillContext other_fill;
+            other_fill.sorting = other_fill.trigger_source = other.pf();
+            other_fill.use_trigger_source = true;
+            other_fill.width = width;
+            other_fill.height = height;
+            other_fill.bgra = bgra;
             sources::RecordFillContext fill;
             fill.sorting = sorting.pf();
             fill.width = width;
@@ -390,6 +400,10 @@ TEST_F(PixelTransfer, FrameLooksReadTheTriggerValuesTheRecordsHold) {
                     values[i] = utils::BandValue(records[i].trigger, s);
                     histogram.Add(values[i]);
                 }
+                utils::TriggerHistogram both = histogram;
+                for (A_long y = 0; y < height; ++y) rows.read(other_fill, y, 0, width, records.data() + y * width);
+                for (const PixelRecord& r : records) both.Add(utils::BandValue(r.trigger, s));
+                expected_both = utils::BandOfPercentiles(both, s.autoLow, s.autoHigh);
                 utils::ApplyAutoBand(s, histogram);
                 expected_low = s.thresholdLow;
                 expected_high = s.thresholdHigh;
@@ -409,6 +423,14 @@ TEST_F(PixelTransfer, FrameLooksReadTheTriggerValuesTheRecordsHold) {
                 ASSERT_NE(info.edgeFlags, nullptr);
                 EXPECT_EQ(std::vector<uint8_t>(info.edgeFlags, info.edgeFlags + expected.flags.size()), expected.flags)
                     << "round " << round << (bgra ? ", BGRA" : "");
+
+                utils::TriggerHistogram others;
+                info.settings = sources::CopySettings(p);
+                ASSERT_EQ(sources::AddTriggerHistogram(other_fill, rows, info, others), PF_Err_NONE);
+                EXPECT_EQ(others.Total(), static_cast<uint64_t>(width * height));
+                ASSERT_EQ(sources::PrepareFrameLooks(fill, rows, info, &others), PF_Err_NONE);
+                EXPECT_EQ(info.settings.thresholdLow, expected_both.low) << "round " << round;
+                EXPECT_EQ(info.settings.thresholdHigh, expected_both.high) << "round " << round;
             }
         }
     }

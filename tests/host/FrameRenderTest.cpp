@@ -2,8 +2,11 @@
 // render under both personalities, concurrent renders on one host, and loading the real module.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
+#include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "HostSupport.h"
 
@@ -140,6 +143,102 @@ TEST_F(HostLibRender, PreRenderFailureSkipsTheRenderAndRequestRectIsHonoured) {
     host_->FailCall("checkout_layer", 1, PF_Err_OUT_OF_MEMORY);
     ASSERT_EQ(host_->RenderSmart(0.0, 8, input, output, &report), PF_Err_OUT_OF_MEMORY);
     EXPECT_FALSE(report.rendered);
+    EXPECT_TRUE(host_->Leaks().empty()) << ::testing::PrintToString(host_->Leaks());
+}
+
+// The input layer at other times than the render's own: checkout_param of the input (and of a layer
+// parameter set to it) and the pre-render's checkouts at a step either side ask the provider, whose
+// missing frames come as layers without pixels; the render's own time gives the render's input;
+// without a provider every time does. Each checkout is counted in the balance, and one left open is
+// reported.
+TEST_F(HostLibRender, InputAtOtherTimesComesFromTheProvider) {
+    // Frame f of the clip has red 10·f; frames 0..4 exist.
+    const auto frame_at = [](double seconds) {
+        const long f = std::lround(seconds * 24.0);
+        if (f < 0 || f > 4) return World();
+        World w(3, 2, 16);
+        w.Fill({1.0f, static_cast<float>(f) * 10.0f / 255.0f, 0.0f, 0.0f});
+        return w;
+    };
+    // What a checkout gave: the red of its first pixel at 8 bits, or -1 without pixels.
+    const auto red = [](const PF_EffectWorld* w) {
+        return w == nullptr || w->data == nullptr ? -1 : static_cast<const PF_Pixel8*>(w->data)->red;
+    };
+    std::vector<int> seen;
+    bool leave_one_open = false;
+    const Script legacy = [&](PF_Cmd cmd, PF_InData* in, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, void*) -> PF_Err {
+        if (cmd != PF_Cmd_RENDER) return PF_Err_NONE;
+        for (const A_long index : {A_long{0}, A_long{kLayer}}) {
+            for (const int k : {-1, 0, 1}) {
+                PF_ParamDef d{};
+                const PF_Err err = PF_CHECKOUT_PARAM(in, index, in->current_time + k * in->time_step, in->time_step,
+                                                     in->time_scale, &d);
+                if (err) return err;
+                seen.push_back(red(&d.u.ld));
+                if (!(leave_one_open && index == 0 && k == 1)) PF_CHECKIN_PARAM(in, &d);
+            }
+        }
+        return PF_Err_NONE;
+    };
+    const Script smart = [&](PF_Cmd cmd, PF_InData* in, PF_OutData*, PF_ParamDef*[], PF_LayerDef*,
+                             void* extra) -> PF_Err {
+        if (cmd == PF_Cmd_SMART_PRE_RENDER) {
+            auto* pre = static_cast<PF_PreRenderExtra*>(extra);
+            for (const int k : {-1, 0, 1}) {
+                PF_CheckoutResult result{};
+                const PF_Err err = pre->cb->checkout_layer(in->effect_ref, 0, k + 1, &pre->input->output_request,
+                                                           in->current_time + k * in->time_step, in->time_step,
+                                                           in->time_scale, &result);
+                if (err) return err;
+            }
+        } else if (cmd == PF_Cmd_SMART_RENDER) {
+            auto* render = static_cast<PF_SmartRenderExtra*>(extra);
+            for (const A_long id : {0, 1, 2}) {
+                PF_EffectWorld* pixels = nullptr;
+                if (const PF_Err err = render->cb->checkout_layer_pixels(in->effect_ref, id, &pixels)) return err;
+                seen.push_back(red(pixels));
+                render->cb->checkin_layer_pixels(in->effect_ref, id);
+            }
+        }
+        return PF_Err_NONE;
+    };
+    World input(3, 2, 8), output(3, 2, 8);
+    input.Fill({1.0f, 200.0f / 255.0f, 0.0f, 0.0f});
+    host_->Set(kLayer, host::kInputLayer);
+    const auto render = [&](bool smart_render, double seconds) {
+        seen.clear();
+        CurrentScript() = smart_render ? smart : legacy;
+        host::SmartRenderReport report;
+        const PF_Err err = smart_render ? host_->RenderSmart(seconds, 8, input, output, &report)
+                                        : host_->RenderLegacy(seconds, input, output);
+        EXPECT_EQ(err, PF_Err_NONE);
+        if (smart_render) {
+            EXPECT_EQ(report.layer_pixel_checkins, report.layer_pixel_checkouts);
+        }
+        return seen;
+    };
+    using Seen = std::vector<int>;
+    EXPECT_EQ(render(false, 1 / 24.0), (Seen{200, 200, 200, 200, 200, 200})) << "no provider: the input";
+    EXPECT_EQ(render(true, 1 / 24.0), (Seen{200, 200, 200}));
+    host_->SetInputAt(frame_at);
+    EXPECT_EQ(render(false, 0.0), (Seen{-1, 200, 10, -1, 200, 10})) << "before the first frame: none";
+    EXPECT_EQ(render(false, 2 / 24.0), (Seen{10, 200, 30, 10, 200, 30}));
+    EXPECT_EQ(render(true, 4 / 24.0), (Seen{30, 200, -1})) << "after the last frame: none";
+    EXPECT_TRUE(host_->Leaks().empty()) << ::testing::PrintToString(host_->Leaks());
+    EXPECT_EQ(host_->Report().open_layer_checkouts, 0);
+
+    leave_one_open = true;
+    render(false, 2 / 24.0);
+    EXPECT_EQ(host_->Report().unbalanced_param_checkouts, 1);
+    EXPECT_FALSE(host_->Leaks().empty());
+    host_->ClearLeaks();
+    leave_one_open = false;
+
+    host_->SetInputAt([](double) -> World { throw std::runtime_error("unreadable frame"); });
+    CurrentScript() = legacy;
+    EXPECT_EQ(host_->RenderLegacy(0.0, input, output), PF_Err_INTERNAL_STRUCT_DAMAGED);
+    CurrentScript() = smart;
+    EXPECT_EQ(host_->RenderSmart(0.0, 8, input, output), PF_Err_INTERNAL_STRUCT_DAMAGED);
     EXPECT_TRUE(host_->Leaks().empty()) << ::testing::PrintToString(host_->Leaks());
 }
 

@@ -59,7 +59,7 @@ json paramTable() {
             group.clear();
             group_name.clear();
         }
-        if (!isSettable(row)) continue;
+        if (!isSettable(row) || row.other_frames) continue;
         json item = {{"index", row.index},
                      {"name", row.cli_name},
                      {"label", row.name},

@@ -1,6 +1,12 @@
 // Frame sources and sinks.
 #include "render/FrameIO.h"
 
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <utility>
+
 #include "AtomicOutput.h"
 #include "Errors.h"
 #include "Interrupt.h"
@@ -43,6 +49,36 @@ private:
     FramePattern pattern_;
 };
 
+// A sequence whose neighbouring frames are read for near() and kept while they are within reach.
+class SequenceWindow final : public FrameSource {
+public:
+    SequenceWindow(FramePattern pattern, long reach) : pattern_(std::move(pattern)), reach_(reach) {}
+    std::optional<Image> next(long frame) override {
+        current_ = frame;
+        frames_.erase(frames_.begin(), frames_.lower_bound(frame - reach_));
+        if (const Image* kept = near(frame)) return *kept;
+        Image image = readImage(pattern_.forFrame(frame));
+        noteStageForTestHook(TestStage::Read);
+        return frames_.emplace(frame, std::move(image)).first->second;
+    }
+    const Image* near(long frame) override {
+        if (frame < current_ - reach_ || frame > current_ + reach_) return nullptr;
+        if (const auto it = frames_.find(frame); it != frames_.end()) return &it->second;
+        const std::string name = pattern_.forFrame(frame);
+        std::error_code error;
+        if (frame < 0 || !std::filesystem::exists(name, error)) return nullptr;
+        Image image = readImage(name);
+        noteStageForTestHook(TestStage::Read);
+        return &frames_.emplace(frame, std::move(image)).first->second;
+    }
+
+private:
+    FramePattern pattern_;
+    long reach_;
+    long current_ = 0;
+    std::map<long, Image> frames_;
+};
+
 class Clip final : public FrameSource {
 public:
     Clip(const std::string& path, const VideoInfo& info, int depth, const std::optional<FrameRange>& range)
@@ -55,6 +91,47 @@ public:
     std::string problem() const override { return reader_.problem(); }
 
 private:
+    VideoReader reader_;
+};
+
+// A clip decoded `reach` frames ahead of the frame rendered, the `reach` frames before it kept.
+class ClipWindow final : public FrameSource {
+public:
+    ClipWindow(const std::string& path, const VideoInfo& info, int depth, const std::optional<FrameRange>& range,
+               long reach)
+        : reach_(reach),
+          next_index_(range ? std::max(0L, range->first - reach) : 0),
+          reader_(path, info, depth,
+                  range ? std::optional<FrameRange>(FrameRange{next_index_, range->last + reach}) : std::nullopt) {}
+    std::optional<Image> next(long frame) override {
+        current_ = frame;
+        while (!ended_ && next_index_ <= frame + reach_) {
+            std::optional<Image> image = reader_.next();
+            if (!image) {
+                ended_ = true;
+                break;
+            }
+            noteStageForTestHook(TestStage::Read);
+            frames_.emplace_back(next_index_++, std::move(*image));
+        }
+        while (!frames_.empty() && frames_.front().first < frame - reach_) frames_.pop_front();
+        if (const Image* image = near(frame)) return *image;
+        return std::nullopt;
+    }
+    const Image* near(long frame) override {
+        if (frame < current_ - reach_ || frame > current_ + reach_) return nullptr;
+        for (const auto& [index, image] : frames_)
+            if (index == frame) return &image;
+        return nullptr;
+    }
+    std::string problem() const override { return reader_.problem(); }
+
+private:
+    long reach_;
+    long next_index_;  // of the next frame the reader gives
+    long current_ = 0;
+    bool ended_ = false;
+    std::deque<std::pair<long, Image>> frames_;
     VideoReader reader_;
 };
 
@@ -120,9 +197,13 @@ private:
 std::unique_ptr<FrameSource> StillSource(const std::string& path, bool many) {
     return std::make_unique<Still>(path, many);
 }
-std::unique_ptr<FrameSource> SequenceSource(const FramePattern& pattern) { return std::make_unique<Sequence>(pattern); }
+std::unique_ptr<FrameSource> SequenceSource(const FramePattern& pattern, long reach) {
+    if (reach > 0) return std::make_unique<SequenceWindow>(pattern, reach);
+    return std::make_unique<Sequence>(pattern);
+}
 std::unique_ptr<FrameSource> ClipSource(const std::string& path, const VideoInfo& info, int depth,
-                                        const std::optional<FrameRange>& range) {
+                                        const std::optional<FrameRange>& range, long reach) {
+    if (reach > 0) return std::make_unique<ClipWindow>(path, info, depth, range, reach);
     return std::make_unique<Clip>(path, info, depth, range);
 }
 std::unique_ptr<FrameSink> ImageSink(const FramePattern& pattern, long number_offset, const WriteOptions& options) {

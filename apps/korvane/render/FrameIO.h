@@ -22,15 +22,23 @@ public:
     virtual std::optional<Image> next(long frame) = 0;
     // A decoder's last complaint, for messages; "" for files read whole.
     virtual std::string problem() const { return {}; }
+    // For looks that read other frames than the one rendered (the automatic band smoothed over
+    // frames): the picture of input frame `frame`, within the reach the source was made with of the
+    // frame next() last gave, or null when the input has no such frame. Valid until the next call.
+    virtual const Image* near(long /*frame*/) { return nullptr; }
 };
 
 // One image file for every frame; `many` when more than one frame is asked for (it is read once).
 std::unique_ptr<FrameSource> StillSource(const std::string& path, bool many = true);
-// One file per frame, named by a pattern.
-std::unique_ptr<FrameSource> SequenceSource(const FramePattern& pattern);
-// The frames of a clip from `range.first` on (to `range.last`, or the clip's end when open).
+// One file per frame, named by a pattern; with a `reach`, near() reads the files of the frames within
+// it (a frame without a file is none) and keeps them while they stay within it.
+std::unique_ptr<FrameSource> SequenceSource(const FramePattern& pattern, long reach = 0);
+// The frames of a clip from `range.first` on (to `range.last`, or the clip's end when open). With a
+// `reach`, the frames within it of the one rendered are kept for near(): decoding starts `reach`
+// frames before the range (a chunk's first frames see the ones before it) and runs `reach` frames
+// ahead of the frame rendered, or to the clip's end.
 std::unique_ptr<FrameSource> ClipSource(const std::string& path, const VideoInfo& info, int depth,
-                                        const std::optional<FrameRange>& range);
+                                        const std::optional<FrameRange>& range, long reach = 0);
 
 class FrameSink {
 public:

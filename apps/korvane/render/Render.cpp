@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <numeric>
 #include <optional>
@@ -100,12 +101,32 @@ struct RenderPlan {
     std::optional<Rational> constant_rate;  // --fps on a clip: the output's rate
     std::vector<host::Path> masks;
     std::vector<SourceLayer> sources;
+    long reach = 0;  // frames on each side the automatic band reads (auto_smooth)
 
     long output_offset = 0;  // output file number minus input frame number (--start-number)
 
     std::string outputName(long frame) const { return output->forFrame(frame + output_offset); }
     // Seconds from frame 0 to `frame`: a clip's own frame times, else frame / fps.
     double frameTime(long frame) const { return clip ? clip->frameTime(frame) : static_cast<double>(frame) / fps; }
+    // The input frame shown at `seconds`: a clip's frame whose time is the latest not after it (none
+    // before the clip's first frame or a frame's length after its last), else the nearest frame.
+    // The host's ticks round a frame's time by far less than the slack.
+    std::optional<long> frameShownAt(double seconds) const {
+        if (!clip) return std::lround(seconds * fps);
+        const double length = 1.0 / clip->fps.value();
+        const long last = clip->frame_count - 1;
+        if (!clip->variable_rate) {
+            const long frame = std::lround(seconds * clip->fps.value());
+            if (frame < 0 || (clip->frame_count > 0 && frame > last)) return std::nullopt;
+            return frame;
+        }
+        const double slack = length / 1000.0;
+        if (seconds < -slack || last < 0 || seconds > clip->frameTime(last) + length - slack) return std::nullopt;
+        long frame = clip->frameAt(seconds);
+        while (frame > 0 && clip->frameTime(frame) > seconds + slack) --frame;
+        while (frame < last && clip->frameTime(frame + 1) <= seconds + slack) ++frame;
+        return frame;
+    }
     long expectedFrames() const {
         if (!to_clip_end) return range.count();
         return clip->frame_count;
@@ -148,7 +169,8 @@ void refuseToReplaceInputs(const RenderPlan& plan) {
     const long frames = std::min(plan.to_clip_end ? std::max(plan.clip->frame_count, 1L) : plan.range.count(),
                                  kChecked);
     InputFiles inputs;
-    for (long f = plan.range.first; f < plan.range.first + frames; ++f) {
+    // The automatic band smoothed over frames also reads the frames within reach of the range.
+    for (long f = std::max(0L, plan.range.first - plan.reach); f < plan.range.first + frames + plan.reach; ++f) {
         inputs.add(plan.input->forFrame(f));
         for (const SourceLayer& source : plan.sources) inputs.add(source.pattern->forFrame(f));
         if (!plan.input->hasPlaceholder() && plan.sources.empty()) break;
@@ -167,6 +189,21 @@ std::optional<double> constantValue(const ParamSettings& settings, int index) {
     if (it == settings.byIndex().end()) return params::FindParam(index, false)->dephault;
     if (it->second.animated()) return std::nullopt;
     return it->second.keys[0].value;
+}
+
+// The most frames on each side that a frame of the render reads for its automatic band: auto_smooth's
+// highest value where auto_threshold is on at any key; 0 when it never is.
+long smoothingReach(const ParamSettings& settings) {
+    const auto& chosen = settings.byIndex();
+    const auto automatic = chosen.find(params::KRVN_AUTO_THRESHOLD);
+    const auto smooth = chosen.find(params::KRVN_AUTO_SMOOTH);
+    if (automatic == chosen.end() || smooth == chosen.end()) return 0;
+    if (std::none_of(automatic->second.keys.begin(), automatic->second.keys.end(),
+                     [](const Key& key) { return key.value != 0; }))
+        return 0;
+    long reach = 0;
+    for (const Key& key : smooth->second.keys) reach = std::max(reach, std::lround(key.value));
+    return reach;
 }
 
 // Inside mode keeps keys with low <= key < high: a band with low >= high selects nothing.
@@ -269,6 +306,7 @@ RenderPlan planRender(const RenderOptions& options, Reporter& report) {
     if (!plan.masks.empty() && !chosen.count(params::KRVN_MASK) && !chosen.count(params::KRVN_USE_ALL_MASKS))
         report.note("the masks limit nothing until --set mask=N or --set use_all_masks=on chooses them");
     noteEmptyBand(plan.settings, report);
+    plan.reach = smoothingReach(plan.settings);
 
     if (!options.dump_params) {
         if (plan.video_output)
@@ -376,11 +414,31 @@ int runRender(const RenderOptions& options) {
     std::unique_ptr<FrameSource> source;
     if (plan.clip)
         source = ClipSource(options.input, *plan.clip, clip_depth == 8 ? 8 : 16,
-                            plan.to_clip_end ? std::nullopt : std::optional<FrameRange>(plan.range));
+                            plan.to_clip_end ? std::nullopt : std::optional<FrameRange>(plan.range), plan.reach);
     else if (plan.input->hasPlaceholder())
-        source = SequenceSource(*plan.input);
+        source = SequenceSource(*plan.input, plan.reach);
     else
         source = StillSource(options.input, plan.range.count() > 1);
+
+    // The automatic band smoothed over frames: the host asks for the input at the neighbours' times,
+    // given at the depth of the frame rendered. A frame that cannot be read fails the render after
+    // the frame's render (the provider runs inside the effect's call and must not throw).
+    int depth = 8;
+    std::exception_ptr near_failure;
+    if (plan.reach > 0) {
+        host->SetInputAt([&](double seconds) -> World {
+            try {
+                const std::optional<long> shown = plan.frameShownAt(seconds);
+                const Image* image = shown ? source->near(*shown) : nullptr;
+                if (image == nullptr) return World();
+                if (image->depth == depth) return toWorld(*image);
+                return toWorld(convertDepth(*image, depth));
+            } catch (...) {
+                if (!near_failure) near_failure = std::current_exception();
+                return World();
+            }
+        });
+    }
 
     std::unique_ptr<FrameSink> sink;
     std::vector<std::string> notes;
@@ -394,7 +452,7 @@ int runRender(const RenderOptions& options) {
         Image image = std::move(*input);
         const std::int64_t pts = image.pts;
 
-        int depth = options.depth ? options.depth : image.depth;
+        depth = options.depth ? options.depth : image.depth;
         if (plan.premiere && depth != 8) {
             report.noteOnce("--host premiere renders 8-bit frames only; rendering at 8 bits");
             depth = 8;
@@ -414,6 +472,7 @@ int runRender(const RenderOptions& options) {
 
         Image result = renderPixels(*host, plan.premiere, image, plan.frameTime(frame),
                                     "the render of frame " + std::to_string(frame), &worlds);
+        if (near_failure) std::rethrow_exception(near_failure);
         // A clip's frame keeps its time; a sequence's frames are counted from the first.
         result.pts = plan.clip ? pts : frame - plan.range.first;
         if (!sink) sink = makeSink(options, plan, image);

@@ -172,6 +172,16 @@ public:
     // The definition with the value at a time (layer parameters: no pixels).
     PF_ParamDef ParamAt(int index, double time) const;
 
+    // ---- The input layer at other times
+    // The picture of the input layer at `seconds`, in any depth and channel order (the host converts
+    // it to the call's), or an empty World when the input has no frame at that time: the effect then
+    // gets a layer without pixels. checkout_param(0, t) and checkout_layer(0, ..., t), and those of a
+    // layer parameter set to the input layer, ask it when t is not the render's own time. Without a
+    // provider every time gives the render's input. The provider runs on the rendering thread and
+    // must not throw (a throw fails the checkout with PF_Err_INTERNAL_STRUCT_DAMAGED).
+    using InputAt = std::function<World(double seconds)>;
+    void SetInputAt(InputAt provider);
+
     // ---- Layers and masks
     int AddLayer(World pixels);  // returns its id (1, 2, ...), usable as a layer parameter value
     World& layer(int id);        // id >= 1
