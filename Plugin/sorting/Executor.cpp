@@ -85,15 +85,38 @@ public:
     void TaskBegin() { __tsan_acquire(&start_); }
     void TaskEnd() { __tsan_release(&done_); }
     void AfterJoin() { __tsan_acquire(&done_); }
+    // A worker that splits a range copies the loop's body into the new task, which another thread
+    // may run: the copy is released at a fixed address and acquired there before the body is read.
+    static void BodyCopied() { __tsan_release(&copies_); }
+    static void BodyRuns() { __tsan_acquire(&copies_); }
 
 private:
     char start_ = 0, done_ = 0;
+    static inline char copies_ = 0;
 #else
     void BeforeFork() {}
     void TaskBegin() {}
     void TaskEnd() {}
     void AfterJoin() {}
+    static void BodyCopied() {}
+    static void BodyRuns() {}
 #endif
+};
+
+// A loop's body as oneTBB copies and runs it, with the copy's edge around it.
+template <typename Body>
+class EdgedBody {
+public:
+    explicit EdgedBody(Body body) : body_(std::move(body)) {}
+    EdgedBody(const EdgedBody& other) : body_(other.body_) { LoopEdges::BodyCopied(); }
+    EdgedBody& operator=(const EdgedBody&) = delete;
+    void operator()(const tbb::blocked_range<int64_t>& range) const {
+        LoopEdges::BodyRuns();
+        body_(range);
+    }
+
+private:
+    Body body_;
 };
 
 }  // namespace
@@ -160,22 +183,23 @@ int32_t PoolExecutor::RunItems(int64_t items, void* context, ItemFunction functi
     arena_->arena.execute([&] {
         // Isolated: a thread waiting for this loop runs none of another loop's items meanwhile.
         tbb::this_task_arena::isolate([&] {
-            tbb::parallel_for(tbb::blocked_range<int64_t>(0, items, 1), [&](const tbb::blocked_range<int64_t>& range) {
-                edges.TaskBegin();
-                struct End {
-                    LoopEdges& e;
-                    ~End() { e.TaskEnd(); }
-                } end{edges};
-                const int worker = tbb::this_task_arena::current_thread_index();
-                for (int64_t item = range.begin(); item != range.end(); ++item) {
-                    if (stop.load(std::memory_order_relaxed)) return;
-                    if (const int32_t code = function(context, item, worker)) {
-                        first.Record(item, code);
-                        stop.store(true, std::memory_order_relaxed);
-                        return;
-                    }
-                }
-            });
+            tbb::parallel_for(tbb::blocked_range<int64_t>(0, items, 1),
+                              EdgedBody([&](const tbb::blocked_range<int64_t>& range) {
+                                  edges.TaskBegin();
+                                  struct End {
+                                      LoopEdges& e;
+                                      ~End() { e.TaskEnd(); }
+                                  } end{edges};
+                                  const int worker = tbb::this_task_arena::current_thread_index();
+                                  for (int64_t item = range.begin(); item != range.end(); ++item) {
+                                      if (stop.load(std::memory_order_relaxed)) return;
+                                      if (const int32_t code = function(context, item, worker)) {
+                                          first.Record(item, code);
+                                          stop.store(true, std::memory_order_relaxed);
+                                          return;
+                                      }
+                                  }
+                              }));
         });
     });
     edges.AfterJoin();
