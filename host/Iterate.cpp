@@ -73,32 +73,33 @@ PF_Err IterateRows(PF_InData* in_data, A_long /*progress_base*/, A_long /*progre
     edges.BeforeFork();
     tbb::task_arena arena(ArenaThreads(host));
     arena.execute([&] {
-        tbb::parallel_for(tbb::blocked_range<A_long>(r.top, r.bottom, 1), [&](const tbb::blocked_range<A_long>& rows) {
-            edges.TaskBegin();
-            struct End {
-                ForkJoinEdges& e;
-                ~End() { e.TaskEnd(); }
-            } end{edges};
-            for (A_long y = rows.begin(); y != rows.end(); ++y) {
-                if (stop.load(std::memory_order_relaxed)) return;
-                if (host.cancel.load(std::memory_order_relaxed)) {
-                    stop = true;
-                    return;
-                }
-                auto* out_row = reinterpret_cast<Pixel*>(static_cast<char*>(dst->data) + size_t(dst->rowbytes) * y);
-                auto* in_row = has_src
-                                   ? reinterpret_cast<Pixel*>(static_cast<char*>(src->data) + size_t(src->rowbytes) * y)
-                                   : nullptr;
-                for (A_long x = r.left; x < r.right; ++x) {
-                    const PF_Err err = pix_fn(refcon, x, y, in_row ? in_row + x : nullptr, out_row + x);
-                    if (err) {
-                        first.Record(y, err);
+        tbb::parallel_for(
+            tbb::blocked_range<A_long>(r.top, r.bottom, 1), EdgedBody([&](const tbb::blocked_range<A_long>& rows) {
+                edges.TaskBegin();
+                struct End {
+                    ForkJoinEdges& e;
+                    ~End() { e.TaskEnd(); }
+                } end{edges};
+                for (A_long y = rows.begin(); y != rows.end(); ++y) {
+                    if (stop.load(std::memory_order_relaxed)) return;
+                    if (host.cancel.load(std::memory_order_relaxed)) {
                         stop = true;
                         return;
                     }
+                    auto* out_row = reinterpret_cast<Pixel*>(static_cast<char*>(dst->data) + size_t(dst->rowbytes) * y);
+                    auto* in_row = has_src ? reinterpret_cast<Pixel*>(static_cast<char*>(src->data) +
+                                                                      size_t(src->rowbytes) * y)
+                                           : nullptr;
+                    for (A_long x = r.left; x < r.right; ++x) {
+                        const PF_Err err = pix_fn(refcon, x, y, in_row ? in_row + x : nullptr, out_row + x);
+                        if (err) {
+                            first.Record(y, err);
+                            stop = true;
+                            return;
+                        }
+                    }
                 }
-            }
-        });
+            }));
     });
     edges.AfterJoin();
     if (first.failed()) return first.error();
@@ -122,26 +123,26 @@ PF_Err IterateGeneric(A_long iterations, void* refcon, PF_IterateGenericFunc fn)
     edges.BeforeFork();
     tbb::task_arena arena(threads);
     arena.execute([&] {
-        tbb::parallel_for(tbb::blocked_range<A_long>(0, n, 1), [&](const tbb::blocked_range<A_long>& items) {
-            edges.TaskBegin();
-            struct End {
-                ForkJoinEdges& e;
-                ~End() { e.TaskEnd(); }
-            } end{edges};
-            const A_long thread_index = tbb::this_task_arena::current_thread_index();
-            for (A_long i = items.begin(); i != items.end(); ++i) {
-                if (stop.load(std::memory_order_relaxed)) return;
-                if (host->cancel.load(std::memory_order_relaxed)) {
-                    stop = true;
-                    return;
-                }
-                if (const PF_Err err = fn(refcon, thread_index, i, n)) {
-                    first.Record(i, err);
-                    stop = true;
-                    return;
-                }
-            }
-        });
+        tbb::parallel_for(tbb::blocked_range<A_long>(0, n, 1), EdgedBody([&](const tbb::blocked_range<A_long>& items) {
+                              edges.TaskBegin();
+                              struct End {
+                                  ForkJoinEdges& e;
+                                  ~End() { e.TaskEnd(); }
+                              } end{edges};
+                              const A_long thread_index = tbb::this_task_arena::current_thread_index();
+                              for (A_long i = items.begin(); i != items.end(); ++i) {
+                                  if (stop.load(std::memory_order_relaxed)) return;
+                                  if (host->cancel.load(std::memory_order_relaxed)) {
+                                      stop = true;
+                                      return;
+                                  }
+                                  if (const PF_Err err = fn(refcon, thread_index, i, n)) {
+                                      first.Record(i, err);
+                                      stop = true;
+                                      return;
+                                  }
+                              }
+                          }));
     });
     edges.AfterJoin();
     if (first.failed()) return first.error();
