@@ -154,8 +154,19 @@ void HilbertPoint(int64_t n, int64_t d, int64_t& x, int64_t& y) {
     }
 }
 
-// One Hilbert curve: the square's points in curve order, in chunks counted first and then filled,
-// each keeping the points that fall inside the frame.
+// A stretch of the Hilbert curve: points first .. first + count − 1, which fill an aligned square;
+// whole when the square lies inside the frame.
+struct CurveRun {
+    int64_t first;
+    int64_t count;
+    bool whole;
+};
+
+// One Hilbert curve: the square's points in curve order, each point inside the frame kept. The
+// curve's points first .. first + 4^k − 1 fill an aligned square of side 2^k, so the squares that
+// miss the frame are left out whole and a strip of a frame (16384 × 4 spans a square of 16384²)
+// costs its own pixels and its border, not the square. The runs kept are counted, then filled, in
+// items of about kChunk points.
 bool MakeHilbertTable(PathTable& table, Executor& executor, int32_t& code) {
     const PathShape& s = table.key;
     const int64_t width = s.width;
@@ -164,9 +175,9 @@ bool MakeHilbertTable(PathTable& table, Executor& executor, int32_t& code) {
     while (n < std::max(width, height)) n *= 2;
     const float quarters = std::nearbyint(s.angle / 90.0f);
     const int64_t turns = ((static_cast<int64_t>(quarters) % 4) + 4) % 4;
-    const int64_t points = n * n;
     constexpr int64_t kChunk = 1 << 16;
-    const int64_t chunks = (points + kChunk - 1) / kChunk;
+    // Squares partly inside the frame are split down to this side, then walked point by point.
+    constexpr int64_t kLeafSide = 16;
 
     // Point d of the turned curve, and whether it lies inside the frame.
     const auto inside = [&](int64_t d, int64_t& x, int64_t& y) {
@@ -181,24 +192,63 @@ bool MakeHilbertTable(PathTable& table, Executor& executor, int32_t& code) {
         }
         return x < width && y < height;
     };
-    std::vector<int64_t> offsets(static_cast<size_t>(chunks) + 1, 0);
-    code = executor.Run(chunks, [&](int64_t chunk, int) -> int32_t {
+
+    std::vector<CurveRun> runs;
+    const auto split = [&](const auto& self, int64_t first, int64_t side) -> void {
+        int64_t x;
+        int64_t y;
+        inside(first, x, y);
+        // A turn maps aligned squares onto aligned squares: any point gives the square's corner.
+        const int64_t x0 = x & ~(side - 1);
+        const int64_t y0 = y & ~(side - 1);
+        if (x0 >= width || y0 >= height) return;
+        const int64_t count = side * side;
+        const bool whole = x0 + side <= width && y0 + side <= height;
+        if ((whole && count <= kChunk) || side <= kLeafSide) {
+            runs.push_back({first, count, whole});
+            return;
+        }
+        for (int64_t quarter = 0; quarter < 4; ++quarter) self(self, first + quarter * (count / 4), side / 2);
+    };
+    split(split, 0, n);
+
+    // Items: consecutive runs of about kChunk points together.
+    std::vector<size_t> items{0};
+    int64_t walked = 0;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        walked += runs[r].count;
+        if (walked >= kChunk || r + 1 == runs.size()) {
+            items.push_back(r + 1);
+            walked = 0;
+        }
+    }
+    const int64_t itemCount = static_cast<int64_t>(items.size()) - 1;
+    std::vector<int64_t> offsets(items.size(), 0);
+    code = executor.Run(itemCount, [&](int64_t item, int) -> int32_t {
         int64_t held = 0;
         int64_t x;
         int64_t y;
-        for (int64_t d = chunk * kChunk; d < std::min(points, (chunk + 1) * kChunk); ++d)
-            held += inside(d, x, y) ? 1 : 0;
-        offsets[static_cast<size_t>(chunk) + 1] = held;
+        for (size_t r = items[static_cast<size_t>(item)]; r < items[static_cast<size_t>(item) + 1]; ++r) {
+            const CurveRun& run = runs[r];
+            if (run.whole) {
+                held += run.count;
+                continue;
+            }
+            for (int64_t d = run.first; d < run.first + run.count; ++d) held += inside(d, x, y) ? 1 : 0;
+        }
+        offsets[static_cast<size_t>(item) + 1] = held;
         return 0;
     });
     if (code != 0) return false;
     for (size_t k = 1; k < offsets.size(); ++k) offsets[k] += offsets[k - 1];
-    code = executor.Run(chunks, [&](int64_t chunk, int) -> int32_t {
-        int64_t next = offsets[static_cast<size_t>(chunk)];
+    code = executor.Run(itemCount, [&](int64_t item, int) -> int32_t {
+        int64_t next = offsets[static_cast<size_t>(item)];
         int64_t x;
         int64_t y;
-        for (int64_t d = chunk * kChunk; d < std::min(points, (chunk + 1) * kChunk); ++d) {
-            if (inside(d, x, y)) table.order[static_cast<size_t>(next++)] = static_cast<int32_t>(x + y * width);
+        for (size_t r = items[static_cast<size_t>(item)]; r < items[static_cast<size_t>(item) + 1]; ++r) {
+            for (int64_t d = runs[r].first; d < runs[r].first + runs[r].count; ++d) {
+                if (inside(d, x, y)) table.order[static_cast<size_t>(next++)] = static_cast<int32_t>(x + y * width);
+            }
         }
         return 0;
     });

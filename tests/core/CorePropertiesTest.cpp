@@ -153,7 +153,7 @@ Geometry GeometryOf(const PathShape& shape, int64_t index) {
     return {std::hypot(dx, dy), angle < kTurn ? angle : 0.0};
 }
 
-// Frames of every awkward size with centres inside, on the edge and outside the frame.
+// Frames of every awkward size with centres inside, on the edge and outside the frame, and strips.
 std::vector<PathShape> Shapes(std::mt19937& g, int32_t shape) {
     std::vector<PathShape> shapes;
     const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {1, 9}, {9, 1}, {7, 5}, {16, 16}, {33, 20}};
@@ -167,12 +167,51 @@ std::vector<PathShape> Shapes(std::mt19937& g, int32_t shape) {
             shapes.push_back(PathShapeOf(s, w, h));
         }
     }
+    // Strips: a frame's pixels a tiny part of the curve's square.
+    for (const auto& [w, h] : {std::pair{4099, 3}, {3, 4099}, {65536, 1}}) {
+        SortSettings s;
+        s.pathShape = shape;
+        s.angle = 90.0f * static_cast<float>(Pick(g, 0, 3));
+        shapes.push_back(PathShapeOf(s, w, h));
+    }
     SortSettings odd;
     odd.pathShape = shape;
     odd.centreX = std::numeric_limits<float>::quiet_NaN();
     odd.centreY = 1e30f;
     shapes.push_back(PathShapeOf(odd, Pick(g, 1, 50), Pick(g, 1, 50)));
     return shapes;
+}
+
+// Where point (x, y) of an n × n square comes along the Hilbert curve (n a power of two).
+int64_t HilbertIndex(int64_t n, int64_t x, int64_t y) {
+    int64_t d = 0;
+    for (int64_t s = n / 2; s > 0; s /= 2) {
+        const int64_t rx = (x & s) > 0 ? 1 : 0;
+        const int64_t ry = (y & s) > 0 ? 1 : 0;
+        d += s * s * ((3 * rx) ^ ry);
+        if (ry == 0) {
+            if (rx == 1) {
+                x = n - 1 - x;
+                y = n - 1 - y;
+            }
+            std::swap(x, y);
+        }
+    }
+    return d;
+}
+
+// Where pixel `index` of a frame comes along its turned Hilbert curve.
+int64_t CurvePlace(const PathShape& shape, int64_t index) {
+    int64_t n = 1;
+    while (n < std::max(shape.width, shape.height)) n *= 2;
+    const int64_t x = index % shape.width;
+    const int64_t y = index / shape.width;
+    switch (((static_cast<int64_t>(std::nearbyint(shape.angle / 90.0f)) % 4) + 4) % 4) {
+        case 1: return HilbertIndex(n, y, n - 1 - x);
+        case 2: return HilbertIndex(n, n - 1 - x, n - 1 - y);
+        case 3: return HilbertIndex(n, n - 1 - y, x);
+        default: return HilbertIndex(n, x, y);
+    }
 }
 
 TEST(CurvedPaths, EveryPixelLiesOnOnePathAndPathsFollowTheirShape) {
@@ -213,10 +252,14 @@ TEST(CurvedPaths, EveryPixelLiesOnOnePathAndPathsFollowTheirShape) {
                         ASSERT_LE(a.distance, b.distance);
                     } else if (kind == kPathSpiral) {
                         ASSERT_LE(std::floor(a.distance + 0.5), std::floor(b.distance + 0.5));
-                    } else if ((shape.width & (shape.width - 1)) == 0 && shape.width == shape.height) {
-                        // A square of a power of two holds the whole curve: each step is to a neighbour.
-                        const int32_t step = std::abs(path[i] - path[i - 1]);
-                        ASSERT_TRUE(step == 1 || step == shape.width) << "at " << i;
+                    } else {
+                        // The frame's pixels in the order the whole curve visits them.
+                        ASSERT_LT(CurvePlace(shape, path[i - 1]), CurvePlace(shape, path[i])) << "at " << i;
+                        if ((shape.width & (shape.width - 1)) == 0 && shape.width == shape.height) {
+                            // A square of a power of two holds the whole curve: each step is to a neighbour.
+                            const int32_t step = std::abs(path[i] - path[i - 1]);
+                            ASSERT_TRUE(step == 1 || step == shape.width) << "at " << i;
+                        }
                     }
                 }
             }
